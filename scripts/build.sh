@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour: native | win64 | win32. Usage: build.sh FLAVOUR
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+flavour="$1"
+case "$flavour" in
+  native) args=() ;;
+  win64) args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake") ;;
+  win32) args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake") ;;
+  *) echo "unknown flavour $flavour" >&2; exit 2 ;;
+esac
+build="$root/build/$flavour"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "${args[@]}" >/dev/null
+cmake --build "$build" -j"$(nproc)" -- --no-print-directory

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The main job: builds the i686 release and fills dist/ with what a user copies beside the messenger.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh" native
+"$root/scripts/build.sh" win32
+rm -rf "$root/dist"
+mkdir -p "$root/dist"
+cp "$root/build/win32/loader/ParleymLdr.exe" "$root/build/win32/hook/ParleymHk.dll" \
+   "$root/build/win32/plugin/ParleymPlugin.dll" "$root/dist/"
+"$root/build/native/tools/make-users-dat" "$root/dist/users.dat"
+echo "dist/ ready:"; ls -l "$root/dist"

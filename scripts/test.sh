@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Sets up and runs every test: native (sanitizers), Windows x86_64 under wine64 in Xvfb,
+# and the static checks of the i686 release artifacts.
+set -uo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/setup.sh" || exit 1
+for flavour in native win64 win32; do
+  echo "== build $flavour"
+  "$root/scripts/build.sh" "$flavour" || { echo "build $flavour failed"; exit 1; }
+done
+
+status=0
+summary=()
+run_ctest() {  # label, build dir, [wrapper...]
+  local label="$1" dir="$2"; shift 2
+  echo "== tests: $label"
+  local log="$root/build/ctest-$label.log"
+  ( cd "$dir" && "$@" ctest --output-on-failure --timeout 600 ) 2>&1 | tee "$log"
+  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+  summary+=("$label: $(grep -E 'tests passed' "$log" | tail -n 1)")
+}
+
+run_ctest native "$root/build/native"
+
+export WINEPREFIX="$root/build/wine-prefix"
+session="$root/build/wine-session.sh"
+cat > "$session" <<EOS
+#!/usr/bin/env bash
+"$root/scripts/wine-prefix.sh" "$WINEPREFIX" && cd "$root/build/win64" && ctest --output-on-failure --timeout 600
+rc=\$?
+wineserver -k 2>/dev/null
+exit \$rc
+EOS
+chmod +x "$session"
+echo "== tests: wine"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$session" 2>&1 | tee "$root/build/ctest-wine.log"
+[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+summary+=("wine: $(grep -E 'tests passed' "$root/build/ctest-wine.log" | tail -n 1)")
+
+echo "== summary"
+printf '%s\n' "${summary[@]}"
+passed=0; failed=0
+for log in "$root/build/ctest-native.log" "$root/build/ctest-wine.log"; do
+  line=$(grep -E 'tests failed out of' "$log" | tail -n 1)
+  f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
+  t=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')
+  [ -n "$line" ] || { f=1; t=1; status=1; }
+  passed=$((passed + t - f)); failed=$((failed + f))
+done
+echo "$passed passed, $failed failed"
+exit $status
