@@ -1,0 +1,55 @@
+#pragma once
+// One handler per tracked messenger conversation window. The manager keeps them
+// in its window map and talks to every kind through these slots only; their
+// order is fixed because other code relies on it.
+#include <windows.h>
+
+class CParleymanager;
+class CContactInfo;
+
+enum ConversationHandlerKind {
+    kLogHandlerKind = 0,
+    kOfflineMessageHandlerKind = 1,
+    kForwardHandlerKind = 2,
+};
+
+class ConversationHandler {
+public:
+    ConversationHandler() = default;
+    ConversationHandler(const ConversationHandler&) = delete;
+    ConversationHandler& operator=(const ConversationHandler&) = delete;
+
+    // Slot 0. Takes the lock overlay off first, so a replaced or closed
+    // handler never leaves its window disabled.
+    virtual ~ConversationHandler();
+    // Slot 1. conversationNumber -1 asks for a new number from the log store.
+    virtual BOOL Attach(CParleymanager* manager, HWND conversationWindow, int conversationNumber) = 0;
+    virtual void Detach() = 0;                                                   // 2
+    virtual const char* GetTitle() = 0;                                          // 3: null = keep the messenger's title
+    virtual void OnKeyDown(UINT virtualKey, HWND control) = 0;                   // 4
+    virtual void OnButton(HWND control) = 0;                                     // 5
+    virtual void OnSize() = 0;                                                   // 6
+    virtual void OnCommand(HWND window, WPARAM command, LPARAM parameter) = 0;   // 7
+    virtual BOOL OnContactStatus(const CContactInfo& contact) = 0;               // 8: non-zero = keep this handler
+    virtual BOOL IsForContact(const CContactInfo& contact) = 0;                  // 9
+    virtual int GetKind() = 0;                                                   // 10
+    virtual void OnHistoryChanged(HWND control) = 0;                             // 11
+    virtual void OnEditChange(HWND control) = 0;                                 // 12
+    // After the fixed slots: the number travels to a replacement handler.
+    virtual int GetConversationNumber() const = 0;                               // 13
+
+    // Lock overlay over this handler's conversation window.
+    void ShowLockOverlay(HWND window);
+    void RemoveLockOverlay();
+    bool HasLockOverlay() const { return overlay_ != nullptr; }
+
+    // The lock feature supplies the panel window (owned by `owner`); the handler
+    // only positions, owns and destroys it. Returns the previous factory.
+    using LockOverlayFactory = HWND (*)(HWND owner);
+    static LockOverlayFactory SetLockOverlayFactory(LockOverlayFactory factory);
+
+private:
+    HWND lockedWindow_ = nullptr;
+    bool wasEnabled_ = false;
+    HWND overlay_ = nullptr;
+};
