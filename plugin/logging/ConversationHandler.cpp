@@ -1,5 +1,7 @@
 #include "plugin/logging/ConversationHandler.h"
 
+namespace parleym {
+
 namespace {
 ConversationHandler::LockOverlayFactory g_lockOverlayFactory = nullptr;
 }
@@ -56,3 +58,5 @@ void ConversationHandler::RemoveLockOverlay() {
         if (lockedWindow_ && IsWindow(lockedWindow_)) EnableWindow(lockedWindow_, TRUE);
     }
 }
+
+} // namespace parleym

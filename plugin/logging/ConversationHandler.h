@@ -4,6 +4,8 @@
 // order is fixed because other code relies on it.
 #include <windows.h>
 
+namespace parleym {
+
 class CParleymanager;
 class CContactInfo;
 
@@ -53,3 +55,5 @@ private:
     bool wasEnabled_ = false;
     HWND overlay_ = nullptr;
 };
+
+} // namespace parleym
