@@ -1,0 +1,180 @@
+// users.dat on real files under Wine: error codes, messages, safe rewrite, passwords.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "plugin/core/PasswordDigest.h"
+#include "plugin/core/UserAccounts.h"
+#include "plugin/core/UserMessage.h"
+#include "plugin/core/UserSettingsFile.h"
+
+using namespace parleym;
+
+namespace {
+
+struct Shown {
+    std::string text, caption;
+    UINT style;
+};
+std::vector<Shown> g_shown;
+
+int RecordMessage(HWND, const char* text, const char* caption, UINT style) {
+    g_shown.push_back({text, caption, style});
+    return IDOK;
+}
+
+class UserAccountsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        folder_ = std::string(temp) + "parleym-settings-" + std::to_string(GetCurrentProcessId()) + "\\";
+        CreateDirectoryA(folder_.c_str(), nullptr);
+        DeleteFileA(File().c_str());
+        g_shown.clear();
+        previous_ = SetUserMessageSink(RecordMessage);
+        accounts_.SetDataFolder(folder_);
+    }
+    void TearDown() override {
+        SetUserMessageSink(previous_);
+        SetFileAttributesA(File().c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(File().c_str());
+        RemoveDirectoryA(folder_.c_str());
+    }
+    std::string File() const { return folder_ + "users.dat"; }
+    void WriteRecords(const std::vector<CUserSettings>& records) {
+        std::ofstream(File(), std::ios::binary).close();
+        ASSERT_EQ(WriteUserSettingsFile(File(), records).kind, SettingsFileResult::Ok);
+    }
+    std::string FileBytes() const {
+        std::ifstream in(File(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    void ExpectOnlyMessage(const std::string& text, UINT style = MB_TASKMODAL | MB_ICONERROR | MB_OK) {
+        ASSERT_EQ(g_shown.size(), 1u);
+        EXPECT_EQ(g_shown[0].text, text);
+        EXPECT_EQ(g_shown[0].caption, "Parleym");
+        EXPECT_EQ(g_shown[0].style, style);
+        g_shown.clear();
+    }
+
+    std::string folder_;
+    CUserAccounts accounts_;
+    UserMessageSink previous_ = nullptr;
+};
+
+} // namespace
+
+TEST_F(UserAccountsTest, MissingFileFailsWithCode2AndIsNeverCreated) {
+    EXPECT_FALSE(accounts_.ReadUserSettings());
+    ExpectOnlyMessage("Failed to load user settings. Error code: 2");
+    EXPECT_FALSE(accounts_.WriteUserSettings());
+    ExpectOnlyMessage("Failed to save user settings. Error code: 2");
+    EXPECT_EQ(GetFileAttributesA(File().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(UserAccountsTest, FileHeldWithoutSharingFailsWithCode32) {
+    WriteRecords({});
+    HANDLE held = CreateFileA(File().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(accounts_.ReadUserSettings());
+    ExpectOnlyMessage("Failed to load user settings. Error code: 32");
+    EXPECT_FALSE(accounts_.WriteUserSettings());
+    ExpectOnlyMessage("Failed to save user settings. Error code: 32");
+    CloseHandle(held);
+}
+
+TEST_F(UserAccountsTest, ReadOnlyFileIsDeniedWithCode5) {
+    WriteRecords({});
+    SetFileAttributesA(File().c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(accounts_.ReadUserSettings());
+    ExpectOnlyMessage("Failed to load user settings. Error code: 5");
+}
+
+TEST_F(UserAccountsTest, ForeignOrDamagedFileIsInvalidAndLeftAsItWas) {
+    std::ofstream(File(), std::ios::binary) << "MZ this is not a settings file at all";
+    const std::string before = FileBytes();
+    EXPECT_FALSE(accounts_.ReadUserSettings());
+    ExpectOnlyMessage("Failed to load user settings. Invalid file.");
+    EXPECT_EQ(FileBytes(), before);
+
+    WriteRecords({{"a", "b", "c"}});
+    std::string bytes = FileBytes();
+    std::ofstream(File(), std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() - 5);
+    EXPECT_FALSE(accounts_.ReadUserSettings());
+    ExpectOnlyMessage("Failed to load user settings. Invalid file.");
+}
+
+TEST_F(UserAccountsTest, RecordsRoundTripInOrderAndCaseSensitively) {
+    WriteRecords({{"me@x.com", NoPasswordDigest(), ""}, {"Me@x.com", MakePasswordDigest("pw"), "C:\\l.dat"}});
+    ASSERT_TRUE(accounts_.ReadUserSettings());
+    EXPECT_TRUE(g_shown.empty());
+    ASSERT_EQ(accounts_.Records().size(), 2u);
+    EXPECT_EQ(accounts_.GetLogsPath("Me@x.com"), "C:\\l.dat");
+    EXPECT_EQ(accounts_.GetLogsPath("me@x.com"), "");
+    EXPECT_EQ(accounts_.GetLogsPath("nobody"), "");
+
+    EXPECT_TRUE(accounts_.LoadPasswordDigest("Me@x.com"));
+    EXPECT_TRUE(accounts_.IsPasswordSet());
+    EXPECT_TRUE(accounts_.VerifyPassword("pw"));
+    EXPECT_FALSE(accounts_.VerifyPassword("PW"));
+    EXPECT_TRUE(accounts_.LoadPasswordDigest("me@x.com"));
+    EXPECT_FALSE(accounts_.IsPasswordSet());
+    EXPECT_FALSE(accounts_.LoadPasswordDigest("other@x.com"));
+    EXPECT_FALSE(accounts_.IsPasswordSet());
+}
+
+TEST_F(UserAccountsTest, FirstPasswordChangeAppendsARecordAndRewritesTheFile) {
+    WriteRecords({});
+    ASSERT_TRUE(accounts_.ReadUserSettings());
+    accounts_.LoadPasswordDigest("new@x.com");
+    EXPECT_TRUE(accounts_.ChangePassword("new@x.com", "", "first"));
+    EXPECT_FALSE(accounts_.ChangePassword("new@x.com", "wrong", "second"));
+    EXPECT_TRUE(accounts_.VerifyPassword("first"));
+    EXPECT_TRUE(g_shown.empty());
+
+    std::vector<CUserSettings> onDisk;
+    ASSERT_EQ(ReadUserSettingsFile(File(), onDisk).kind, SettingsFileResult::Ok);
+    ASSERT_EQ(onDisk.size(), 1u);
+    EXPECT_EQ(onDisk[0].signInName, "new@x.com");
+    EXPECT_EQ(onDisk[0].passwordDigest, MakePasswordDigest("first"));
+    EXPECT_EQ(onDisk[0].logsPath, "");
+}
+
+TEST_F(UserAccountsTest, LogsPathForAnAccountWithoutRecordKeepsItWithoutPassword) {
+    WriteRecords({{"other@x.com", MakePasswordDigest("x"), ""}});
+    ASSERT_TRUE(accounts_.ReadUserSettings());
+    accounts_.SetLogsPath("me@x.com", "D:\\mine.dat");
+    ExpectOnlyMessage("Logs will be saved in the new location after you restart Parleym",
+                      MB_TASKMODAL | MB_ICONWARNING | MB_OK);
+    accounts_.SetLogsPath("me@x.com", nullptr);
+    g_shown.clear();
+
+    std::vector<CUserSettings> onDisk;
+    ASSERT_EQ(ReadUserSettingsFile(File(), onDisk).kind, SettingsFileResult::Ok);
+    ASSERT_EQ(onDisk.size(), 2u);
+    EXPECT_EQ(onDisk[1].signInName, "me@x.com");
+    EXPECT_EQ(onDisk[1].passwordDigest, NoPasswordDigest());
+    EXPECT_EQ(onDisk[1].logsPath, "");
+}
+
+TEST_F(UserAccountsTest, FailedSaveKeepsTheOldFileAndTheChangeInMemory) {
+    WriteRecords({{"me@x.com", MakePasswordDigest("old"), "C:\\keep.dat"}});
+    ASSERT_TRUE(accounts_.ReadUserSettings());
+    accounts_.LoadPasswordDigest("me@x.com");
+    const std::string before = FileBytes();
+
+    // A directory where the new content would be written makes the write fail midway.
+    const std::string blocker = File() + ".new";
+    ASSERT_TRUE(CreateDirectoryA(blocker.c_str(), nullptr));
+    EXPECT_TRUE(accounts_.ChangePassword("me@x.com", "old", "new"));
+    RemoveDirectoryA(blocker.c_str());
+    ASSERT_EQ(g_shown.size(), 1u);
+    EXPECT_EQ(g_shown[0].text.rfind("Failed to save user settings. Error code: ", 0), 0u) << g_shown[0].text;
+    EXPECT_EQ(FileBytes(), before);
+    EXPECT_TRUE(accounts_.VerifyPassword("new"));
+}
