@@ -1,14 +1,53 @@
-#include <windows.h>
+#include "hook/HookDispatch.h"
+#include "hook/PluginHost.h"
 
-// Pass-through hook procedures until the bootstrap exists.
+#include <string.h>
+
+namespace {
+
+// The folder this library was loaded from, with its trailing backslash.
+bool LibraryFolder(HINSTANCE self, char (&folder)[MAX_PATH + 1]) {
+    const DWORD length = GetModuleFileNameA(self, folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return false;
+    char* slash = strrchr(folder, '\\');
+    if (!slash) return false;
+    slash[1] = '\0';
+    return true;
+}
+
+} // namespace
+
 extern "C" {
+
 LRESULT CALLBACK CallWndProc(int code, WPARAM wParam, LPARAM lParam) {
-    return CallNextHookEx(nullptr, code, wParam, lParam);
+    return parleym::DispatchCallWndProc(code, wParam, lParam);
 }
+
 LRESULT CALLBACK CallWndRetProc(int code, WPARAM wParam, LPARAM lParam) {
-    return CallNextHookEx(nullptr, code, wParam, lParam);
+    return parleym::DispatchCallWndRetProc(code, wParam, lParam);
 }
+
 LRESULT CALLBACK GetMsgProc(int code, WPARAM wParam, LPARAM lParam) {
-    return CallNextHookEx(nullptr, code, wParam, lParam);
+    return parleym::DispatchGetMsgProc(code, wParam, lParam);
 }
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    try {
+        switch (reason) {
+        case DLL_PROCESS_ATTACH: {
+            char folder[MAX_PATH + 1] = {};
+            if (LibraryFolder(instance, folder)) parleym::StartPlugin(folder);
+            break;
+        }
+        case DLL_PROCESS_DETACH:
+            parleym::StopPlugin();
+            break;
+        default:
+            break;
+        }
+    } catch (...) {
+    }
+    return TRUE;
 }
+
+} // extern "C"
