@@ -59,7 +59,7 @@ bool BinaryReader::GetInt32(std::int32_t& value) {
 bool BinaryReader::GetUInt8(std::uint8_t& value) { return GetBytes(&value, 1); }
 
 bool BinaryReader::GetDouble(double& value) {
-    std::uint32_t low, high;
+    std::uint32_t low = 0, high = 0;
     if (Remaining() < 8) return false;
     GetUInt32(low);
     GetUInt32(high);
