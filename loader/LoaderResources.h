@@ -1,0 +1,12 @@
+#pragma once
+// Resource identifiers of ParleymLdr.exe (also used by Loader.rc).
+#define IDI_LOADER_LARGE 107
+#define IDI_LOADER_SMALL 135
+#define IDR_LOADER_MENU 109
+#define IDD_UNINSTALL_CHOICE 107
+#define IDC_UNINSTALL_ICON 1001
+#define IDC_UNINSTALL_WINDOWS_MESSENGER 1002
+#define IDC_UNINSTALL_MSN_MESSENGER 1003
+#define IDC_UNINSTALL_TEXT 1004
+#define IDC_UNINSTALL_LABEL 1005
+#define IDM_LOADER_EXIT 105
