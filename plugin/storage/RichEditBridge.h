@@ -1,0 +1,53 @@
+#pragma once
+// Moves message content between a rich-edit control and a CMessageContent:
+// capture (control -> content) and replay (content -> control), with embedded
+// objects going through the object cache by key.
+#include <windows.h>
+#include <richole.h>
+
+#include <string>
+
+#include "plugin/storage/ComPtr.h"
+
+class CMessageContent;
+class CObjectCache;
+
+namespace parleym {
+
+class CRichEditBridge {
+public:
+    // A borrowed bridge leaves the control's objects alone in Release: the
+    // control belongs to someone else (the messenger, the log viewer's pane).
+    CRichEditBridge(CObjectCache* objectCache, HWND control, bool borrowed);
+    CRichEditBridge(const CRichEditBridge&) = delete;
+    CRichEditBridge& operator=(const CRichEditBridge&) = delete;
+    virtual ~CRichEditBridge();
+
+    // Empties `content`, then takes the control's text (RTF without objects or
+    // plain text) and, when asked, the embedded objects with their positions.
+    // With selectionOnly the text and positions are relative to the selection.
+    int Capture(CMessageContent& content, bool withObjects, bool asRtf, bool selectionOnly);
+
+    // Puts the text in (replacing everything, or after the existing text when
+    // appending) and the objects back over their placeholders.
+    int Replay(const CMessageContent& content, bool append);
+
+    // Closes the control's objects unless borrowed, and lets go of the
+    // control's OLE interface.
+    void Release();
+
+    HWND Control() const { return control_; }
+    bool HasOleInterface() const { return static_cast<bool>(ole_); }
+
+private:
+    void CaptureObjects(CMessageContent& content, bool selectionOnly);
+    void InsertObjectAt(const std::string& key, LONG characterPosition);
+    LONG MoveToEnd();
+
+    CObjectCache* objectCache_;
+    HWND control_;
+    ComPtr<IRichEditOle> ole_;
+    bool borrowed_;
+};
+
+} // namespace parleym
