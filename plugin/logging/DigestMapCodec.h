@@ -1,0 +1,18 @@
+#pragma once
+// Byte layout of objcache.dat's `md5map` stream: a count, then pairs of
+// digest (32 lower-case hex characters) and decimal key, each length-prefixed.
+#include <map>
+#include <string>
+
+#include "plugin/storage/BinaryCodec.h"
+
+namespace parleym {
+
+using DigestMap = std::map<std::string, std::string>;  // digest -> key
+
+Bytes EncodeDigestMap(const DigestMap& digests);
+// False when the data is shorter than its lengths and counts claim; `digests`
+// is then left as it was.
+bool DecodeDigestMap(const Bytes& data, DigestMap& digests);
+
+} // namespace parleym

@@ -1,0 +1,68 @@
+#pragma once
+// Conversation logs of the signed-in account: one compound file laid out by
+// CStorageDb, per account a `conversations` index stream and one content
+// stream per conversation. UI thread only; failures are reported ("Error").
+#include <objbase.h>
+
+#include <string>
+#include <vector>
+
+#include "plugin/logging/ConversationIndexCodec.h"
+#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/StorageDb.h"
+
+class CMessageContent;
+class CParleymanager;
+
+class CLogManager {
+public:
+    explicit CLogManager(CParleymanager* owner = nullptr);
+    CLogManager(const CLogManager&) = delete;
+    CLogManager& operator=(const CLogManager&) = delete;
+    virtual ~CLogManager();
+
+    // Remembers the path (shown by the viewer even when the open fails), then
+    // opens or creates the file. 1 or 0.
+    int Open(const char* path);
+    // Sign-in sequence: Close, then the configured path (when not empty), then
+    // the default one; when neither opens shows "Failed to initialize log
+    // manager" (caption "Parleym") and returns 0.
+    int OpenConfiguredOrDefault(const std::string& configuredPath, const std::string& defaultPath);
+
+    // Opens (or creates) the account's sub-storage and loads its index. 1 or 0.
+    int OpenAccount(const char* signInName);
+    // Writes the index and lets go of the account. Nothing when none is open.
+    void CloseAccount();
+    void Close();
+
+    // Creates or rewrites the conversation's stream; a new number also gets an
+    // index entry. Silently nothing without an open account.
+    void SaveConversation(const LogEntry& entry, const CMessageContent& content);
+    // Reads the stream named `streamName` (a conversation number) into
+    // `content`. S_OK, the failing code (content untouched), or S_FALSE
+    // without an open account.
+    HRESULT LoadConversation(const char* streamName, CMessageContent& content);
+
+    // The number for a conversation that starts now; the counter moves on.
+    int TakeNextNumber();
+    void SetLoggingEnabled(int enabled) { loggingEnabled_ = enabled ? 1 : 0; }
+    int IsLoggingEnabled() const { return loggingEnabled_; }
+    const std::vector<LogEntry>& Index() const { return index_; }
+    const std::string& Path() const { return path_; }
+    bool IsAccountOpen() const { return accountStorage_ && indexStream_; }
+    CStorageDb& Database() { return database_; }
+
+private:
+    int LoadIndex();
+    void SaveIndex();
+    void ReleaseAccount();
+
+    std::string path_;
+    CStorageDb database_;
+    CParleymanager* owner_;
+    parleym::ComPtr<IStorage> accountStorage_;
+    parleym::ComPtr<IStream> indexStream_;
+    int nextNumber_ = 1;
+    int loggingEnabled_ = 1;
+    std::vector<LogEntry> index_;
+};

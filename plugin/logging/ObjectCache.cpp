@@ -1,0 +1,218 @@
+#include "plugin/logging/ObjectCache.h"
+
+#define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
+#include <cryptopp/md5.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "plugin/logging/DigestMapCodec.h"
+#include "plugin/logging/EmoticonCodes.h"
+#include "plugin/storage/StorageDb.h"
+#include "plugin/storage/StreamIO.h"
+
+using parleym::ComPtr;
+using parleym::ToElementName;
+
+namespace {
+
+const wchar_t kDigestStream[] = L"md5map";
+const char kDigestStreamName[] = "md5map";
+const wchar_t kContentsStream[] = L"CONTENTS";
+// Names in use are skipped when a key is handed out; give up after this many.
+constexpr int kMaxKeyAttempts = 1000;
+
+// The key's number, or -1 for a name that is not plain non-negative decimal.
+long long KeyNumber(const std::string& name) {
+    if (name.empty() || name.size() > 10) return -1;
+    for (char c : name)
+        if (c < '0' || c > '9') return -1;
+    return std::strtoll(name.c_str(), nullptr, 10);
+}
+
+} // namespace
+
+CObjectCache::CObjectCache(CParleymanager* owner) : owner_(owner) {}
+
+CObjectCache::~CObjectCache() {
+    try {
+        Close();
+    } catch (...) {
+    }
+}
+
+void CObjectCache::Close() {
+    objects_.clear();
+    digests_.clear();
+    digestStream_.Reset();
+    root_.Reset();
+}
+
+void CObjectCache::Open(const char* path) {
+    Close();
+    nextKey_ = 0;
+    const std::wstring widePath = ToElementName(path);
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+        if (FAILED(StgCreateDocfile(widePath.c_str(), kStorageReplace, 0, root_.Put()))) {
+            root_.Reset();
+            return;
+        }
+        if (FAILED(root_->CreateStream(kDigestStream, kStorageAccess, 0, 0, digestStream_.Put()))) Close();
+        return;
+    }
+
+    if (FAILED(StgOpenStorage(widePath.c_str(), nullptr, kStorageAccess, nullptr, 0, root_.Put()))) {
+        root_.Reset();
+        return;
+    }
+    parleym::Bytes data;
+    HRESULT hr = root_->OpenStream(kDigestStream, nullptr, kStorageAccess, 0, digestStream_.Put());
+    if (SUCCEEDED(hr)) hr = parleym::ReadWholeStream(digestStream_.Get(), data);
+    if (FAILED(hr) || !parleym::DecodeDigestMap(data, digests_)) {
+        Close();
+        return;
+    }
+    LoadObjects();
+    if (nextKey_ < INT_MAX) ++nextKey_;
+}
+
+void CObjectCache::RaiseNextKeyAbove(const std::string& key) {
+    const long long number = KeyNumber(key);
+    if (number > nextKey_) nextKey_ = number >= INT_MAX ? INT_MAX : static_cast<int>(number);
+}
+
+void CObjectCache::LoadObjects() {
+    ComPtr<IEnumSTATSTG> elements;
+    bool listed = SUCCEEDED(root_->EnumElements(0, nullptr, 0, elements.Put())) && elements;
+    while (listed) {
+        STATSTG stat = {};
+        ULONG fetched = 0;
+        const HRESULT hr = elements->Next(1, &stat, &fetched);
+        if (FAILED(hr)) {
+            listed = false;
+            break;
+        }
+        if (hr != S_OK || fetched == 0) break;
+        const std::string name = parleym::FromElementName(stat.pwcsName);
+        CoTaskMemFree(stat.pwcsName);
+        if (name == kDigestStreamName) continue;
+        // Any numbered element blocks its key, whatever kind it is.
+        RaiseNextKeyAbove(name);
+        CachedObject object;
+        if (SUCCEEDED(root_->OpenStorage(ToElementName(name).c_str(), nullptr, kStorageAccess, nullptr, 0,
+                                         object.storage.Put()))) {
+            object.classId = stat.clsid;
+            objects_[name] = std::move(object);
+        }
+    }
+    if (listed) return;
+
+    // Without a listing, the digest map still names the stored objects; keys
+    // beyond it are checked one by one when handed out.
+    objects_.clear();
+    for (const auto& pair : digests_) {
+        RaiseNextKeyAbove(pair.second);
+        CachedObject object;
+        if (FAILED(root_->OpenStorage(ToElementName(pair.second).c_str(), nullptr, kStorageAccess, nullptr, 0,
+                                      object.storage.Put())))
+            continue;
+        STATSTG stat = {};
+        if (SUCCEEDED(object.storage->Stat(&stat, STATFLAG_NONAME))) object.classId = stat.clsid;
+        objects_[pair.second] = std::move(object);
+    }
+}
+
+HRESULT CObjectCache::CreateFreshObjectStorage(std::string& key, ComPtr<IStorage>& storage) {
+    for (int attempt = 0; attempt < kMaxKeyAttempts; ++attempt) {
+        if (nextKey_ == INT_MAX) return STG_E_INSUFFICIENTMEMORY;
+        key = std::to_string(nextKey_++);
+        // Never replace an element: a key in use belongs to a stored object.
+        const HRESULT hr =
+            root_->CreateStorage(ToElementName(key).c_str(), kStorageAccess | STGM_FAILIFTHERE, 0, 0, storage.Put());
+        if (hr != STG_E_FILEALREADYEXISTS) return hr;
+    }
+    return STG_E_FILEALREADYEXISTS;
+}
+
+void CObjectCache::DiscardElement(const std::string& key, ComPtr<IStorage>& storage) {
+    storage.Reset();
+    root_->DestroyElement(ToElementName(key).c_str());
+}
+
+HRESULT CObjectCache::DigestOfContents(IStorage* storage, std::string& digest) {
+    ComPtr<IStream> contents;
+    HRESULT hr = storage->OpenStream(kContentsStream, nullptr, kStorageAccess, 0, contents.Put());
+    if (FAILED(hr)) return hr;
+    CryptoPP::Weak::MD5 md5;
+    unsigned char chunk[2048];
+    for (;;) {
+        ULONG got = 0;
+        hr = contents->Read(chunk, sizeof chunk, &got);
+        if (FAILED(hr)) return hr;
+        if (got == 0) break;
+        md5.Update(chunk, got);
+    }
+    unsigned char raw[CryptoPP::Weak::MD5::DIGESTSIZE];
+    md5.Final(raw);
+    char hex[2 * sizeof raw + 1];
+    for (std::size_t i = 0; i < sizeof raw; ++i) std::snprintf(hex + 2 * i, 3, "%02x", raw[i]);
+    digest.assign(hex, 2 * sizeof raw);
+    return S_OK;
+}
+
+int CObjectCache::Add(IPersistStorage* object, std::string& key) {
+    if (!root_ || !object) return 0;
+    std::string newKey;
+    ComPtr<IStorage> storage;
+    if (FAILED(CreateFreshObjectStorage(newKey, storage))) return 0;
+
+    HRESULT hr = object->Save(storage.Get(), FALSE);
+    // The object waits in no-scribble state until told the save is over.
+    object->SaveCompleted(nullptr);
+    std::string digest;
+    if (SUCCEEDED(hr)) hr = DigestOfContents(storage.Get(), digest);
+    if (FAILED(hr)) {
+        DiscardElement(newKey, storage);
+        return 0;
+    }
+
+    const auto known = digests_.find(digest);
+    // A digest whose object is gone from the file is stored again.
+    if (known != digests_.end() && objects_.count(known->second)) {
+        DiscardElement(newKey, storage);
+        key = known->second;
+        return 1;
+    }
+
+    CLSID classId = CLSID_NULL;
+    if (FAILED(object->GetClassID(&classId))) classId = CLSID_NULL;
+    storage->SetClass(classId);
+    CachedObject cached;
+    cached.storage = std::move(storage);
+    cached.classId = classId;
+    objects_[newKey] = std::move(cached);
+    digests_[digest] = newKey;
+    SaveDigests();
+    key = newKey;
+    return 1;
+}
+
+void CObjectCache::SaveDigests() {
+    // A failure here costs only deduplication; the object itself is stored.
+    parleym::RewriteStream(digestStream_.Get(), parleym::EncodeDigestMap(digests_));
+}
+
+IStorage* CObjectCache::Lookup(const std::string& key, CLSID& classId) {
+    if (!root_) return nullptr;
+    const auto found = objects_.find(key);
+    if (found == objects_.end()) return nullptr;
+    classId = found->second.classId;
+    return found->second.storage.Get();
+}
+
+void CObjectCache::ConvertObjectsToCodes(CMessageContent& content) { parleym::ConvertObjectsToCodes(content); }
+
+void CObjectCache::ConvertCodesToObjects(CMessageContent& content) {
+    parleym::ConvertCodesToObjects(content, digests_);
+}

@@ -1,0 +1,60 @@
+#pragma once
+// Embedded objects (emoticon pictures) stored once in objcache.dat, keyed by
+// decimal numbers and told apart by the MD5 of their CONTENTS stream. The file
+// stays open without sharing for the plug-in's life. UI thread only.
+#include <objbase.h>
+
+#include <map>
+#include <string>
+
+#include "plugin/storage/ComPtr.h"
+
+class CMessageContent;
+class CParleymanager;
+
+class CObjectCache {
+public:
+    explicit CObjectCache(CParleymanager* owner = nullptr);
+    CObjectCache(const CObjectCache&) = delete;
+    CObjectCache& operator=(const CObjectCache&) = delete;
+    virtual ~CObjectCache();
+
+    // Opens or creates the file; check IsOpen() afterwards. Reports nothing.
+    void Open(const char* path);
+    void Close();
+    bool IsOpen() const { return static_cast<bool>(root_); }
+
+    // Stores the object, or finds the stored copy of an identical one.
+    // 1 with `key` set, or 0 leaving nothing behind in the file.
+    int Add(IPersistStorage* object, std::string& key);
+
+    // The object's sub-storage (still owned by the cache) and class, or null.
+    IStorage* Lookup(const std::string& key, CLSID& classId);
+
+    // Emoticon objects to their text codes and back; see EmoticonCodes.h.
+    void ConvertObjectsToCodes(CMessageContent& content);
+    void ConvertCodesToObjects(CMessageContent& content);
+
+    int NextKey() const { return nextKey_; }
+    const std::map<std::string, std::string>& Digests() const { return digests_; }
+
+private:
+    struct CachedObject {
+        parleym::ComPtr<IStorage> storage;
+        CLSID classId = {};
+    };
+
+    void LoadObjects();
+    void RaiseNextKeyAbove(const std::string& key);
+    HRESULT CreateFreshObjectStorage(std::string& key, parleym::ComPtr<IStorage>& storage);
+    HRESULT DigestOfContents(IStorage* storage, std::string& digest);
+    void DiscardElement(const std::string& key, parleym::ComPtr<IStorage>& storage);
+    void SaveDigests();
+
+    parleym::ComPtr<IStorage> root_;
+    parleym::ComPtr<IStream> digestStream_;
+    CParleymanager* owner_;
+    std::map<std::string, CachedObject> objects_;
+    std::map<std::string, std::string> digests_;  // digest -> key
+    int nextKey_ = 0;
+};

@@ -1,0 +1,57 @@
+#pragma once
+// Top level of the compound data files (logs, statistics, offline messages):
+// the `userids` stream mapping account sign-in names to numbered sub-storages.
+// Everything here runs on the messenger's UI thread; failures are reported to
+// the user (caption "Error") and returned as 0 / null.
+#include <objbase.h>
+
+#include <string>
+#include <unordered_map>
+
+#include "plugin/storage/ComPtr.h"
+
+// Access used for every element: read-write, exclusive, direct mode.
+constexpr DWORD kStorageAccess = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;      // 0x12
+constexpr DWORD kStorageReplace = kStorageAccess | STGM_CREATE;              // 0x1012
+
+class CStorageDb {
+public:
+    using UserMap = std::unordered_map<std::string, std::string>;
+
+    CStorageDb() = default;
+    CStorageDb(const CStorageDb&) = delete;
+    CStorageDb& operator=(const CStorageDb&) = delete;
+    virtual ~CStorageDb();
+
+    // Opens `path`, creating the file when missing. Starts from an empty map and
+    // last user id 0, then takes what the file records. 1 on success, 0 after
+    // reporting a failure (nothing is held then).
+    int Open(const char* path);
+
+    // 1 with *storage = the account's sub-storage (caller releases) or null when
+    // the account has none yet; 0 when not open or after reporting a failure.
+    int OpenUserStorage(const char* accountName, IStorage** storage);
+
+    // Numbers a new sub-storage for the account and creates it; the caller owns
+    // the result. Null after reporting a failure.
+    IStorage* CreateUserStorage(const char* accountName);
+
+    // Rewrites `userids` from the map. 1 on success, 0 after reporting a failure.
+    int SaveUserIds();
+
+    // Saves the map and releases the file. Safe when not open.
+    void Close();
+
+    bool IsOpen() const { return static_cast<bool>(root_); }
+    IStorage* Root() const { return root_.Get(); }
+    const UserMap& Users() const { return userMap_; }
+    int LastUserId() const { return lastUserId_; }
+
+private:
+    void ReleaseAll();
+
+    UserMap userMap_;
+    parleym::ComPtr<IStorage> root_;
+    parleym::ComPtr<IStream> userIds_;
+    int lastUserId_ = 0;
+};
