@@ -1,0 +1,58 @@
+#include "plugin/logging/LoggingHandler.h"
+
+#include <oleauto.h>
+
+#include "plugin/core/Parleymanager.h"
+#include "plugin/logging/LogManager.h"
+#include "plugin/logging/ObjectCache.h"
+#include "plugin/storage/MessageContent.h"
+#include "plugin/storage/RichEditBridge.h"
+
+namespace parleym {
+
+double CurrentOleDate() {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    now.wMilliseconds = 0;
+    double date = 0;
+    SystemTimeToVariantTime(&now, &date);
+    return date;
+}
+
+LoggingHandler::~LoggingHandler() {
+    try {
+        Save();
+    } catch (...) {
+    }
+}
+
+void LoggingHandler::Start(CParleymanager* manager, HWND conversationWindow, HWND historyControl,
+                           const CContactInfo& contact, int conversationNumber) {
+    contact_ = contact;
+    owner_ = manager;
+    conversationWindow_ = conversationWindow;
+    historyControl_ = historyControl;
+
+    logEntry_.start = CurrentOleDate();
+    if (conversationNumber == -1 && owner_) conversationNumber = owner_->LogStore().TakeNextNumber();
+    conversationNumber_ = conversationNumber;
+    logEntry_.number = conversationNumber;
+    logEntry_.contact = contact_.signInName;
+    Save();
+}
+
+void LoggingHandler::Save() {
+    if (!owner_) return;
+    CLogManager& store = owner_->LogStore();
+    if (!store.IsLoggingEnabled()) return;
+    if (!historyControl_ || !IsWindow(historyControl_) || GetWindowTextLengthA(historyControl_) == 0) return;
+
+    CMessageContent content;
+    CRichEditBridge bridge(&owner_->ObjectCache(), historyControl_, true);
+    bridge.Capture(content, true, true, false);
+    logEntry_.end = CurrentOleDate();
+    store.SaveConversation(logEntry_, content);
+    bridge.Release();
+}
+
+} // namespace parleym
