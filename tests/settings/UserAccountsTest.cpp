@@ -41,7 +41,6 @@ protected:
     }
     void TearDown() override {
         SetUserMessageSink(previous_);
-        SetFileAttributesA(File().c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(File().c_str());
         RemoveDirectoryA(folder_.c_str());
     }
@@ -88,11 +87,14 @@ TEST_F(UserAccountsTest, FileHeldWithoutSharingFailsWithCode32) {
     CloseHandle(held);
 }
 
-TEST_F(UserAccountsTest, ReadOnlyFileIsDeniedWithCode5) {
-    WriteRecords({});
-    SetFileAttributesA(File().c_str(), FILE_ATTRIBUTE_READONLY);
+TEST_F(UserAccountsTest, UnopenablePathIsDeniedWithCode5) {
+    // Read-only attributes mean nothing to a root-run Wine; a folder in the file's place is denied everywhere.
+    ASSERT_TRUE(CreateDirectoryA(File().c_str(), nullptr));
     EXPECT_FALSE(accounts_.ReadUserSettings());
     ExpectOnlyMessage("Failed to load user settings. Error code: 5");
+    EXPECT_FALSE(accounts_.WriteUserSettings());
+    ExpectOnlyMessage("Failed to save user settings. Error code: 5");
+    RemoveDirectoryA(File().c_str());
 }
 
 TEST_F(UserAccountsTest, ForeignOrDamagedFileIsInvalidAndLeftAsItWas) {
