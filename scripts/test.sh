@@ -26,7 +26,10 @@ export WINEPREFIX="$root/build/wine-prefix"
 session="$root/build/wine-session.sh"
 cat > "$session" <<EOS
 #!/usr/bin/env bash
-"$root/scripts/wine-prefix.sh" "$WINEPREFIX" && cd "$root/build/win64" && ctest --output-on-failure --timeout 600
+"$root/scripts/wine-prefix.sh" "$WINEPREFIX" || exit 1
+# One persistent wineserver for the whole run: starting one per test costs seconds each.
+wineserver -p
+cd "$root/build/win64" && ctest --output-on-failure --timeout 600
 rc=\$?
 wineserver -k 2>/dev/null
 exit \$rc
