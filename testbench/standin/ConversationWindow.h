@@ -1,0 +1,62 @@
+#pragma once
+// One conversation window ("IMWindowClass"): menu bar, read-only history, input,
+// "&Send" button and the address box (edit, id 9) naming the contact.
+#include "testbench/standin/MessengerState.h"
+#include "testbench/standin/Profile.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace standin {
+
+class ConversationWindow {
+public:
+  static constexpr int kAddressId = 9;
+  static constexpr int kHistoryId = 1000;
+  static constexpr int kInputId = 1001;
+  static constexpr int kSendId = 1002;
+
+  static bool RegisterWindowClass(HINSTANCE instance, const Profile& profile);
+
+  // Creates and shows the window; null on failure. The object deletes itself when its
+  // window is destroyed (after telling `onDestroyed`).
+  using DestroyedCallback = void (*)(void* context, ConversationWindow* window);
+  static ConversationWindow* Create(HINSTANCE instance, const Profile& profile, MessengerState& state,
+                                    ContactPtr contact, DestroyedCallback onDestroyed, void* context);
+
+  HWND Window() const { return window_; }
+  HWND History() const { return history_; }
+  HWND Input() const { return input_; }
+  HWND SendButton() const { return send_; }
+  const ContactPtr& Contact() const { return contact_; }
+
+  // Sets the title the way the messenger does, through SetWindowTextW.
+  void UpdateTitle();
+  void Receive(const std::string& text);
+  // What pressing Send does: takes the input, shows it as said by the user, empties it.
+  void Send();
+
+private:
+  ConversationWindow(const Profile& profile, MessengerState& state, ContactPtr contact)
+      : profile_(profile), state_(state), contact_(std::move(contact)) {}
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK InputProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void CreateControls();
+  void Layout();
+
+  const Profile& profile_;
+  MessengerState& state_;
+  ContactPtr contact_;
+  HWND window_ = nullptr;
+  HWND address_ = nullptr;
+  HWND history_ = nullptr;
+  HWND input_ = nullptr;
+  HWND send_ = nullptr;
+  WNDPROC inputDefault_ = nullptr;
+  DestroyedCallback onDestroyed_ = nullptr;
+  void* context_ = nullptr;
+};
+
+} // namespace standin

@@ -1,0 +1,132 @@
+#include "testbench/standin/RichEditText.h"
+
+#include "testbench/standin/ComSupport.h"
+#include "testbench/standin/EmoticonObject.h"
+#include "testbench/standin/EmoticonTable.h"
+#include "testbench/standin/TextUtil.h"
+
+#include <richedit.h>
+#include <richole.h>
+
+namespace standin {
+
+namespace {
+
+ComRef<IRichEditOle> OleOf(HWND richEdit) {
+  ComRef<IRichEditOle> ole;
+  SendMessageW(richEdit, EM_GETOLEINTERFACE, 0, reinterpret_cast<LPARAM>(ole.Out()));
+  return ole;
+}
+
+void ReplaceSelection(HWND richEdit, const std::string& text) {
+  std::wstring wide = Widen(text);
+  SendMessageW(richEdit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
+}
+
+bool InsertEmoticon(IRichEditOle* ole, int picture) {
+  ComRef<IOleObject> object;
+  if (FAILED(CreateEmoticonObject(picture, object.Out()))) return false;
+  ComRef<ILockBytes> bytes;
+  if (FAILED(CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.Out()))) return false;
+  ComRef<IStorage> storage;
+  if (FAILED(StgCreateDocfileOnILockBytes(bytes.Get(), STGM_SHARE_EXCLUSIVE | STGM_CREATE | STGM_READWRITE, 0,
+                                          storage.Out())))
+    return false;
+  ComRef<IOleClientSite> site;
+  if (FAILED(ole->GetClientSite(site.Out()))) return false;
+  object->SetClientSite(site.Get());
+  REOBJECT reo = {};
+  reo.cbStruct = sizeof reo;
+  reo.cp = REO_CP_SELECTION;
+  reo.clsid = CLSID_StandinEmoticon;
+  reo.poleobj = object.Get();
+  reo.pstg = storage.Get();
+  reo.polesite = site.Get();
+  reo.dvaspect = DVASPECT_CONTENT;
+  reo.dwFlags = REO_BELOWBASELINE;
+  return SUCCEEDED(ole->InsertObject(&reo));
+}
+
+} // namespace
+
+void AppendWithEmoticons(HWND richEdit, const std::string& text) {
+  ComRef<IRichEditOle> ole = OleOf(richEdit);
+  for (const TextPiece& piece : SplitEmoticons(text)) {
+    SendMessageW(richEdit, EM_SETSEL, -1, -1);
+    if (piece.picture >= 0 && ole && InsertEmoticon(ole.Get(), piece.picture)) continue;
+    ReplaceSelection(richEdit, piece.text);
+  }
+  SendMessageW(richEdit, EM_SETSEL, -1, -1);
+  SendMessageW(richEdit, EM_SCROLLCARET, 0, 0);
+}
+
+RichEditContent ReadRichEdit(HWND richEdit) {
+  RichEditContent content;
+  GETTEXTLENGTHEX lengthQuery = {GTL_NUMCHARS | GTL_PRECISE, 1200};
+  LRESULT length = SendMessageW(richEdit, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&lengthQuery), 0);
+  if (length > 0) {
+    // Ranges count a paragraph end as one character, as object positions do.
+    std::wstring buffer(static_cast<size_t>(length) + 1, L'\0');
+    TEXTRANGEW range = {{0, static_cast<LONG>(length)}, &buffer[0]};
+    LRESULT got = SendMessageW(richEdit, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+    buffer.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    for (wchar_t& c : buffer)
+      if (c == L'\r') c = L'\n';
+    // One character per object keeps positions valid: a non-ANSI placeholder
+    // (U+FFFC on Windows) must not become several bytes.
+    for (wchar_t& c : buffer)
+      if (c > 0x7F) c = c == 0xFFFC ? L' ' : c;
+    content.text = Narrow(buffer);
+  }
+  ComRef<IRichEditOle> ole = OleOf(richEdit);
+  if (!ole) return content;
+  LONG count = ole->GetObjectCount();
+  for (LONG i = 0; i < count; ++i) {
+    REOBJECT reo = {};
+    reo.cbStruct = sizeof reo;
+    if (FAILED(ole->GetObject(i, &reo, REO_GETOBJ_POLEOBJ))) continue;
+    EmbeddedObject object;
+    object.position = reo.cp;
+    object.picture = EmoticonPictureOfObject(reo.poleobj);
+    if (reo.poleobj) reo.poleobj->Release();
+    content.objects.push_back(object);
+  }
+  return content;
+}
+
+namespace {
+
+std::string Substitute(const RichEditContent& content, bool markers) {
+  std::string out;
+  size_t next = 0;
+  for (size_t i = 0; i < content.text.size(); ++i) {
+    const EmbeddedObject* object = nullptr;
+    for (size_t k = next; k < content.objects.size(); ++k)
+      if (content.objects[k].position == static_cast<long>(i)) object = &content.objects[k];
+    if (!object) {
+      out += content.text[i];
+      continue;
+    }
+    std::string code = object->picture >= 0 ? EmoticonCode(object->picture) : std::string("?");
+    out += markers ? "{" + code + "}" : code;
+  }
+  return out;
+}
+
+} // namespace
+
+std::string TextWithCodes(const RichEditContent& content) { return Substitute(content, false); }
+std::string TextWithMarkers(const RichEditContent& content) { return Substitute(content, true); }
+
+std::string ObjectList(const RichEditContent& content) {
+  std::string out = "[";
+  for (size_t i = 0; i < content.objects.size(); ++i) {
+    if (i) out += ", ";
+    const EmbeddedObject& object = content.objects[i];
+    out += std::to_string(object.position) + ":" +
+           (object.picture >= 0 ? EmoticonCode(object.picture) : std::string("?"));
+  }
+  return out + "]";
+}
+
+} // namespace standin

@@ -1,0 +1,456 @@
+#include "testbench/standin/ScenarioRunner.h"
+
+#include "testbench/standin/MenuText.h"
+#include "testbench/standin/RichEditText.h"
+#include "testbench/standin/Screenshot.h"
+#include "testbench/standin/TextUtil.h"
+#include "testbench/standin/Transcript.h"
+
+#include <richedit.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace standin {
+
+namespace {
+
+constexpr DWORD kDefaultWaitMs = 10000;
+constexpr DWORD kSettleQuietMs = 100;
+constexpr DWORD kSettleMaxMs = 2000;
+
+bool ParseNumber(const std::string& text, unsigned long& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  value = std::strtoul(text.c_str(), &end, 0);
+  return *end == '\0';
+}
+
+HRESULT ParseHresult(const std::string& text, HRESULT fallback) {
+  unsigned long value = 0;
+  return ParseNumber(text, value) ? static_cast<HRESULT>(value) : fallback;
+}
+
+bool FileContains(const std::string& path, const std::string& needle) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  if (needle.empty()) return true;
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str().find(needle) != std::string::npos;
+}
+
+std::string HandleText(HWND window) {
+  return Hex32(static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(window)));
+}
+
+} // namespace
+
+ScenarioRunner::ScenarioRunner(StandinMessenger& messenger, MessengerState& state, DialogWatcher& watcher,
+                               RunnerPaths paths)
+    : messenger_(messenger), state_(state), watcher_(watcher), paths_(std::move(paths)) {}
+
+ScenarioRunner::~ScenarioRunner() {
+  for (PROCESS_INFORMATION& process : spawned_) {
+    if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+      Log("spawned-terminated pid=" + std::to_string(process.dwProcessId));
+      TerminateProcess(process.hProcess, 1);
+    }
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+}
+
+bool ScenarioRunner::Pump(DWORD ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        quit_ = true;
+        return false;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= ms) return true;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+  }
+}
+
+// Lets posted commands, hooks and timers run until the queue has been quiet a moment.
+void ScenarioRunner::Settle() {
+  const DWORD start = GetTickCount();
+  DWORD quietSince = start;
+  while (!quit_ && GetTickCount() - start < kSettleMaxMs) {
+    MSG msg;
+    bool any = false;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      any = true;
+      if (msg.message == WM_QUIT) {
+        quit_ = true;
+        return;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (any) quietSince = GetTickCount();
+    if (GetTickCount() - quietSince >= kSettleQuietMs) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
+}
+
+std::map<std::string, std::string> ScenarioRunner::Snapshot() {
+  std::map<std::string, std::string> now;
+  if (HWND main = messenger_.MainWindow()) {
+    now["title main"] = Quote(WindowText(main));
+    if (HMENU bar = GetMenu(main)) now["menubar main"] = Quote(DescribeMenu(bar));
+  }
+  for (ConversationWindow* conversation : messenger_.Conversations()) {
+    const std::string name = "conv:" + conversation->Contact()->signinName;
+    now["title " + name] = Quote(WindowText(conversation->Window()));
+    if (HMENU bar = GetMenu(conversation->Window())) now["menubar " + name] = Quote(DescribeMenu(bar));
+    RichEditContent history = ReadRichEdit(conversation->History());
+    now["history " + name] = Quote(TextWithMarkers(history)) + " objects=" + ObjectList(history);
+    RichEditContent input = ReadRichEdit(conversation->Input());
+    now["input " + name] = Quote(TextWithMarkers(input)) + " objects=" + ObjectList(input);
+  }
+  return now;
+}
+
+void ScenarioRunner::Observe(bool everything) {
+  std::map<std::string, std::string> now = Snapshot();
+  for (const auto& entry : now) {
+    auto before = observed_.find(entry.first);
+    if (everything)
+      Log("dump " + entry.first + " " + entry.second);
+    else if (before == observed_.end() || before->second != entry.second)
+      Log(entry.first + " " + entry.second);
+  }
+  observed_ = std::move(now);
+}
+
+std::string ScenarioRunner::Resolve(const std::string& path) const {
+  bool absolute = path.size() > 1 && (path[1] == ':' || path[0] == '\\' || path[0] == '/');
+  if (absolute || paths_.dataFolder.empty()) return path;
+  return paths_.dataFolder + "\\" + path;
+}
+
+int ScenarioRunner::Run(const std::vector<Step>& steps) {
+  Settle();
+  Observe(false);
+  for (const Step& step : steps) {
+    if (quit_) break;
+    if (step.command == "option") continue;  // read before start-up
+    Log("step " + std::to_string(step.line) + " " + step.source);
+    bool ok = false;
+    try {
+      ok = Execute(step);
+    } catch (...) {
+      Log("error exception in step");
+    }
+    if (!ok) {
+      ++failures_;
+      Log("step-failed line " + std::to_string(step.line));
+    }
+    if (step.command == "exit") break;
+    Settle();
+    Observe(false);
+  }
+  return failures_;
+}
+
+ConversationWindow* ScenarioRunner::Conversation(const Step& step, size_t index) {
+  ConversationWindow* conversation = messenger_.FindConversation(step.Arg(index));
+  if (!conversation) Log("error no conversation window with " + Quote(step.Arg(index)));
+  return conversation;
+}
+
+HWND ScenarioRunner::WindowByName(const std::string& name) {
+  if (name == "main") return messenger_.MainWindow();
+  if (name == "generic") return messenger_.GenericWindow();
+  if (name == "hidden") return messenger_.HiddenWindow();
+  if (name == "uimanager") return messenger_.UiManagerWindow();
+  if (name.compare(0, 5, "conv:") == 0) {
+    ConversationWindow* conversation = messenger_.FindConversation(name.substr(5));
+    return conversation ? conversation->Window() : nullptr;
+  }
+  if (name.compare(0, 6, "class:") == 0) return FindWindowA(name.substr(6).c_str(), nullptr);
+  return nullptr;
+}
+
+bool ScenarioRunner::Execute(const Step& step) {
+  const std::string& c = step.command;
+  if (c == "account") {
+    state_.SelectAccount(step.Arg(0), step.Arg(1));
+    return !step.Arg(0).empty();
+  }
+  if (c == "signin") {
+    if (step.Arg(0).empty()) return false;
+    messenger_.SignIn(step.Arg(0), step.Arg(1), ParseHresult(step.Option("hr"), S_OK));
+    return true;
+  }
+  if (c == "signout") {
+    messenger_.SignOut();
+    return true;
+  }
+  if (c == "add-contact") {
+    MISTATUS status = MISTATUS_ONLINE;
+    if (step.Has("status") && !ParseStatus(step.Option("status"), status)) return false;
+    if (step.Arg(0).empty()) return false;
+    messenger_.AddContact(step.Arg(0), step.Arg(1), status, ParseHresult(step.Option("hr"), S_OK));
+    return true;
+  }
+  if (c == "status") {
+    MISTATUS status;
+    if (!ParseStatus(step.Arg(1), status)) return false;
+    if (!messenger_.SetContactStatus(step.Arg(0), status)) {
+      Log("error no contact " + Quote(step.Arg(0)));
+      return false;
+    }
+    return true;
+  }
+  if (c == "open") return messenger_.OpenConversationWindow(step.Arg(0)) != nullptr;
+  if (c == "close") {
+    ConversationWindow* conversation = Conversation(step, 0);
+    if (!conversation) return false;
+    PostMessageW(conversation->Window(), WM_CLOSE, 0, 0);
+    return true;
+  }
+  if (c == "receive") {
+    ConversationWindow* conversation = messenger_.FindConversation(step.Arg(0));
+    // An incoming message opens the window, as in the messenger.
+    if (!conversation) conversation = messenger_.OpenConversationWindow(step.Arg(0));
+    if (!conversation) return false;
+    Settle();
+    conversation->Receive(step.Arg(1));
+    return true;
+  }
+  if (c == "type") {
+    ConversationWindow* conversation = Conversation(step, 0);
+    if (!conversation) return false;
+    SetFocus(conversation->Input());
+    SendMessageW(conversation->Input(), EM_SETSEL, static_cast<WPARAM>(-1), -1);
+    std::wstring text = Widen(step.Arg(1));
+    SendMessageW(conversation->Input(), EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+    return true;
+  }
+  if (c == "enter") {
+    ConversationWindow* conversation = Conversation(step, 0);
+    if (!conversation) return false;
+    // Posted like real input, so the message hook sees the key before the input does.
+    SetFocus(conversation->Input());
+    PostMessageW(conversation->Input(), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    PostMessageW(conversation->Input(), WM_CHAR, '\r', 0x001C0001);
+    PostMessageW(conversation->Input(), WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
+    return true;
+  }
+  if (c == "click-send") {
+    ConversationWindow* conversation = Conversation(step, 0);
+    if (!conversation) return false;
+    SendMessageW(conversation->SendButton(), BM_CLICK, 0, 0);
+    return true;
+  }
+  if (c == "menu") return MenuStep(step);
+  if (c == "context-menu") {
+    bool found = false;
+    messenger_.ChooseContextMenuItem(step.Arg(0), step.Arg(1), step.Has("returncmd") || step.Arg(2) == "returncmd",
+                                     found);
+    return found;
+  }
+  if (c == "answer") return AnswerStep(step);
+  if (c == "wait") return Wait(step);
+  if (c == "sleep") {
+    unsigned long ms = 0;
+    if (!ParseNumber(step.Arg(0), ms)) return false;
+    Pump(ms);
+    return true;
+  }
+  if (c == "screenshot") {
+    std::string name = step.Arg(0, "screen");
+    std::string path = (paths_.outputFolder.empty() ? std::string(".") : paths_.outputFolder) + "\\" + name + ".bmp";
+    bool ok = SaveScreenshot(path);
+    Log(std::string("screenshot ") + (ok ? "saved " : "failed ") + Quote(path));
+    return ok;
+  }
+  if (c == "dump") {
+    Settle();
+    Observe(true);
+    return true;
+  }
+  if (c == "free-library") return FreeLibraryStep(step);
+  if (c == "fail") {
+    unsigned long count = static_cast<unsigned long>(-1);
+    if (step.Has("count") && !ParseNumber(step.Option("count"), count)) return false;
+    if (step.Arg(0).empty() || step.Arg(1).empty()) return false;
+    state_.SetFailure(step.Arg(0), ParseHresult(step.Arg(1), E_FAIL), static_cast<int>(count));
+    return true;
+  }
+  if (c == "ui-manager") {
+    messenger_.CreateUiManager();
+    return true;
+  }
+  if (c == "spawn") return SpawnStep(step);
+  if (c == "post") return PostStep(step, false);
+  if (c == "send") return PostStep(step, true);
+  if (c == "exit") return true;
+  Log("error unknown command " + Quote(c));
+  return false;
+}
+
+bool ScenarioRunner::MenuStep(const Step& step) {
+  HWND window = WindowByName(step.Arg(0));
+  if (!window) {
+    Log("error no window " + Quote(step.Arg(0)));
+    return false;
+  }
+  HMENU bar = GetMenu(window);
+  std::vector<std::string> path(step.args.begin() + 1, step.args.end());
+  MenuItemFound item = FindMenuItem(bar, path);
+  if (!item.found) {
+    Log("menu item not found: " + Quote(DescribeMenu(bar)));
+    return false;
+  }
+  // What the window manager sends while the user opens the menus, then the command.
+  SendMessageW(window, WM_INITMENU, reinterpret_cast<WPARAM>(bar), 0);
+  for (size_t i = 1; i < item.opened.size(); ++i)
+    SendMessageW(window, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(item.opened[i]), static_cast<LPARAM>(i - 1));
+  if (item.grayed) {
+    Log("menu item grayed id=" + std::to_string(item.id));
+    return true;
+  }
+  Log("menu chose id=" + std::to_string(item.id) + " window=" + HandleText(window));
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(item.id, 0), 0);
+  return true;
+}
+
+bool ScenarioRunner::AnswerStep(const Step& step) {
+  DialogAnswer answer;
+  answer.caption = step.Option("caption");
+  answer.text = step.Option("text");
+  answer.button = step.Option("button", step.Arg(0));
+  auto range = step.options.equal_range("edit");
+  for (auto it = range.first; it != range.second; ++it) {
+    size_t colon = it->second.find(':');
+    unsigned long id = 0;
+    if (colon == std::string::npos || !ParseNumber(it->second.substr(0, colon), id)) return false;
+    answer.edits.emplace_back(static_cast<int>(id), it->second.substr(colon + 1));
+  }
+  if (step.Has("type")) answer.edits.emplace_back(0, step.Option("type"));
+  watcher_.Expect(answer);
+  return true;
+}
+
+bool ScenarioRunner::Wait(const Step& step) {
+  unsigned long timeout = kDefaultWaitMs;
+  if (step.Has("timeout") && !ParseNumber(step.Option("timeout"), timeout)) return false;
+  const std::string what = step.Arg(0);
+  std::function<bool()> condition;
+  if (what == "conv") {
+    condition = [&] { return messenger_.FindConversation(step.Arg(1)) != nullptr; };
+  } else if (what == "no-conv") {
+    condition = [&] { return messenger_.FindConversation(step.Arg(1)) == nullptr; };
+  } else if (what == "title") {
+    condition = [&] {
+      HWND window = WindowByName(step.Arg(1));
+      return window && WindowText(window).find(step.Arg(2)) != std::string::npos;
+    };
+  } else if (what == "history" || what == "input") {
+    condition = [&] {
+      ConversationWindow* conversation = messenger_.FindConversation(step.Arg(1));
+      if (!conversation) return false;
+      HWND control = what == "history" ? conversation->History() : conversation->Input();
+      return TextWithMarkers(ReadRichEdit(control)).find(step.Arg(2)) != std::string::npos;
+    };
+  } else if (what == "menu") {
+    condition = [&] {
+      HWND window = WindowByName(step.Arg(1));
+      HMENU bar = window ? GetMenu(window) : nullptr;
+      return bar && DescribeMenu(bar).find(step.Arg(2)) != std::string::npos;
+    };
+  } else if (what == "window" || what == "no-window") {
+    condition = [&] {
+      HWND window = FindWindowA(step.Arg(1).c_str(), step.args.size() > 2 ? step.Arg(2).c_str() : nullptr);
+      return (window != nullptr) == (what == "window");
+    };
+  } else if (what == "answered") {
+    condition = [&] { return watcher_.PendingExpectations() == 0; };
+  } else if (what == "file") {
+    condition = [&] { return FileContains(Resolve(step.Arg(1)), step.Arg(2)); };
+  } else if (what == "module" || what == "no-module") {
+    condition = [&] { return (GetModuleHandleA(step.Arg(1).c_str()) != nullptr) == (what == "module"); };
+  } else if (what == "sinks") {
+    unsigned long count = 1;
+    ParseNumber(step.Arg(1, "1"), count);
+    condition = [this, count] { return messenger_.Api().SinkCount() >= static_cast<int>(count); };
+  } else {
+    Log("error unknown wait " + Quote(what));
+    return false;
+  }
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (condition()) {
+      Log("wait-ok " + what + " after " + std::to_string(GetTickCount() - start) + " ms");
+      return true;
+    }
+    if (GetTickCount() - start >= timeout || !Pump(50)) break;
+  }
+  Log("wait-failed " + what + " after " + std::to_string(GetTickCount() - start) + " ms");
+  return false;
+}
+
+bool ScenarioRunner::SpawnStep(const Step& step) {
+  if (step.args.empty()) return false;
+  std::string commandLine = "\"" + Resolve(step.Arg(0)) + "\"";
+  for (size_t i = 1; i < step.args.size(); ++i) commandLine += " \"" + step.args[i] + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::string mutableLine = commandLine;
+  BOOL ok = CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                           paths_.dataFolder.empty() ? nullptr : paths_.dataFolder.c_str(), &startup, &process);
+  if (!ok) {
+    Log("spawn failed " + Quote(commandLine) + " error=" + std::to_string(GetLastError()));
+    return false;
+  }
+  spawned_.push_back(process);
+  Log("spawned pid=" + std::to_string(process.dwProcessId) + " " + Quote(commandLine));
+  WaitForInputIdle(process.hProcess, 5000);
+  return true;
+}
+
+bool ScenarioRunner::PostStep(const Step& step, bool send) {
+  HWND window = WindowByName(step.Arg(0));
+  unsigned long message = 0, wParam = 0, lParam = 0;
+  if (!window || !ParseNumber(step.Arg(1), message)) {
+    Log("error no window " + Quote(step.Arg(0)) + " or bad message");
+    return false;
+  }
+  ParseNumber(step.Arg(2, "0"), wParam);
+  ParseNumber(step.Arg(3, "0"), lParam);
+  if (send) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, message, wParam, static_cast<LPARAM>(lParam), SMTO_ABORTIFHUNG, 5000, &result);
+    Log("sent-message result=" + std::to_string(static_cast<unsigned long long>(result)));
+    return true;
+  }
+  return PostMessageA(window, message, wParam, static_cast<LPARAM>(lParam)) != FALSE;
+}
+
+// Windows unmaps a hook library when its hooks go; Wine keeps it loaded, so a test
+// that needs the library's detach has the messenger free it at that moment instead.
+bool ScenarioRunner::FreeLibraryStep(const Step& step) {
+  const std::string name = step.Arg(0);
+  int freed = 0;
+  while (HMODULE module = GetModuleHandleA(name.c_str())) {
+    if (freed >= 16 || !FreeLibrary(module)) break;
+    ++freed;
+  }
+  bool gone = GetModuleHandleA(name.c_str()) == nullptr;
+  Log("free-library " + Quote(name) + " freed=" + std::to_string(freed) + (gone ? " unloaded" : " still-loaded"));
+  return freed > 0 && gone;
+}
+
+} // namespace standin

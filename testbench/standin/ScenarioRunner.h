@@ -1,0 +1,59 @@
+#pragma once
+// Plays a scenario against the stand-in messenger on its user-interface thread,
+// pumping messages between steps so hooks, posted commands and timers all run, and
+// writes every step and every change it observes into the transcript.
+#include "testbench/standin/DialogWatcher.h"
+#include "testbench/standin/Scenario.h"
+#include "testbench/standin/StandinMessenger.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+struct RunnerPaths {
+  std::string dataFolder;      // where spawned programs and waited-for files are found
+  std::string outputFolder;    // screenshots
+};
+
+class ScenarioRunner {
+public:
+  ScenarioRunner(StandinMessenger& messenger, MessengerState& state, DialogWatcher& watcher, RunnerPaths paths);
+  ~ScenarioRunner();
+
+  // Runs every step; returns the number of failed steps (waits that timed out,
+  // unknown commands, steps that could not be done).
+  int Run(const std::vector<Step>& steps);
+  // Pumps messages for `ms` milliseconds; false once WM_QUIT arrived.
+  bool Pump(DWORD ms);
+
+private:
+  bool Execute(const Step& step);
+  bool Wait(const Step& step);
+  bool MenuStep(const Step& step);
+  bool AnswerStep(const Step& step);
+  bool SpawnStep(const Step& step);
+  bool PostStep(const Step& step, bool send);
+  bool FreeLibraryStep(const Step& step);
+  ConversationWindow* Conversation(const Step& step, size_t index);
+  HWND WindowByName(const std::string& name);
+  void Settle();
+  void Observe(bool everything);
+  std::map<std::string, std::string> Snapshot();
+  std::string Resolve(const std::string& path) const;
+
+  StandinMessenger& messenger_;
+  MessengerState& state_;
+  DialogWatcher& watcher_;
+  RunnerPaths paths_;
+  std::map<std::string, std::string> observed_;
+  std::vector<PROCESS_INFORMATION> spawned_;
+  bool quit_ = false;
+  int failures_ = 0;
+};
+
+} // namespace standin

@@ -1,0 +1,78 @@
+#pragma once
+// The stand-in messenger's windows and behaviour: the user-interface manager, main,
+// generic (contact list) and hidden windows, the conversation windows, and the
+// Messenger API object that reports what happens.
+#include "testbench/standin/ConversationWindow.h"
+#include "testbench/standin/MessengerApiObject.h"
+#include "testbench/standin/MessengerState.h"
+#include "testbench/standin/Profile.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+class StandinMessenger : public MessengerHost {
+public:
+  StandinMessenger(HINSTANCE instance, const Profile& profile, MessengerState& state);
+  ~StandinMessenger() override;
+  StandinMessenger(const StandinMessenger&) = delete;
+  StandinMessenger& operator=(const StandinMessenger&) = delete;
+
+  // Window classes, hidden and main windows, the API registration (unless withApi is
+  // false) and the user-interface manager window unless it is to come later.
+  bool Start(bool withApi, bool withUiManager);
+  void CreateUiManager();
+  void DestroyAll();
+
+  void SignIn(const std::string& signinName, const std::string& friendlyName, HRESULT hr);
+  void SignOut();
+  void AddContact(const std::string& signinName, const std::string& friendlyName, MISTATUS status, HRESULT hr);
+  bool SetContactStatus(const std::string& signinName, MISTATUS status);
+
+  ConversationWindow* FindConversation(const std::string& signinName) const;
+  ConversationWindow* OpenConversationWindow(const std::string& signinName);
+  std::vector<ConversationWindow*> Conversations() const { return conversations_; }
+
+  // Shows the contact list's context menu for a contact and picks the item whose text
+  // is `itemText`. Returns TrackPopupMenu's result; `found` tells if the item existed.
+  UINT ChooseContextMenuItem(const std::string& signinName, const std::string& itemText, bool returnCommand,
+                             bool& found);
+
+  HWND MainWindow() override { return main_; }
+  HWND OpenConversation(const std::string& signinName) override;
+  HWND GenericWindow() const { return generic_; }
+  HWND ListView() const { return list_; }
+  HWND HiddenWindow() const { return hidden_; }
+  HWND UiManagerWindow() const { return uiManager_; }
+  MessengerApi& Api() { return *api_; }
+  const Profile& GetProfile() const { return profile_; }
+
+private:
+  static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK GenericProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static void OnConversationDestroyed(void* context, ConversationWindow* window);
+  LRESULT HandleMain(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleGeneric(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  bool RegisterClasses();
+  void RefreshContactList();
+  void SetMainTitle();
+  void OnOwnCommand(UINT id, const char* where);
+
+  HINSTANCE instance_;
+  const Profile& profile_;
+  MessengerState& state_;
+  std::unique_ptr<MessengerApi> api_;
+  HWND hidden_ = nullptr;
+  HWND main_ = nullptr;
+  HWND generic_ = nullptr;
+  HWND list_ = nullptr;
+  HWND uiManager_ = nullptr;
+  std::vector<ConversationWindow*> conversations_;
+  std::string contextContact_;  // contact the open context menu is about
+};
+
+} // namespace standin
