@@ -1,0 +1,160 @@
+#include "plugin/logging/LogViewer.h"
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "plugin/core/Parleymanager.h"
+#include "plugin/core/UserMessage.h"
+#include "plugin/logging/LogManager.h"
+#include "plugin/logging/LogViewerResources.h"
+#include "plugin/logging/ObjectCache.h"
+#include "plugin/storage/MessageContent.h"
+#include "plugin/storage/RichEditBridge.h"
+
+namespace parleym {
+
+namespace {
+constexpr int kStatusAccount = 1;
+constexpr int kStatusLocation = 2;
+}
+
+CLogViewer::CLogViewer(CParleymanager* manager) : manager_(manager), grouping_(ID_LOG_GROUP_BY_DATE) {}
+
+int CLogViewer::OnCreate(CREATESTRUCTA* create) {
+    HICON icon = LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDI_LOG_VIEWER));
+    if (icon) SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    static const UINT kIndicators[] = {CStatusBar::kSeparator, ID_INDICATOR_ACCOUNT, ID_INDICATOR_LOCATION};
+    if (!CreateStatusBar(kIndicators, 3)) return -1;
+    return CFrameWnd::OnCreate(create);
+}
+
+bool CLogViewer::OnCreateClient(CREATESTRUCTA*) {
+    if (!splitter_.CreateStatic(GetSafeHwnd(), 2)) return false;
+    if (!splitter_.CreateView(0, leftView_, 250) || !splitter_.CreateView(1, rightView_, 100)) {
+        splitter_.DestroyWindow();
+        return false;
+    }
+    treeId_ = leftView_.ControlId();
+    leftView_.Prepare();
+    SetClientWindow(splitter_.GetSafeHwnd());
+    PostMessageA(GetSafeHwnd(), WM_COMMAND, ID_LOG_UPDATE, 0);
+    return true;
+}
+
+bool CLogViewer::OnCommand(WORD id, WORD, HWND) {
+    switch (id) {
+    case ID_LOG_UPDATE:
+        Refresh();
+        return true;
+    case ID_LOG_GROUP_BY_DATE:
+    case ID_LOG_GROUP_BY_USER:
+        SetGrouping(id);
+        return true;
+    case ID_LOG_EXIT:
+        PostMessageA(GetSafeHwnd(), WM_CLOSE, 0, 0);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CLogViewer::SetGrouping(UINT grouping) {
+    if (grouping_ == grouping) return;
+    grouping_ = grouping;
+    Refresh();
+}
+
+bool CLogViewer::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message == WM_INITMENUPOPUP) {
+        HMENU menu = reinterpret_cast<HMENU>(wParam);
+        CheckMenuItem(menu, ID_LOG_GROUP_BY_DATE,
+                      MF_BYCOMMAND | (grouping_ == ID_LOG_GROUP_BY_DATE ? MF_CHECKED : MF_UNCHECKED));
+        CheckMenuItem(menu, ID_LOG_GROUP_BY_USER,
+                      MF_BYCOMMAND | (grouping_ == ID_LOG_GROUP_BY_USER ? MF_CHECKED : MF_UNCHECKED));
+    }
+    return CFrameWnd::OnMessage(message, wParam, lParam, result);
+}
+
+bool CLogViewer::OnNotify(NMHDR* header, LRESULT&) {
+    if (header && header->idFrom == treeId_ && (header->code == TVN_SELCHANGINGA || header->code == TVN_SELCHANGINGW)) {
+        const auto* change = reinterpret_cast<const NMTREEVIEWA*>(header);
+        ShowConversation(static_cast<int>(leftView_.GetItemData(change->itemNew.hItem)));
+    }
+    // The change itself goes on as usual.
+    return false;
+}
+
+void CLogViewer::ShowConversation(int number) {
+    if (number == 0 || number == shownConversation_ || !manager_) return;
+    CMessageContent content;
+    const HRESULT hr = manager_->LogStore().LoadConversation(std::to_string(number).c_str(), content);
+    if (FAILED(hr)) {
+        char text[96];
+        std::snprintf(text, sizeof(text), "Failed to open requested log file. Code: 0x%08X",
+                      static_cast<unsigned>(hr));
+        ShowUserMessage(nullptr, text, "Error", MB_OK | MB_ICONERROR);
+        return;
+    }
+    CRichEditBridge bridge(&manager_->ObjectCache(), rightView_.RichEdit(), true);
+    bridge.Replay(content, false);
+    bridge.Release();
+    shownConversation_ = number;
+}
+
+void CLogViewer::Refresh() {
+    rightView_.Clear();
+    shownConversation_ = 0;
+    if (!manager_) return;
+
+    std::map<std::string, std::string> friendlyNames;
+    for (const CContactInfo& contact : manager_->Contacts())
+        friendlyNames.emplace(contact.signInName, contact.friendlyName);
+    const LogGrouping grouping = grouping_ == ID_LOG_GROUP_BY_USER ? LogGrouping::kByUser : LogGrouping::kByDate;
+    leftView_.Show(BuildLogTree(manager_->LogStore().Index(), friendlyNames, grouping));
+    ShowAccountInStatusBar();
+}
+
+void CLogViewer::ShowAccountInStatusBar() {
+    CStatusBar* statusBar = GetStatusBar();
+    if (!statusBar) return;
+    const CContactInfo& self = manager_->Self();
+    std::string account = "Offline";
+    std::string location = "N/A";
+    if (self.IsOnline()) {
+        account = self.friendlyName == self.signInName ? self.signInName
+                                                       : self.friendlyName + "(" + self.signInName + ")";
+        location = "Logs are stored in " + manager_->LogStore().Path();
+    }
+    statusBar->SetPaneText(kStatusAccount, account);
+    statusBar->SetPaneText(kStatusLocation, location);
+    statusBar->SetPaneWidth(kStatusAccount, statusBar->TextWidth(account));
+    statusBar->SetPaneWidth(kStatusLocation, statusBar->TextWidth(location));
+}
+
+void CLogViewer::OnDestroy() {
+    if (manager_ && manager_->LogViewer() == this) manager_->SetLogViewer(nullptr);
+    CFrameWnd::OnDestroy();
+}
+
+CLogViewer* OpenLogViewer(CParleymanager& manager) {
+    if (auto* open = dynamic_cast<CLogViewer*>(manager.LogViewer())) {
+        SetForegroundWindow(open->GetSafeHwnd());
+        return open;
+    }
+    auto* viewer = new CLogViewer(&manager);
+    if (!viewer->LoadFrame(IDR_LOG_VIEWER, WS_OVERLAPPEDWINDOW)) {
+        delete viewer;
+        return nullptr;
+    }
+    manager.SetLogViewer(viewer);
+    ShowWindow(viewer->GetSafeHwnd(), SW_SHOW);
+    UpdateWindow(viewer->GetSafeHwnd());
+    return viewer;
+}
+
+void RefreshLogViewer(CFrameWnd* viewer) {
+    if (auto* logViewer = dynamic_cast<CLogViewer*>(viewer)) logViewer->Refresh();
+}
+
+} // namespace parleym

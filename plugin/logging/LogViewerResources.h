@@ -1,0 +1,16 @@
+#pragma once
+// Resource and command identifiers of the log viewer.
+#define IDR_LOG_VIEWER 104
+#define IDI_LOG_VIEWER 107
+#define ID_LOG_UPDATE 4010
+#define ID_LOG_GROUP_BY_DATE 4011
+#define ID_LOG_GROUP_BY_USER 4012
+#define ID_LOG_EXIT 137
+#define ID_INDICATOR_ACCOUNT 4000
+#define ID_INDICATOR_LOCATION 4001
+#define IDB_TREE_DAY 4020
+#define IDB_TREE_DAY_MASK 4021
+#define IDB_TREE_CONVERSATION 4022
+#define IDB_TREE_CONVERSATION_MASK 4023
+#define IDB_TREE_ROOT 4025
+#define IDB_TREE_ROOT_MASK 4026
