@@ -1,0 +1,247 @@
+#pragma once
+// Helpers for tests that run programs and libraries under Wine: folders,
+// processes, registry fixtures and answering message boxes.
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace parleym::test {
+
+// Build outputs arrive as Linux paths; Wine sees the Linux root as drive Z:.
+inline std::string WinPath(std::string path) {
+    if (!path.empty() && path[0] == '/') path = "Z:" + path;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+inline void PumpMessages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+// Waits for a handle while still answering messages sent to this thread's
+// windows (the loader broadcasts to every top-level window).
+inline bool WaitPumping(HANDLE handle, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs) return false;
+        const DWORD result = MsgWaitForMultipleObjects(1, &handle, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
+        if (result == WAIT_OBJECT_0) return true;
+        if (result == WAIT_OBJECT_0 + 1) PumpMessages();
+        else return false;
+    }
+}
+
+// Pumps until `done` holds or the time is up.
+inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start >= timeoutMs) return false;
+        PumpMessages();
+        Sleep(20);
+    }
+    return true;
+}
+
+class TempFolder {
+public:
+    explicit TempFolder(const char* prefix) {
+        char base[MAX_PATH] = {};
+        GetTempPathA(sizeof(base), base);
+        for (int attempt = 0;; ++attempt) {
+            path_ = std::string(base) + prefix + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+                    std::to_string(GetTickCount()) + "-" + std::to_string(attempt) + "\\";
+            if (CreateDirectoryA(path_.c_str(), nullptr)) break;
+        }
+    }
+    ~TempFolder() { RemoveTree(path_); }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + name; }
+
+    static void RemoveTree(const std::string& folder) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::string name = found.cFileName;
+                if (name == "." || name == "..") continue;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(folder + name + "\\");
+                else DeleteFileA((folder + name).c_str());
+            } while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryA(folder.c_str());
+    }
+
+private:
+    std::string path_;
+};
+
+inline bool CopyInto(const std::string& source, const std::string& destination) {
+    return CopyFileA(WinPath(source).c_str(), destination.c_str(), FALSE) != FALSE;
+}
+
+inline std::vector<std::string> ReadLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+inline bool Contains(const std::vector<std::string>& lines, const std::string& wanted) {
+    for (const auto& line : lines)
+        if (line == wanted) return true;
+    return false;
+}
+
+// The lines, without those equal to any of `noise`.
+inline std::vector<std::string> Without(const std::vector<std::string>& lines, const std::vector<std::string>& noise) {
+    std::vector<std::string> kept;
+    for (const auto& line : lines) {
+        bool drop = false;
+        for (const auto& n : noise) drop = drop || line == n || line.rfind(n + " ", 0) == 0;
+        if (!drop) kept.push_back(line);
+    }
+    return kept;
+}
+
+class Process {
+public:
+    Process() = default;
+    ~Process() {
+        if (info_.hProcess) {
+            if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info_.hProcess, 99);
+            CloseHandle(info_.hProcess);
+            CloseHandle(info_.hThread);
+        }
+    }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool Start(const std::string& commandLine, const std::string& folder = std::string()) {
+        std::vector<char> line(commandLine.begin(), commandLine.end());
+        line.push_back('\0');
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                              folder.empty() ? nullptr : folder.c_str(), &startup, &info_) != FALSE;
+    }
+    bool Wait(DWORD timeoutMs) { return WaitPumping(info_.hProcess, timeoutMs); }
+    bool Running() const { return info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+    DWORD ExitCode() const {
+        DWORD code = 0;
+        GetExitCodeProcess(info_.hProcess, &code);
+        return code;
+    }
+    DWORD Id() const { return info_.dwProcessId; }
+
+private:
+    PROCESS_INFORMATION info_ = {};
+};
+
+// HKCU\Software\Wine\AppDefaults\<exe>\Version: the system version Wine reports
+// to programs of that name ("winxp" 5.1, "win2k" 5.0).
+inline void SetWineVersionFor(const char* exeName, const char* version) {
+    HKEY key = nullptr;
+    const std::string path = std::string("Software\\Wine\\AppDefaults\\") + exeName;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                   static_cast<DWORD>(strlen(version) + 1));
+    RegCloseKey(key);
+}
+
+struct SeenBox {
+    std::string caption;
+    std::string text;
+};
+
+// Watches for message boxes and dialogs (class "#32770") of any process,
+// records their caption and text (static 0xFFFF) and answers them by
+// pressing a button chosen by `answer` (default: IDOK, else IDCANCEL).
+class BoxAnswerer {
+public:
+    using Answer = std::function<void(HWND box, const SeenBox& seen)>;
+
+    explicit BoxAnswerer(Answer answer = Answer()) : answer_(std::move(answer)) {
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~BoxAnswerer() {
+        stop_ = true;
+        thread_.join();
+    }
+    BoxAnswerer(const BoxAnswerer&) = delete;
+    BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+
+    std::vector<SeenBox> Seen() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return seen_;
+    }
+    bool WaitFor(size_t count, DWORD timeoutMs) {
+        return PumpUntil([&] { return Seen().size() >= count; }, timeoutMs);
+    }
+
+    static void Press(HWND box, int id) {
+        HWND button = GetDlgItem(box, id);
+        if (button) PostMessageA(button, BM_CLICK, 0, 0);
+        else PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    }
+
+private:
+    void Run() {
+        std::vector<HWND> answered;
+        while (!stop_) {
+            HWND box = nullptr;
+            while ((box = FindWindowExA(nullptr, box, "#32770", nullptr)) != nullptr) {
+                if (!IsWindowVisible(box)) continue;
+                bool known = false;
+                for (HWND h : answered) known = known || h == box;
+                if (known) continue;
+                answered.push_back(box);
+                SeenBox seen;
+                char buffer[1024] = {};
+                GetWindowTextA(box, buffer, sizeof(buffer));
+                seen.caption = buffer;
+                buffer[0] = '\0';
+                GetDlgItemTextA(box, 0xFFFF, buffer, sizeof(buffer));
+                seen.text = buffer;
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    seen_.push_back(seen);
+                }
+                if (answer_) answer_(box, seen);
+                else Press(box, GetDlgItem(box, IDOK) ? IDOK : IDCANCEL);
+            }
+            Sleep(50);
+        }
+    }
+
+    Answer answer_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<SeenBox> seen_;
+    std::thread thread_;
+};
+
+} // namespace parleym::test
