@@ -155,7 +155,9 @@ LRESULT Loader::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT Loader::OnCommand(WPARAM wParam, LPARAM lParam) {
     const unsigned id = LOWORD(wParam);
     if (IsPluginCommand(id)) {
-        PostMessageA(pluginWindow_, WM_COMMAND, wParam, lParam);
+        // Without a plug-in window the command has nowhere to go; posting to
+        // window 0 would only land in the loader's own queue.
+        if (pluginWindow_) PostMessageA(pluginWindow_, WM_COMMAND, wParam, lParam);
         return 0;
     }
     switch (id) {

@@ -32,7 +32,7 @@ HMENU AppendPluginMenuItems(HMENU menu, HWND dispatchWindow) {
     for (const MenuEntry& entry : kAutoLock) AppendEntry(autoLock, entry, enabled);
     if (enabled) {
         const LRESULT checked = SendMessageA(dispatchWindow, PLG_GET_AUTOLOCK, 0, 0);
-        if (checked >= CMD_AUTOLOCK_DISABLED && checked <= CMD_AUTOLOCK_15)
+        if (checked >= static_cast<LRESULT>(CMD_AUTOLOCK_DISABLED) && checked <= static_cast<LRESULT>(CMD_AUTOLOCK_15))
             CheckMenuItem(autoLock, static_cast<UINT>(checked), MF_BYCOMMAND | MF_CHECKED);
     }
 
