@@ -1,4 +1,13 @@
-#include <windows.h>
+#include <new>
 
-// Placeholder until the manager exists: the hook library treats null as "no plug-in".
-extern "C" __declspec(dllexport) void* GetInstance() { return nullptr; }
+#include "plugin/core/Parleymanager.h"
+
+// The plug-in's only export. The hook library owns the object and deletes it
+// through IPlugin's destructor after Uninit.
+extern "C" __declspec(dllexport) parleym::IPlugin* GetInstance() {
+    try {
+        return new (std::nothrow) parleym::CParleymanager();
+    } catch (...) {
+        return nullptr;
+    }
+}

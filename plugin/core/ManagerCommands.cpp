@@ -1,0 +1,335 @@
+// Command dispatch, the dialog gate and the menus the plug-in inserts.
+#include <windows.h>
+#include <commdlg.h>
+
+#include "framework/FrameWnd.h"
+#include "plugin/about/AboutDlg.h"
+#include "plugin/core/MessengerEvents.h"
+#include "plugin/core/TextConvert.h"
+#include "plugin/core/Parleymanager.h"
+#include "plugin/core/PluginMenus.h"
+#include "plugin/core/UserMessage.h"
+#include "plugin/logging/LogManager.h"
+#include "shared/Protocol.h"
+
+namespace parleym {
+namespace {
+constexpr char kNotSignedIn[] = "Messenger client is not signed in";
+}
+
+void CParleymanager::OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
+    try {
+        const UINT id = LOWORD(wParam);
+        if (!IsPluginCommand(id) || !messenger_) return;
+        DispatchCommand(window, id, lParam);
+    } catch (...) {
+        dialogBusy_ = 0;
+    }
+}
+
+void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
+    switch (id) {
+    case CMD_SEND_OFFLINE_MESSAGE: {
+        if (!CanOpenDialog(true)) return;
+        CContactInfo chosen;
+        const bool confirmed = RunContactSelection(ContactSelectionMode::kOfflineMessage, chosen, nullptr);
+        dialogBusy_ = 0;
+        if (!confirmed) return;
+        selectedContact_ = chosen;
+        SendOfflineToSelected();
+        return;
+    }
+    case CMD_ABOUT:
+        if (!CanOpenDialog(false)) return;
+        RunAboutDialog();
+        dialogBusy_ = 0;
+        return;
+    case CMD_SEND_OFFLINE_TO_SELECTED:
+        SendOfflineToSelected();
+        return;
+    case CMD_BROADCAST:
+        if (!IsSignedIn()) {
+            ShowError(kNotSignedIn, "Parleym");
+        } else if (broadcastDialog_ && IsWindow(broadcastDialog_)) {
+            SetForegroundWindow(broadcastDialog_);
+            SendToLoader(LDR_SET_FOREGROUND, 0, reinterpret_cast<LPARAM>(broadcastDialog_));
+        } else {
+            OpenBroadcastDialog();
+        }
+        return;
+    case CMD_FORWARD_CONVERSATION:
+        ForwardConversation(window);
+        return;
+    case CMD_TRACK_WINDOW: {
+        HWND conversation = reinterpret_cast<HWND>(lParam);
+        if (!HandlerOf(conversation)) OnConversationWindow(conversation, FALSE, -1);
+        return;
+    }
+    case CMD_HANDLER_COMMAND: {
+        HWND conversation = reinterpret_cast<HWND>(lParam);
+        if (ConversationHandler* handler = HandlerOf(conversation))
+            handler->OnCommand(conversation, static_cast<WPARAM>(id), lParam);
+        return;
+    }
+    case CMD_SET_FOREGROUND:
+        SetForegroundWindow(reinterpret_cast<HWND>(lParam));
+        return;
+    case CMD_RESELECT_HANDLER: {
+        std::unique_ptr<ConversationHandler> handler = Untrack(window);
+        if (!handler) return;
+        handler->Detach();
+        const int number = handler->GetConversationNumber();
+        handler.reset();
+        OnConversationWindow(window, FALSE, number);
+        return;
+    }
+    case CMD_LOCK_MESSENGER:
+        LockMessenger(false);
+        return;
+    case CMD_AUTOLOCK_TIMER:
+        LockMessenger(true);
+        return;
+    case CMD_STATISTICS:
+        if (!CanOpenDialog(true)) return;
+        RunStatisticsDialog();
+        dialogBusy_ = 0;
+        return;
+    case CMD_TOGGLE_LOGGING:
+        ToggleLogging();
+        return;
+    case CMD_VIEW_LOGS:
+        ViewLogs();
+        return;
+    case CMD_SET_PASSWORD:
+        if (!CanOpenDialog(true)) return;
+        RunSetPasswordDialog();
+        dialogBusy_ = 0;
+        return;
+    case CMD_AUTOLOCK_DISABLED:
+    case CMD_AUTOLOCK_5:
+    case CMD_AUTOLOCK_6:
+    case CMD_AUTOLOCK_10:
+    case CMD_AUTOLOCK_15:
+        SetAutoLock(id);
+        return;
+    case CMD_SET_LOGS_PATH:
+        ChooseLogsPath();
+        return;
+    case CMD_HISTORY_CHANGED:
+        OnHistoryChanged(reinterpret_cast<HWND>(lParam));
+        return;
+    default:
+        return;
+    }
+}
+
+BOOL CParleymanager::CanOpenDialog(bool requireSignIn) {
+    if (openDialog_) {
+        SetForegroundWindow(openDialog_);
+        SendToLoader(LDR_SET_FOREGROUND, 0, reinterpret_cast<LPARAM>(openDialog_));
+        FLASHWINFO flash{};
+        flash.cbSize = sizeof(flash);
+        flash.hwnd = openDialog_;
+        flash.dwFlags = FLASHW_CAPTION;
+        flash.uCount = 3;
+        flash.dwTimeout = 100;
+        FlashWindowEx(&flash);
+        return FALSE;
+    }
+    if (requireSignIn && !IsSignedIn()) {
+        ShowError(kNotSignedIn, "Parleym");
+        return FALSE;
+    }
+    dialogBusy_ = 1;
+    return TRUE;
+}
+
+void CParleymanager::SetOpenDialog(HWND dialog) {
+    openDialog_ = dialog;
+    SendToLoader(LDR_SET_DIALOG_OPEN, dialog ? 1 : 0, 0);
+}
+
+void CParleymanager::SendOfflineToSelected() {
+    if (!messenger_) return;
+    VARIANT contact;
+    VariantInit(&contact);
+    contact.vt = VT_BSTR;
+    const std::wstring name = WideFromAnsi(selectedContact_.signInName);
+    contact.bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+    ComPtr<IDispatch> windowObject;
+    const HRESULT hr = messenger_->InstantMessage(contact, windowObject.Put());
+    VariantClear(&contact);
+    if (FAILED(hr) || !windowObject) return;
+    ComPtr<IMessengerWindow> messengerWindow;
+    if (FAILED(windowObject->QueryInterface(IID_IMessengerWindow, reinterpret_cast<void**>(messengerWindow.Put()))))
+        return;
+    LONG handle = 0;
+    if (FAILED(messengerWindow->get_HWND(&handle))) return;
+    PostMessageA(hiddenWnd_, WM_COMMAND, CMD_TRACK_WINDOW, reinterpret_cast<LPARAM>(HwndFromMessengerLong(handle)));
+}
+
+void CParleymanager::ForwardConversation(HWND window) {
+    ConversationHandler* current = HandlerOf(window);
+    if (!current) return;
+    switch (current->GetKind()) {
+    case kOfflineMessageHandlerKind:
+        ShowError("You can not forward offline messages", "Error");
+        return;
+    case kLogHandlerKind:
+        break;
+    default:
+        return;
+    }
+    if (!CanOpenDialog(false)) return;
+    std::unique_ptr<ConversationHandler> forward = CreateForwardHandler();
+    if (!forward) {
+        dialogBusy_ = 0;
+        return;
+    }
+    forward->Attach(this, window, current->GetConversationNumber());
+    CContactInfo chosen;
+    const bool accepted = RunContactSelection(ContactSelectionMode::kForward, chosen, forward.get());
+    dialogBusy_ = 0;
+    if (!accepted) return;
+    // The old handler may have gone while the selection ran.
+    std::unique_ptr<ConversationHandler> old = Untrack(window);
+    if (!IsWindow(window)) return;
+    old.reset();
+    conversations_[window] = std::move(forward);
+}
+
+void CParleymanager::ToggleLogging() {
+    if (!CanOpenDialog(true)) return;
+    struct ClearBusy {
+        int& busy;
+        ~ClearBusy() { busy = 0; }
+    } clearBusy{dialogBusy_};
+    if (!logManager_->IsLoggingEnabled() && !conversations_.empty()) {
+        const int answer = ShowUserMessage(nullptr,
+                                           "If you enable logging all current conversation will be logged (including "
+                                           "content when logging was off). Are you sure you want to continue?",
+                                           "Parleym", MB_TASKMODAL | MB_ICONQUESTION | MB_YESNO);
+        if (answer != IDYES) return;
+    }
+    HMENU menuBar = mainWnd_ ? GetMenu(mainWnd_) : nullptr;
+    if (!menuBar) return;
+    const int count = GetMenuItemCount(menuBar);
+    for (int i = 0; i < count; ++i) {
+        char text[256] = {};
+        GetMenuStringA(menuBar, static_cast<UINT>(i), text, sizeof(text), MF_BYPOSITION);
+        HMENU popup = GetSubMenu(menuBar, i);
+        if (!popup || lstrcmpA(text, kParleymMenuText) != 0) continue;
+        const bool enable = !logManager_->IsLoggingEnabled();
+        CheckMenuItem(popup, CMD_TOGGLE_LOGGING, MF_BYCOMMAND | (enable ? MF_CHECKED : MF_UNCHECKED));
+        logManager_->SetLoggingEnabled(enable ? 1 : 0);
+    }
+}
+
+void CParleymanager::ViewLogs() {
+    if (logViewer_ && logViewer_->GetSafeHwnd()) {
+        SetForegroundWindow(logViewer_->GetSafeHwnd());
+        SendToLoader(LDR_SET_FOREGROUND, 0, reinterpret_cast<LPARAM>(logViewer_->GetSafeHwnd()));
+        return;
+    }
+    if (IsPasswordSet()) {
+        if (!CanOpenDialog(true)) return;
+        const bool ok = RunViewLogsPasswordDialog();
+        dialogBusy_ = 0;
+        if (!ok) return;
+    }
+    OpenLogViewer();
+}
+
+void CParleymanager::ChooseLogsPath() {
+    if (!CanOpenDialog(true)) return;
+    SetOpenDialog(hiddenWnd_);
+    std::string path;
+    const bool chosen = AskLogsPath(path);
+    SetOpenDialog(nullptr);
+    dialogBusy_ = 0;
+    if (!chosen) return;
+    DeleteFileA(path.c_str());
+    SetLogsPath(path.c_str());
+}
+
+bool CParleymanager::AskLogsPath(std::string& path) {
+    char file[MAX_PATH] = "logs.dat";
+    OPENFILENAMEA ofn{};
+    // The size Windows 2000 knows; later fields stay unused.
+    ofn.lStructSize = 76;
+    ofn.hwndOwner = hiddenWnd_;
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    if (!GetSaveFileNameA(&ofn)) return false;
+    path = file;
+    return true;
+}
+
+// ---------------------------------------------------------------- menus
+
+void CParleymanager::InsertMainPopup() {
+    if (!mainWnd_) return;
+    HMENU menuBar = GetMenu(mainWnd_);
+    if (!menuBar || MenuBarHasParleymItem(menuBar)) return;
+    HMENU popup = CreatePopupMenu();
+    HMENU autoLock = AppendPluginMenuItems(popup, dispWnd_);
+    if (!AppendParleymPopup(mainWnd_, popup)) return;
+    autoLockMenu_ = autoLock;
+    if (locked_) ShowMainLockOverlay();
+}
+
+void CParleymanager::InsertConversationPopup(HWND window) { AppendParleymPopup(window, CreateConversationPopup()); }
+
+void CParleymanager::OnInitMenu(HWND window, HMENU menu) {
+    try {
+        if (!profile_ || profile_->ClassifyWindow(window) != kGenericWindow) return;
+        POINT cursor{};
+        GetCursorPos(&cursor);
+        HWND under = WindowFromPoint(cursor);
+        char className[64] = {};
+        if (!under || !GetClassNameA(under, className, sizeof(className)) ||
+            lstrcmpiA(className, "SysListView32") != 0)
+            return;
+        bool found = false;
+        const int count = GetMenuItemCount(menu);
+        for (int i = 0; i < count && !found; ++i) {
+            char text[129] = {};
+            GetMenuStringA(menu, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
+            CContactInfo contact = FindContactByText(text);
+            if (!IsNoContact(contact) && contact.status == kContactOffline) {
+                selectedContact_ = contact;
+                found = true;
+            }
+        }
+        AppendSendOfflineItem(menu, found);
+    } catch (...) {
+    }
+}
+
+// ---------------------------------------------------------------- features supplied elsewhere
+
+bool CParleymanager::RunContactSelection(ContactSelectionMode, CContactInfo&, ConversationHandler*) { return false; }
+void CParleymanager::RunAboutDialog() {
+    CAboutDlg about(this);
+    about.DoModal();
+}
+void CParleymanager::RunStatisticsDialog() {}
+void CParleymanager::RunSetPasswordDialog() {}
+bool CParleymanager::RunViewLogsPasswordDialog() { return false; }
+void CParleymanager::OpenLogViewer() {}
+void CParleymanager::DestroyLogViewer() {
+    CFrameWnd* viewer = logViewer_;
+    logViewer_ = nullptr;
+    if (viewer && viewer->GetSafeHwnd()) viewer->DestroyWindow();
+}
+void CParleymanager::RefreshLogViewer() {}
+void CParleymanager::OpenBroadcastDialog() {}
+void CParleymanager::LockMessenger(bool) {}
+void CParleymanager::ShowMainLockOverlay() {}
+void CParleymanager::NotifyBroadcastContactOffline(const CContactInfo& contact) {
+    if (broadcastDialog_ && IsWindow(broadcastDialog_))
+        SendMessageA(broadcastDialog_, 1025, 0, reinterpret_cast<LPARAM>(contact.signInName.c_str()));
+}
+
+} // namespace parleym

@@ -1,0 +1,27 @@
+// Which handler class serves each kind, and which profile each client.
+#include "plugin/core/BasicHandlers.h"
+#include "plugin/core/Parleymanager.h"
+#include "plugin/logging/LogHandler.h"
+#include "shared/Protocol.h"
+
+namespace parleym {
+
+std::unique_ptr<ConversationHandler> CParleymanager::CreateLogHandler(const CContactInfo& contact) {
+    return std::make_unique<LogHandler>(contact);
+}
+
+std::unique_ptr<ConversationHandler> CParleymanager::CreateOfflineMessageHandler(const CContactInfo& contact) {
+    // Gives the window back to logging as soon as the contact is online.
+    return std::make_unique<BasicConversationHandler>(kOfflineMessageHandlerKind, contact, FALSE);
+}
+
+std::unique_ptr<ConversationHandler> CParleymanager::CreateForwardHandler() {
+    return std::make_unique<BasicConversationHandler>(kForwardHandlerKind, CContactInfo(), TRUE);
+}
+
+std::unique_ptr<CClientProfile> CParleymanager::CreateProfile(int clientKind) {
+    if (clientKind == CLIENT_KIND_MSN_MESSENGER) return std::make_unique<CMsnMessengerProfile>();
+    return std::make_unique<CWindowsMessengerProfile>();
+}
+
+} // namespace parleym

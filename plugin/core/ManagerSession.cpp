@@ -1,0 +1,315 @@
+// The Messenger object, its events, the contact list and the choice of
+// handler for each conversation window.
+#include <cstdio>
+
+#include "plugin/core/MessengerEvents.h"
+#include "plugin/core/Parleymanager.h"
+#include "plugin/core/PluginMenus.h"
+#include "plugin/core/TextConvert.h"
+#include "plugin/core/UserMessage.h"
+#include "plugin/logging/LogManager.h"
+#include "plugin/core/StoreStandins.h"
+#include "shared/Protocol.h"
+
+namespace parleym {
+namespace {
+
+// A failed COM call; carries its code to the one place that reports it.
+struct ComFailure {
+    HRESULT code;
+};
+
+void Check(HRESULT hr) {
+    if (FAILED(hr)) throw ComFailure{hr};
+}
+
+void ShowCodeError(const char* format, HRESULT hr) {
+    char text[256];
+    std::snprintf(text, sizeof(text), format, static_cast<unsigned>(hr));
+    ShowError(text, "Error");
+}
+
+bool HasPendingMessages(COfflineMessageStore& store, const std::string& signInName) {
+    const auto* messages = store.GetMessages(signInName);
+    return messages && !messages->empty();
+}
+
+} // namespace
+
+void CParleymanager::CreateMessengerObject(int clientIndex) {
+    if (messenger_) return;
+    const char* uiManagerClass = clientIndex == 0 ? kWindowsMessengerUiManagerClass : kMsnMessengerUiManagerClass;
+    if (!FindWindowA(uiManagerClass, "")) {
+        // The messenger is still starting: the loader reloads us once its window exists.
+        HWND loader = FindWindowA(kLoaderClassName, kLoaderWindowTitle);
+        if (loader) PostMessageA(loader, WM_COMMAND, ID_RESTART_HOOKS, clientIndex);
+        return;
+    }
+    try {
+        ComPtr<IUnknown> unknown;
+        Check(CoCreateInstance(CLSID_Messenger, nullptr, CLSCTX_ALL, IID_IUnknown,
+                               reinterpret_cast<void**>(unknown.Put())));
+        Check(OleRun(unknown.Get()));
+        ComPtr<IMessenger> messenger;
+        Check(unknown->QueryInterface(IID_IMessenger, reinterpret_cast<void**>(messenger.Put())));
+        messenger_ = messenger;
+        ReadSelf();
+        if (self_.IsOnline()) {
+            statsStore_->OpenAccount(self_.signInName.c_str());
+            OnContactChanged(self_);
+            offlineStore_->Load(self_.signInName.c_str());
+            LoadPasswordDigest();
+            OpenLogs();
+            logManager_->OpenAccount(self_.signInName.c_str());
+        }
+        ConnectEvents();
+    } catch (const ComFailure& failure) {
+        ShowCodeError("CParleymanager: Failed to create Messenger object. Error code 0x%0X", failure.code);
+        return;
+    }
+    RetrieveContacts();
+}
+
+void CParleymanager::ReadSelf() {
+    const bool signedIn = IsSignedIn() != FALSE;
+    BstrHolder friendly, signIn;
+    Check(messenger_->get_MyFriendlyName(friendly.Put()));
+    Check(messenger_->get_MySigninName(signIn.Put()));
+    self_.friendlyName = friendly.Ansi();
+    self_.signInName = signIn.Ansi();
+    self_.status = signedIn ? kContactOnline : kContactOffline;
+}
+
+void CParleymanager::OpenLogs() {
+    logManager_->OpenConfiguredOrDefault(GetLogsPath(), dataFolder_ + "logs.dat");
+}
+
+void CParleymanager::ConnectEvents() {
+    ComPtr<IConnectionPointContainer> container;
+    Check(messenger_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.Put())));
+    ComPtr<IConnectionPoint> point;
+    Check(container->FindConnectionPoint(DIID_DMessengerEvents, point.Put()));
+    events_->SetManager(this);
+    Check(point->Advise(events_, &eventsCookie_));
+}
+
+void CParleymanager::DisconnectEvents() {
+    if (!messenger_ || !eventsCookie_) return;
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    if (SUCCEEDED(messenger_->QueryInterface(IID_IConnectionPointContainer,
+                                             reinterpret_cast<void**>(container.Put()))) &&
+        SUCCEEDED(container->FindConnectionPoint(DIID_DMessengerEvents, point.Put())))
+        point->Unadvise(eventsCookie_);
+    eventsCookie_ = 0;
+}
+
+BOOL CParleymanager::IsSignedIn() {
+    if (!messenger_) return FALSE;
+    MISTATUS status = MISTATUS_UNKNOWN;
+    if (FAILED(messenger_->get_MyStatus(&status))) return FALSE;
+    return MapStatus(status) == kContactOnline;
+}
+
+void CParleymanager::RetrieveContacts() {
+    if (contactsLoaded_ || !messenger_ || !IsSignedIn()) return;
+    try {
+        ComPtr<IDispatch> contactsDispatch;
+        Check(messenger_->get_MyContacts(contactsDispatch.Put()));
+        ComPtr<IMessengerContacts> contacts;
+        Check(contactsDispatch->QueryInterface(IID_IMessengerContacts, reinterpret_cast<void**>(contacts.Put())));
+        LONG count = 0;
+        Check(contacts->get_Count(&count));
+        contacts_.clear();
+        for (LONG i = 0; i < count; ++i) {
+            ComPtr<IDispatch> item;
+            Check(contacts->Item(i, item.Put()));
+            ComPtr<IMessengerContact> contact;
+            Check(item->QueryInterface(IID_IMessengerContact, reinterpret_cast<void**>(contact.Put())));
+            const CContactInfo record = AddContact(contact.Get());
+            statsStore_->OnStatusChange(record.signInName, record.friendlyName, record.status, false);
+            if (record.IsOnline() && HasPendingMessages(*offlineStore_, record.signInName)) OnContactChanged(record);
+        }
+        contactsLoaded_ = true;
+    } catch (const ComFailure& failure) {
+        ShowCodeError("Failed to retrieve contacts list. Code: 0x%0X", failure.code);
+    }
+}
+
+CContactInfo CParleymanager::AddContact(IMessengerContact* contact) {
+    VARIANT_BOOL isSelf = VARIANT_FALSE;
+    Check(contact->get_IsSelf(&isSelf));
+    if (isSelf != VARIANT_FALSE) return self_;
+    BstrHolder friendly, signIn;
+    MISTATUS status = MISTATUS_UNKNOWN;
+    Check(contact->get_FriendlyName(friendly.Put()));
+    Check(contact->get_SigninName(signIn.Put()));
+    Check(contact->get_Status(&status));
+    contacts_.emplace_back(signIn.Ansi(), friendly.Ansi(), MapStatus(status));
+    return contacts_.back();
+}
+
+CContactInfo CParleymanager::FindContact(IMessengerContact* contact) {
+    BstrHolder friendly, signIn;
+    Check(contact->get_FriendlyName(friendly.Put()));
+    Check(contact->get_SigninName(signIn.Put()));
+    const CContactInfo wanted(signIn.Ansi(), friendly.Ansi(), kContactOffline);
+    for (const CContactInfo& record : contacts_)
+        if (record.SameNames(wanted)) return record;
+    return noContact_;
+}
+
+CContactInfo CParleymanager::FindContactByText(const std::string& text) const {
+    for (const CContactInfo& record : contacts_)
+        if (!record.signInName.empty() && text.find(record.signInName) != std::string::npos) return record;
+    return noContact_;
+}
+
+HWND CParleymanager::ConversationOf(const CContactInfo& contact) {
+    for (auto& entry : conversations_)
+        if (entry.second->IsForContact(contact)) return entry.first;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------- events
+
+void CParleymanager::OnSignIn(long hr) {
+    if (hr != 0 || !messenger_) return;
+    ReadSelf();
+    offlineStore_->Save();
+    offlineStore_->Load(self_.signInName.c_str());
+    OpenLogs();
+    logManager_->OpenAccount(self_.signInName.c_str());
+    LoadPasswordDigest();
+    contactsLoaded_ = false;
+    contacts_.clear();
+    RetrieveContacts();
+    statsStore_->CloseAccount();
+    statsStore_->OpenAccount(self_.signInName.c_str());
+    OnContactChanged(self_);
+}
+
+void CParleymanager::OnSignOut() {
+    logManager_->CloseAccount();
+    self_.status = kContactOffline;
+    OnContactChanged(self_);
+    statsStore_->CloseAccount();
+    offlineStore_->Save();
+}
+
+void CParleymanager::OnContactListAdd(long hr, IDispatch* contact) {
+    if (hr != 0 || !contact) return;
+    ComPtr<IMessengerContact> messengerContact;
+    Check(contact->QueryInterface(IID_IMessengerContact, reinterpret_cast<void**>(messengerContact.Put())));
+    AddContact(messengerContact.Get());
+}
+
+void CParleymanager::OnContactStatusChange(IDispatch* contact, long) {
+    if (!contact) return;
+    ComPtr<IMessengerContact> messengerContact;
+    Check(contact->QueryInterface(IID_IMessengerContact, reinterpret_cast<void**>(messengerContact.Put())));
+    CContactInfo record = FindContact(messengerContact.Get());
+    if (IsNoContact(record)) record = AddContact(messengerContact.Get());
+    MISTATUS status = MISTATUS_UNKNOWN;
+    Check(messengerContact->get_Status(&status));
+    record.status = MapStatus(status);
+    // The list keeps the new status too (or `self`, for the user himself).
+    if (record.SameNames(self_)) {
+        self_.status = record.status;
+    } else {
+        for (CContactInfo& listed : contacts_)
+            if (listed.SameNames(record)) {
+                listed.status = record.status;
+                break;
+            }
+    }
+    OnContactChanged(record);
+}
+
+void CParleymanager::OnContactChanged(const CContactInfo& changed) {
+    // A copy: the steps below may grow the contact list the argument lives in.
+    const CContactInfo contact = changed;
+    if (contact.status == kContactOffline) NotifyBroadcastContactOffline(contact);
+    statsStore_->OnStatusChange(contact.signInName, contact.friendlyName, contact.status, false);
+    if (logViewer_) RefreshLogViewer();
+
+    if (contact.IsOnline() && !contact.SameNames(self_) && HasPendingMessages(*offlineStore_, contact.signInName) &&
+        !ConversationOf(contact) && messenger_) {
+        VARIANT target;
+        VariantInit(&target);
+        target.vt = VT_BSTR;
+        const std::wstring name = WideFromAnsi(contact.signInName);
+        target.bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+        ComPtr<IDispatch> windowObject;
+        HRESULT hr = messenger_->InstantMessage(target, windowObject.Put());
+        VariantClear(&target);
+        LONG handle = 0;
+        if (SUCCEEDED(hr)) {
+            ComPtr<IMessengerWindow> window;
+            hr = windowObject ? windowObject->QueryInterface(IID_IMessengerWindow, reinterpret_cast<void**>(window.Put()))
+                              : E_POINTER;
+            if (SUCCEEDED(hr)) hr = window->get_HWND(&handle);
+        }
+        if (FAILED(hr)) {
+            ShowCodeError(
+                "Failed to send offline message. Unable to create messenger conversation window. Code: 0x%0X", hr);
+            return;
+        }
+        PostMessageA(mainWnd_ ? mainWnd_ : hiddenWnd_, WM_COMMAND, CMD_TRACK_WINDOW,
+                     reinterpret_cast<LPARAM>(HwndFromMessengerLong(handle)));
+    }
+
+    HWND window = ConversationOf(contact);
+    if (!window) return;
+    ConversationHandler* handler = HandlerOf(window);
+    const int number = handler->GetConversationNumber();
+    if (contact.status == kContactOffline) {
+        switch (handler->GetKind()) {
+        case kOfflineMessageHandlerKind:
+            OnConversationWindow(window, FALSE, number);
+            return;
+        case kLogHandlerKind:
+            Untrack(window).reset();
+            OnConversationWindow(window, FALSE, number);
+            return;
+        case kForwardHandlerKind: {
+            std::unique_ptr<ConversationHandler> old = Untrack(window);
+            old->Detach();
+            old.reset();
+            OnConversationWindow(window, FALSE, number);
+            return;
+        }
+        default: {
+            std::unique_ptr<ConversationHandler> old = Untrack(window);
+            old->Detach();
+            return;
+        }
+        }
+    }
+    if (handler->OnContactStatus(contact)) return;
+    std::unique_ptr<ConversationHandler> old = Untrack(window);
+    old->Detach();
+    old.reset();
+    AttachNew(window, CreateLogHandler(contact), number);
+}
+
+void CParleymanager::OnConversationWindow(HWND window, BOOL insertMenu, int conversationNumber) {
+    try {
+        if (!profile_ || !window) return;
+        if (insertMenu) InsertConversationPopup(window);
+        const CContactInfo contact = profile_->FindConversationContact(*this, window);
+        if (IsNoContact(contact)) {
+            AttachNew(window, CreateLogHandler(noContact_), conversationNumber);
+            return;
+        }
+        if (contact.IsOnline()) {
+            if (!HandlerOf(window)) AttachNew(window, CreateOfflineMessageHandler(contact), conversationNumber);
+            OnContactChanged(contact);
+            return;
+        }
+        if (!HandlerOf(window)) AttachNew(window, CreateOfflineMessageHandler(contact), conversationNumber);
+    } catch (...) {
+    }
+}
+
+} // namespace parleym

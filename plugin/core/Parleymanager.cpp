@@ -1,0 +1,409 @@
+#include "plugin/core/Parleymanager.h"
+
+#include "framework/Window.h"
+#include "plugin/core/MessengerEvents.h"
+#include "plugin/core/PluginMenus.h"
+#include "plugin/core/UserMessage.h"
+#include "plugin/logging/LogManager.h"
+#include "plugin/logging/ObjectCache.h"
+#include "plugin/core/StoreStandins.h"
+#include "shared/Protocol.h"
+
+namespace parleym {
+namespace {
+
+// One plug-in per messenger process: the idle timer has no object to reach,
+// so the auto-lock state lives here.
+UINT g_autoLockChoice = CMD_AUTOLOCK_DISABLED;
+int g_idleLimit = 0;
+int g_idleSeconds = 0;
+
+HINSTANCE PluginModule() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&PluginModule), &module);
+    return module;
+}
+
+std::string FolderOfHookLibrary() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(GetModuleHandleA(kHookLibraryName), path, MAX_PATH);
+    std::string folder(path);
+    const size_t slash = folder.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+StatsIdentity IdentityOf(const CContactInfo& contact) {
+    StatsIdentity identity;
+    identity.signInName = contact.signInName;
+    identity.friendlyName = contact.friendlyName;
+    identity.status = contact.status;
+    return identity;
+}
+
+} // namespace
+
+CParleymanager::CParleymanager() {
+    events_ = new CMessengerEvents();
+    objectCache_ = std::make_unique<CObjectCache>();
+    statsStore_ = std::make_unique<CStatsManager>([this] { return IdentityOf(self_); });
+    offlineStore_ = std::make_unique<COfflineMessageStore>();
+    logManager_ = std::make_unique<CLogManager>();
+    g_idleSeconds = 0;
+}
+
+CParleymanager::~CParleymanager() {
+    try {
+        if (events_) {
+            events_->SetManager(nullptr);
+            events_->Release();
+            events_ = nullptr;
+        }
+        profile_.reset();
+        objectCache_.reset();
+        statsStore_.reset();
+        offlineStore_.reset();
+        logManager_.reset();
+        conversations_.clear();
+        messenger_.Reset();
+    } catch (...) {
+    }
+}
+
+// ---------------------------------------------------------------- start-up
+
+BOOL CParleymanager::Init(int clientKind) {
+    try {
+        loaderWnd_ = FindWindowA(kLoaderClassName, kLoaderWindowTitle);
+        locked_ = 0;
+        openDialog_ = nullptr;
+        comInitialized_ = SUCCEEDED(CoInitialize(nullptr));
+
+        profile_.reset();
+        clientIndex_ = 0;
+        if (clientKind != CLIENT_KIND_WINDOWS_MESSENGER && clientKind != CLIENT_KIND_MSN_MESSENGER) return FALSE;
+        if (clientKind == CLIENT_KIND_MSN_MESSENGER) clientIndex_ = 1;
+        profile_ = CreateProfile(clientKind);
+
+        richEditModule_ = LoadLibraryA("RichEd20.dll");
+        dataFolder_ = dataFolderOverride_.empty() ? FolderOfHookLibrary() : dataFolderOverride_;
+        accounts_.SetDataFolder(dataFolder_);
+        if (!accounts_.ReadUserSettings()) throw InitAborted{};
+        OpenStores();
+        CreateHiddenWindows();
+        SendToLoader(LDR_SET_PLUGIN_WINDOW, 0, reinterpret_cast<LPARAM>(dispWnd_));
+        g_autoLockChoice = CMD_AUTOLOCK_DISABLED;
+        g_idleLimit = 0;
+        g_idleSeconds = 0;
+        timerId_ = SetTimer(nullptr, 0, 1000, &CParleymanager::AutoLockTimerProc);
+        CreateMessengerObject(clientIndex_);
+        mainWnd_ = profile_->FindMainWindow();
+        if (mainWnd_) {
+            InsertMainPopup();
+            TrackExistingConversations();
+        }
+        return TRUE;
+    } catch (const InitAborted&) {
+        // The whole system stops: the loader removes its hooks and exits.
+        if (loaderWnd_ && IsWindow(loaderWnd_)) PostMessageA(loaderWnd_, WM_CLOSE, 0, 0);
+        return FALSE;
+    } catch (...) {
+        ShowError("Failed to initialize Parleym", "Error");
+        return FALSE;
+    }
+}
+
+void CParleymanager::OpenStores() {
+    if (!offlineStore_->Open((dataFolder_ + "offlinemsg.dat").c_str()))
+        ShowError("Failed to load offline messages", "Parleym");
+    objectCache_->Open((dataFolder_ + kObjectCacheFileName).c_str());
+    if (!objectCache_->IsOpen()) {
+        ShowError("Failed to initalize object cache", "Parleym");
+        throw InitAborted{};
+    }
+    if (!statsStore_->OpenStatsFile((dataFolder_ + "stats.dat").c_str()))
+        ShowError("Failed to initialize statistics", "Parleym");
+}
+
+void CParleymanager::CreateHiddenWindows() {
+    HINSTANCE module = PluginModule();
+    struct Spec {
+        const char* name;
+        WNDPROC proc;
+        HWND* handle;
+    } specs[] = {
+        {kPluginHiddenWndClass, DefWindowProcA, &hiddenWnd_},
+        {kPluginLockWndClass, DefWindowProcA, &lockWnd_},
+        {kPluginBroadcastWndClass, DefWindowProcA, &broadcastWnd_},
+        {kPluginDispatchWndClass, &CParleymanager::DispatchWindowProc, &dispWnd_},
+    };
+    for (const Spec& spec : specs) {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = spec.proc;
+        wc.hInstance = module;
+        wc.lpszClassName = spec.name;
+        RegisterClassA(&wc);
+        *spec.handle = CreateWindowExA(0, spec.name, spec.name, 0, 0, 0, 0, 0, nullptr, nullptr, module,
+                                       spec.proc == DefWindowProcA ? nullptr : this);
+    }
+}
+
+struct CParleymanager::WindowCollector {
+    CParleymanager* manager;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CParleymanager::CollectConversationWindow(HWND window, LPARAM lParam) {
+    try {
+        auto* collector = reinterpret_cast<WindowCollector*>(lParam);
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId() &&
+            collector->manager->profile_->ClassifyWindow(window) == kConversationWindow)
+            collector->windows.push_back(window);
+        return TRUE;
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+void CParleymanager::TrackExistingConversations() {
+    WindowCollector collector{this, {}};
+    EnumWindows(&CParleymanager::CollectConversationWindow, reinterpret_cast<LPARAM>(&collector));
+    for (HWND window : collector.windows) OnConversationWindow(window, TRUE, -1);
+}
+
+// ---------------------------------------------------------------- shut-down
+
+void CParleymanager::Uninit() {
+    try {
+        SendToLoader(LDR_SET_PLUGIN_WINDOW, 0, 0);
+        if (timerId_) {
+            KillTimer(nullptr, timerId_);
+            timerId_ = 0;
+        }
+        DestroyLogViewer();
+        if (mainWnd_) RemoveParleymPopup(mainWnd_, false);
+        mainWnd_ = nullptr;
+        if (broadcastDialog_ && IsWindow(broadcastDialog_)) DestroyWindow(broadcastDialog_);
+        broadcastDialog_ = nullptr;
+        while (!conversations_.empty()) {
+            auto it = conversations_.begin();
+            HWND window = it->first;
+            std::unique_ptr<ConversationHandler> handler = std::move(it->second);
+            conversations_.erase(it);
+            handler->Detach();
+            RemoveParleymPopup(window, true);
+            handler.reset();
+        }
+        DisconnectEvents();
+        offlineStore_->Close();
+        objectCache_->Close();
+        statsStore_->Shutdown();
+        logManager_->Close();
+        DestroyHiddenWindows();
+        if (richEditModule_) {
+            FreeLibrary(richEditModule_);
+            richEditModule_ = nullptr;
+        }
+        if (comInitialized_) {
+            // The Messenger object belongs to this apartment: let go before it closes.
+            messenger_.Reset();
+            CoUninitialize();
+            comInitialized_ = false;
+        }
+    } catch (...) {
+    }
+}
+
+void CParleymanager::DestroyHiddenWindows() {
+    HWND* windows[] = {&hiddenWnd_, &lockWnd_, &dispWnd_, &broadcastWnd_};
+    for (HWND* window : windows) {
+        if (*window && IsWindow(*window)) DestroyWindow(*window);
+        *window = nullptr;
+    }
+    HINSTANCE module = PluginModule();
+    const char* classes[] = {kPluginHiddenWndClass, kPluginLockWndClass, kPluginDispatchWndClass,
+                             kPluginBroadcastWndClass};
+    for (const char* name : classes) UnregisterClassA(name, module);
+}
+
+// ---------------------------------------------------------------- loader, timer, dispatch window
+
+LRESULT CParleymanager::SendToLoader(UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND loader = FindWindowA(kLoaderClassName, kLoaderWindowTitle);
+    return loader ? SendMessageA(loader, message, wParam, lParam) : 0;
+}
+
+LRESULT CALLBACK CParleymanager::DispatchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        if (message == WM_CREATE) {
+            auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+            SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+            return 0;
+        }
+        auto* manager = reinterpret_cast<CParleymanager*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (message == PLG_GET_AUTOLOCK) return static_cast<LRESULT>(g_autoLockChoice);
+        if (message == PLG_GET_LOGGING) return manager ? manager->logManager_->IsLoggingEnabled() : 0;
+        return DefWindowProcA(window, message, wParam, lParam);
+    } catch (...) {
+        return 0;
+    }
+}
+
+void CALLBACK CParleymanager::AutoLockTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+    try {
+        if (g_autoLockChoice == CMD_AUTOLOCK_DISABLED) return;
+        ++g_idleSeconds;
+        if (g_idleSeconds >= g_idleLimit) PostThreadMessageA(GetCurrentThreadId(), WM_COMMAND, CMD_AUTOLOCK_TIMER, 0);
+    } catch (...) {
+    }
+}
+
+UINT CParleymanager::AutoLockChoice() { return g_autoLockChoice; }
+int CParleymanager::IdleSeconds() { return g_idleSeconds; }
+
+void CParleymanager::SetAutoLock(UINT id) {
+    if (!CanOpenDialog(true)) return;
+    if (id != g_autoLockChoice) {
+        if (!IsPasswordSet() && id != CMD_AUTOLOCK_DISABLED) {
+            ShowError("You must set a password first", "Error");
+        } else {
+            if (autoLockMenu_) {
+                CheckMenuItem(autoLockMenu_, g_autoLockChoice, MF_BYCOMMAND | MF_UNCHECKED);
+                CheckMenuItem(autoLockMenu_, id, MF_BYCOMMAND | MF_CHECKED);
+            }
+            g_autoLockChoice = id;
+            if (id != CMD_AUTOLOCK_DISABLED) {
+                static const int limits[] = {300, 360, 600, 900};
+                g_idleSeconds = 0;
+                g_idleLimit = limits[id - CMD_AUTOLOCK_5];
+            }
+        }
+    }
+    dialogBusy_ = 0;
+}
+
+// ---------------------------------------------------------------- window events
+
+BOOL CParleymanager::IsMessengerWindow(HWND window, BOOL notifyShown) {
+    try {
+        if (notifyShown) OnWindowShown(window);
+        if (window && window == mainWnd_) return TRUE;
+        if (conversations_.count(window)) return TRUE;
+        return profile_ && profile_->ClassifyWindow(window) != kOtherWindow;
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+void CParleymanager::OnWindowShown(HWND window) {
+    try {
+        if (!profile_) return;
+        switch (profile_->ClassifyWindow(window)) {
+        case kMainWindow:
+            mainWnd_ = window;
+            InsertMainPopup();
+            break;
+        case kConversationWindow:
+            InsertConversationPopup(window);
+            PostMessageA(window, WM_COMMAND, CMD_TRACK_WINDOW, reinterpret_cast<LPARAM>(window));
+            break;
+        default:
+            break;
+        }
+    } catch (...) {
+    }
+}
+
+void CParleymanager::OnWindowDestroyed(HWND window) {
+    try {
+        if (window && window == mainWnd_) {
+            RemoveParleymPopup(mainWnd_, false);
+            mainWnd_ = nullptr;
+            autoLockMenu_ = nullptr;
+            return;
+        }
+        std::unique_ptr<ConversationHandler> handler = Untrack(window);
+        if (!handler) return;
+        handler->Detach();
+        RemoveParleymPopup(window, true);
+    } catch (...) {
+    }
+}
+
+const char* CParleymanager::GetWindowTitle(HWND window) {
+    try {
+        ConversationHandler* handler = HandlerOf(window);
+        return handler ? handler->GetTitle() : nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void CParleymanager::OnButtonClicked(HWND control) {
+    try {
+        if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnButton(control);
+    } catch (...) {
+    }
+}
+
+void CParleymanager::OnKeyDown(UINT virtualKey, HWND control) {
+    try {
+        if (virtualKey != VK_RETURN) return;
+        if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnKeyDown(VK_RETURN, control);
+    } catch (...) {
+    }
+}
+
+void CParleymanager::OnWindowSized(HWND window) {
+    try {
+        if (ConversationHandler* handler = HandlerOf(window)) handler->OnSize();
+    } catch (...) {
+    }
+}
+
+void CParleymanager::OnHistoryChanged(HWND control) {
+    try {
+        if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnHistoryChanged(control);
+    } catch (...) {
+    }
+}
+
+void CParleymanager::OnEditChanged(HWND control) {
+    try {
+        if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnEditChange(control);
+    } catch (...) {
+    }
+}
+
+void CParleymanager::OnUserActivity() { g_idleSeconds = 0; }
+
+// ---------------------------------------------------------------- conversation map
+
+ConversationHandler* CParleymanager::HandlerOf(HWND window) const {
+    auto it = conversations_.find(window);
+    return it == conversations_.end() ? nullptr : it->second.get();
+}
+
+ConversationHandler* CParleymanager::HandlerOfParent(HWND control) const {
+    return control ? HandlerOf(GetParent(control)) : nullptr;
+}
+
+std::unique_ptr<ConversationHandler> CParleymanager::Untrack(HWND window) {
+    auto it = conversations_.find(window);
+    if (it == conversations_.end()) return nullptr;
+    std::unique_ptr<ConversationHandler> handler = std::move(it->second);
+    conversations_.erase(it);
+    return handler;
+}
+
+void CParleymanager::AttachNew(HWND window, std::unique_ptr<ConversationHandler> handler, int number) {
+    if (!handler) return;
+    ConversationHandler* raw = handler.get();
+    conversations_[window] = std::move(handler);
+    raw->Attach(this, window, number);
+    if (locked_) raw->ShowLockOverlay(window);
+}
+
+} // namespace parleym

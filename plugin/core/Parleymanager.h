@@ -1,0 +1,238 @@
+#pragma once
+// The plug-in's single manager: what the hook library calls through IPlugin,
+// and the owner of every store, window, handler and contact record.
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugin/core/ClientProfile.h"
+#include "plugin/core/ContactInfo.h"
+#include "plugin/core/MessengerApi.h"
+#include "plugin/core/UserAccounts.h"
+#include "plugin/logging/ConversationHandler.h"
+#include "plugin/storage/ComPtr.h"
+#include "shared/IPlugin.h"
+
+class CLogManager;
+class CObjectCache;
+
+namespace parleym {
+
+class CStatsManager;
+class COfflineMessageStore;
+class CMessengerEvents;
+class CFrameWnd;
+
+// Hands a conversation window to the manager.
+class IConversationSink {
+public:
+    virtual void OnConversationWindow(HWND window, BOOL insertMenu, int conversationNumber) = 0;
+
+protected:
+    ~IConversationSink() = default;
+};
+
+// What the contact selection is asked for.
+enum class ContactSelectionMode { kOfflineMessage, kForward };
+
+class CParleymanager : public IPlugin, public IConversationSink {
+public:
+    CParleymanager();
+    ~CParleymanager() override;
+
+    // ---- IPlugin, in slot order
+    BOOL Init(int clientKind) override;
+    void Uninit() override;
+    BOOL IsMessengerWindow(HWND window, BOOL notifyShown) override;
+    void OnWindowShown(HWND window) override;
+    void OnWindowDestroyed(HWND window) override;
+    void OnInitMenu(HWND window, HMENU menu) override;
+    void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) override;
+    const char* GetWindowTitle(HWND window) override;
+    void OnButtonClicked(HWND control) override;
+    void OnKeyDown(UINT virtualKey, HWND control) override;
+    void OnWindowSized(HWND window) override;
+    void OnHistoryChanged(HWND control) override;
+    void OnEditChanged(HWND control) override;
+    void OnUserActivity() override;
+
+    // ---- IConversationSink
+    void OnConversationWindow(HWND window, BOOL insertMenu, int conversationNumber) override;
+
+    // ---- Messenger session
+    BOOL IsSignedIn();
+    void RetrieveContacts();
+    CContactInfo AddContact(IMessengerContact* contact);
+    CContactInfo FindContact(IMessengerContact* contact);
+    CContactInfo FindContactByText(const std::string& text) const;
+    HWND ConversationOf(const CContactInfo& contact);
+    void OnContactChanged(const CContactInfo& contact);
+    // Events of the messenger, as the event sink delivers them.
+    void OnSignIn(long hr);
+    void OnSignOut();
+    void OnContactListAdd(long hr, IDispatch* contact);
+    void OnContactStatusChange(IDispatch* contact, long status);
+
+    // ---- dialogs and the loader
+    BOOL CanOpenDialog(bool requireSignIn);
+    void SetOpenDialog(HWND dialog);
+    HWND OpenDialog() const { return openDialog_; }
+    void ClearDialogBusy() { dialogBusy_ = 0; }
+    int DialogBusy() const { return dialogBusy_; }
+    HWND HiddenWindow() const { return hiddenWnd_; }
+    HWND LockWindow() const { return lockWnd_; }
+    HWND DispatchWindow() const { return dispWnd_; }
+    HWND BroadcastWindow() const { return broadcastWnd_; }
+    // Sends to the loader window, looked up each time; 0 when there is none.
+    LRESULT SendToLoader(UINT message, WPARAM wParam, LPARAM lParam);
+
+    // ---- settings and passwords (users.dat)
+    CUserAccounts& Accounts() { return accounts_; }
+    bool LoadPasswordDigest() { return accounts_.LoadPasswordDigest(self_.signInName); }
+    bool IsPasswordSet() const { return accounts_.IsPasswordSet(); }
+    bool VerifyPassword(const std::string& text) const { return accounts_.VerifyPassword(text); }
+    bool ChangePassword(const std::string& current, const std::string& next) {
+        return accounts_.ChangePassword(self_.signInName, current, next);
+    }
+    std::string GetLogsPath() { return accounts_.GetLogsPath(self_.signInName); }
+    void SetLogsPath(const char* path) { accounts_.SetLogsPath(self_.signInName, path); }
+
+    // ---- what other parts of the plug-in read
+    const CContactInfo& Self() const { return self_; }
+    const CContactInfo& NoContact() const { return noContact_; }
+    bool IsNoContact(const CContactInfo& contact) const { return contact.SameNames(noContact_); }
+    const std::vector<CContactInfo>& Contacts() const { return contacts_; }
+    const CContactInfo& SelectedContact() const { return selectedContact_; }
+    IMessenger* Messenger() const { return messenger_.Get(); }
+    CClientProfile* Profile() const { return profile_.get(); }
+    const std::string& DataFolder() const { return dataFolder_; }
+    int ClientIndex() const { return clientIndex_; }
+    HWND MainWindow() const { return mainWnd_; }
+    HMENU AutoLockMenu() const { return autoLockMenu_; }
+    bool IsLocked() const { return locked_ != 0; }
+    void SetLockedFlag(bool locked) { locked_ = locked ? 1 : 0; }
+    size_t TrackedWindowCount() const { return conversations_.size(); }
+    ConversationHandler* HandlerOf(HWND window) const;
+    CLogManager& LogStore() { return *logManager_; }
+    CObjectCache& ObjectCache() { return *objectCache_; }
+    CStatsManager& Statistics() { return *statsStore_; }
+    COfflineMessageStore& OfflineStore() { return *offlineStore_; }
+    // The open log viewer; the viewer clears it when its window goes.
+    void SetLogViewer(CFrameWnd* viewer) { logViewer_ = viewer; }
+    CFrameWnd* LogViewer() const { return logViewer_; }
+    void SetBroadcastDialog(HWND dialog) { broadcastDialog_ = dialog; }
+    HWND BroadcastDialog() const { return broadcastDialog_; }
+
+    // The auto-lock choice (30020-30024) and the idle counter, one per process.
+    static UINT AutoLockChoice();
+    static int IdleSeconds();
+    void SetAutoLock(UINT id);
+
+    // Where users.dat and the other data files live; by default the folder of
+    // the hook library. Set before Init to use another folder.
+    void SetDataFolder(const std::string& folder) { dataFolderOverride_ = folder; }
+
+protected:
+    // Handlers of each kind; the feature that owns a kind supplies it.
+    virtual std::unique_ptr<ConversationHandler> CreateLogHandler(const CContactInfo& contact);
+    virtual std::unique_ptr<ConversationHandler> CreateOfflineMessageHandler(const CContactInfo& contact);
+    virtual std::unique_ptr<ConversationHandler> CreateForwardHandler();
+    virtual std::unique_ptr<CClientProfile> CreateProfile(int clientKind);
+
+    // Dialogs and actions that belong to other features. Each returns or acts
+    // only once its feature exists; until then they do nothing.
+    virtual bool RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, ConversationHandler* forward);
+    virtual void RunStatisticsDialog();
+    virtual void RunSetPasswordDialog();
+    virtual bool RunViewLogsPasswordDialog();
+    virtual void OpenLogViewer();
+    virtual void OpenBroadcastDialog();
+    virtual void LockMessenger(bool fromTimer);
+    virtual void ShowMainLockOverlay();
+    virtual void RunAboutDialog();
+    // The save-file dialog of "Set logs path..."; false when cancelled.
+    virtual bool AskLogsPath(std::string& path);
+    virtual void RefreshLogViewer();
+    virtual void NotifyBroadcastContactOffline(const CContactInfo& contact);
+
+private:
+    friend class CMessengerEvents;
+    struct InitAborted {};
+
+    // start-up pieces
+    void OpenStores();
+    void CreateHiddenWindows();
+    void DestroyHiddenWindows();
+    void CreateMessengerObject(int clientIndex);
+    void ConnectEvents();
+    void DisconnectEvents();
+    void OpenLogs();
+    void ReadSelf();
+    void TrackExistingConversations();
+
+    // menus and commands
+    void InsertMainPopup();
+    void InsertConversationPopup(HWND window);
+    void DispatchCommand(HWND window, UINT id, LPARAM lParam);
+    void SendOfflineToSelected();
+    void ForwardConversation(HWND window);
+    void ToggleLogging();
+    void ViewLogs();
+    void DestroyLogViewer();
+    void ChooseLogsPath();
+    void RunGated(bool requireSignIn, void (CParleymanager::*action)());
+    void RunAboutGated();
+    void RunStatisticsGated();
+    void RunSetPasswordGated();
+
+    // conversation map
+    std::unique_ptr<ConversationHandler> Untrack(HWND window);
+    ConversationHandler* HandlerOfParent(HWND control) const;
+    void AttachNew(HWND window, std::unique_ptr<ConversationHandler> handler, int number);
+
+    struct WindowCollector;
+    static BOOL CALLBACK CollectConversationWindow(HWND window, LPARAM lParam);
+    static LRESULT CALLBACK DispatchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static void CALLBACK AutoLockTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
+
+    CUserAccounts accounts_;
+    int dialogBusy_ = 0;
+    HWND openDialog_ = nullptr;
+    HWND hiddenWnd_ = nullptr;
+    int lockDialogShowing_ = 0;
+    UINT_PTR timerId_ = 0;
+    HMENU autoLockMenu_ = nullptr;
+    std::string dataFolder_;
+    std::string dataFolderOverride_;
+    int clientIndex_ = 0;
+    ComPtr<IMessenger> messenger_;
+    CMessengerEvents* events_ = nullptr;
+    DWORD eventsCookie_ = 0;
+    std::unique_ptr<CClientProfile> profile_;
+    HWND mainWnd_ = nullptr;
+    HWND lockWnd_ = nullptr;
+    HWND dispWnd_ = nullptr;
+    HWND broadcastWnd_ = nullptr;
+    std::map<HWND, std::unique_ptr<ConversationHandler>> conversations_;
+    std::vector<CContactInfo> contacts_;
+    bool contactsLoaded_ = false;
+    CContactInfo self_;
+    CContactInfo noContact_;
+    CContactInfo selectedContact_;
+    std::unique_ptr<CObjectCache> objectCache_;
+    std::unique_ptr<CStatsManager> statsStore_;
+    std::unique_ptr<COfflineMessageStore> offlineStore_;
+    std::unique_ptr<CLogManager> logManager_;
+    CFrameWnd* logViewer_ = nullptr;
+    HMODULE richEditModule_ = nullptr;
+    HWND broadcastDialog_ = nullptr;
+    int locked_ = 0;
+    HWND loaderWnd_ = nullptr;
+    bool comInitialized_ = false;
+    std::vector<ATOM> registeredClasses_;
+};
+
+} // namespace parleym
