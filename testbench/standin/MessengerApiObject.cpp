@@ -349,14 +349,36 @@ std::string ArgumentOf(const VARIANT& contact, MessengerState& state, bool& ok) 
 
 } // namespace
 
-class MessengerApi::Impl final : public IMessenger, public IConnectionPointContainer, public IClassFactory {
+// The class object registered under CLSID_Messenger: every creation hands out the
+// one Messenger object, as the messenger's own server does.
+class MessengerFactory final : public IClassFactory {
 public:
-  Impl(MessengerState& state, MessengerHost& host) : state_(state), host_(host), point_(this) {
+  explicit MessengerFactory(MessengerApi::Impl& impl) : impl_(impl) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
+    *out = static_cast<IClassFactory*>(this);
+    return S_OK;
+  }
+  // Owned by the Messenger object's holder for the life of the process.
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+private:
+  MessengerApi::Impl& impl_;
+};
+
+class MessengerApi::Impl final : public IMessenger, public IConnectionPointContainer {
+public:
+  Impl(MessengerState& state, MessengerHost& host) : state_(state), host_(host), point_(this), factory_(*this) {
     point_.state_ = &state;
   }
 
-  // One object plays the Messenger, its connection point container and its class
-  // factory; the stand-in owns it for the life of the process.
+  // One object plays the Messenger and its connection point container; the stand-in
+  // owns it for the life of the process.
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -372,19 +394,6 @@ public:
   ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
   ULONG STDMETHODCALLTYPE Release() override { return refs_.Drop(); }
   STANDIN_DISPATCH_STUBS
-
-  // IClassFactory, reached only through the registration.
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    STANDIN_COM_TRY
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    if (HRESULT hr = Fail("CreateInstance")) return hr;
-    Log("api CreateInstance");
-    return QueryInterface(iid, out);
-    STANDIN_COM_CATCH
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
   // IConnectionPointContainer
   HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
@@ -553,8 +562,20 @@ public:
   MessengerState& state_;
   MessengerHost& host_;
   ConnectionPoint point_;
+  MessengerFactory factory_;
   DWORD registration_ = 0;
 };
+
+HRESULT MessengerFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
+  STANDIN_COM_TRY
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (outer) return CLASS_E_NOAGGREGATION;
+  if (HRESULT hr = impl_.Fail("CreateInstance")) return hr;
+  Log("api CreateInstance");
+  return impl_.QueryInterface(iid, out);
+  STANDIN_COM_CATCH
+}
 
 MessengerApi::MessengerApi(MessengerState& state, MessengerHost& host) : impl_(new Impl(state, host)) {}
 
@@ -565,7 +586,7 @@ MessengerApi::~MessengerApi() {
 
 HRESULT MessengerApi::Register() {
   if (impl_->registration_) return S_OK;
-  HRESULT hr = CoRegisterClassObject(CLSID_Messenger, static_cast<IClassFactory*>(impl_), CLSCTX_LOCAL_SERVER,
+  HRESULT hr = CoRegisterClassObject(CLSID_Messenger, &impl_->factory_, CLSCTX_LOCAL_SERVER,
                                      REGCLS_MULTIPLEUSE, &impl_->registration_);
   Log("api registered hr=" + Hex32(static_cast<unsigned long>(hr)));
   return hr;

@@ -34,8 +34,9 @@ public:
   void FireContactStatusChange(const ContactPtr& contact, MISTATUS status);
   int SinkCount() const;
 
-private:
   class Impl;
+
+private:
   Impl* impl_;
 };
 

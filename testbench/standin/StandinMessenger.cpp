@@ -17,6 +17,7 @@ constexpr UINT kSendMessage = 1201, kOptions = 1301, kAbout = 1401;
 constexpr UINT kContextMessage = 1501, kContextMail = 1502, kContextProfile = 1503, kContextBlock = 1504,
                kContextDelete = 1505, kContextProperties = 1506;
 constexpr UINT_PTR kMenuDriverTimer = 0x5B01;
+constexpr UINT_PTR kHeartbeatTimer = 0x5B02;
 
 HMENU BuildMainMenu(const Profile& profile) {
   HMENU bar = CreateMenu();
@@ -144,6 +145,9 @@ bool StandinMessenger::Start(bool withApi, bool withUiManager) {
     Log("error cannot create the main windows");
     return false;
   }
+  // The messenger's thread is never quiet for long; hook libraries are mapped on the
+  // first hooked message, so a steady timer makes that happen promptly.
+  SetTimer(hidden_, kHeartbeatTimer, 200, nullptr);
   SetMainTitle();
   ShowWindow(main_, SW_SHOWNORMAL);
   UpdateWindow(main_);
