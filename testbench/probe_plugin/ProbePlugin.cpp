@@ -98,6 +98,7 @@ public:
         dispatchWindow_ = CreateWindowExA(0, kPluginDispatchWndClass, kPluginDispatchWndClass, 0, 0, 0, 0, 0,
                                           nullptr, nullptr, g_module, nullptr);
         SendMessageA(LoaderWindow(), LDR_SET_PLUGIN_WINDOW, 0, reinterpret_cast<LPARAM>(dispatchWindow_));
+        Log("Reported window %d", LoaderWindow() ? 1 : 0);
         return TRUE;
     }
     void Uninit() override {
@@ -121,9 +122,11 @@ public:
         if (id == CMD_LOCK_MESSENGER) {
             g_state.locked = !g_state.locked;
             SendMessageA(LoaderWindow(), LDR_SET_LOCKED, g_state.locked ? 1 : 0, 0);
+            Log("Reported locked %d", g_state.locked ? 1 : 0);
         } else if (id == CMD_STATISTICS) {
             g_state.dialogOpen = !g_state.dialogOpen;
             SendMessageA(LoaderWindow(), LDR_SET_DIALOG_OPEN, g_state.dialogOpen ? 1 : 0, 0);
+            Log("Reported dialog %d", g_state.dialogOpen ? 1 : 0);
         } else if (id == CMD_TOGGLE_LOGGING) {
             g_state.logging = !g_state.logging;
         } else if (id >= CMD_AUTOLOCK_DISABLED && id <= CMD_AUTOLOCK_15) {

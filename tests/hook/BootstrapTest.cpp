@@ -62,6 +62,7 @@ TEST_F(BootstrapTest, WindowsMessengerOnXpRunsThePluginFromLoadToUnload) {
     const Lines expected = {
         "GetInstance",
         "Init 1",
+        "Reported window 0", // no loader in this test
         "host loaded 1",
         "host patched entries 3",
         "GetWindowTitle IMWindowClass (null)",
