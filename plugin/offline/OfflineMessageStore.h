@@ -1,0 +1,49 @@
+#pragma once
+// Messages written to offline contacts, kept per contact until delivery: in
+// memory while an account is signed in, in offlinemsg.dat (the account's
+// "messages" stream) in between.
+#include <objbase.h>
+
+#include <string>
+
+#include "plugin/offline/OfflineMessagesCodec.h"
+#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/MessageContent.h"
+#include "plugin/storage/StorageDb.h"
+
+namespace parleym {
+
+class COfflineMessageStore {
+public:
+    COfflineMessageStore() = default;
+    COfflineMessageStore(const COfflineMessageStore&) = delete;
+    COfflineMessageStore& operator=(const COfflineMessageStore&) = delete;
+    virtual ~COfflineMessageStore();
+
+    // 1 on success, 0 after the database reported the failure.
+    int Open(const char* path);
+    // Makes the account's pending messages current. A stream that cannot be
+    // read is reported and left untouched; the store then stays unloaded.
+    void Load(const char* accountName);
+    // Null when not loaded or nothing waits for the contact.
+    const OfflineMessageList* GetMessages(const std::string& contactName) const;
+    // Appends a copy; null (message dropped) when not loaded.
+    CMessageContent* AddMessage(const std::string& contactName, const CMessageContent& content);
+    void RemoveMessages(const std::string& contactName);
+    // Writes everything back and unloads. On failure the store stays loaded
+    // with all its messages, so a later Save writes them again.
+    void Save();
+    void Close();
+
+    bool IsLoaded() const { return storage_ && messages_; }
+
+private:
+    void Unload();
+
+    CStorageDb db_;
+    ComPtr<IStorage> storage_;
+    ComPtr<IStream> messages_;
+    PendingMessages pending_;
+};
+
+} // namespace parleym

@@ -1,0 +1,72 @@
+#pragma once
+// Per-account online statistics kept in stats.dat: the account's sub-storage
+// holds "users" (totals, contacts) and "sessions" (history). Everything lives
+// in memory from OpenAccount to CloseAccount and is written back at close.
+#include <objbase.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "plugin/stats/OnlineTime.h"
+#include "plugin/stats/StatsLedger.h"
+#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/StorageDb.h"
+
+namespace parleym {
+
+// The signed-in user as the manager knows it; status 1 online, 2 offline.
+struct StatsIdentity {
+    std::string signInName;
+    std::string friendlyName;
+    std::int32_t status = kStatsOffline;
+};
+
+class CStatsManager {
+public:
+    using SelfSource = std::function<StatsIdentity()>;
+
+    // `self` reads the manager's record of the signed-in user whenever needed.
+    explicit CStatsManager(SelfSource self);
+    CStatsManager(const CStatsManager&) = delete;
+    CStatsManager& operator=(const CStatsManager&) = delete;
+    virtual ~CStatsManager();
+
+    bool OpenStatsFile(const char* path);
+    // Makes the account's statistics current; an account already open is closed first.
+    bool OpenAccount(const char* signInName);
+    // Ends the open session, saves and forgets the account.
+    void CloseAccount();
+    void Shutdown();
+
+    // A status report (1 online, 2 offline) about the user himself or a contact.
+    void OnStatusChange(const std::string& signInName, const std::string& friendlyName, std::int32_t status,
+                        bool refresh);
+    void RefreshTotals();
+    void ResetStatistics();
+
+    static std::string FormatOnlineTime(const OnlineTime& time) { return parleym::FormatOnlineTime(time); }
+
+    bool IsAccountOpen() const { return storage_ && users_ && sessions_; }
+    // What the statistics dialogs show: contacts, sessions and totals.
+    const StatsLedger& Ledger() const { return ledger_; }
+
+protected:
+    // Local time as an OLE date, whole seconds.
+    virtual double Now() const;
+
+private:
+    StatsIdentity Self() const;
+    HRESULT LoadAccount();
+    bool SaveAccount();
+    void ReleaseAccount();
+
+    SelfSource self_;
+    StatsLedger ledger_;
+    CStorageDb db_;
+    ComPtr<IStorage> storage_;
+    ComPtr<IStream> users_;
+    ComPtr<IStream> sessions_;
+};
+
+} // namespace parleym

@@ -1,0 +1,164 @@
+// The offline-message store on real compound files.
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+
+#include <algorithm>
+
+#include "plugin/offline/OfflineMessageStore.h"
+#include "tests/stats/StoreTestSupport.h"
+
+using namespace parleym;
+using storetest::DumpStore;
+using storetest::MessageCapture;
+
+namespace {
+CMessageContent Plain(const std::string& text) {
+    CMessageContent content;
+    content.isRtf = 0;
+    content.text = text;
+    return content;
+}
+
+std::vector<std::string> Texts(const OfflineMessageList* list) {
+    std::vector<std::string> texts;
+    if (list)
+        for (const CMessageContent& message : *list) texts.push_back(message.text);
+    return texts;
+}
+
+class OfflineStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override { CoInitialize(nullptr); }
+    void TearDown() override { CoUninitialize(); }
+    std::string Dump() { return DumpStore(folder, "offline", "offlinemsg.dat"); }
+
+    storetest::ScratchFolder folder{"offline"};
+    std::string path = folder.WinPath("offlinemsg.dat");
+    MessageCapture messages;
+};
+} // namespace
+
+TEST_F(OfflineStoreTest, MessagesSurviveSignOutPerContactAndInOrder) {
+    {
+        COfflineMessageStore store;
+        ASSERT_EQ(store.Open(path.c_str()), 1);
+        EXPECT_EQ(store.AddMessage("bob", Plain("dropped")), nullptr); // nobody signed in
+        store.Load("me@example.com");
+        ASSERT_TRUE(store.IsLoaded());
+        store.Save();
+        EXPECT_FALSE(store.IsLoaded());
+        store.Close();
+    }
+    EXPECT_EQ(Dump(), "userids last=1\naccount me@example.com 1\n1: messages(4)\n1/messages\n");
+
+    COfflineMessageStore store;
+    ASSERT_EQ(store.Open(path.c_str()), 1);
+    store.Load("me@example.com");
+    CMessageContent* added = store.AddMessage("bob@example.com", Plain("first"));
+    ASSERT_NE(added, nullptr);
+    EXPECT_EQ(added->text, "first");
+    store.AddMessage("bob@example.com", Plain("second"));
+    CMessageContent rich;
+    rich.text = "{\\rtf1 :)}";
+    rich.AddObject(7, "12");
+    store.AddMessage("Bob@example.com", rich);
+    store.Save();
+    EXPECT_EQ(store.GetMessages("bob@example.com"), nullptr);
+    store.Close();
+    EXPECT_EQ(Dump(), "userids last=1\naccount me@example.com 1\n1: messages(117)\n1/messages\n"
+                      "contact Bob@example.com\nmessage rtf=1 text='{\\\\rtf1 :)}' objects=[(7, '12')]\n"
+                      "contact bob@example.com\nmessage rtf=0 text='first' objects=[]\n"
+                      "message rtf=0 text='second' objects=[]\n");
+
+    COfflineMessageStore again;
+    ASSERT_EQ(again.Open(path.c_str()), 1);
+    again.Load("other@example.com"); // another account sees none of them
+    EXPECT_EQ(again.GetMessages("bob@example.com"), nullptr);
+    again.Save();
+    again.Load("me@example.com");
+    EXPECT_EQ(Texts(again.GetMessages("bob@example.com")), std::vector<std::string>({"first", "second"}));
+    ASSERT_NE(again.GetMessages("Bob@example.com"), nullptr);
+    EXPECT_EQ(again.GetMessages("Bob@example.com")->front().objects.at(0).key, "12");
+    EXPECT_EQ(again.GetMessages("BOB@example.com"), nullptr);
+
+    // Delivered messages leave no block, and the shorter save no stale bytes.
+    again.RemoveMessages("bob@example.com");
+    EXPECT_EQ(again.GetMessages("bob@example.com"), nullptr);
+    again.Close();
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_EQ(Dump(), "userids last=2\naccount me@example.com 1\naccount other@example.com 2\n"
+                      "1: messages(59)\n1/messages\n"
+                      "contact Bob@example.com\nmessage rtf=1 text='{\\\\rtf1 :)}' objects=[(7, '12')]\n"
+                      "2: messages(4)\n2/messages\n");
+}
+
+TEST_F(OfflineStoreTest, StreamLeftEmptyByAnAbruptEndHoldsNoMessages) {
+    {
+        COfflineMessageStore store;
+        ASSERT_EQ(store.Open(path.c_str()), 1);
+        store.Load("me@example.com");
+        // The process ends here: no Save, no Close.
+    }
+    EXPECT_EQ(Dump(), "userids last=1\naccount me@example.com 1\n1: messages(0)\n1 empty\n");
+    COfflineMessageStore store;
+    ASSERT_EQ(store.Open(path.c_str()), 1);
+    store.Load("me@example.com");
+    EXPECT_TRUE(store.IsLoaded());
+    EXPECT_NE(store.AddMessage("bob", Plain("kept")), nullptr);
+    store.Close();
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_NE(Dump().find("contact bob\nmessage rtf=0 text='kept'"), std::string::npos);
+}
+
+TEST_F(OfflineStoreTest, DamagedFilesAreReportedAndLeftAsTheyWere) {
+    {
+        COfflineMessageStore store;
+        ASSERT_EQ(store.Open(path.c_str()), 1);
+        store.Load("me@example.com");
+        store.AddMessage("bob@example.com", Plain("a message worth keeping"));
+        store.Close();
+    }
+    const Bytes good = storetest::ReadFileBytes(path);
+    const std::string text = "a message worth keeping";
+    const auto at = std::search(good.begin(), good.end(), text.begin(), text.end());
+    ASSERT_NE(at, good.end());
+    Bytes flipped = good;
+    flipped[static_cast<std::size_t>(at - good.begin()) - 2] ^= 0x40; // text length far beyond the stream
+
+    const Bytes truncated(good.begin(), good.begin() + good.size() / 2);
+    const std::string foreignText = "not a compound file\r\n";
+    const Bytes foreign(foreignText.begin(), foreignText.end());
+
+    struct Case {
+        const char* what;
+        Bytes data;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"flipped", flipped, "Failed to read offline messages. Code: 0x8003001E"},
+        {"truncated", truncated, "Failed to access db content in file "},
+        {"foreign", foreign, "Failed to open storage "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        storetest::WriteFileBytes(path, c.data);
+        messages.Clear();
+        {
+            COfflineMessageStore store;
+            store.Open(path.c_str());
+            store.Load("me@example.com");
+            EXPECT_FALSE(store.IsLoaded());
+            EXPECT_EQ(store.GetMessages("bob@example.com"), nullptr);
+            EXPECT_EQ(store.AddMessage("bob@example.com", Plain("lost")), nullptr);
+            store.RemoveMessages("bob@example.com");
+            store.Save();
+            store.Close();
+        }
+        ASSERT_EQ(messages.Messages().size(), 1u);
+        EXPECT_EQ(messages.Messages()[0].text.rfind(c.message, 0), 0u) << messages.Messages()[0].text;
+        EXPECT_EQ(messages.Messages()[0].caption, "Error");
+        EXPECT_EQ(messages.Messages()[0].style, UINT(MB_TASKMODAL | MB_ICONERROR | MB_OK));
+        EXPECT_TRUE(storetest::ReadFileBytes(path) == c.data) << "file changed";
+    }
+}

@@ -1,0 +1,202 @@
+// The statistics store on real compound files: what sign-in, status reports
+// and sign-out leave in stats.dat, and what damaged files do.
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+
+#include <algorithm>
+
+#include "plugin/stats/StatsCodec.h"
+#include "plugin/stats/StatsManager.h"
+#include "tests/stats/StoreTestSupport.h"
+
+using namespace parleym;
+using storetest::DumpStore;
+using storetest::MessageCapture;
+
+namespace {
+constexpr double kDay = 45000.0;
+constexpr double kMinute = 1.0 / 1440.0;
+
+class ClockedStats : public CStatsManager {
+public:
+    explicit ClockedStats(StatsIdentity* self) : CStatsManager([self] { return *self; }) {}
+    double now = kDay;
+
+protected:
+    double Now() const override { return now; }
+};
+
+class StatsStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitialize(nullptr);
+        self.signInName = "me@example.com";
+        self.friendlyName = "Me";
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    // Sign-in as the manager runs it: open the account, then the own report.
+    void SignIn(ClockedStats& stats) {
+        self.status = kStatsOnline;
+        ASSERT_TRUE(stats.OpenAccount(self.signInName.c_str()));
+        stats.OnStatusChange(self.signInName, self.friendlyName, kStatsOnline, false);
+    }
+    void SignOut(ClockedStats& stats) {
+        self.status = kStatsOffline;
+        stats.OnStatusChange(self.signInName, self.friendlyName, kStatsOffline, false);
+        stats.CloseAccount();
+    }
+    void Report(ClockedStats& stats, const char* contact, std::int32_t status) {
+        stats.OnStatusChange(contact, "Friendly", status, false);
+    }
+
+    storetest::ScratchFolder folder{"stats"};
+    StatsIdentity self;
+    MessageCapture messages;
+};
+
+std::string Dump(const storetest::ScratchFolder& folder) { return DumpStore(folder, "stats", "stats.dat"); }
+} // namespace
+
+TEST_F(StatsStoreTest, SessionsAndTotalsReachTheFileAndComeBack) {
+    const std::string path = folder.WinPath("stats.dat");
+    {
+        // A new account gets its two streams at once; a process that ends
+        // without closing leaves them empty and the account recorded.
+        ClockedStats stats(&self);
+        ASSERT_TRUE(stats.OpenStatsFile(path.c_str()));
+        SignIn(stats);
+    }
+    EXPECT_EQ(Dump(folder), "userids last=1\naccount me@example.com 1\n1: sessions(0) users(0)\n"
+                            "1 empty\n");
+    {
+        ClockedStats stats(&self);
+        ASSERT_TRUE(stats.OpenStatsFile(path.c_str()));
+        SignIn(stats); // the empty streams load as an empty store
+        EXPECT_EQ(stats.Ledger().NextContactNumber(), 2);
+        Report(stats, "bob@example.com", kStatsOnline);
+        stats.now = kDay + 10 * kMinute;
+        Report(stats, "bob@example.com", kStatsOffline);
+        stats.now = kDay + 20 * kMinute;
+        Report(stats, "bob@example.com", kStatsOnline);
+        Report(stats, "Bob@example.com", kStatsOnline);
+        stats.now = kDay + 30 * kMinute;
+        SignOut(stats);
+        EXPECT_FALSE(stats.IsAccountOpen());
+        stats.now = kDay + 40 * kMinute;
+        Report(stats, "bob@example.com", kStatsOffline); // no account open: ignored
+        stats.Shutdown();
+    }
+    EXPECT_EQ(Dump(folder),
+              "userids last=1\naccount me@example.com 1\n1: sessions(84) users(71)\n"
+              "1/users own=0d00:30:00\n"
+              "contact 3 Bob@example.com 0d00:10:00\n"
+              "contact 2 bob@example.com 0d00:20:00\n"
+              "1/sessions\n"
+              "session 45000.000000 45000.020833\n"
+              "period 2 45000.000000 45000.006944\n"
+              "period 2 45000.013889 45000.020833\n"
+              "period 3 45000.013889 45000.020833\n");
+
+    ClockedStats again(&self);
+    ASSERT_TRUE(again.OpenStatsFile(path.c_str()));
+    again.now = kDay + 1.0;
+    SignIn(again);
+    EXPECT_EQ(again.Ledger().NextContactNumber(), 4);
+    EXPECT_EQ(FormatOnlineTime(again.Ledger().OwnTotal()), " 00:30:00");
+    ASSERT_NE(again.Ledger().FindContact("bob@example.com"), nullptr);
+    EXPECT_EQ(again.Ledger().FindContact("bob@example.com")->status, kStatsOffline);
+    ASSERT_EQ(again.Ledger().Sessions().size(), 2u);
+    EXPECT_DOUBLE_EQ(again.Ledger().Sessions()[1].start, kDay + 1.0);
+    // Teardown while signed in ends the session.
+    again.now = kDay + 1.0 + kMinute;
+    again.Shutdown();
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_NE(Dump(folder).find("1/users own=0d00:31:00\n"), std::string::npos);
+}
+
+TEST_F(StatsStoreTest, ShortStreamsCountAsEmpty) {
+    const std::string path = folder.WinPath("stats.dat");
+    StatsContact bob;
+    bob.number = 5;
+    bob.signInName = "bob@example.com";
+    Bytes users = EncodeStatsUsers(OnlineTime(), {&bob});
+    users[7] = 3; // three contacts claimed, one present: a save cut short
+    StatsSession session;
+    session.periods.resize(2);
+    Bytes sessions = EncodeStatsSessions({session});
+    sessions.resize(sessions.size() - 3);
+    storetest::WriteStoreFile(path, {{self.signInName, 1, {{L"users", users}, {L"sessions", sessions}}}});
+
+    ClockedStats stats(&self);
+    ASSERT_TRUE(stats.OpenStatsFile(path.c_str()));
+    SignIn(stats);
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_TRUE(stats.IsAccountOpen());
+    EXPECT_TRUE(stats.Ledger().Contacts().empty());
+    ASSERT_EQ(stats.Ledger().Sessions().size(), 1u); // only the new one
+    stats.Shutdown();
+    EXPECT_EQ(Dump(folder), "userids last=1\naccount me@example.com 1\n1: sessions(24) users(11)\n"
+                            "1/users own=0d00:00:00\n1/sessions\nsession 45000.000000 45000.000000\n");
+}
+
+TEST_F(StatsStoreTest, DamagedFilesAreReportedAndLeftAsTheyWere) {
+    const std::string path = folder.WinPath("stats.dat");
+    {
+        ClockedStats stats(&self);
+        ASSERT_TRUE(stats.OpenStatsFile(path.c_str()));
+        SignIn(stats);
+        Report(stats, "bob@example.com", kStatsOnline);
+        stats.now += kMinute;
+        SignOut(stats);
+        stats.Shutdown();
+    }
+    const Bytes good = storetest::ReadFileBytes(path);
+    ASSERT_FALSE(good.empty());
+
+    // The name's length field sits just before the name in the mini stream.
+    const std::string name = "bob@example.com";
+    const auto at = std::search(good.begin(), good.end(), name.begin(), name.end());
+    ASSERT_NE(at, good.end());
+    Bytes flipped = good;
+    flipped[static_cast<std::size_t>(at - good.begin()) - 1] ^= 0x80;
+
+    const Bytes truncated(good.begin(), good.begin() + good.size() / 2);
+    const std::string text = "Just a text file that happens to be called stats.dat\r\n";
+    const Bytes foreign(text.begin(), text.end());
+
+    struct Case {
+        const char* what;
+        Bytes data;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"flipped", flipped, "Failed to open statistics db. Code 0x8003001E"},
+        {"truncated", truncated, "Failed to access db content in file "},
+        {"foreign", foreign, "Failed to open storage "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        storetest::WriteFileBytes(path, c.data);
+        messages.Clear();
+        {
+            ClockedStats stats(&self);
+            stats.OpenStatsFile(path.c_str());
+            self.status = kStatsOnline;
+            EXPECT_FALSE(stats.OpenAccount(self.signInName.c_str()));
+            EXPECT_FALSE(stats.IsAccountOpen());
+            stats.OnStatusChange(self.signInName, self.friendlyName, kStatsOnline, false);
+            Report(stats, "bob@example.com", kStatsOnline);
+            stats.RefreshTotals();
+            stats.ResetStatistics();
+            SignOut(stats);
+            stats.Shutdown();
+        }
+        ASSERT_EQ(messages.Messages().size(), 1u);
+        EXPECT_EQ(messages.Messages()[0].text.rfind(c.message, 0), 0u) << messages.Messages()[0].text;
+        EXPECT_EQ(messages.Messages()[0].caption, "Error");
+        EXPECT_EQ(messages.Messages()[0].style, UINT(MB_TASKMODAL | MB_ICONERROR | MB_OK));
+        EXPECT_TRUE(storetest::ReadFileBytes(path) == c.data) << "file changed";
+    }
+}

@@ -1,0 +1,132 @@
+#include "tests/stats/StoreTestSupport.h"
+
+#include <objbase.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "plugin/core/UserMessage.h"
+#include "plugin/storage/ComPtr.h"
+
+namespace storetest {
+
+namespace {
+std::vector<ShownMessage> g_messages;
+
+int CaptureMessage(HWND, const char* text, const char* caption, UINT style) {
+    g_messages.push_back(ShownMessage{text ? text : "", caption ? caption : "", style});
+    return IDOK;
+}
+
+std::string EnvOr(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? value : fallback;
+}
+
+std::string UnixToWin(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return "Z:" + path;
+}
+
+void Check(HRESULT hr, const char* what) {
+    if (FAILED(hr)) throw std::runtime_error(what);
+}
+} // namespace
+
+MessageCapture::MessageCapture() {
+    g_messages.clear();
+    parleym::SetUserMessageSink(&CaptureMessage);
+}
+MessageCapture::~MessageCapture() { parleym::SetUserMessageSink(nullptr); }
+const std::vector<ShownMessage>& MessageCapture::Messages() const { return g_messages; }
+void MessageCapture::Clear() { g_messages.clear(); }
+
+ScratchFolder::ScratchFolder(const std::string& name) {
+    unixDir_ = EnvOr("PARLEYM_BINARY_DIR", "/tmp") + "/scratch-" + name + "-" + std::to_string(GetCurrentProcessId());
+    winDir_ = UnixToWin(unixDir_);
+    CreateDirectoryA(UnixToWin(EnvOr("PARLEYM_BINARY_DIR", "/tmp")).c_str(), nullptr);
+    CreateDirectoryA(winDir_.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder() {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((winDir_ + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(WinPath(found.cFileName).c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(winDir_.c_str());
+}
+
+parleym::Bytes ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return parleym::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const parleym::Bytes& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+void WriteStoreFile(const std::string& path, const std::vector<AccountStreams>& accounts) {
+    const std::wstring widePath(path.begin(), path.end());
+    parleym::ComPtr<IStorage> root;
+    Check(StgCreateDocfile(widePath.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, root.Put()),
+          "create file");
+    parleym::BinaryWriter ids;
+    int last = 0;
+    for (const AccountStreams& account : accounts) last = account.number > last ? account.number : last;
+    ids.PutInt32(last);
+    ids.PutInt32(static_cast<std::int32_t>(accounts.size()));
+    for (const AccountStreams& account : accounts) {
+        ids.PutString(account.account);
+        ids.PutInt32(account.number);
+    }
+    auto writeStream = [](IStorage* parent, const std::wstring& name, const parleym::Bytes& data) {
+        parleym::ComPtr<IStream> stream;
+        Check(parent->CreateStream(name.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, stream.Put()),
+              "create stream");
+        ULONG written = 0;
+        if (!data.empty()) Check(stream->Write(data.data(), static_cast<ULONG>(data.size()), &written), "write");
+    };
+    writeStream(root.Get(), L"userids", ids.Data());
+    for (const AccountStreams& account : accounts) {
+        parleym::ComPtr<IStorage> storage;
+        const std::wstring number = std::to_wstring(account.number);
+        Check(root->CreateStorage(number.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, storage.Put()),
+              "create storage");
+        for (const auto& stream : account.streams) writeStream(storage.Get(), stream.first, stream.second);
+    }
+}
+
+std::string DumpStore(const ScratchFolder& folder, const std::string& kind, const std::string& file) {
+    const std::string script = EnvOr("PARLEYM_SOURCE_DIR", "/work/main") + "/tests/stats/dump_store.py";
+    const std::string output = folder.UnixPath("dump.txt");
+    std::string command = "Z:\\usr\\bin\\python3 \"" + script + "\" " + kind + " \"" + folder.UnixPath(file) +
+                          "\" \"" + output + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    const std::string result = folder.WinPath("dump.txt");
+    DeleteFileA(result.c_str());
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return "FAILED to start python";
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // Wine does not wait for a Unix process; the script publishes its result
+    // file in one rename, so its appearance means it is complete.
+    for (int waited = 0; GetFileAttributesA(result.c_str()) == INVALID_FILE_ATTRIBUTES; waited += 20) {
+        if (waited > 60000) return "FAILED: no result from python";
+        Sleep(20);
+    }
+    const parleym::Bytes text = ReadFileBytes(result);
+    DeleteFileA(result.c_str());
+    return std::string(text.begin(), text.end());
+}
+
+} // namespace storetest

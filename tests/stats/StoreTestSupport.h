@@ -1,0 +1,60 @@
+#pragma once
+// Helpers for the store tests under Wine: a scratch folder reachable from both
+// sides, captured message boxes, raw file bytes, hand-made compound files and
+// the independent compound-file reader (olefile) run through python.
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "plugin/storage/BinaryCodec.h"
+
+namespace storetest {
+
+struct ShownMessage {
+    std::string text;
+    std::string caption;
+    UINT style;
+};
+
+// Captures every message box while alive.
+class MessageCapture {
+public:
+    MessageCapture();
+    ~MessageCapture();
+    const std::vector<ShownMessage>& Messages() const;
+    void Clear();
+};
+
+// A folder under the build tree: Windows path for the code under test, Unix
+// path for python.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::string& name);
+    ~ScratchFolder();
+    std::string WinPath(const std::string& file) const { return winDir_ + "\\" + file; }
+    std::string UnixPath(const std::string& file) const { return unixDir_ + "/" + file; }
+
+private:
+    std::string winDir_;
+    std::string unixDir_;
+};
+
+parleym::Bytes ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const parleym::Bytes& data);
+
+// A store file as a foreign or crashed writer might leave it: `userids`
+// mapping each account to its number, and per number the given streams.
+struct AccountStreams {
+    std::string account;
+    int number;
+    std::map<std::wstring, parleym::Bytes> streams;
+};
+void WriteStoreFile(const std::string& path, const std::vector<AccountStreams>& accounts);
+
+// Runs tests/stats/dump_store.py KIND FILE and returns its description of
+// the file; it starts with "FAILED" when the script rejects the file.
+std::string DumpStore(const ScratchFolder& folder, const std::string& kind, const std::string& file);
+
+} // namespace storetest
