@@ -182,9 +182,10 @@ BOOL UninstallMsnMessenger(HWND owner) {
     for (DWORD index = 0;; ++index) {
         char name[128] = {};
         DWORD nameLength = sizeof(name);
-        if (RegEnumKeyExA(uninstall.Get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
+        const LONG found = RegEnumKeyExA(uninstall.Get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
+        // A name too long for a product code is some other entry, not the end of the list.
+        if (found == ERROR_MORE_DATA) continue;
+        if (found != ERROR_SUCCESS) break;
         RegKey entry;
         if (!entry.Open(uninstall.Get(), name)) {
             ShowUninstallError(owner, "Failed to uninstall MSN Messenger. Unable to get uninstall string");
