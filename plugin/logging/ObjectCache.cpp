@@ -82,9 +82,11 @@ void CObjectCache::RaiseNextKeyAbove(const std::string& key) {
     if (number > nextKey_) nextKey_ = number >= INT_MAX ? INT_MAX : static_cast<int>(number);
 }
 
+HRESULT CObjectCache::ListElements(IEnumSTATSTG** elements) { return root_->EnumElements(0, nullptr, 0, elements); }
+
 void CObjectCache::LoadObjects() {
     ComPtr<IEnumSTATSTG> elements;
-    bool listed = SUCCEEDED(root_->EnumElements(0, nullptr, 0, elements.Put())) && elements;
+    bool listed = SUCCEEDED(ListElements(elements.Put())) && elements;
     while (listed) {
         STATSTG stat = {};
         ULONG fetched = 0;

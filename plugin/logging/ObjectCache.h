@@ -38,6 +38,10 @@ public:
     int NextKey() const { return nextKey_; }
     const std::map<std::string, std::string>& Digests() const { return digests_; }
 
+protected:
+    // Lists the root's elements at Open (overridden by tests to fail).
+    virtual HRESULT ListElements(IEnumSTATSTG** elements);
+
 private:
     struct CachedObject {
         parleym::ComPtr<IStorage> storage;

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (ASan + UBSan) in build/fuzz and runs
+# each for the given number of seconds (default 60). Usage: fuzz.sh [seconds] [target...]
+# The corpus of each target is kept in build/fuzz/corpus/<target>; crashes are
+# written to build/fuzz/crashes/.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+seconds="${1:-60}"
+shift || true
+build="$root/build/fuzz"
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DPARLEYM_FUZZ=ON -DPARLEYM_BUILD_TESTS=OFF >/dev/null
+mapfile -t targets < <(if [ $# -gt 0 ]; then printf '%s\n' "$@"; else grep -v '^$' "$build/fuzz-targets.txt"; fi)
+cmake --build "$build" -j2 --target "${targets[@]}" -- --no-print-directory
+mkdir -p "$build/crashes"
+status=0
+for target in "${targets[@]}"; do
+  corpus="$build/corpus/$target"
+  mkdir -p "$corpus"
+  echo "== $target: ${seconds}s"
+  if ! "$build/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+      -artifact_prefix="$build/crashes/$target-" "$corpus" 2>"$build/$target.log"; then
+    echo "$target: FAILED (see $build/$target.log)"
+    tail -n 30 "$build/$target.log"
+    status=1
+  else
+    grep -E 'stat::number_of_executed_units|stat::new_units_added' "$build/$target.log" | sed "s/^/$target: /"
+  fi
+done
+exit $status

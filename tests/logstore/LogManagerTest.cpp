@@ -1,0 +1,189 @@
+// CLogManager on real log files.
+#include <gtest/gtest.h>
+
+#include "plugin/logging/ConversationIndexCodec.h"
+#include "plugin/logging/LogManager.h"
+#include "plugin/storage/MessageContent.h"
+#include "plugin/storage/UserIdsCodec.h"
+#include "tests/storage/StorageTestSupport.h"
+
+using namespace storage_test;
+using parleym::Bytes;
+
+namespace {
+
+CMessageContent Content(const std::string& text) {
+    CMessageContent content;
+    content.text = text;
+    return content;
+}
+
+Bytes Encoded(const CMessageContent& content) {
+    parleym::BinaryWriter out;
+    content.Encode(out);
+    return out.Take();
+}
+
+class LogManagerTest : public ::testing::Test {
+protected:
+    parleym::ConversationIndex StoredIndex(const std::string& account) {
+        parleym::ConversationIndex index;
+        EXPECT_TRUE(parleym::DecodeConversationIndex(ReadElementStream(path, account + "/conversations"), index));
+        return index;
+    }
+    void LogOneConversation(const char* account) {
+        CLogManager logs;
+        ASSERT_EQ(logs.Open(path.c_str()), 1);
+        ASSERT_EQ(logs.OpenAccount(account), 1);
+        const int number = logs.TakeNextNumber();
+        logs.SaveConversation(LogEntry{100, 101, "bob", number}, Content("{\\rtf1 hello}"));
+        logs.Close();
+    }
+
+    ComEnvironment com;
+    TempFolder folder;
+    MessageCapture messages;
+    std::string path = folder.Path("logs.dat");
+};
+
+TEST_F(LogManagerTest, FirstConversationOfANewAccountIsNumberOne) {
+    CLogManager logs;
+    ASSERT_EQ(logs.Open(path.c_str()), 1);
+    ASSERT_EQ(logs.OpenAccount("amy@x.org"), 1);
+    ASSERT_EQ(logs.TakeNextNumber(), 1);
+    CMessageContent content = Content("{\\rtf1 hi}");
+    content.AddObject(3, "13");
+    logs.SaveConversation(LogEntry{100.25, 100.5, "bob@x.org", 1}, content);
+    ASSERT_EQ(logs.Index().size(), 1u);
+    logs.CloseAccount();
+    EXPECT_TRUE(logs.Index().empty());
+    logs.Close();
+    const parleym::ConversationIndex index = StoredIndex("1");
+    EXPECT_EQ(index.nextNumber, 2);
+    EXPECT_EQ(index.loggingEnabled, 1);
+    ASSERT_EQ(index.entries.size(), 1u);
+    EXPECT_EQ(index.entries[0].contact, "bob@x.org");
+    EXPECT_EQ(index.entries[0].start, 100.25);
+    EXPECT_EQ(index.entries[0].number, 1);
+    EXPECT_EQ(ReadElementStream(path, "1/1"), Encoded(content));
+
+    CMessageContent loaded;
+    ASSERT_EQ(logs.Open(path.c_str()), 1);
+    ASSERT_EQ(logs.OpenAccount("amy@x.org"), 1);
+    EXPECT_EQ(logs.LoadConversation("1", loaded), S_OK);
+    EXPECT_EQ(loaded.text, content.text);
+    EXPECT_EQ(loaded.objects.size(), 1u);
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+TEST_F(LogManagerTest, SavingAgainRewritesTheStreamAndUpdatesTheEndTime) {
+    CLogManager logs;
+    ASSERT_EQ(logs.Open(path.c_str()), 1);
+    ASSERT_EQ(logs.OpenAccount("amy"), 1);
+    const int number = logs.TakeNextNumber();
+    logs.SaveConversation(LogEntry{10, 11, "bob", number}, Content(std::string(500, 'x')));
+    logs.SaveConversation(LogEntry{10, 12, "bob", number}, Content("short"));
+    ASSERT_EQ(logs.Index().size(), 1u);
+    EXPECT_EQ(logs.Index()[0].end, 12);
+    EXPECT_EQ(logs.Index()[0].start, 10);
+    logs.Close();
+    EXPECT_EQ(ReadElementStream(path, "1/1"), Encoded(Content("short")));
+}
+
+TEST_F(LogManagerTest, SwitchAndCounterBelongToTheirAccount) {
+    CLogManager logs;
+    ASSERT_EQ(logs.Open(path.c_str()), 1);
+    ASSERT_EQ(logs.OpenAccount("amy"), 1);
+    logs.TakeNextNumber();
+    logs.TakeNextNumber();
+    logs.SetLoggingEnabled(0);
+    logs.CloseAccount();
+
+    // A new account starts afresh rather than with amy's values.
+    ASSERT_EQ(logs.OpenAccount("carl"), 1);
+    EXPECT_EQ(logs.IsLoggingEnabled(), 1);
+    EXPECT_EQ(logs.TakeNextNumber(), 1);
+    logs.CloseAccount();
+
+    ASSERT_EQ(logs.OpenAccount("amy"), 1);
+    EXPECT_EQ(logs.IsLoggingEnabled(), 0);
+    EXPECT_EQ(logs.TakeNextNumber(), 3);
+}
+
+TEST_F(LogManagerTest, NothingIsSavedWithoutAnOpenAccount) {
+    CLogManager logs;
+    ASSERT_EQ(logs.Open(path.c_str()), 1);
+    logs.SaveConversation(LogEntry{1, 2, "bob", 1}, Content("x"));
+    CMessageContent content = Content("untouched");
+    EXPECT_EQ(logs.LoadConversation("1", content), S_FALSE);
+    EXPECT_EQ(content.text, "untouched");
+    logs.Close();
+    EXPECT_EQ(ElementNames(path), (std::vector<std::string>{"userids"}));
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+TEST_F(LogManagerTest, FallsBackToTheDefaultFileAndSaysWhenNeitherOpens) {
+    CLogManager logs;
+    ASSERT_EQ(logs.OpenConfiguredOrDefault("", path), 1);
+    EXPECT_EQ(logs.Path(), path);
+    EXPECT_TRUE(messages.Messages().empty());
+
+    const std::string missingFolder = folder.Path("no such folder\\logs.dat");
+    ASSERT_EQ(logs.OpenConfiguredOrDefault(missingFolder, path), 1);
+    EXPECT_EQ(logs.Path(), path);
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.Messages()[0].text.rfind("Failed to open storage " + missingFolder, 0), 0u);
+
+    messages.Clear();
+    const std::string alsoMissing = folder.Path("gone\\logs.dat");
+    EXPECT_EQ(logs.OpenConfiguredOrDefault(missingFolder, alsoMissing), 0);
+    EXPECT_EQ(logs.Path(), alsoMissing);
+    ASSERT_EQ(messages.Messages().size(), 3u);
+    EXPECT_EQ(messages.Messages()[2].text, "Failed to initialize log manager");
+    EXPECT_EQ(messages.Messages()[2].caption, "Parleym");
+    EXPECT_EQ(messages.Messages()[2].style, unsigned(MB_TASKMODAL | MB_ICONERROR | MB_OK));
+}
+
+// Damaged index: reported, nothing logged for the account, and the index on
+// disk is not overwritten at sign-out.
+TEST_F(LogManagerTest, DamagedIndexIsReportedAndNotOverwritten) {
+    LogOneConversation("amy");
+    const Bytes good = ReadElementStream(path, "1/conversations");
+    Bytes flipped = good;
+    flipped[8] = 0x55;  // count
+    const Bytes damaged[] = {Bytes(good.begin(), good.end() - 2), flipped, Bytes(5, 0)};
+    for (const Bytes& index : damaged) {
+        WriteElementStream(path, "1/conversations", index);
+        messages.Clear();
+        CLogManager logs;
+        ASSERT_EQ(logs.Open(path.c_str()), 1);
+        EXPECT_EQ(logs.OpenAccount("amy"), 0);
+        EXPECT_FALSE(logs.IsAccountOpen());
+        logs.SaveConversation(LogEntry{1, 2, "bob", 1}, Content("lost?"));
+        logs.Close();
+        ASSERT_EQ(messages.Messages().size(), 1u);
+        EXPECT_EQ(messages.Messages()[0].text, "Failed to load logged conversations index. Code: 0x8003001E");
+        EXPECT_EQ(messages.Messages()[0].caption, "Error");
+        EXPECT_EQ(ReadElementStream(path, "1/conversations"), index);
+        EXPECT_EQ(ReadElementStream(path, "1/1"), Encoded(Content("{\\rtf1 hello}")));
+    }
+}
+
+TEST_F(LogManagerTest, DamagedConversationFailsToLoadAndLeavesContent) {
+    LogOneConversation("amy");
+    const Bytes good = ReadElementStream(path, "1/1");
+    CLogManager logs;
+    for (const Bytes& damaged : {Bytes(good.begin(), good.begin() + 10), Bytes{1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F}}) {
+        WriteElementStream(path, "1/1", damaged);
+        ASSERT_EQ(logs.Open(path.c_str()), 1);
+        ASSERT_EQ(logs.OpenAccount("amy"), 1);
+        CMessageContent content = Content("shown before");
+        EXPECT_EQ(logs.LoadConversation("1", content), STG_E_READFAULT);
+        EXPECT_EQ(content.text, "shown before");
+        logs.Close();
+        EXPECT_EQ(ReadElementStream(path, "1/1"), damaged);
+    }
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+} // namespace

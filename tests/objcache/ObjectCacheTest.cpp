@@ -1,0 +1,170 @@
+// CObjectCache on real compound files with a small object of our own.
+#include <gtest/gtest.h>
+
+#include "plugin/logging/DigestMapCodec.h"
+#include "plugin/logging/ObjectCache.h"
+#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/MessageContent.h"
+#include "tests/objcache/TestStoredObject.h"
+#include "tests/storage/StorageTestSupport.h"
+
+using namespace storage_test;
+using namespace objcache_test;
+using parleym::Bytes;
+using parleym::ComPtr;
+
+namespace {
+
+class ObjectCacheTest : public ::testing::Test {
+protected:
+    std::string AddPicture(CObjectCache& cache, const std::string& bytes, int expected = 1) {
+        ComPtr<IPersistStorage> object(CreateStoredObject(bytes));
+        std::string key = "unset";
+        EXPECT_EQ(cache.Add(object.Get(), key), expected);
+        return key;
+    }
+    // A file holding pictures "p0", "p1", "p2" under keys 0, 1, 2.
+    void MakeFileWithThreePictures() {
+        CObjectCache cache;
+        cache.Open(path.c_str());
+        ASSERT_TRUE(cache.IsOpen());
+        for (const char* bytes : {"p0", "p1", "p2"}) AddPicture(cache, bytes);
+        cache.Close();
+    }
+
+    ComEnvironment com;
+    TempFolder folder;
+    std::string path = folder.Path("objcache.dat");
+};
+
+TEST_F(ObjectCacheTest, SamePictureIsStoredOnceButConsumesAKey) {
+    CObjectCache cache;
+    cache.Open(path.c_str());
+    ASSERT_TRUE(cache.IsOpen());
+    EXPECT_EQ(AddPicture(cache, "smile"), "0");
+    EXPECT_EQ(AddPicture(cache, "smile"), "0");
+    EXPECT_EQ(cache.NextKey(), 2);
+    EXPECT_EQ(AddPicture(cache, "wink"), "2");
+    CLSID classId = CLSID_NULL;
+    IStorage* stored = cache.Lookup("0", classId);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_TRUE(IsEqualCLSID(classId, kStoredObjectClassId));
+    EXPECT_EQ(cache.Lookup("1", classId), nullptr);
+    cache.Close();
+    EXPECT_EQ(cache.Lookup("0", classId), nullptr);
+    EXPECT_EQ(ElementNames(path), (std::vector<std::string>{"0", "2", "md5map"}));
+    EXPECT_EQ(ReadElementStream(path, "0/CONTENTS"), Bytes({'s', 'm', 'i', 'l', 'e'}));
+}
+
+TEST_F(ObjectCacheTest, ObjectsThatCannotBeStoredLeaveNothingBehind) {
+    CObjectCache cache;
+    cache.Open(path.c_str());
+    ASSERT_TRUE(cache.IsOpen());
+    for (SaveBehaviour behaviour : {SaveBehaviour::NoContents, SaveBehaviour::Fails}) {
+        ComPtr<IPersistStorage> object(CreateStoredObject("x", behaviour));
+        std::string key;
+        EXPECT_EQ(cache.Add(object.Get(), key), 0);
+    }
+    std::string key;
+    EXPECT_EQ(cache.Add(nullptr, key), 0);
+    cache.Close();
+    EXPECT_EQ(ElementNames(path), (std::vector<std::string>{"md5map"}));
+    EXPECT_EQ(AddPicture(cache, "closed", 0), "unset");
+}
+
+TEST_F(ObjectCacheTest, ReopenKnowsStoredPicturesAndContinuesAboveHighestKey) {
+    MakeFileWithThreePictures();
+    CObjectCache cache;
+    cache.Open(path.c_str());
+    ASSERT_TRUE(cache.IsOpen());
+    EXPECT_EQ(cache.NextKey(), 3);
+    EXPECT_EQ(AddPicture(cache, "p1"), "1");
+    CLSID classId = CLSID_NULL;
+    EXPECT_NE(cache.Lookup("2", classId), nullptr);
+    EXPECT_TRUE(IsEqualCLSID(classId, kStoredObjectClassId));
+    cache.Close();
+
+    // Any element named by a number blocks that key, storage or not.
+    WriteElementStream(path, "44", Bytes{1});
+    cache.Open(path.c_str());
+    EXPECT_EQ(cache.NextKey(), 45);
+    EXPECT_EQ(AddPicture(cache, "new"), "45");
+}
+
+class UnlistableCache : public CObjectCache {
+protected:
+    HRESULT ListElements(IEnumSTATSTG**) override { return STG_E_ACCESSDENIED; }
+};
+
+TEST_F(ObjectCacheTest, UnlistableFileNeitherLosesNorOverwritesObjects) {
+    MakeFileWithThreePictures();
+    // Elements the digest map does not know: the next keys are taken.
+    WriteElementStream(path, "3", Bytes{7, 7});
+    WriteElementStream(path, "4", Bytes{8});
+
+    UnlistableCache cache;
+    cache.Open(path.c_str());
+    ASSERT_TRUE(cache.IsOpen());
+    CLSID classId = CLSID_NULL;
+    EXPECT_NE(cache.Lookup("0", classId), nullptr);
+    EXPECT_TRUE(IsEqualCLSID(classId, kStoredObjectClassId));
+    EXPECT_EQ(AddPicture(cache, "p2"), "2");
+    // Keys 3 and 4 were skipped, 5 went to the duplicate.
+    EXPECT_EQ(AddPicture(cache, "fresh"), "6");
+    cache.Close();
+    EXPECT_EQ(ReadElementStream(path, "3"), Bytes({7, 7}));
+    EXPECT_EQ(ReadElementStream(path, "4"), Bytes({8}));
+}
+
+TEST_F(ObjectCacheTest, DamagedFilesLeaveTheCacheClosedAndTheFileAsItWas) {
+    MakeFileWithThreePictures();
+    const Bytes good = ReadElementStream(path, "md5map");
+    Bytes flipped = good;
+    flipped[0] = 0x7F;  // count far beyond the data
+    struct Damage {
+        const char* name;
+        Bytes digests;
+    };
+    const Damage damages[] = {{"truncated", Bytes(good.begin(), good.end() - 1)}, {"flipped", flipped}};
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        WriteElementStream(path, "md5map", damage.digests);
+        const Bytes before = ReadFileBytes(path);
+        CObjectCache cache;
+        cache.Open(path.c_str());
+        EXPECT_FALSE(cache.IsOpen());
+        cache.Close();
+        EXPECT_EQ(ReadFileBytes(path), before);
+    }
+
+    const Bytes foreign(600, 'z');
+    WriteFileBytes(path, foreign);
+    CObjectCache cache;
+    cache.Open(path.c_str());
+    EXPECT_FALSE(cache.IsOpen());
+    EXPECT_EQ(ReadFileBytes(path), foreign);
+}
+
+TEST_F(ObjectCacheTest, OpenCacheHoldsItsFileExclusively) {
+    CObjectCache first;
+    first.Open(path.c_str());
+    ASSERT_TRUE(first.IsOpen());
+    CObjectCache second;
+    second.Open(path.c_str());
+    EXPECT_FALSE(second.IsOpen());
+}
+
+TEST_F(ObjectCacheTest, CodesConvertThroughTheStoredDigests) {
+    CObjectCache cache;
+    cache.Open(path.c_str());
+    ASSERT_TRUE(cache.IsOpen());
+    CMessageContent content;
+    content.isRtf = 0;
+    content.text = "ok (Y)";
+    // No stored thumbs-up picture: the code stays as typed.
+    cache.ConvertCodesToObjects(content);
+    EXPECT_EQ(content.text, "ok (Y)");
+    EXPECT_TRUE(content.objects.empty());
+}
+
+} // namespace

@@ -1,0 +1,146 @@
+#include "tests/storage/StorageTestSupport.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "plugin/core/UserMessage.h"
+#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/StorageDb.h"
+#include "plugin/storage/StreamIO.h"
+
+using parleym::ComPtr;
+
+namespace storage_test {
+namespace {
+
+std::vector<ShownMessage> g_messages;
+
+int CaptureSink(HWND, const char* text, const char* caption, UINT style) {
+    g_messages.push_back(ShownMessage{text ? text : "", caption ? caption : "", style});
+    return IDOK;
+}
+
+void Check(HRESULT hr, const char* what) {
+    if (FAILED(hr)) throw std::runtime_error(std::string(what) + " failed");
+}
+
+std::vector<std::string> SplitPath(const std::string& path) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : path) {
+        if (c == '/') {
+            parts.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    if (!part.empty()) parts.push_back(part);
+    return parts;
+}
+
+// The innermost storage of `parts` (all but the last when `leaf` is set).
+ComPtr<IStorage> OpenStoragePath(IStorage* root, const std::vector<std::string>& parts, std::size_t count) {
+    ComPtr<IStorage> current(root);
+    root->AddRef();
+    for (std::size_t i = 0; i < count; ++i) {
+        ComPtr<IStorage> next;
+        Check(current->OpenStorage(parleym::ToElementName(parts[i]).c_str(), nullptr, kStorageAccess, nullptr, 0,
+                                   next.Put()),
+              "OpenStorage");
+        current = std::move(next);
+    }
+    return current;
+}
+
+ComPtr<IStorage> OpenFile(const std::string& file) {
+    ComPtr<IStorage> root;
+    Check(StgOpenStorage(parleym::ToElementName(file).c_str(), nullptr, kStorageAccess, nullptr, 0, root.Put()),
+          "StgOpenStorage");
+    return root;
+}
+
+} // namespace
+
+TempFolder::TempFolder() {
+    char base[MAX_PATH];
+    GetTempPathA(MAX_PATH, base);
+    static int serial = 0;
+    path_ = std::string(base) + "parleym-storage-" + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(++serial);
+    CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder() {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path_ + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(Path(found.cFileName).c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path_.c_str());
+}
+
+MessageCapture::MessageCapture() {
+    g_messages.clear();
+    parleym::SetUserMessageSink(CaptureSink);
+}
+MessageCapture::~MessageCapture() { parleym::SetUserMessageSink(nullptr); }
+const std::vector<ShownMessage>& MessageCapture::Messages() const { return g_messages; }
+void MessageCapture::Clear() { g_messages.clear(); }
+
+parleym::Bytes ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return parleym::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const parleym::Bytes& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+parleym::Bytes ReadElementStream(const std::string& file, const std::string& streamPath) {
+    ComPtr<IStorage> root = OpenFile(file);
+    const auto parts = SplitPath(streamPath);
+    ComPtr<IStorage> parent = OpenStoragePath(root.Get(), parts, parts.size() - 1);
+    ComPtr<IStream> stream;
+    Check(parent->OpenStream(parleym::ToElementName(parts.back()).c_str(), nullptr, kStorageAccess, 0, stream.Put()),
+          "OpenStream");
+    parleym::Bytes data;
+    Check(parleym::ReadWholeStream(stream.Get(), data), "read");
+    return data;
+}
+
+void WriteElementStream(const std::string& file, const std::string& streamPath, const parleym::Bytes& data) {
+    ComPtr<IStorage> root = OpenFile(file);
+    const auto parts = SplitPath(streamPath);
+    ComPtr<IStorage> parent = OpenStoragePath(root.Get(), parts, parts.size() - 1);
+    ComPtr<IStream> stream;
+    Check(parent->CreateStream(parleym::ToElementName(parts.back()).c_str(), kStorageReplace, 0, 0, stream.Put()),
+          "CreateStream");
+    Check(parleym::RewriteStream(stream.Get(), data), "write");
+}
+
+std::vector<std::string> ElementNames(const std::string& file, const std::string& storagePath) {
+    ComPtr<IStorage> root = OpenFile(file);
+    const auto parts = SplitPath(storagePath);
+    ComPtr<IStorage> storage = OpenStoragePath(root.Get(), parts, parts.size());
+    ComPtr<IEnumSTATSTG> elements;
+    Check(storage->EnumElements(0, nullptr, 0, elements.Put()), "EnumElements");
+    std::vector<std::string> names;
+    STATSTG stat;
+    while (elements->Next(1, &stat, nullptr) == S_OK) {
+        names.push_back(parleym::FromElementName(stat.pwcsName));
+        CoTaskMemFree(stat.pwcsName);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace storage_test

@@ -1,0 +1,189 @@
+// Byte layouts of the stored streams and how their decoders treat damaged data.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "plugin/logging/ConversationIndexCodec.h"
+#include "plugin/logging/DigestMapCodec.h"
+#include "plugin/storage/MessageContent.h"
+#include "plugin/storage/UserIdsCodec.h"
+
+using parleym::Bytes;
+
+namespace {
+
+Bytes Le32(std::initializer_list<std::int32_t> values) {
+    parleym::BinaryWriter out;
+    for (std::int32_t v : values) out.PutInt32(v);
+    return out.Take();
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes EncodeContent(const CMessageContent& content) {
+    parleym::BinaryWriter out;
+    content.Encode(out);
+    return out.Take();
+}
+
+bool DecodeContent(const Bytes& data, CMessageContent& content) {
+    parleym::BinaryReader in(data);
+    return content.Decode(in);
+}
+
+TEST(UserIdsCodec, LayoutIsLastIdCountThenNameAndNumber) {
+    parleym::UserIdsRecord record;
+    record.lastUserId = 7;
+    record.entries.push_back({"bob@x.org", 7});
+    const Bytes expected = Concat({Le32({7, 1, 9}), Text("bob@x.org"), Le32({7})});
+    EXPECT_EQ(parleym::EncodeUserIds(record), expected);
+
+    parleym::UserIdsRecord decoded;
+    ASSERT_TRUE(parleym::DecodeUserIds(expected, decoded));
+    EXPECT_EQ(decoded.lastUserId, 7);
+    ASSERT_EQ(decoded.entries.size(), 1u);
+    EXPECT_EQ(decoded.entries[0].name, "bob@x.org");
+    EXPECT_EQ(decoded.entries[0].number, 7);
+}
+
+TEST(MessageContentCodec, LayoutAndEmptyContent) {
+    CMessageContent content;
+    content.isRtf = 0;
+    content.text = "hi :)";
+    content.AddObject(3, "13");
+    EXPECT_EQ(EncodeContent(content), Concat({Le32({0, 5}), Text("hi :)"), Le32({1, 3, 2}), Text("13")}));
+
+    // An empty record replaces whatever the content held.
+    CMessageContent target;
+    target.text = "old";
+    target.AddObject(1, "4");
+    ASSERT_TRUE(DecodeContent(Le32({1, 0, 0}), target));
+    EXPECT_EQ(target.isRtf, 1);
+    EXPECT_TRUE(target.text.empty());
+    EXPECT_TRUE(target.objects.empty());
+}
+
+TEST(ConversationIndexCodec, LayoutHasDatesAsDoubles) {
+    parleym::ConversationIndex index;
+    index.nextNumber = 2;
+    index.loggingEnabled = 0;
+    index.entries.push_back(LogEntry{40000.5, 40000.75, "amy", 1});
+    parleym::BinaryWriter dates;
+    dates.PutDouble(40000.5);
+    dates.PutDouble(40000.75);
+    const Bytes expected = Concat({Le32({2, 0, 1}), dates.Data(), Le32({3}), Text("amy"), Le32({1})});
+    EXPECT_EQ(parleym::EncodeConversationIndex(index), expected);
+
+    parleym::ConversationIndex decoded;
+    ASSERT_TRUE(parleym::DecodeConversationIndex(expected, decoded));
+    EXPECT_EQ(decoded.nextNumber, 2);
+    EXPECT_EQ(decoded.loggingEnabled, 0);
+    ASSERT_EQ(decoded.entries.size(), 1u);
+    EXPECT_EQ(decoded.entries[0].end, 40000.75);
+    EXPECT_EQ(decoded.entries[0].contact, "amy");
+}
+
+TEST(DigestMapCodec, LayoutIsCountThenDigestAndKey) {
+    const std::string digest(32, 'a');
+    parleym::DigestMap digests{{digest, "12"}};
+    const Bytes expected = Concat({Le32({1, 32}), Text(digest), Le32({2}), Text("12")});
+    EXPECT_EQ(parleym::EncodeDigestMap(digests), expected);
+    parleym::DigestMap decoded;
+    ASSERT_TRUE(parleym::DecodeDigestMap(expected, decoded));
+    EXPECT_EQ(decoded, digests);
+}
+
+// Every codec: each cut-short copy of a valid record fails and leaves the
+// target as it was; counts and lengths beyond the data fail without
+// allocating for them.
+struct CodecCase {
+    const char* name;
+    Bytes valid;
+    // Decodes into a target pre-filled with a marker; true when the decode
+    // succeeded, `untouched` whether the marker survived.
+    std::function<bool(const Bytes&, bool& untouched)> decode;
+};
+
+std::vector<CodecCase> Cases() {
+    parleym::UserIdsRecord users;
+    users.lastUserId = 2;
+    users.entries = {{"a", 1}, {"bb", 2}};
+    CMessageContent content;
+    content.text = "{\\rtf1 x}";
+    content.AddObject(0, "2");
+    content.AddObject(5, "44");
+    parleym::ConversationIndex index;
+    index.entries = {LogEntry{1, 2, "c", 1}, LogEntry{3, 4, "dd", 2}};
+    parleym::DigestMap digests{{std::string(32, 'b'), "3"}, {std::string(32, 'c'), "4"}};
+
+    return {
+        {"userids", parleym::EncodeUserIds(users),
+         [](const Bytes& data, bool& untouched) {
+             parleym::UserIdsRecord target;
+             target.lastUserId = -5;
+             const bool ok = parleym::DecodeUserIds(data, target);
+             untouched = target.lastUserId == -5 && target.entries.empty();
+             return ok;
+         }},
+        {"content", EncodeContent(content),
+         [](const Bytes& data, bool& untouched) {
+             CMessageContent target;
+             target.text = "marker";
+             const bool ok = DecodeContent(data, target);
+             untouched = target.text == "marker" && target.objects.empty();
+             return ok;
+         }},
+        {"conversations", parleym::EncodeConversationIndex(index),
+         [](const Bytes& data, bool& untouched) {
+             parleym::ConversationIndex target;
+             target.nextNumber = -5;
+             const bool ok = parleym::DecodeConversationIndex(data, target);
+             untouched = target.nextNumber == -5 && target.entries.empty();
+             return ok;
+         }},
+        {"md5map", parleym::EncodeDigestMap(digests),
+         [](const Bytes& data, bool& untouched) {
+             parleym::DigestMap target{{"marker", "1"}};
+             const bool ok = parleym::DecodeDigestMap(data, target);
+             untouched = target.size() == 1 && target.count("marker");
+             return ok;
+         }},
+    };
+}
+
+TEST(StreamCodecs, EveryTruncationFailsAndLeavesTargetAlone) {
+    for (const CodecCase& c : Cases()) {
+        SCOPED_TRACE(c.name);
+        bool untouched = false;
+        EXPECT_TRUE(c.decode(c.valid, untouched));
+        for (std::size_t size = 0; size < c.valid.size(); ++size) {
+            const Bytes cut(c.valid.begin(), c.valid.begin() + static_cast<std::ptrdiff_t>(size));
+            EXPECT_FALSE(c.decode(cut, untouched)) << "size " << size;
+            EXPECT_TRUE(untouched) << "size " << size;
+        }
+    }
+}
+
+TEST(StreamCodecs, ImplausibleCountsAndLengthsFail) {
+    bool untouched = false;
+    const auto cases = Cases();
+    // userids: a count of 2^31-1 entries in 8 bytes; a negative name length.
+    EXPECT_FALSE(cases[0].decode(Le32({1, 0x7FFFFFFF}), untouched));
+    EXPECT_FALSE(cases[0].decode(Le32({1, 1, -1, 1}), untouched));
+    EXPECT_FALSE(cases[0].decode(Le32({1, -1}), untouched));
+    // content: text longer than the data; object count beyond the data.
+    EXPECT_FALSE(cases[1].decode(Le32({1, 1000, 0}), untouched));
+    EXPECT_FALSE(cases[1].decode(Le32({1, 0, 0x10000000}), untouched));
+    // conversations: entries need 24 bytes each.
+    EXPECT_FALSE(cases[2].decode(Concat({Le32({1, 1, 1}), Bytes(23, 0)}), untouched));
+    // md5map: a key length pointing past the end.
+    EXPECT_FALSE(cases[3].decode(Le32({1, 0, 0x7FFFFFFF}), untouched));
+}
+
+} // namespace
