@@ -29,11 +29,6 @@ void ShowCodeError(const char* format, HRESULT hr) {
     ShowError(text, "Error");
 }
 
-bool HasPendingMessages(COfflineMessageStore& store, const std::string& signInName) {
-    const auto* messages = store.GetMessages(signInName);
-    return messages && !messages->empty();
-}
-
 } // namespace
 
 void CParleymanager::CreateMessengerObject(int clientIndex) {
@@ -128,7 +123,7 @@ void CParleymanager::RetrieveContacts() {
             Check(item->QueryInterface(IID_IMessengerContact, reinterpret_cast<void**>(contact.Put())));
             const CContactInfo record = AddContact(contact.Get());
             statsStore_->OnStatusChange(record.signInName, record.friendlyName, record.status, false);
-            if (record.IsOnline() && HasPendingMessages(*offlineStore_, record.signInName)) OnContactChanged(record);
+            if (record.IsOnline() && HasPendingMessages(record.signInName)) OnContactChanged(record);
         }
         contactsLoaded_ = true;
     } catch (const ComFailure& failure) {
@@ -169,6 +164,11 @@ HWND CParleymanager::ConversationOf(const CContactInfo& contact) {
     for (auto& entry : conversations_)
         if (entry.second->IsForContact(contact)) return entry.first;
     return nullptr;
+}
+
+bool CParleymanager::HasPendingMessages(const std::string& signInName) {
+    const auto* messages = offlineStore_->GetMessages(signInName);
+    return messages && !messages->empty();
 }
 
 // ---------------------------------------------------------------- events
@@ -233,7 +233,7 @@ void CParleymanager::OnContactChanged(const CContactInfo& changed) {
     statsStore_->OnStatusChange(contact.signInName, contact.friendlyName, contact.status, false);
     if (logViewer_) RefreshLogViewer();
 
-    if (contact.IsOnline() && !contact.SameNames(self_) && HasPendingMessages(*offlineStore_, contact.signInName) &&
+    if (contact.IsOnline() && !contact.SameNames(self_) && HasPendingMessages(contact.signInName) &&
         !ConversationOf(contact) && messenger_) {
         VARIANT target;
         VariantInit(&target);

@@ -156,6 +156,8 @@ protected:
     // The save-file dialog of "Set logs path..."; false when cancelled.
     virtual bool AskLogsPath(std::string& path);
     virtual void RefreshLogViewer();
+    // Whether offline messages wait for the contact.
+    virtual bool HasPendingMessages(const std::string& signInName);
     virtual void NotifyBroadcastContactOffline(const CContactInfo& contact);
 
 private:

@@ -1,0 +1,333 @@
+#include "tests/core/CoreTestSupport.h"
+
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include "plugin/core/UserMessage.h"
+#include "plugin/core/UserSettingsFile.h"
+#include "shared/Protocol.h"
+
+using namespace parleym;
+
+namespace coretest {
+
+std::vector<HandlerEvent> g_handlerEvents;
+
+namespace {
+
+std::vector<Received> g_loaderMessages;
+std::vector<ShownMessage> g_messages;
+int g_answer = IDOK;
+TestManager* g_manager = nullptr;
+
+int RecordMessage(HWND, const char* text, const char* caption, UINT style) {
+    g_messages.push_back({text ? text : "", caption ? caption : "", style});
+    return g_answer;
+}
+
+LRESULT CALLBACK LoaderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if ((message >= LDR_SET_LOCKED && message <= LDR_SET_FOREGROUND) || message == WM_COMMAND || message == WM_CLOSE) {
+        g_loaderMessages.push_back({message, wParam, lParam});
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// What the hook library does with posted commands: hand them to the manager.
+LRESULT CALLBACK GetMessageHook(int code, WPARAM wParam, LPARAM lParam) {
+    auto* msg = reinterpret_cast<MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && msg->message == WM_COMMAND && g_manager &&
+        IsPluginCommand(LOWORD(msg->wParam))) {
+        g_manager->OnCommand(msg->hwnd, msg->wParam, msg->lParam);
+        msg->message = WM_NULL;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void RegisterPlainClass(const char* name) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = name;
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    RegisterClassA(&wc);
+}
+
+class TestHost : public standin::MessengerHost {
+public:
+    explicit TestHost(Bench& bench) : bench_(bench) {}
+    HWND OpenConversation(const std::string& signinName) override {
+        return bench_.CreateConversationWindow("To: " + signinName);
+    }
+    HWND MainWindow() override { return nullptr; }
+
+private:
+    Bench& bench_;
+};
+
+class RecordingHandler : public ConversationHandler {
+public:
+    RecordingHandler(int kind, const CContactInfo& contact, BOOL keeps) : kind_(kind), contact_(contact), keeps_(keeps) {}
+    ~RecordingHandler() override { Record("deleted"); }
+    BOOL Attach(CParleymanager*, HWND window, int number) override {
+        window_ = window;
+        number_ = number == -1 ? ++s_nextNumber : number;
+        Record("attach");
+        return TRUE;
+    }
+    void Detach() override { Record("detach"); }
+    const char* GetTitle() override { return kind_ == 1 ? "Offline title" : nullptr; }
+    void OnKeyDown(UINT key, HWND) override { Record("key " + std::to_string(key)); }
+    void OnButton(HWND) override { Record("button"); }
+    void OnSize() override { Record("size"); }
+    void OnCommand(HWND, WPARAM command, LPARAM) override { Record("command " + std::to_string(command)); }
+    BOOL OnContactStatus(const CContactInfo&) override { return keeps_; }
+    BOOL IsForContact(const CContactInfo& contact) override { return contact.SameNames(contact_); }
+    int GetKind() override { return kind_; }
+    void OnHistoryChanged(HWND) override { Record("history"); }
+    void OnEditChange(HWND) override { Record("edit"); }
+    int GetConversationNumber() const override { return number_; }
+
+private:
+    void Record(const std::string& what) { g_handlerEvents.push_back({what, kind_, window_, number_}); }
+    static int s_nextNumber;
+    int kind_;
+    CContactInfo contact_;
+    BOOL keeps_;
+    HWND window_ = nullptr;
+    int number_ = -1;
+};
+int RecordingHandler::s_nextNumber = 100;
+
+} // namespace
+
+// ---------------------------------------------------------------- TestManager
+
+std::unique_ptr<ConversationHandler> TestManager::CreateLogHandler(const CContactInfo& contact) {
+    return std::make_unique<RecordingHandler>(kLogHandlerKind, contact, TRUE);
+}
+std::unique_ptr<ConversationHandler> TestManager::CreateOfflineMessageHandler(const CContactInfo& contact) {
+    return std::make_unique<RecordingHandler>(kOfflineMessageHandlerKind, contact, FALSE);
+}
+std::unique_ptr<ConversationHandler> TestManager::CreateForwardHandler() {
+    return std::make_unique<RecordingHandler>(kForwardHandlerKind, CContactInfo("forward@x", "Forward", 1), TRUE);
+}
+bool TestManager::RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, ConversationHandler*) {
+    calls.push_back(mode == ContactSelectionMode::kForward ? "select-forward" : "select-offline");
+    chosen = selectionChoice;
+    return selectionResult;
+}
+bool TestManager::AskLogsPath(std::string& path) {
+    calls.push_back("ask-logs-path open=" + std::to_string(OpenDialog() != nullptr));
+    path = logsPathAnswer;
+    return !path.empty();
+}
+bool TestManager::HasPendingMessages(const std::string& signInName) {
+    for (const std::string& name : pendingFor)
+        if (name == signInName) return true;
+    return false;
+}
+
+// ---------------------------------------------------------------- Bench
+
+Bench::Bench(int kind) : clientKind(kind) {
+    CoInitialize(nullptr);
+    LoadLibraryA("RichEd20.dll");
+    INITCOMMONCONTROLSEX init{sizeof(init), ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&init);
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    static int counter = 0;
+    folder_ = std::string(temp) + "parleym-core-" + std::to_string(GetCurrentProcessId()) + "-" +
+              std::to_string(++counter) + "\\";
+    CreateDirectoryA(folder_.c_str(), nullptr);
+    WriteUsersFile({});
+
+    RegisterPlainClass(kLoaderClassName);
+    // The real class name with our procedure: subclass a plain window.
+    loader_ = CreateWindowExA(0, kLoaderClassName, kLoaderWindowTitle, 0, 0, 0, 0, 0, nullptr, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+    SetWindowLongPtrA(loader_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LoaderProc));
+
+    for (const char* name : {"MSBLUIManager", "MsnMsgrUIManager", "MSBLClass", "MSNMSBLClass", "MSBLGeneric",
+                             "MSNMSBLGeneric", "IMWindowClass"})
+        RegisterPlainClass(name);
+
+    host_ = std::make_unique<TestHost>(*this);
+    api_ = std::make_unique<standin::MessengerApi>(state_, *host_);
+    api_->Register();
+    g_loaderMessages.clear();
+    g_messages.clear();
+    g_handlerEvents.clear();
+    g_answer = IDOK;
+    SetUserMessageSink(&RecordMessage);
+    hook_ = SetWindowsHookExA(WH_GETMESSAGE, &GetMessageHook, nullptr, GetCurrentThreadId());
+}
+
+Bench::~Bench() {
+    if (manager_) Stop();
+    if (hook_) UnhookWindowsHookEx(hook_);
+    SetUserMessageSink(nullptr);
+    api_->Revoke();
+    api_.reset();
+    for (HWND window : windows_)
+        if (IsWindow(window)) DestroyWindow(window);
+    if (uiManager_) DestroyWindow(uiManager_);
+    DestroyWindow(loader_);
+    Pump();
+    // Leave nothing behind in the temporary folder.
+    WIN32_FIND_DATAA found{};
+    HANDLE find = FindFirstFileA((folder_ + "*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string path = folder_ + found.cFileName;
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(path.c_str());
+            else if (found.cFileName[0] != '.') RemoveDirectoryA(path.c_str());
+        } while (FindNextFileA(find, &found));
+        FindClose(find);
+    }
+    RemoveDirectoryA(folder_.c_str());
+    CoUninitialize();
+}
+
+void Bench::WriteUsersFile(const std::vector<CUserSettings>& records) {
+    // The writer replaces an existing file only.
+    HANDLE file = CreateFileA(DataFile("users.dat").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    CloseHandle(file);
+    ASSERT_EQ(SettingsFileResult::Ok, WriteUserSettingsFile(DataFile("users.dat"), records).kind);
+}
+
+void Bench::RemoveUsersFile() { DeleteFileA(DataFile("users.dat").c_str()); }
+
+void Bench::CreateUiManagerWindow() {
+    uiManager_ = CreateWindowExA(0, clientKind == 1 ? "MSBLUIManager" : "MsnMsgrUIManager", "", 0, 0, 0, 0, 0,
+                                 nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+HWND Bench::CreateMainWindow() {
+    HMENU bar = CreateMenu();
+    HMENU file = CreatePopupMenu();
+    AppendMenuA(file, MF_STRING, 100, "E&xit");
+    AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), "&File");
+    HWND window = CreateWindowExA(0, clientKind == 1 ? "MSBLClass" : "MSNMSBLClass", "Messenger",
+                                  WS_OVERLAPPEDWINDOW, 10, 10, 300, 400, nullptr, bar, GetModuleHandleA(nullptr),
+                                  nullptr);
+    windows_.push_back(window);
+    return window;
+}
+
+HWND Bench::CreateGenericWindow(bool withList) {
+    HWND window = CreateWindowExA(WS_EX_TOPMOST, clientKind == 1 ? "MSBLGeneric" : "MSNMSBLGeneric", "",
+                                  WS_POPUP | WS_VISIBLE, 0, 0, 200, 200, nullptr, nullptr, GetModuleHandleA(nullptr),
+                                  nullptr);
+    if (withList)
+        CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_REPORT, 0, 0, 200, 200, window, nullptr,
+                        GetModuleHandleA(nullptr), nullptr);
+    windows_.push_back(window);
+    return window;
+}
+
+HWND Bench::CreateConversationWindow(const std::string& addressText) {
+    HMENU bar = CreateMenu();
+    HMENU file = CreatePopupMenu();
+    AppendMenuA(file, MF_STRING, 100, "&Close");
+    AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), "&File");
+    HWND window = CreateWindowExA(0, "IMWindowClass", "Conversation", WS_OVERLAPPEDWINDOW, 20, 20, 400, 300,
+                                  nullptr, bar, GetModuleHandleA(nullptr), nullptr);
+    CreateWindowExA(0, "edit", addressText.c_str(), WS_CHILD | WS_VISIBLE, 0, 0, 300, 20, window,
+                    reinterpret_cast<HMENU>(9), GetModuleHandleA(nullptr), nullptr);
+    windows_.push_back(window);
+    return window;
+}
+
+void Bench::SignIn(const std::string& signIn, const std::string& friendly) {
+    state_.SelectAccount(signIn, friendly);
+    state_.SetSignedIn(true);
+    state_.SetMyStatus(MISTATUS_ONLINE);
+}
+
+TestManager& Bench::Start(BOOL expected) {
+    manager_ = new TestManager();
+    g_manager = manager_;
+    manager_->SetDataFolder(folder_);
+    EXPECT_EQ(expected, manager_->Init(clientKind));
+    Pump();
+    return *manager_;
+}
+
+void Bench::Stop() {
+    if (!manager_) return;
+    IPlugin* plugin = manager_;
+    plugin->Uninit();
+    g_manager = nullptr;
+    manager_ = nullptr;
+    delete plugin;
+    Pump();
+}
+
+void Bench::Pump() {
+    MSG msg;
+    for (int round = 0; round < 3; ++round) {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
+std::vector<Received> Bench::LoaderMessages(UINT message) const {
+    std::vector<Received> matching;
+    for (const Received& received : g_loaderMessages)
+        if (received.message == message) matching.push_back(received);
+    return matching;
+}
+
+void Bench::ClearLoaderMessages() { g_loaderMessages.clear(); }
+std::vector<ShownMessage> Bench::Messages() const { return g_messages; }
+void Bench::ClearMessages() { g_messages.clear(); }
+void Bench::AnswerMessages(int answer) { g_answer = answer; }
+
+// ---------------------------------------------------------------- menus
+
+std::vector<std::string> MenuTexts(HMENU menu) {
+    std::vector<std::string> texts;
+    const int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        MENUITEMINFOA info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_FTYPE;
+        GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info);
+        if (info.fType & MFT_SEPARATOR) {
+            texts.push_back("-");
+            continue;
+        }
+        char text[256] = {};
+        GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof(text), MF_BYPOSITION);
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+HMENU ParleymPopup(HWND window) {
+    HMENU bar = GetMenu(window);
+    const int count = GetMenuItemCount(bar);
+    for (int i = 0; i < count; ++i) {
+        char text[64] = {};
+        GetMenuStringA(bar, static_cast<UINT>(i), text, sizeof(text), MF_BYPOSITION);
+        if (std::string(text) == "Parleym") return GetSubMenu(bar, i);
+    }
+    return nullptr;
+}
+
+int CountParleymItems(HWND window) {
+    int found = 0;
+    for (const std::string& text : MenuTexts(GetMenu(window)))
+        if (text == "Parleym") ++found;
+    return found;
+}
+
+bool IsChecked(HMENU menu, UINT id) { return (GetMenuState(menu, id, MF_BYCOMMAND) & MF_CHECKED) != 0; }
+bool IsGrayed(HMENU menu, UINT id) { return (GetMenuState(menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0; }
+
+} // namespace coretest

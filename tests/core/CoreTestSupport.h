@@ -1,0 +1,128 @@
+#pragma once
+// In-process test bench for the manager: a temporary data folder, a loader
+// window that records what it is sent, messenger windows of either client,
+// the stand-in Messenger API object, and a message hook that hands commands
+// to the manager the way the hook library does.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugin/core/Parleymanager.h"
+#include "plugin/core/UserSettingsFormat.h"
+#include "testbench/standin/MessengerApiObject.h"
+#include "testbench/standin/MessengerState.h"
+
+namespace coretest {
+
+struct Received {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+struct ShownMessage {
+    std::string text;
+    std::string caption;
+    UINT style;
+};
+
+// Every handler call, in order, for the swap tests.
+struct HandlerEvent {
+    std::string what;
+    int kind;
+    HWND window;
+    int number;
+};
+extern std::vector<HandlerEvent> g_handlerEvents;
+
+// The manager with the other features' dialogs replaced by recorders.
+class TestManager : public parleym::CParleymanager {
+public:
+    std::vector<std::string> calls;
+    bool selectionResult = false;
+    parleym::CContactInfo selectionChoice;
+    bool viewLogsPasswordOk = true;
+    std::string logsPathAnswer;
+    std::vector<std::string> pendingFor;  // contacts with offline messages waiting
+
+protected:
+    std::unique_ptr<parleym::ConversationHandler> CreateLogHandler(const parleym::CContactInfo& contact) override;
+    std::unique_ptr<parleym::ConversationHandler> CreateOfflineMessageHandler(
+        const parleym::CContactInfo& contact) override;
+    std::unique_ptr<parleym::ConversationHandler> CreateForwardHandler() override;
+    bool RunContactSelection(parleym::ContactSelectionMode mode, parleym::CContactInfo& chosen,
+                             parleym::ConversationHandler* forward) override;
+    void RunStatisticsDialog() override { calls.push_back("statistics"); }
+    void RunSetPasswordDialog() override { calls.push_back("set-password"); }
+    bool RunViewLogsPasswordDialog() override {
+        calls.push_back("view-logs-password");
+        return viewLogsPasswordOk;
+    }
+    void OpenLogViewer() override { calls.push_back("log-viewer"); }
+    void OpenBroadcastDialog() override { calls.push_back("broadcast"); }
+    void LockMessenger(bool fromTimer) override { calls.push_back(fromTimer ? "lock-timer" : "lock"); }
+    bool AskLogsPath(std::string& path) override;
+    bool HasPendingMessages(const std::string& signInName) override;
+};
+
+class Bench {
+public:
+    // clientKind 1 or 2; the messenger's windows are made by the test as needed.
+    explicit Bench(int clientKind = 1);
+    ~Bench();
+
+    // users.dat with these records (written encrypted), or none at all.
+    void WriteUsersFile(const std::vector<parleym::CUserSettings>& records);
+    void RemoveUsersFile();
+    std::string DataFile(const char* name) const { return folder_ + name; }
+    const std::string& Folder() const { return folder_; }
+
+    void CreateUiManagerWindow();
+    HWND CreateMainWindow();
+    HWND CreateGenericWindow(bool withList);
+    // A conversation window whose "edit" child shows `addressText`.
+    HWND CreateConversationWindow(const std::string& addressText);
+    HWND LoaderWindow() const { return loader_; }
+
+    standin::MessengerState& State() { return state_; }
+    standin::MessengerApi& Api() { return *api_; }
+    void SignIn(const std::string& signIn, const std::string& friendly);
+
+    // Creates the manager (as GetInstance would) and runs Init.
+    TestManager& Start(BOOL expected = TRUE);
+    TestManager& Manager() { return *manager_; }
+    // Uninit and delete through IPlugin, as the hook library does.
+    void Stop();
+
+    void Pump();
+    std::vector<Received> LoaderMessages(UINT message) const;
+    void ClearLoaderMessages();
+    std::vector<ShownMessage> Messages() const;
+    void ClearMessages();
+    // What the next message box returns.
+    void AnswerMessages(int answer);
+
+    int clientKind;
+
+private:
+    std::string folder_;
+    HWND loader_ = nullptr;
+    HWND uiManager_ = nullptr;
+    std::vector<HWND> windows_;
+    standin::MessengerState state_;
+    std::unique_ptr<standin::MessengerHost> host_;
+    std::unique_ptr<standin::MessengerApi> api_;
+    TestManager* manager_ = nullptr;
+    HHOOK hook_ = nullptr;
+};
+
+// Item texts of a menu, by position ("-" for separators).
+std::vector<std::string> MenuTexts(HMENU menu);
+HMENU ParleymPopup(HWND window);
+int CountParleymItems(HWND window);
+bool IsChecked(HMENU menu, UINT id);
+bool IsGrayed(HMENU menu, UINT id);
+
+} // namespace coretest

@@ -1,0 +1,185 @@
+// The messenger's events as the manager follows them: who is signed in, the
+// contact list, and which kind of handler serves each conversation window.
+#include <gtest/gtest.h>
+
+#include "shared/Protocol.h"
+#include "tests/core/CoreTestSupport.h"
+
+using namespace parleym;
+using namespace coretest;
+
+namespace {
+
+struct Session {
+    Bench bench;
+    standin::ContactPtr ann, cid;
+    Session() {
+        bench.SignIn("me@example.com", "Me");
+        ann = bench.State().AddContact("ann@example.com", "Ann", MISTATUS_ONLINE);
+        cid = bench.State().AddContact("cid@example.com", "Cid", MISTATUS_OFFLINE);
+        bench.CreateUiManagerWindow();
+        bench.CreateMainWindow();
+        bench.Start();
+    }
+    TestManager& manager() { return bench.Manager(); }
+    HWND Track(const std::string& address) {
+        HWND window = bench.CreateConversationWindow(address);
+        manager().OnCommand(nullptr, CMD_TRACK_WINDOW, reinterpret_cast<LPARAM>(window));
+        return window;
+    }
+    int KindOf(HWND window) {
+        ConversationHandler* handler = manager().HandlerOf(window);
+        return handler ? handler->GetKind() : -1;
+    }
+    void SetStatus(const standin::ContactPtr& contact, MISTATUS status) {
+        contact->status = status;
+        bench.Api().FireContactStatusChange(contact, status);
+    }
+};
+
+} // namespace
+
+TEST(MessengerSession, SignOutAndSignInFollowTheAccount) {
+    Session s;
+    ASSERT_EQ(2u, s.manager().Contacts().size());
+    s.bench.State().SetSignedIn(false);
+    s.bench.Api().FireSignout();
+    EXPECT_EQ(kContactOffline, s.manager().Self().status);
+    EXPECT_FALSE(s.manager().IsSignedIn());
+
+    // A failed sign-in changes nothing.
+    s.bench.State().SelectAccount("other@example.com", "Other");
+    s.bench.State().SetSignedIn(true);
+    s.bench.State().SetMyStatus(MISTATUS_ONLINE);
+    s.bench.Api().FireSignin(E_FAIL);
+    EXPECT_EQ("me@example.com", s.manager().Self().signInName);
+    EXPECT_EQ(kContactOffline, s.manager().Self().status);
+
+    s.bench.State().AddContact("dan@example.com", "Dan", MISTATUS_BUSY);
+    s.bench.Api().FireSignin(S_OK);
+    EXPECT_EQ("other@example.com", s.manager().Self().signInName);
+    EXPECT_EQ("Other", s.manager().Self().friendlyName);
+    EXPECT_EQ(kContactOnline, s.manager().Self().status);
+    ASSERT_EQ(1u, s.manager().Contacts().size());
+    EXPECT_EQ("dan@example.com", s.manager().Contacts()[0].signInName);
+    EXPECT_TRUE(s.bench.Messages().empty());
+}
+
+TEST(MessengerSession, ContactListGrowsByAddsAndUnknownStatusChanges) {
+    Session s;
+    auto eve = s.bench.State().AddContact("eve@example.com", "Eve", MISTATUS_ONLINE);
+    s.bench.Api().FireContactListAdd(S_OK, eve);
+    s.bench.Api().FireContactListAdd(E_FAIL, eve);  // a failed add is ignored
+    ASSERT_EQ(3u, s.manager().Contacts().size());
+    EXPECT_EQ("eve@example.com", s.manager().Contacts()[2].signInName);
+
+    // A contact the list does not know yet is added once, then found.
+    auto fay = s.bench.State().AddContact("fay@example.com", "Fay", MISTATUS_ONLINE);
+    s.SetStatus(fay, MISTATUS_AWAY);
+    s.SetStatus(fay, MISTATUS_LOCAL_FINDING_SERVER);  // 256, a local state: offline
+    ASSERT_EQ(4u, s.manager().Contacts().size());
+    EXPECT_EQ(kContactOffline, s.manager().Contacts()[3].status);
+
+    for (MISTATUS offline : {MISTATUS_UNKNOWN, MISTATUS_OFFLINE, MISTATUS_LOCAL_CONNECTING_TO_SERVER,
+                             MISTATUS_LOCAL_SYNCHRONIZING_WITH_SERVER, MISTATUS_LOCAL_DISCONNECTING_FROM_SERVER}) {
+        s.SetStatus(s.ann, offline);
+        EXPECT_EQ(kContactOffline, s.manager().Contacts()[0].status) << offline;
+    }
+    for (MISTATUS online : {MISTATUS_ONLINE, MISTATUS_INVISIBLE, MISTATUS_IDLE, static_cast<MISTATUS>(0x72)}) {
+        s.SetStatus(s.ann, online);
+        EXPECT_EQ(kContactOnline, s.manager().Contacts()[0].status) << online;
+    }
+    EXPECT_EQ(4u, s.manager().Contacts().size());
+}
+
+TEST(MessengerSession, HandlerKindFollowsTheContactsStatus) {
+    Session s;
+    HWND withAnn = s.Track("ann@example.com");
+    HWND withCid = s.Track("cid@example.com");
+    HWND withStranger = s.Track("someone@else.net");
+    EXPECT_EQ(kLogHandlerKind, s.KindOf(withAnn));
+    EXPECT_EQ(kOfflineMessageHandlerKind, s.KindOf(withCid));
+    EXPECT_EQ(kLogHandlerKind, s.KindOf(withStranger));
+    const int cidNumber = s.manager().HandlerOf(withCid)->GetConversationNumber();
+    const int annNumber = s.manager().HandlerOf(withAnn)->GetConversationNumber();
+
+    // Online: the offline-message handler gives way to logging, same conversation.
+    s.SetStatus(s.cid, MISTATUS_ONLINE);
+    EXPECT_EQ(kLogHandlerKind, s.KindOf(withCid));
+    EXPECT_EQ(cidNumber, s.manager().HandlerOf(withCid)->GetConversationNumber());
+
+    // Offline: logging gives way to offline messages, same conversation.
+    s.SetStatus(s.ann, MISTATUS_OFFLINE);
+    EXPECT_EQ(kOfflineMessageHandlerKind, s.KindOf(withAnn));
+    EXPECT_EQ(annNumber, s.manager().HandlerOf(withAnn)->GetConversationNumber());
+    // Offline again: the offline handler stays.
+    g_handlerEvents.clear();
+    s.SetStatus(s.ann, MISTATUS_LOCAL_CONNECTING_TO_SERVER);
+    EXPECT_EQ(kOfflineMessageHandlerKind, s.KindOf(withAnn));
+    EXPECT_TRUE(g_handlerEvents.empty());
+
+}
+
+TEST(MessengerSession, ForwardHandlerIsDetachedWhenItsContactGoesOffline) {
+    Session s;
+    HWND withAnn = s.Track("ann@example.com");
+    s.manager().selectionResult = true;
+    s.manager().OnCommand(withAnn, CMD_FORWARD_CONVERSATION, 0);
+    ASSERT_EQ(kForwardHandlerKind, s.KindOf(withAnn));
+    const int number = s.manager().HandlerOf(withAnn)->GetConversationNumber();
+    g_handlerEvents.clear();
+    // The test's forward handler answers for "forward@x".
+    auto target = s.bench.State().AddContact("forward@x", "Forward", MISTATUS_OFFLINE);
+    s.bench.Api().FireContactStatusChange(target, MISTATUS_OFFLINE);
+    ASSERT_GE(g_handlerEvents.size(), 3u);
+    EXPECT_EQ("detach", g_handlerEvents[0].what);
+    EXPECT_EQ(kForwardHandlerKind, g_handlerEvents[0].kind);
+    EXPECT_EQ("deleted", g_handlerEvents[1].what);
+    // The window is handed back and chosen again from its own contact (ann, online).
+    EXPECT_EQ(kLogHandlerKind, s.KindOf(withAnn));
+    EXPECT_EQ(number, s.manager().HandlerOf(withAnn)->GetConversationNumber());
+}
+
+TEST(MessengerSession, PendingMessagesOpenAConversationOnlyWhenNoneIsOpen) {
+    Session s;
+    s.manager().pendingFor = {"cid@example.com"};
+    s.SetStatus(s.cid, MISTATUS_ONLINE);
+    s.bench.Pump();
+    HWND opened = FindWindowA("IMWindowClass", nullptr);
+    ASSERT_NE(nullptr, opened);
+    ASSERT_NE(nullptr, s.manager().HandlerOf(opened));
+    EXPECT_EQ(1u, s.manager().TrackedWindowCount());
+
+    // With its window open, a second status change opens nothing more.
+    s.SetStatus(s.cid, MISTATUS_AWAY);
+    s.bench.Pump();
+    EXPECT_EQ(1u, s.manager().TrackedWindowCount());
+    EXPECT_TRUE(s.bench.Messages().empty());
+}
+
+TEST(MessengerSession, FailedConversationForPendingMessagesShowsTheCode) {
+    Session s;
+    s.manager().pendingFor = {"cid@example.com"};
+    s.bench.State().SetFailure("InstantMessage", static_cast<HRESULT>(0x81000301), 1);
+    s.SetStatus(s.cid, MISTATUS_ONLINE);
+    s.bench.Pump();
+    ASSERT_EQ(1u, s.bench.Messages().size());
+    EXPECT_EQ("Failed to send offline message. Unable to create messenger conversation window. Code: 0x81000301",
+              s.bench.Messages()[0].text);
+    EXPECT_EQ("Error", s.bench.Messages()[0].caption);
+    EXPECT_EQ(0u, s.manager().TrackedWindowCount());
+}
+
+TEST(MessengerSession, ContactListFailureIsReportedWithItsCode) {
+    Bench bench;
+    bench.SignIn("me@example.com", "Me");
+    bench.State().AddContact("ann@example.com", "Ann", MISTATUS_ONLINE);
+    bench.CreateUiManagerWindow();
+    bench.State().SetFailure("get_Count", static_cast<HRESULT>(0x8100030C), 1);
+    TestManager& manager = bench.Start();
+    ASSERT_EQ(1u, bench.Messages().size());
+    EXPECT_EQ("Failed to retrieve contacts list. Code: 0x8100030C", bench.Messages()[0].text);
+    // Not marked as read: the next sign-in reads it.
+    bench.Api().FireSignin(S_OK);
+    EXPECT_EQ(1u, manager.Contacts().size());
+}
