@@ -10,6 +10,7 @@
 #include "plugin/core/PluginMenus.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/logging/LogManager.h"
+#include "plugin/logging/LogViewer.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
@@ -317,13 +318,13 @@ void CParleymanager::RunAboutDialog() {
 void CParleymanager::RunStatisticsDialog() {}
 void CParleymanager::RunSetPasswordDialog() {}
 bool CParleymanager::RunViewLogsPasswordDialog() { return false; }
-void CParleymanager::OpenLogViewer() {}
+void CParleymanager::OpenLogViewer() { parleym::OpenLogViewer(*this); }
 void CParleymanager::DestroyLogViewer() {
     CFrameWnd* viewer = logViewer_;
     logViewer_ = nullptr;
     if (viewer && viewer->GetSafeHwnd()) viewer->DestroyWindow();
 }
-void CParleymanager::RefreshLogViewer() {}
+void CParleymanager::RefreshLogViewer() { parleym::RefreshLogViewer(logViewer_); }
 void CParleymanager::OpenBroadcastDialog() {}
 void CParleymanager::LockMessenger(bool) {}
 void CParleymanager::ShowMainLockOverlay() {}
