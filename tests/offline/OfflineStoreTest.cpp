@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "plugin/offline/OfflineMessageStore.h"
 #include "tests/stats/StoreTestSupport.h"
@@ -94,12 +95,7 @@ TEST_F(OfflineStoreTest, MessagesSurviveSignOutPerContactAndInOrder) {
 }
 
 TEST_F(OfflineStoreTest, StreamLeftEmptyByAnAbruptEndHoldsNoMessages) {
-    {
-        COfflineMessageStore store;
-        ASSERT_EQ(store.Open(path.c_str()), 1);
-        store.Load("me@example.com");
-        // The process ends here: no Save, no Close.
-    }
+    EXPECT_EQ(storetest::RunChildTest("OfflineStoreChild.SignsInAndEndsAbruptly", path), 77u);
     EXPECT_EQ(Dump(), "userids last=1\naccount me@example.com 1\n1: messages(0)\n1 empty\n");
     COfflineMessageStore store;
     ASSERT_EQ(store.Open(path.c_str()), 1);
@@ -109,6 +105,18 @@ TEST_F(OfflineStoreTest, StreamLeftEmptyByAnAbruptEndHoldsNoMessages) {
     store.Close();
     EXPECT_TRUE(messages.Messages().empty());
     EXPECT_NE(Dump().find("contact bob\nmessage rtf=0 text='kept'"), std::string::npos);
+}
+
+TEST(OfflineStoreChild, SignsInAndEndsAbruptly) {
+    const std::string path = storetest::ChildFile();
+    if (path.empty()) GTEST_SKIP() << "run by StreamLeftEmptyByAnAbruptEndHoldsNoMessages";
+    MessageCapture messages;
+    CoInitialize(nullptr);
+    COfflineMessageStore store;
+    if (!store.Open(path.c_str())) std::exit(1);
+    store.Load("me@example.com");
+    if (!store.AddMessage("bob", Plain("never saved")) || !messages.Messages().empty()) std::exit(2);
+    storetest::EndAbruptly();
 }
 
 TEST_F(OfflineStoreTest, DamagedFilesAreReportedAndLeftAsTheyWere) {

@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "plugin/stats/StatsCodec.h"
 #include "plugin/stats/StatsManager.h"
@@ -61,13 +62,9 @@ std::string Dump(const storetest::ScratchFolder& folder) { return DumpStore(fold
 
 TEST_F(StatsStoreTest, SessionsAndTotalsReachTheFileAndComeBack) {
     const std::string path = folder.WinPath("stats.dat");
-    {
-        // A new account gets its two streams at once; a process that ends
-        // without closing leaves them empty and the account recorded.
-        ClockedStats stats(&self);
-        ASSERT_TRUE(stats.OpenStatsFile(path.c_str()));
-        SignIn(stats);
-    }
+    // A new account gets its two streams at once; a process that ends
+    // without closing leaves them empty, and the account must stay recorded.
+    EXPECT_EQ(storetest::RunChildTest("StatsStoreChild.SignsInAndEndsAbruptly", path), 77u);
     EXPECT_EQ(Dump(folder), "userids last=1\naccount me@example.com 1\n1: sessions(0) users(0)\n"
                             "1 empty\n");
     {
@@ -114,6 +111,20 @@ TEST_F(StatsStoreTest, SessionsAndTotalsReachTheFileAndComeBack) {
     again.Shutdown();
     EXPECT_TRUE(messages.Messages().empty());
     EXPECT_NE(Dump(folder).find("1/users own=0d00:31:00\n"), std::string::npos);
+}
+
+TEST(StatsStoreChild, SignsInAndEndsAbruptly) {
+    const std::string path = storetest::ChildFile();
+    if (path.empty()) GTEST_SKIP() << "run by SessionsAndTotalsReachTheFileAndComeBack";
+    MessageCapture messages;
+    CoInitialize(nullptr);
+    StatsIdentity self{"me@example.com", "Me", kStatsOnline};
+    ClockedStats stats(&self);
+    if (!stats.OpenStatsFile(path.c_str()) || !stats.OpenAccount(self.signInName.c_str())) std::exit(1);
+    stats.OnStatusChange(self.signInName, self.friendlyName, kStatsOnline, false);
+    stats.OnStatusChange("bob@example.com", "Bob", kStatsOnline, false);
+    if (!messages.Messages().empty()) std::exit(2);
+    storetest::EndAbruptly();
 }
 
 TEST_F(StatsStoreTest, ShortStreamsCountAsEmpty) {

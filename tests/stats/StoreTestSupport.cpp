@@ -104,6 +104,37 @@ void WriteStoreFile(const std::string& path, const std::vector<AccountStreams>& 
     }
 }
 
+namespace {
+const char kChildFileVariable[] = "PARLEYM_STORE_CHILD_FILE";
+}
+
+DWORD RunChildTest(const std::string& childTest, const std::string& file) {
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string command = std::string("\"") + self + "\" --gtest_filter=" + childTest;
+    SetEnvironmentVariableA(kChildFileVariable, file.c_str());
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    const BOOL started =
+        CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableA(kChildFileVariable, nullptr);
+    if (!started) return 0xFFFFFFFF;
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD exitCode = 0xFFFFFFFF;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return exitCode;
+}
+
+std::string ChildFile() { return EnvOr(kChildFileVariable, ""); }
+
+void EndAbruptly() {
+    TerminateProcess(GetCurrentProcess(), 77);
+    for (;;) Sleep(1000);
+}
+
 std::string DumpStore(const ScratchFolder& folder, const std::string& kind, const std::string& file) {
     const std::string script = EnvOr("PARLEYM_SOURCE_DIR", "/work/main") + "/tests/stats/dump_store.py";
     const std::string output = folder.UnixPath("dump.txt");

@@ -53,6 +53,14 @@ struct AccountStreams {
 };
 void WriteStoreFile(const std::string& path, const std::vector<AccountStreams>& accounts);
 
+// A process that ends without closing its stores: the parent runs this test
+// program again with only `childTest` and the file in the environment; the
+// child test finds the file with ChildFile (empty in ordinary runs, where it
+// skips itself) and ends with EndAbruptly, so no destructor runs.
+DWORD RunChildTest(const std::string& childTest, const std::string& file);
+std::string ChildFile();
+[[noreturn]] void EndAbruptly();
+
 // Runs tests/stats/dump_store.py KIND FILE and returns its description of
 // the file; it starts with "FAILED" when the script rejects the file.
 std::string DumpStore(const ScratchFolder& folder, const std::string& kind, const std::string& file);
