@@ -1,4 +1,4 @@
-// The "messages" byte layout and its refusal of anything this store would not write.
+// Reading "messages" streams: names, repeated blocks, and refusal of anything this store would not write.
 #include <gtest/gtest.h>
 
 #include "plugin/offline/OfflineMessagesCodec.h"
@@ -24,28 +24,6 @@ PendingMessages Sample() {
     return pending;
 }
 } // namespace
-
-TEST(OfflineCodec, LayoutAndRoundTrip) {
-    PendingMessages one;
-    one["ab"].push_back(Plain("hi"));
-    const Bytes expected = {1, 0, 0, 0, 2, 0, 0, 0, 'a', 'b', 1, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 'h', 'i', 0, 0, 0, 0};
-    EXPECT_EQ(EncodeOfflineMessages(one), expected);
-    EXPECT_EQ(EncodeOfflineMessages(PendingMessages()), Bytes({0, 0, 0, 0}));
-
-    PendingMessages decoded;
-    ASSERT_TRUE(DecodeOfflineMessages(EncodeOfflineMessages(Sample()), decoded));
-    ASSERT_EQ(decoded.size(), 2u);
-    const OfflineMessageList& bob = decoded["bob@x"];
-    ASSERT_EQ(bob.size(), 2u);
-    EXPECT_EQ(bob.front().text, "first");
-    EXPECT_EQ(bob.back().text, "second");
-    EXPECT_EQ(bob.front().isRtf, 0);
-    const CMessageContent& rich = decoded["Bob@x"].front();
-    EXPECT_EQ(rich.isRtf, 1);
-    ASSERT_EQ(rich.objects.size(), 1u);
-    EXPECT_EQ(rich.objects[0].position, 3);
-    EXPECT_EQ(rich.objects[0].key, "17");
-}
 
 TEST(OfflineCodec, NamesEndAtZeroAndRepeatedBlocksJoin) {
     BinaryWriter writer;
