@@ -73,6 +73,9 @@ void CObjectCache::Open(const char* path) {
         Close();
         return;
     }
+    // New pairs are appended after the recorded ones; duplicates or trailing
+    // bytes would hide them, so such a map is written afresh once.
+    if (parleym::EncodeDigestMap(digests_).size() != data.size()) SaveDigests();
     LoadObjects();
     if (nextKey_ < INT_MAX) ++nextKey_;
 }
@@ -101,12 +104,9 @@ void CObjectCache::LoadObjects() {
         if (name == kDigestStreamName) continue;
         // Any numbered element blocks its key, whatever kind it is.
         RaiseNextKeyAbove(name);
-        CachedObject object;
-        if (SUCCEEDED(root_->OpenStorage(ToElementName(name).c_str(), nullptr, kStorageAccess, nullptr, 0,
-                                         object.storage.Put()))) {
-            object.classId = stat.clsid;
-            objects_[name] = std::move(object);
-        }
+        // Opened at first lookup: holding a thousand sub-storages open makes
+        // every later storage call of the file slower.
+        if (stat.type == STGTY_STORAGE) objects_[name].classId = stat.clsid;
     }
     if (listed) return;
 
@@ -194,8 +194,12 @@ int CObjectCache::Add(IPersistStorage* object, std::string& key) {
     cached.storage = std::move(storage);
     cached.classId = classId;
     objects_[newKey] = std::move(cached);
+    const bool remapped = known != digests_.end();
     digests_[digest] = newKey;
-    SaveDigests();
+    if (remapped)
+        SaveDigests();
+    else
+        AppendDigest(digest, newKey);
     key = newKey;
     return 1;
 }
@@ -205,12 +209,34 @@ void CObjectCache::SaveDigests() {
     parleym::RewriteStream(digestStream_.Get(), parleym::EncodeDigestMap(digests_));
 }
 
+void CObjectCache::AppendDigest(const std::string& digest, const std::string& key) {
+    // Pairs carry no order, so a new one goes at the end and only the count is
+    // rewritten: adding stays cheap however many objects the file holds.
+    parleym::BinaryWriter count;
+    count.PutInt32(static_cast<std::int32_t>(digests_.size()));
+    parleym::BinaryWriter pair;
+    pair.PutString(digest);
+    pair.PutString(key);
+    LARGE_INTEGER offset = {};
+    if (FAILED(digestStream_->Seek(offset, STREAM_SEEK_SET, nullptr)) ||
+        FAILED(parleym::WriteBytes(digestStream_.Get(), count.Data().data(), count.Data().size())) ||
+        FAILED(digestStream_->Seek(offset, STREAM_SEEK_END, nullptr)) ||
+        FAILED(parleym::WriteBytes(digestStream_.Get(), pair.Data().data(), pair.Data().size())))
+        SaveDigests();
+}
+
 IStorage* CObjectCache::Lookup(const std::string& key, CLSID& classId) {
     if (!root_) return nullptr;
     const auto found = objects_.find(key);
     if (found == objects_.end()) return nullptr;
-    classId = found->second.classId;
-    return found->second.storage.Get();
+    CachedObject& object = found->second;
+    if (!object.storage && FAILED(root_->OpenStorage(ToElementName(key).c_str(), nullptr, kStorageAccess, nullptr,
+                                                     0, object.storage.Put()))) {
+        object.storage.Reset();
+        return nullptr;
+    }
+    classId = object.classId;
+    return object.storage.Get();
 }
 
 void CObjectCache::ConvertObjectsToCodes(CMessageContent& content) { parleym::ConvertObjectsToCodes(content); }

@@ -29,6 +29,7 @@ public:
     int Add(IPersistStorage* object, std::string& key);
 
     // The object's sub-storage (still owned by the cache) and class, or null.
+    // The sub-storage is opened at the first lookup and then kept.
     IStorage* Lookup(const std::string& key, CLSID& classId);
 
     // Emoticon objects to their text codes and back; see EmoticonCodes.h.
@@ -44,7 +45,7 @@ protected:
 
 private:
     struct CachedObject {
-        parleym::ComPtr<IStorage> storage;
+        parleym::ComPtr<IStorage> storage;  // null until first looked up
         CLSID classId = {};
     };
 
@@ -54,6 +55,7 @@ private:
     HRESULT DigestOfContents(IStorage* storage, std::string& digest);
     void DiscardElement(const std::string& key, parleym::ComPtr<IStorage>& storage);
     void SaveDigests();
+    void AppendDigest(const std::string& digest, const std::string& key);
 
     parleym::ComPtr<IStorage> root_;
     parleym::ComPtr<IStream> digestStream_;
