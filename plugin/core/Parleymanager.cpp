@@ -6,7 +6,8 @@
 #include "plugin/core/UserMessage.h"
 #include "plugin/logging/LogManager.h"
 #include "plugin/logging/ObjectCache.h"
-#include "plugin/core/StoreStandins.h"
+#include "plugin/offline/OfflineMessageStore.h"
+#include "plugin/stats/StatsManager.h"
 #include "shared/Protocol.h"
 
 namespace parleym {

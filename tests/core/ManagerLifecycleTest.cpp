@@ -2,6 +2,8 @@
 // loader and the user see them, and the failures that stop the plug-in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/UserMessage.h"
 #include "shared/Protocol.h"
@@ -162,4 +164,25 @@ TEST(ManagerLifecycle, FailingMessengerObjectIsReportedWithItsCode) {
     EXPECT_EQ("Error", messages[0].caption);
     EXPECT_TRUE(manager.Contacts().empty());
     EXPECT_EQ(0, bench.Api().SinkCount());
+}
+
+TEST(ManagerLifecycle, OtherStoreFailuresAreShownAndStartGoesOn) {
+    Bench bench;
+    bench.SignIn("me@example.com", "Me");
+    bench.CreateUiManagerWindow();
+    // A folder where a data file should be: neither store can open it.
+    CreateDirectoryA(bench.DataFile("offlinemsg.dat").c_str(), nullptr);
+    CreateDirectoryA(bench.DataFile("stats.dat").c_str(), nullptr);
+    TestManager& manager = bench.Start(TRUE);
+    std::vector<std::string> texts;
+    for (const ShownMessage& message : bench.Messages())
+        if (message.caption == "Parleym") texts.push_back(message.text);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Failed to load offline messages"), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Failed to initialize statistics"), texts.end());
+    EXPECT_TRUE(bench.LoaderMessages(WM_CLOSE).empty());
+    EXPECT_TRUE(HiddenWindowsExist());
+    EXPECT_NE(nullptr, manager.Messenger());
+    bench.Stop();
+    RemoveDirectoryA(bench.DataFile("offlinemsg.dat").c_str());
+    RemoveDirectoryA(bench.DataFile("stats.dat").c_str());
 }
