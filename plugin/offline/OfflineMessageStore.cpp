@@ -16,7 +16,13 @@ COfflineMessageStore::~COfflineMessageStore() {
     }
 }
 
-int COfflineMessageStore::Open(const char* path) { return db_.Open(path); }
+int COfflineMessageStore::Open(const char* path) {
+    if (!db_.Open(path)) return 0;
+    // A new file's account list is otherwise written only at close; a process
+    // ending before that would leave a file that no later start can read.
+    if (db_.Users().empty()) db_.SaveUserIds();
+    return 1;
+}
 
 void COfflineMessageStore::Load(const char* accountName) {
     // Messages of an account still loaded must reach its file, not the next account's.
@@ -30,8 +36,8 @@ void COfflineMessageStore::Load(const char* accountName) {
         storage_ = ComPtr<IStorage>(db_.CreateUserStorage(accountName));
         if (!storage_) return;
         hr = storage_->CreateStream(kMessagesStream, kStorageAccess, 0, 0, messages_.Put());
-        // Record the new account's storage at once: after an abrupt end the
-        // next start would otherwise hand its number to another account.
+        // Write the account list now: a process that ends without closing would
+        // otherwise leave it empty or missing this account, and the file unusable.
         if (SUCCEEDED(hr)) db_.SaveUserIds();
     } else {
         storage_ = ComPtr<IStorage>(found);

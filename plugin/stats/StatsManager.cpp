@@ -39,7 +39,13 @@ double CStatsManager::Now() const {
     return date;
 }
 
-bool CStatsManager::OpenStatsFile(const char* path) { return db_.Open(path) != 0; }
+bool CStatsManager::OpenStatsFile(const char* path) {
+    if (!db_.Open(path)) return false;
+    // A new file's account list is otherwise written only at close; a process
+    // ending before that would leave a file that no later start can read.
+    if (db_.Users().empty()) db_.SaveUserIds();
+    return true;
+}
 
 bool CStatsManager::OpenAccount(const char* signInName) {
     CloseAccount();
@@ -51,8 +57,8 @@ bool CStatsManager::OpenAccount(const char* signInName) {
         if (!storage_) return false;
         hr = storage_->CreateStream(kUsersStream, kStorageAccess, 0, 0, users_.Put());
         if (SUCCEEDED(hr)) hr = storage_->CreateStream(kSessionsStream, kStorageAccess, 0, 0, sessions_.Put());
-        // Record the new account's storage at once: after an abrupt end the
-        // next start would otherwise hand its number to another account.
+        // Write the account list now: a process that ends without closing would
+        // otherwise leave it empty or missing this account, and the file unusable.
         if (SUCCEEDED(hr)) db_.SaveUserIds();
         ledger_.SetOwnStatus(kStatsOffline);
     } else {

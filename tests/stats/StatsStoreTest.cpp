@@ -127,6 +127,28 @@ TEST(StatsStoreChild, SignsInAndEndsAbruptly) {
     storetest::EndAbruptly();
 }
 
+TEST(StatsStoreChild, OpensAndEndsAbruptly) {
+    const std::string path = storetest::ChildFile();
+    if (path.empty()) GTEST_SKIP() << "run by FileAbandonedRightAfterOpeningStaysUsable";
+    MessageCapture messages;
+    CoInitialize(nullptr);
+    StatsIdentity self;
+    ClockedStats stats(&self);
+    if (!stats.OpenStatsFile(path.c_str()) || !messages.Messages().empty()) std::exit(1);
+    storetest::EndAbruptly();
+}
+
+TEST_F(StatsStoreTest, FileAbandonedRightAfterOpeningStaysUsable) {
+    const std::string path = folder.WinPath("stats.dat");
+    EXPECT_EQ(storetest::RunChildTest("StatsStoreChild.OpensAndEndsAbruptly", path), 77u);
+    ClockedStats stats(&self);
+    EXPECT_TRUE(stats.OpenStatsFile(path.c_str()));
+    SignIn(stats);
+    stats.Shutdown();
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_EQ(Dump(folder).rfind("userids last=1\naccount me@example.com 1\n", 0), 0u);
+}
+
 TEST_F(StatsStoreTest, ShortStreamsCountAsEmpty) {
     const std::string path = folder.WinPath("stats.dat");
     StatsContact bob;
