@@ -144,6 +144,20 @@ TEST_F(LogManagerTest, FallsBackToTheDefaultFileAndSaysWhenNeitherOpens) {
     EXPECT_EQ(messages.Messages()[2].style, unsigned(MB_TASKMODAL | MB_ICONERROR | MB_OK));
 }
 
+TEST_F(LogManagerTest, ForeignConfiguredFileIsLeftAloneForTheDefault) {
+    const std::string configured = folder.Path("notes.txt");
+    const Bytes foreign = {'m', 'y', ' ', 'n', 'o', 't', 'e', 's'};
+    WriteFileBytes(configured, foreign);
+    CLogManager logs;
+    ASSERT_EQ(logs.OpenConfiguredOrDefault(configured, path), 1);
+    EXPECT_EQ(logs.Path(), path);
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.Messages()[0].text.rfind("Failed to open storage " + configured + ". Code: 0x", 0), 0u);
+    EXPECT_EQ(messages.Messages()[0].caption, "Error");
+    logs.Close();
+    EXPECT_EQ(ReadFileBytes(configured), foreign);
+}
+
 // Damaged index: reported, nothing logged for the account, and the index on
 // disk is not overwritten at sign-out.
 TEST_F(LogManagerTest, DamagedIndexIsReportedAndNotOverwritten) {

@@ -145,6 +145,36 @@ TEST_F(ObjectCacheTest, DamagedFilesLeaveTheCacheClosedAndTheFileAsItWas) {
     EXPECT_EQ(ReadFileBytes(path), foreign);
 }
 
+TEST_F(ObjectCacheTest, PairsAddedAfterAnIrregularMapAreKept) {
+    MakeFileWithThreePictures();
+    // The same pair twice and a stray byte: legal to read, but a pair appended
+    // after them would fall outside the recorded count.
+    parleym::DigestMap digests;
+    ASSERT_TRUE(parleym::DecodeDigestMap(ReadElementStream(path, "md5map"), digests));
+    ASSERT_EQ(digests.size(), 3u);
+    parleym::BinaryWriter irregular;
+    irregular.PutInt32(4);
+    for (const auto& pair : digests) {
+        irregular.PutString(pair.first);
+        irregular.PutString(pair.second);
+    }
+    irregular.PutString(digests.begin()->first);
+    irregular.PutString(digests.begin()->second);
+    irregular.PutUInt8(9);
+    WriteElementStream(path, "md5map", irregular.Data());
+    {
+        CObjectCache cache;
+        cache.Open(path.c_str());
+        ASSERT_TRUE(cache.IsOpen());
+        EXPECT_EQ(AddPicture(cache, "later"), "3");
+    }
+    CObjectCache cache;
+    cache.Open(path.c_str());
+    ASSERT_TRUE(cache.IsOpen());
+    EXPECT_EQ(cache.Digests().size(), 4u);
+    EXPECT_EQ(AddPicture(cache, "later"), "3");
+}
+
 TEST_F(ObjectCacheTest, OpenCacheHoldsItsFileExclusively) {
     CObjectCache first;
     first.Open(path.c_str());
