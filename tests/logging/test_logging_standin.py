@@ -1,0 +1,200 @@
+#!/usr/bin/python3
+"""Conversation logging end to end in the stand-in messenger with the real hook
+library, loader and plug-in: what lands in logs.dat and objcache.dat, and what
+the log viewer shows of it. Screenshots are kept in the run's output folder."""
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SOURCE_DIR = os.environ.get("PARLEYM_SOURCE_DIR",
+                            os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
+
+import olefile  # noqa: E402
+from benchtest import bench, history_positions, unquote  # noqa: E402
+
+QUESTION = ("If you enable logging all current conversation will be logged (including content "
+            "when logging was off). Are you sure you want to continue?")
+
+SCENARIO = r'''
+# The user starts the loader while the messenger runs (Wine keeps a hook library
+# mapped, so a plug-in loaded before the messenger is ready would never start over).
+# The plug-in is in once it listens to the Messenger API and its menu is there.
+spawn ParleymLdr.exe
+wait sinks 1 timeout=30000
+wait menu main Parleym timeout=10000
+signin me@parleym.example "Me Myself"
+add-contact bob@parleym.example "Bob B" status=ONLINE
+add-contact carol@parleym.example "Carol C" status=ONLINE
+open bob@parleym.example
+receive bob@parleym.example "Hi there :-) how are you (Y)"
+type bob@parleym.example "fine :-) thanks"
+enter bob@parleym.example
+wait history bob@parleym.example thanks
+sleep 300
+# Bob goes offline and comes back: the window's handler is replaced twice.
+status bob@parleym.example OFFLINE
+sleep 300
+status bob@parleym.example ONLINE
+sleep 300
+receive bob@parleym.example "back again"
+sleep 300
+screenshot conversation
+menu main Parleym "Enable logging"
+sleep 300
+open carol@parleym.example
+receive carol@parleym.example "said while logging was off :-)"
+sleep 300
+answer Yes caption=Parleym
+menu main Parleym "Enable logging"
+wait answered timeout=5000
+receive carol@parleym.example "said after"
+sleep 500
+menu main Parleym "View logs..."
+wait window ParleymFwWindow "Log viewer"
+sleep 500
+spawn logviewer_pilot.exe select 0 0 pane pane-by-date.txt
+sleep 1500
+screenshot viewer-by-date
+spawn logviewer_pilot.exe group-user select 0 0 pane pane-by-user.txt
+sleep 1500
+screenshot viewer-by-user
+exit
+'''
+
+
+def int32(data, at):
+    return struct.unpack_from("<i", data, at)[0], at + 4
+
+
+def read_index(data):
+    next_number, at = int32(data, 0)
+    enabled, at = int32(data, at)
+    count, at = int32(data, at)
+    entries = []
+    for _ in range(count):
+        start, end = struct.unpack_from("<dd", data, at)
+        length, at = int32(data, at + 16)
+        contact = data[at:at + length].decode("latin-1")
+        number, at = int32(data, at + length)
+        entries.append(dict(start=start, end=end, contact=contact, number=number))
+    return next_number, enabled, entries
+
+
+def read_content(data):
+    is_rtf, at = int32(data, 0)
+    length, at = int32(data, at)
+    text = data[at:at + length].decode("latin-1")
+    count, at = int32(data, at + length)
+    objects = []
+    for _ in range(count):
+        position, at = int32(data, at)
+        key_length, at = int32(data, at)
+        objects.append((position, data[at:at + key_length].decode("latin-1")))
+        at += key_length
+    return is_rtf, text, objects
+
+
+def shown_text(marked):
+    """The history as the transcript shows it ({code} per picture), as a rich-edit
+    control's text reads on Wine: one blank per picture, lines ending in \\n."""
+    return re.sub(r"\{[^{}]*\}", " ", marked)
+
+
+class LoggingInStandinTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.bench = bench()
+        binary_dir = cls.bench.binary_dir
+        users = os.path.join(cls.bench.drive_c, "logging-users.dat")
+        subprocess.run(["/usr/bin/wine", os.path.join(binary_dir, "tools", "users-dat.exe"), "create",
+                        cls.bench.windows_path(users)], env=cls.bench.env, check=True, timeout=60)
+        with open(users, "rb") as f:
+            users_dat = f.read()
+        cls.result = cls.bench.run(
+            SCENARIO, messenger="wm", deliverables=True, loader=False, name="logging",
+            data_files={"users.dat": users_dat},
+            extra_files={"logviewer_pilot.exe": os.path.join(binary_dir, "tests", "logging", "logviewer_pilot.exe")})
+        cls.logs = olefile.OleFileIO(os.path.join(cls.result.data_dir, "logs.dat"))
+        cls.cache = olefile.OleFileIO(os.path.join(cls.result.data_dir, "objcache.dat"))
+        account = [path[0] for path in cls.logs.listdir() if path[-1] == "conversations"]
+        cls.account = account[0]
+        cls.next_number, cls.enabled, cls.index = read_index(
+            cls.logs.openstream([cls.account, "conversations"]).read())
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.logs.close()
+        cls.cache.close()
+
+    def history(self, contact):
+        """Text and pictures of the contact's history as last reported."""
+        marked, rest = unquote(self.result.last("history conv:%s" % contact))
+        return marked
+
+    def content(self, contact):
+        numbers = [entry["number"] for entry in self.index if entry["contact"] == contact]
+        self.assertEqual(len(numbers), 1, self.index)
+        return read_content(self.logs.openstream([self.account, str(numbers[0])]).read())
+
+    def test_scenario_ran(self):
+        self.assertTrue(self.result.ok, self.result.describe())
+        self.assertEqual(self.result.failures(), [], self.result.describe())
+
+    def test_one_entry_and_stream_per_window_kept_across_handler_swaps(self):
+        self.assertEqual(sorted(e["contact"] for e in self.index),
+                         ["bob@parleym.example", "carol@parleym.example"])
+        streams = sorted(p[1] for p in self.logs.listdir() if p[0] == self.account and p[1] != "conversations")
+        self.assertEqual(streams, sorted(str(e["number"]) for e in self.index))
+        self.assertEqual(self.enabled, 1)
+        self.assertEqual(self.next_number, max(e["number"] for e in self.index) + 1)
+        for entry in self.index:
+            self.assertLess(entry["start"], entry["end"] + 1e-9)
+        # What Bob said after coming back went into the same conversation.
+        is_rtf, text, objects = self.content("bob@parleym.example")
+        self.assertEqual(is_rtf, 1)
+        self.assertTrue(text.startswith("{\\rtf"), text[:20])
+        self.assertIn("back again", text)
+        self.assertIn("thanks", text)
+
+    def test_pictures_stored_at_their_places_and_once_in_the_cache(self):
+        _, _, objects = self.content("bob@parleym.example")
+        expected = history_positions(self.history("bob@parleym.example"))
+        self.assertEqual([position for position, _ in objects], [position for position, _ in expected])
+        keys = {code: key for (_, code), (_, key) in zip(expected, objects)}
+        self.assertEqual(len(keys), 2, objects)  # ":-)" twice shares one key
+        self.assertEqual(objects[0][1], objects[2][1])
+        # Carol's smiley, captured later, is the same stored picture.
+        self.assertEqual(self.content("carol@parleym.example")[2][0][1], keys[":-)"])
+        storages = {path[0] for path in self.cache.listdir(storages=True, streams=False) if len(path) == 1}
+        self.assertEqual(storages, set(keys.values()))
+
+    def test_logging_switch_asks_first_then_stores_what_the_window_shows(self):
+        self.assertTrue([line for line in self.result.lines
+                         if line.startswith('box caption="Parleym"') and QUESTION in line], self.result.describe())
+        _, text, objects = self.content("carol@parleym.example")
+        self.assertIn("said while logging was off", text)
+        self.assertIn("said after", text)
+        self.assertEqual(len(objects), 1)
+
+    def test_viewer_shows_the_logged_conversation_in_both_groupings(self):
+        expected = shown_text(self.history("bob@parleym.example"))
+        for name in ("pane-by-date.txt", "pane-by-user.txt"):
+            path = os.path.join(self.result.data_dir, name)
+            self.assertTrue(os.path.exists(path), self.result.describe())
+            with open(path, "rb") as f:
+                pane = f.read().decode("latin-1").replace("\r\n", "\n").replace("\r", "\n")
+            self.assertEqual(pane.rstrip("\n"), expected.rstrip("\n"), name)
+        shots = [os.path.basename(p) for p in self.result.screenshots()]
+        for shot in ("conversation.bmp", "viewer-by-date.bmp", "viewer-by-user.bmp"):
+            self.assertIn(shot, shots)
+
+
+if __name__ == "__main__":
+    unittest.main()
