@@ -17,6 +17,21 @@ constexpr const char kTrayTip[] = "Parleym";
 // A hung window must not freeze the loader for good; responsive ones answer at once.
 constexpr UINT kBroadcastTimeoutMs = 5000;
 
+// Waits without handling posted messages, but answers messages sent to this
+// thread: a plug-in shutting down in the messenger reports to the loader with
+// SendMessage, and must not hang there while the loader waits.
+void WaitAnsweringSentMessages(DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= milliseconds) return;
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_SENDMESSAGE) != WAIT_OBJECT_0)
+            return;
+        MSG ignored;
+        PeekMessageA(&ignored, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
 void ShowError(HWND owner, const char* text, UINT extraStyle = 0) {
     ShowLoaderMessage(owner, text, "Error", MB_OK | MB_ICONERROR | extraStyle);
 }
@@ -235,7 +250,7 @@ void Loader::RestartHooks(LPARAM clientIndex) {
     enabled_ = false;
     ApplyHookState();
     for (int attempt = 0; attempt < options_.restartPollCount; ++attempt) {
-        Sleep(options_.restartPollIntervalMs);
+        WaitAnsweringSentMessages(options_.restartPollIntervalMs);
         if (FindWindowA(managerClass, "")) {
             enabled_ = true;
             ApplyHookState();
