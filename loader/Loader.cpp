@@ -69,6 +69,7 @@ bool Loader::Start() {
                               CW_USEDEFAULT, nullptr, nullptr, instance_, this);
     if (!window_) return false;
 
+    taskbarCreatedMessage_ = RegisterWindowMessageA("TaskbarCreated");
     if (!AddTrayIcon()) {
         ShowError(window_, "Failed to initialize tray icon");
         return false;
@@ -95,7 +96,7 @@ bool Loader::Start() {
 
 bool Loader::AddTrayIcon() {
     NOTIFYICONDATAA data = {};
-    data.cbSize = sizeof(data);
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE; // understood by every shell version
     data.hWnd = window_;
     data.uID = kTrayIconId;
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
@@ -163,6 +164,11 @@ LRESULT Loader::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (lParam == WM_RBUTTONUP) ShowTrayMenu();
         return 0;
     default:
+        // The shell lost its icons (Explorer restarted): put ours back.
+        if (taskbarCreatedMessage_ && message == taskbarCreatedMessage_) {
+            AddTrayIcon();
+            return 0;
+        }
         return DefWindowProcA(window_, message, wParam, lParam);
     }
 }
@@ -263,7 +269,7 @@ void Loader::OnDestroy() {
     if (enabled_) SendMessageA(window_, WM_COMMAND, ID_TOGGLE_ENABLE, 0);
     if (trayIconAdded_) {
         NOTIFYICONDATAA data = {};
-        data.cbSize = sizeof(data);
+        data.cbSize = NOTIFYICONDATAA_V1_SIZE; // understood by every shell version
         data.hWnd = window_;
         data.uID = kTrayIconId;
         Shell_NotifyIconA(NIM_DELETE, &data);

@@ -67,6 +67,7 @@ private:
     bool dialogOpen_ = false;
     HWND pluginWindow_ = nullptr;
     UINT refreshMessage_ = 0;
+    UINT taskbarCreatedMessage_ = 0;
 };
 
 } // namespace parleym
