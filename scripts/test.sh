@@ -29,6 +29,9 @@ cat > "$session" <<EOS
 "$root/scripts/wine-prefix.sh" "$WINEPREFIX" || exit 1
 # One persistent wineserver for the whole run: starting one per test costs seconds each.
 wineserver -p
+# Start Wine's own services now, detached from ctest's output pipes: started by the
+# first test instead, they would inherit its stdout and ctest would wait on them.
+wine cmd.exe /c exit </dev/null >/dev/null 2>&1
 cd "$root/build/win64" && ctest --output-on-failure --timeout 600
 rc=\$?
 wineserver -k 2>/dev/null
