@@ -4,7 +4,6 @@
 #include "plugin/logging/DigestMapCodec.h"
 #include "plugin/logging/ObjectCache.h"
 #include "plugin/storage/ComPtr.h"
-#include "plugin/storage/MessageContent.h"
 #include "tests/objcache/TestStoredObject.h"
 #include "tests/storage/StorageTestSupport.h"
 
@@ -182,19 +181,6 @@ TEST_F(ObjectCacheTest, OpenCacheHoldsItsFileExclusively) {
     CObjectCache second;
     second.Open(path.c_str());
     EXPECT_FALSE(second.IsOpen());
-}
-
-TEST_F(ObjectCacheTest, CodesConvertThroughTheStoredDigests) {
-    CObjectCache cache;
-    cache.Open(path.c_str());
-    ASSERT_TRUE(cache.IsOpen());
-    CMessageContent content;
-    content.isRtf = 0;
-    content.text = "ok (Y)";
-    // No stored thumbs-up picture: the code stays as typed.
-    cache.ConvertCodesToObjects(content);
-    EXPECT_EQ(content.text, "ok (Y)");
-    EXPECT_TRUE(content.objects.empty());
 }
 
 } // namespace

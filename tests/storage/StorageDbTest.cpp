@@ -187,15 +187,4 @@ TEST_F(StorageDbTest, DamagedFilesAreReportedAndLeftAlone) {
     EXPECT_EQ(ReadFileBytes(path), foreign);
 }
 
-TEST_F(StorageDbTest, OperationsOnAClosedDatabaseFailQuietly) {
-    CStorageDb db;
-    IStorage* storage = reinterpret_cast<IStorage*>(1);
-    EXPECT_EQ(db.OpenUserStorage("amy", &storage), 0);
-    EXPECT_EQ(storage, nullptr);
-    EXPECT_EQ(db.CreateUserStorage("amy"), nullptr);
-    EXPECT_EQ(db.SaveUserIds(), 0);
-    db.Close();
-    EXPECT_TRUE(messages.Messages().empty());
-}
-
 } // namespace
