@@ -93,7 +93,7 @@ void CLogViewer::ShowConversation(int number) {
         char text[96];
         std::snprintf(text, sizeof(text), "Failed to open requested log file. Code: 0x%08X",
                       static_cast<unsigned>(hr));
-        ShowUserMessage(nullptr, text, "Error", MB_OK | MB_ICONERROR);
+        ShowUserMessage(nullptr, text, "Error", MB_TASKMODAL | MB_ICONERROR | MB_OK);
         return;
     }
     CRichEditBridge bridge(&manager_->ObjectCache(), rightView_.RichEdit(), true);

@@ -166,15 +166,4 @@ TEST_F(LogHandlerTest, NothingIsWrittenWhileLoggingIsOffAndEverythingOnceItIsOn)
     EXPECT_EQ(PicturesIn(replay), PicturesIn(history));
 }
 
-TEST_F(LogHandlerTest, MatchesOnlyItsOwnContactAndStaysAcrossStatusChanges) {
-    HWND history = nullptr;
-    auto handler = AttachedHandler(harness.NewConversationWindow(&history), bob);
-    EXPECT_EQ(handler->GetKind(), parleym::kLogHandlerKind);
-    EXPECT_TRUE(handler->IsForContact(CContactInfo{"bob@parleym.example", "Bob", parleym::kContactOffline}));
-    EXPECT_FALSE(handler->IsForContact(CContactInfo{"Bob@parleym.example", "Bob", parleym::kContactOnline}));
-    EXPECT_FALSE(handler->IsForContact(CContactInfo{"bob@parleym.example", "Bobby", parleym::kContactOnline}));
-    EXPECT_TRUE(handler->OnContactStatus(CContactInfo{"bob@parleym.example", "Bob", parleym::kContactOffline}));
-    EXPECT_EQ(handler->GetTitle(), nullptr);
-}
-
 } // namespace

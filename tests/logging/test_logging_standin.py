@@ -65,6 +65,9 @@ screenshot viewer-by-date
 spawn logviewer_pilot.exe group-user select 0 0 pane pane-by-user.txt
 sleep 1500
 screenshot viewer-by-user
+# Signing out writes the account's index.
+signout
+sleep 500
 exit
 '''
 
