@@ -246,6 +246,17 @@ private:
   bool conversation_;
 };
 
+// A sink whose library was unloaded without Unadvise must be neither called nor
+// released: its code is gone. This tells whether an object's code is still mapped.
+bool CodeIsLoaded(IUnknown* object) {
+  if (!object || IsBadReadPtr(object, sizeof(void*))) return false;
+  void** table = *reinterpret_cast<void***>(object);
+  if (!table || IsBadReadPtr(table, 3 * sizeof(void*))) return false;
+  HMODULE module = nullptr;
+  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(table[2]), &module) != FALSE;
+}
+
 struct Sink {
   DWORD cookie;
   ComRef<IDispatch> dispatch;
@@ -293,6 +304,17 @@ public:
     STANDIN_COM_CATCH
   }
   HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
+
+  // Drops the sinks at shut-down, leaking (and reporting) those left by unloaded code.
+  void DropSinks() {
+    for (Sink& sink : sinks_) {
+      if (!CodeIsLoaded(sink.dispatch.Get())) {
+        Log("api sink-orphaned cookie=" + std::to_string(sink.cookie) + " (its module was unloaded without Unadvise)");
+        sink.dispatch.Detach();
+      }
+    }
+    sinks_.clear();
+  }
 
   std::vector<Sink> sinks_;
   MessengerState* state_ = nullptr;
@@ -532,6 +554,12 @@ public:
     std::vector<Sink> sinks = point_.sinks_;  // a sink may unadvise while we call it
     Log(std::string("event ") + name + detail + " sinks=" + std::to_string(sinks.size()));
     for (Sink& sink : sinks) {
+      if (!CodeIsLoaded(sink.dispatch.Get())) {
+        Log(std::string("event ") + name + " sink " + std::to_string(sink.cookie) +
+            " skipped: its module was unloaded without Unadvise");
+        sink.dispatch.Detach();
+        continue;
+      }
       HRESULT hr = sink.dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
                                          nullptr, nullptr);
       if (FAILED(hr))
@@ -581,6 +609,7 @@ MessengerApi::MessengerApi(MessengerState& state, MessengerHost& host) : impl_(n
 
 MessengerApi::~MessengerApi() {
   Revoke();
+  impl_->point_.DropSinks();
   delete impl_;
 }
 

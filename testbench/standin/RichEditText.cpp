@@ -62,21 +62,33 @@ void AppendWithEmoticons(HWND richEdit, const std::string& text) {
 
 RichEditContent ReadRichEdit(HWND richEdit) {
   RichEditContent content;
-  GETTEXTLENGTHEX lengthQuery = {GTL_NUMCHARS | GTL_PRECISE, 1200};
+  // An ANSI rich edit answers text messages in ANSI whatever the caller; go by the class,
+  // since a Unicode subclass makes IsWindowUnicode say otherwise.
+  const bool unicode = !SameText(ClassNameOf(richEdit), "RichEdit20A");
+  GETTEXTLENGTHEX lengthQuery = {GTL_NUMCHARS | GTL_PRECISE, unicode ? 1200u : CP_ACP};
   LRESULT length = SendMessageW(richEdit, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&lengthQuery), 0);
   if (length > 0) {
     // Ranges count a paragraph end as one character, as object positions do.
-    std::wstring buffer(static_cast<size_t>(length) + 1, L'\0');
-    TEXTRANGEW range = {{0, static_cast<LONG>(length)}, &buffer[0]};
-    LRESULT got = SendMessageW(richEdit, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
-    buffer.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    for (wchar_t& c : buffer)
+    std::wstring wide;
+    if (unicode) {
+      wide.assign(static_cast<size_t>(length) + 1, L'\0');
+      TEXTRANGEW range = {{0, static_cast<LONG>(length)}, &wide[0]};
+      LRESULT got = SendMessageW(richEdit, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+      wide.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    } else {
+      std::string narrow(static_cast<size_t>(length) * 2 + 1, '\0');
+      TEXTRANGEA range = {{0, static_cast<LONG>(length)}, &narrow[0]};
+      LRESULT got = SendMessageA(richEdit, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+      narrow.resize(got > 0 ? static_cast<size_t>(got) : 0);
+      wide = Widen(narrow);
+    }
+    for (wchar_t& c : wide) {
       if (c == L'\r') c = L'\n';
-    // One character per object keeps positions valid: a non-ANSI placeholder
-    // (U+FFFC on Windows) must not become several bytes.
-    for (wchar_t& c : buffer)
-      if (c > 0x7F) c = c == 0xFFFC ? L' ' : c;
-    content.text = Narrow(buffer);
+      // One character per object keeps positions valid: Windows' placeholder U+FFFC
+      // must not turn into several bytes.
+      if (c == 0xFFFC) c = L' ';
+    }
+    content.text = Narrow(wide);
   }
   ComRef<IRichEditOle> ole = OleOf(richEdit);
   if (!ole) return content;

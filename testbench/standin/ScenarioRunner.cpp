@@ -295,6 +295,16 @@ bool ScenarioRunner::Execute(const Step& step) {
   if (c == "spawn") return SpawnStep(step);
   if (c == "post") return PostStep(step, false);
   if (c == "send") return PostStep(step, true);
+  if (c == "show-box") {
+    // The messenger's own message boxes, for exercising the answering.
+    UINT type = step.Option("buttons") == "yesno"       ? MB_YESNO
+                : step.Option("buttons") == "okcancel"  ? MB_OKCANCEL
+                : step.Option("buttons") == "yesnocancel" ? MB_YESNOCANCEL
+                                                        : MB_OK;
+    int result = MessageBoxA(messenger_.MainWindow(), step.Arg(1).c_str(), step.Arg(0).c_str(), type | MB_ICONINFORMATION);
+    Log("show-box result=" + std::to_string(result));
+    return true;
+  }
   if (c == "exit") return true;
   Log("error unknown command " + Quote(c));
   return false;
@@ -404,7 +414,10 @@ bool ScenarioRunner::Wait(const Step& step) {
 bool ScenarioRunner::SpawnStep(const Step& step) {
   if (step.args.empty()) return false;
   std::string commandLine = "\"" + Resolve(step.Arg(0)) + "\"";
-  for (size_t i = 1; i < step.args.size(); ++i) commandLine += " \"" + step.args[i] + "\"";
+  for (size_t i = 1; i < step.args.size(); ++i) {
+    const std::string& arg = step.args[i];
+    commandLine += arg.find_first_of(" \t") == std::string::npos ? " " + arg : " \"" + arg + "\"";
+  }
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};

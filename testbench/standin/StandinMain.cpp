@@ -74,6 +74,14 @@ std::string FileVersion(const std::string& path) {
   return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS));
 }
 
+// What the hook library will see: Wine answers per executable (AppDefaults).
+std::string WindowsVersion() {
+  OSVERSIONINFOA info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+  if (!GetVersionExA(&info)) return "unknown";
+  return std::to_string(info.dwMajorVersion) + "." + std::to_string(info.dwMinorVersion);
+}
+
 bool ReadTextFile(const std::string& path, std::string& text) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -121,7 +129,7 @@ int Main() {
                            : args.profile == "wm" ? WindowsMessengerProfile()
                                                   : ProfileForExecutable(exeName);
   Log("start exe=" + exeName + " version=" + FileVersion(exePath) + " profile=" + profile.key +
-      " pid=" + std::to_string(GetCurrentProcessId()));
+      " windows=" + WindowsVersion() + " pid=" + std::to_string(GetCurrentProcessId()));
 
   std::string text;
   if (args.scenario.empty() || !ReadTextFile(args.scenario, text)) {

@@ -151,7 +151,10 @@ bool StandinMessenger::Start(bool withApi, bool withUiManager) {
   SetMainTitle();
   ShowWindow(main_, SW_SHOWNORMAL);
   UpdateWindow(main_);
-  Log("window-created main hwnd=" + Hex32(static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(main_))));
+  Log("window-created main class=" + profile_.mainClass + " hwnd=" +
+      Hex32(static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(main_))));
+  Log("window-created generic class=" + ClassNameOf(generic_) + " list=" + ClassNameOf(list_));
+  Log("window-created hidden class=" + ClassNameOf(hidden_));
   if (withApi) api_->Register();
   if (withUiManager) CreateUiManager();
   return true;
@@ -251,7 +254,9 @@ ConversationWindow* StandinMessenger::OpenConversationWindow(const std::string& 
     return nullptr;
   }
   conversations_.push_back(conversation);
-  Log("window-created conv:" + signinName + " hwnd=" +
+  Log("window-created conv:" + signinName + " class=" + ClassNameOf(conversation->Window()) +
+      " history=" + ClassNameOf(conversation->History()) + " input=" + ClassNameOf(conversation->Input()) +
+      " hwnd=" +
       Hex32(static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(conversation->Window()))));
   return conversation;
 }
