@@ -26,6 +26,7 @@ SCENARIO = r'''
 # The user starts the loader while the messenger runs (Wine keeps a hook library
 # mapped, so a plug-in loaded before the messenger is ready would never start over).
 # The plug-in is in once it listens to the Messenger API and its menu is there.
+wait no-window ParleymLdrClass timeout=10000
 spawn ParleymLdr.exe
 wait sinks 1 timeout=30000
 wait menu main Parleym timeout=10000
@@ -34,8 +35,7 @@ add-contact bob@parleym.example "Bob B" status=ONLINE
 add-contact carol@parleym.example "Carol C" status=ONLINE
 open bob@parleym.example
 receive bob@parleym.example "Hi there :-) how are you (Y)"
-type bob@parleym.example "fine :-) thanks"
-enter bob@parleym.example
+{my_reply}
 wait history bob@parleym.example thanks
 sleep 300
 # Bob goes offline and comes back: the window's handler is replaced twice.
@@ -68,6 +68,9 @@ screenshot viewer-by-user
 # Signing out writes the account's index.
 signout
 sleep 500
+# The loader goes with its hooks, so the next run starts clean.
+post class:ParleymLdrClass 16
+wait no-window ParleymLdrClass timeout=10000
 exit
 '''
 
@@ -111,6 +114,10 @@ def shown_text(marked):
 
 
 class LoggingInStandinTest(unittest.TestCase):
+    MESSENGER = "wm"  # history and input are RichEdit20W
+    WINDOWS = "winxp"  # the version the hook library starts the plug-in on for this client
+    MY_REPLY = 'type bob@parleym.example "fine :-) thanks"\nenter bob@parleym.example'
+
     @classmethod
     def setUpClass(cls):
         cls.bench = bench()
@@ -121,7 +128,8 @@ class LoggingInStandinTest(unittest.TestCase):
         with open(users, "rb") as f:
             users_dat = f.read()
         cls.result = cls.bench.run(
-            SCENARIO, messenger="wm", deliverables=True, loader=False, name="logging",
+            SCENARIO.replace("{my_reply}", cls.MY_REPLY), messenger=cls.MESSENGER, deliverables=True, loader=False, name="logging-" + cls.MESSENGER,
+            windows_version=cls.WINDOWS,
             data_files={"users.dat": users_dat},
             extra_files={"logviewer_pilot.exe": os.path.join(binary_dir, "tests", "logging", "logviewer_pilot.exe")})
         cls.logs = olefile.OleFileIO(os.path.join(cls.result.data_dir, "logs.dat"))
@@ -135,6 +143,8 @@ class LoggingInStandinTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.logs.close()
         cls.cache.close()
+        exe = "msnmsgr.exe" if cls.MESSENGER == "msn" else "msmsgs.exe"
+        cls.bench.set_windows_version(exe, None)
 
     def history(self, contact):
         """Text and pictures of the contact's history as last reported."""
@@ -197,6 +207,13 @@ class LoggingInStandinTest(unittest.TestCase):
         shots = [os.path.basename(p) for p in self.result.screenshots()]
         for shot in ("conversation.bmp", "viewer-by-date.bmp", "viewer-by-user.bmp"):
             self.assertIn(shot, shots)
+
+
+class LoggingInMsnStandinTest(LoggingInStandinTest):
+    MESSENGER = "msn"  # history and input are RichEdit20A
+    WINDOWS = "win2k"  # run in the compatibility layer the installation sets
+    # Typing into the stand-in's RichEdit20A input garbles the text, so Bob says it.
+    MY_REPLY = 'receive bob@parleym.example "fine :-) thanks"'
 
 
 if __name__ == "__main__":
