@@ -58,7 +58,12 @@ void CObjectCache::Open(const char* path) {
             root_.Reset();
             return;
         }
-        if (FAILED(root_->CreateStream(kDigestStream, kStorageAccess, 0, 0, digestStream_.Put()))) Close();
+        if (FAILED(root_->CreateStream(kDigestStream, kStorageAccess, 0, 0, digestStream_.Put()))) {
+            Close();
+            return;
+        }
+        // Written at once, so the next start can read a map from the file.
+        SaveDigests();
         return;
     }
 
@@ -69,7 +74,8 @@ void CObjectCache::Open(const char* path) {
     parleym::Bytes data;
     HRESULT hr = root_->OpenStream(kDigestStream, nullptr, kStorageAccess, 0, digestStream_.Put());
     if (SUCCEEDED(hr)) hr = parleym::ReadWholeStream(digestStream_.Get(), data);
-    if (FAILED(hr) || !parleym::DecodeDigestMap(data, digests_)) {
+    // A file created without its count (no object stored yet) holds an empty map.
+    if (FAILED(hr) || (!data.empty() && !parleym::DecodeDigestMap(data, digests_))) {
         Close();
         return;
     }

@@ -186,3 +186,19 @@ TEST(ManagerLifecycle, OtherStoreFailuresAreShownAndStartGoesOn) {
     RemoveDirectoryA(bench.DataFile("offlinemsg.dat").c_str());
     RemoveDirectoryA(bench.DataFile("stats.dat").c_str());
 }
+
+TEST(ManagerLifecycle, ReloadedPluginOpensItsFilesAgain) {
+    // The loader's retry unloads the plug-in and loads it again in the same process.
+    Bench bench;
+    bench.SignIn("me@example.com", "Me");
+    bench.State().AddContact("ann@example.com", "Ann", MISTATUS_ONLINE);
+    bench.Start();
+    ASSERT_EQ(1u, bench.LoaderMessages(WM_COMMAND).size());
+    bench.Stop();
+    bench.CreateUiManagerWindow();
+    bench.CreateMainWindow();
+    TestManager& manager = bench.Start();
+    for (const ShownMessage& message : bench.Messages()) ADD_FAILURE() << message.text;
+    EXPECT_NE(nullptr, manager.Messenger());
+    EXPECT_EQ(1u, manager.Contacts().size());
+}
