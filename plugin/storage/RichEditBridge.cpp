@@ -90,10 +90,12 @@ void CRichEditBridge::CaptureObjects(CMessageContent& content, bool selectionOnl
     CHARRANGE selection{};
     SendMessageA(control_, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
 
+    // An object the cache cannot take (not a picture of the kind it stores) keeps
+    // its placeholder; the pictures after it are still captured.
     for (LONG index = 0; index < count; ++index) {
         REOBJECT description{};
         description.cbStruct = sizeof(description);
-        if (FAILED(ole_->GetObject(index, &description, REO_GETOBJ_POLEOBJ)) || !description.poleobj) break;
+        if (FAILED(ole_->GetObject(index, &description, REO_GETOBJ_POLEOBJ)) || !description.poleobj) continue;
         ComPtr<IOleObject> object(description.poleobj);
 
         LONG position = description.cp;
@@ -105,9 +107,9 @@ void CRichEditBridge::CaptureObjects(CMessageContent& content, bool selectionOnl
 
         ComPtr<IPersistStorage> persist;
         if (FAILED(object->QueryInterface(IID_IPersistStorage, reinterpret_cast<void**>(persist.Put()))) || !persist)
-            break;
+            continue;
         std::string key;
-        if (!objectCache_ || !objectCache_->Add(persist.Get(), key)) break;
+        if (!objectCache_ || !objectCache_->Add(persist.Get(), key)) continue;
         content.AddObject(position, key);
     }
 }

@@ -147,6 +147,21 @@ TEST_F(RichEditBridgeTest, PlainTextCaptureIsReplayedAsText) {
     EXPECT_EQ(ControlText(target), content.text + content.text);
 }
 
+TEST_F(RichEditBridgeTest, AnObjectTheCacheRefusesDoesNotCostThePicturesAfterIt) {
+    HWND history = host.AddRichEdit();
+    AppendText(history, "a drawing ");
+    AppendPicture(history, "!ink");
+    AppendText(history, " then a smile ");
+    AppendPicture(history, "smile");
+
+    CMessageContent content;
+    CRichEditBridge(&cache, history, true).Capture(content, true, true, false);
+    ASSERT_EQ(content.objects.size(), 1u);
+    EXPECT_EQ(content.objects[0].position, PicturesIn(history)[1].position);
+    cache.Close();
+    EXPECT_EQ(StoragesInFile(folder.Path("objcache.dat")), 1);
+}
+
 TEST_F(RichEditBridgeTest, ObjectsTheCacheDoesNotKnowAreSkippedOnReplay) {
     HWND history = ConversationWithThreePictures();
     CMessageContent content;

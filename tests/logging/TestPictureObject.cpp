@@ -109,8 +109,10 @@ public:
         return S_OK;
     }
     STDMETHODIMP Save(IStorage* storage, BOOL) override {
+        // A name starting with '!' stands for an object that keeps no picture data.
+        const wchar_t* streamName = !name_.empty() && name_[0] == '!' ? L"OTHER" : L"CONTENTS";
         IStream* stream = nullptr;
-        HRESULT hr = storage->CreateStream(L"CONTENTS", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+        HRESULT hr = storage->CreateStream(streamName, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
                                            &stream);
         if (FAILED(hr)) return hr;
         ULONG written = 0;
