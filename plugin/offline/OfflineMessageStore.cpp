@@ -35,13 +35,16 @@ void COfflineMessageStore::Load(const char* accountName) {
     if (!found) {
         storage_ = ComPtr<IStorage>(db_.CreateUserStorage(accountName));
         if (!storage_) return;
-        hr = storage_->CreateStream(kMessagesStream, kStorageAccess, 0, 0, messages_.Put());
         // Write the account list now: a process that ends without closing would
-        // otherwise leave it empty or missing this account, and the file unusable.
-        if (SUCCEEDED(hr)) db_.SaveUserIds();
+        // otherwise leave this account's storage unrecorded and its number taken.
+        db_.SaveUserIds();
+        hr = storage_->CreateStream(kMessagesStream, kStorageAccess, 0, 0, messages_.Put());
     } else {
         storage_ = ComPtr<IStorage>(found);
         hr = storage_->OpenStream(kMessagesStream, nullptr, kStorageAccess, 0, messages_.Put());
+        // Missing when its creation was cut short: nothing was stored in it yet.
+        if (hr == STG_E_FILENOTFOUND)
+            hr = storage_->CreateStream(kMessagesStream, kStorageReplace, 0, 0, messages_.Put());
         Bytes data;
         if (SUCCEEDED(hr)) hr = ReadWholeStream(messages_.Get(), data);
         PendingMessages loaded;

@@ -14,6 +14,14 @@ namespace {
 const wchar_t kUsersStream[] = L"users";
 const wchar_t kSessionsStream[] = L"sessions";
 
+// A stream missing from an account's storage (its creation was cut short)
+// holds nothing yet: it is made anew rather than failing the account for good.
+HRESULT OpenAccountStream(IStorage* storage, const wchar_t* name, ComPtr<IStream>& stream) {
+    HRESULT hr = storage->OpenStream(name, nullptr, kStorageAccess, 0, stream.Put());
+    if (hr == STG_E_FILENOTFOUND) hr = storage->CreateStream(name, kStorageReplace, 0, 0, stream.Put());
+    return hr;
+}
+
 bool IsOwnReport(const StatsIdentity& self, const std::string& signInName, const std::string& friendlyName) {
     return signInName == self.signInName && friendlyName == self.friendlyName;
 }
@@ -55,16 +63,16 @@ bool CStatsManager::OpenAccount(const char* signInName) {
     if (!found) {
         storage_ = ComPtr<IStorage>(db_.CreateUserStorage(signInName));
         if (!storage_) return false;
+        // Write the account list now: a process that ends without closing would
+        // otherwise leave this account's storage unrecorded and its number taken.
+        db_.SaveUserIds();
         hr = storage_->CreateStream(kUsersStream, kStorageAccess, 0, 0, users_.Put());
         if (SUCCEEDED(hr)) hr = storage_->CreateStream(kSessionsStream, kStorageAccess, 0, 0, sessions_.Put());
-        // Write the account list now: a process that ends without closing would
-        // otherwise leave it empty or missing this account, and the file unusable.
-        if (SUCCEEDED(hr)) db_.SaveUserIds();
         ledger_.SetOwnStatus(kStatsOffline);
     } else {
         storage_ = ComPtr<IStorage>(found);
-        hr = storage_->OpenStream(kUsersStream, nullptr, kStorageAccess, 0, users_.Put());
-        if (SUCCEEDED(hr)) hr = storage_->OpenStream(kSessionsStream, nullptr, kStorageAccess, 0, sessions_.Put());
+        hr = OpenAccountStream(storage_.Get(), kUsersStream, users_);
+        if (SUCCEEDED(hr)) hr = OpenAccountStream(storage_.Get(), kSessionsStream, sessions_);
         ledger_.SetOwnStatus(kStatsOffline);
         if (SUCCEEDED(hr)) hr = LoadAccount();
     }

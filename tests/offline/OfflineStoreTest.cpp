@@ -107,6 +107,17 @@ TEST_F(OfflineStoreTest, StreamLeftEmptyByAnAbruptEndHoldsNoMessages) {
     EXPECT_NE(Dump().find("contact bob\nmessage rtf=0 text='kept'"), std::string::npos);
 }
 
+TEST_F(OfflineStoreTest, MissingStreamIsMadeAnew) {
+    storetest::WriteStoreFile(path, {{"me@example.com", 1, {}}});
+    COfflineMessageStore store;
+    ASSERT_EQ(store.Open(path.c_str()), 1);
+    store.Load("me@example.com");
+    EXPECT_TRUE(store.IsLoaded());
+    store.Close();
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_EQ(Dump(), "userids last=1\naccount me@example.com 1\n1: messages(4)\n1/messages\n");
+}
+
 TEST(OfflineStoreChild, SignsInAndEndsAbruptly) {
     const std::string path = storetest::ChildFile();
     if (path.empty()) GTEST_SKIP() << "run by StreamLeftEmptyByAnAbruptEndHoldsNoMessages";

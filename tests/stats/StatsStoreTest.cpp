@@ -174,6 +174,18 @@ TEST_F(StatsStoreTest, ShortStreamsCountAsEmpty) {
                             "1/users own=0d00:00:00\n1/sessions\nsession 45000.000000 45000.000000\n");
 }
 
+TEST_F(StatsStoreTest, MissingStreamIsMadeAnew) {
+    const std::string path = folder.WinPath("stats.dat");
+    storetest::WriteStoreFile(path, {{self.signInName, 1, {{L"users", EncodeStatsUsers(OnlineTime(), {})}}}});
+    ClockedStats stats(&self);
+    ASSERT_TRUE(stats.OpenStatsFile(path.c_str()));
+    SignIn(stats);
+    EXPECT_TRUE(stats.IsAccountOpen());
+    stats.Shutdown();
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_NE(Dump(folder).find("1: sessions(24) users(11)\n"), std::string::npos);
+}
+
 TEST_F(StatsStoreTest, DamagedFilesAreReportedAndLeftAsTheyWere) {
     const std::string path = folder.WinPath("stats.dat");
     {
