@@ -142,6 +142,24 @@ TEST_F(LogHandlerTest, ReplacementHandlerKeepsWritingTheSameConversation) {
     EXPECT_EQ(harness.LogStore().TakeNextNumber(), number + 1);
 }
 
+TEST_F(LogHandlerTest, ANewConversationNeverWritesOverAStoredOne) {
+    // As after a messenger that ended without writing its index: stream 1 is
+    // stored while the next number still says 1.
+    HWND earlier = host.AddRichEdit();
+    AppendText(earlier, "an earlier conversation");
+    CMessageContent content;
+    parleym::CRichEditBridge(&harness.ObjectCache(), earlier, true).Capture(content, true, true, false);
+    harness.LogStore().SaveConversation(LogEntry{46000.0, 46000.1, carol.signInName, 1}, content);
+
+    HWND history = nullptr;
+    auto handler = AttachedHandler(harness.NewConversationWindow(&history), bob);
+    EXPECT_EQ(handler->GetConversationNumber(), 2);
+    AppendText(history, "a new conversation");
+    handler->OnHistoryChanged(history);
+    EXPECT_EQ(ControlText(Replayed(1)), "an earlier conversation");
+    EXPECT_EQ(ControlText(Replayed(2)), "a new conversation");
+}
+
 TEST_F(LogHandlerTest, NothingIsWrittenWhileLoggingIsOffAndEverythingOnceItIsOn) {
     harness.LogStore().SetLoggingEnabled(0);
     HWND history = nullptr, closedHistory = nullptr;
