@@ -32,7 +32,7 @@ protected:
             EXPECT_TRUE(CopyInto(PARLEYM_PROBE_DLL, folder / "ParleymPlugin.dll"));
         }
         EXPECT_TRUE(CopyInto(host, folder / exeName));
-        SetWineVersionFor(exeName, version);
+        ScopedWineVersion wineVersion(exeName, version);
         Process process;
         HostRun run;
         EXPECT_TRUE(process.Start("\"" + (folder / exeName) + "\" bootstrap", folder.Path()));
@@ -118,13 +118,12 @@ TEST_F(BootstrapTest, EveryOtherProgramOrVersionStaysInert) {
         EXPECT_TRUE(CopyInto(PARLEYM_HOOK_DLL, own / "ParleymHk.dll"));
         EXPECT_TRUE(CopyInto(PARLEYM_PROBE_DLL, own / "ParleymPlugin.dll"));
         EXPECT_TRUE(CopyInto(c.host, own / c.exeName));
-        SetWineVersionFor(c.exeName, c.version);
+        ScopedWineVersion wineVersion(c.exeName, c.version);
         Process process;
         ASSERT_TRUE(process.Start("\"" + (own / c.exeName) + "\" bootstrap", own.Path()));
         ASSERT_TRUE(process.Wait(30000));
         EXPECT_EQ(ReadLines(own / "probe.log"), kInertRun) << c.exeName << " " << c.version;
     }
-    SetWineVersionFor("msmsgs.exe", "winxp");
 }
 
 TEST_F(BootstrapTest, ASecondMessengerStaysInertWhileTheObjectCacheIsHeld) {

@@ -160,17 +160,57 @@ private:
 };
 
 // HKCU\Software\Wine\AppDefaults\<exe>\Version: the system version Wine reports
-// to programs of that name ("winxp" 5.1, "win2k" 5.0).
-inline void SetWineVersionFor(const char* exeName, const char* version) {
-    HKEY key = nullptr;
-    const std::string path = std::string("Software\\Wine\\AppDefaults\\") + exeName;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return;
-    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                   static_cast<DWORD>(strlen(version) + 1));
-    RegCloseKey(key);
-}
+// to programs of that name ("winxp" 5.1, "win2k" 5.0). Other tests of the run (the
+// test bench's driver caches what it set) expect to find the value as they left
+// it, so it is put back when the scope ends.
+class ScopedWineVersion {
+public:
+    ScopedWineVersion(const char* exeName, const char* version)
+        : path_(std::string("Software\\Wine\\AppDefaults\\") + exeName) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            char value[64] = {};
+            DWORD size = sizeof(value) - 1;
+            DWORD type = 0;
+            if (RegQueryValueExA(key, "Version", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
+                    ERROR_SUCCESS &&
+                type == REG_SZ) {
+                hadValue_ = true;
+                previous_ = value;
+            }
+            RegCloseKey(key);
+        }
+        Set(version);
+    }
+    ~ScopedWineVersion() {
+        if (hadValue_) {
+            Set(previous_.c_str());
+            return;
+        }
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+            RegDeleteValueA(key, "Version");
+            RegCloseKey(key);
+        }
+    }
+    ScopedWineVersion(const ScopedWineVersion&) = delete;
+    ScopedWineVersion& operator=(const ScopedWineVersion&) = delete;
+
+    void Set(const char* version) {
+        HKEY key = nullptr;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr) != ERROR_SUCCESS)
+            return;
+        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                       static_cast<DWORD>(strlen(version) + 1));
+        RegCloseKey(key);
+    }
+
+private:
+    std::string path_;
+    bool hadValue_ = false;
+    std::string previous_;
+};
 
 struct SeenBox {
     std::string caption;

@@ -26,7 +26,6 @@ protected:
         ASSERT_TRUE(CopyInto(PARLEYM_PROBE_DLL, folder / "ParleymPlugin.dll"));
         ASSERT_TRUE(CopyInto(PARLEYM_HOST_47, folder / "msmsgs.exe"));
         ASSERT_TRUE(CopyInto(PARLEYM_MENU_READER_DLL, folder / "MenuReader.dll"));
-        SetWineVersionFor("msmsgs.exe", "winxp");
     }
 
     Lines Log() { return ReadLines(folder / "probe.log"); }
@@ -45,6 +44,7 @@ protected:
     void Post(UINT id) { PostMessageA(LoaderWindow(), WM_COMMAND, id, 0); }
 
     TempFolder folder{"parleym-scenario"};
+    ScopedWineVersion wineVersion{"msmsgs.exe", "winxp"};
 };
 
 // The tray menu as a person would see it: opened by a right-click on the
