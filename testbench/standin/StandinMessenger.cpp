@@ -426,6 +426,13 @@ LRESULT StandinMessenger::HandleGeneric(HWND window, UINT message, WPARAM wParam
     case WM_COMMAND:
       if (HIWORD(wParam) == 0 && lParam == 0) OnOwnCommand(LOWORD(wParam), "generic");
       return 0;
+    case WM_INITMENU: {
+      POINT cursor = {};
+      GetCursorPos(&cursor);
+      HWND under = WindowFromPoint(cursor);
+      Log("initmenu generic cursor-over=" + (under ? ClassNameOf(under) : std::string("none")));
+      return 0;
+    }
     case WM_DESTROY:
       generic_ = list_ = nullptr;
       return 0;

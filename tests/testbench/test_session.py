@@ -85,6 +85,10 @@ class SessionTest(unittest.TestCase):
                 self.assertTrue(r.lines_starting("window-created conv:carol@example.com"))
                 self.assertIn('sent conv:carol@example.com delivered=no text="hello carol"', r.lines)
                 self.assertIn("window-destroyed conv:carol@example.com", r.lines)
+                # TrackPopupMenu tells the owner with WM_INITMENU while the cursor is over
+                # the contact list, which is what the plug-in checks.
+                self.assertEqual(r.lines_starting("initmenu generic"),
+                                 ["initmenu generic cursor-over=SysListView32"] * 2)
                 menu = r.lines_starting('context-menu contact="bob@example.com"')
                 self.assertEqual(menu, ['context-menu contact="bob@example.com" item="View Profile" '
                                         'chosen returncmd result=1503'])
