@@ -143,14 +143,16 @@ class Bench:
         """Per-program Windows version (winxp, win2k, ...); None removes the setting.
 
         The prefix is shared by every test of a run, so what one run set is undone by
-        the next one; a small state file avoids starting reg.exe when nothing changes.
+        the next one. A version asked for is always written; clearing it is skipped when
+        the bench's own note says it is already clear (other tests put back what they
+        found), which saves starting reg.exe for every ordinary run.
         """
         state_path = os.path.join(self.drive_c, "ParleymBench", "appdefaults-" + exe + ".txt")
         current = None
         if os.path.exists(state_path):
             with open(state_path) as f:
                 current = f.read().strip() or None
-        if current == version:
+        if version is None and current is None:
             return
         key = "HKCU\\Software\\Wine\\AppDefaults\\" + exe
         if version:
