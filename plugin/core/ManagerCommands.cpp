@@ -125,6 +125,8 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
 }
 
 BOOL CParleymanager::CanOpenDialog(bool requireSignIn) {
+    // A dialog that went without saying so must not block every later one.
+    if (openDialog_ && !IsWindow(openDialog_)) SetOpenDialog(nullptr);
     if (openDialog_) {
         SetForegroundWindow(openDialog_);
         SendToLoader(LDR_SET_FOREGROUND, 0, reinterpret_cast<LPARAM>(openDialog_));

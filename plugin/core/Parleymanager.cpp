@@ -60,12 +60,13 @@ CParleymanager::~CParleymanager() {
             events_->Release();
             events_ = nullptr;
         }
+        // Handlers save into the stores as they go, so they go first.
+        conversations_.clear();
         profile_.reset();
         objectCache_.reset();
         statsStore_.reset();
         offlineStore_.reset();
         logManager_.reset();
-        conversations_.clear();
         messenger_.Reset();
     } catch (...) {
     }
@@ -177,44 +178,56 @@ void CParleymanager::TrackExistingConversations() {
 // ---------------------------------------------------------------- shut-down
 
 void CParleymanager::Uninit() {
-    try {
-        SendToLoader(LDR_SET_PLUGIN_WINDOW, 0, 0);
-        if (timerId_) {
-            KillTimer(nullptr, timerId_);
-            timerId_ = 0;
+    // Each step runs even when an earlier one failed: the files must be closed.
+    auto step = [](auto&& action) {
+        try {
+            action();
+        } catch (...) {
         }
-        DestroyLogViewer();
+    };
+    step([&] { SendToLoader(LDR_SET_PLUGIN_WINDOW, 0, 0); });
+    step([&] {
+        if (timerId_) KillTimer(nullptr, timerId_);
+        timerId_ = 0;
+    });
+    step([&] { DestroyLogViewer(); });
+    step([&] {
         if (mainWnd_) RemoveParleymPopup(mainWnd_, false);
         mainWnd_ = nullptr;
+        autoLockMenu_ = nullptr;
+    });
+    step([&] {
         if (broadcastDialog_ && IsWindow(broadcastDialog_)) DestroyWindow(broadcastDialog_);
         broadcastDialog_ = nullptr;
-        while (!conversations_.empty()) {
-            auto it = conversations_.begin();
-            HWND window = it->first;
-            std::unique_ptr<ConversationHandler> handler = std::move(it->second);
-            conversations_.erase(it);
+    });
+    while (!conversations_.empty()) {
+        auto it = conversations_.begin();
+        HWND window = it->first;
+        std::unique_ptr<ConversationHandler> handler = std::move(it->second);
+        conversations_.erase(it);
+        step([&] {
             handler->Detach();
             RemoveParleymPopup(window, true);
-            handler.reset();
-        }
-        DisconnectEvents();
-        offlineStore_->Close();
-        objectCache_->Close();
-        statsStore_->Shutdown();
-        logManager_->Close();
-        DestroyHiddenWindows();
-        if (richEditModule_) {
-            FreeLibrary(richEditModule_);
-            richEditModule_ = nullptr;
-        }
-        if (comInitialized_) {
-            // The Messenger object belongs to this apartment: let go before it closes.
-            messenger_.Reset();
-            CoUninitialize();
-            comInitialized_ = false;
-        }
-    } catch (...) {
+        });
+        step([&] { handler.reset(); });
     }
+    step([&] { DisconnectEvents(); });
+    step([&] { offlineStore_->Close(); });
+    step([&] { objectCache_->Close(); });
+    step([&] { statsStore_->Shutdown(); });
+    step([&] { logManager_->Close(); });
+    step([&] { DestroyHiddenWindows(); });
+    step([&] {
+        if (richEditModule_) FreeLibrary(richEditModule_);
+        richEditModule_ = nullptr;
+    });
+    step([&] {
+        if (!comInitialized_) return;
+        // The Messenger object belongs to this apartment: let go before it closes.
+        messenger_.Reset();
+        comInitialized_ = false;
+        CoUninitialize();
+    });
 }
 
 void CParleymanager::DestroyHiddenWindows() {
