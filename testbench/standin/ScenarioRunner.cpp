@@ -253,6 +253,36 @@ bool ScenarioRunner::Execute(const Step& step) {
     SendMessageW(conversation->SendButton(), BM_CLICK, 0, 0);
     return true;
   }
+  if (c == "keys") {
+    ConversationWindow* conversation = Conversation(step, 0);
+    if (!conversation) return false;
+    // Typed one key at a time through the queue, as input the hooks count as activity.
+    SetFocus(conversation->Input());
+    for (wchar_t ch : Widen(step.Arg(1))) PostMessageW(conversation->Input(), WM_CHAR, ch, 1);
+    return true;
+  }
+  if (c == "mousemove") {
+    HWND window = WindowByName(step.Arg(0));
+    if (!window) return false;
+    PostMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(10, 10));
+    return true;
+  }
+  if (c == "show" || c == "hide" || c == "destroy") {
+    HWND window = WindowByName(step.Arg(0));
+    if (!window) {
+      Log("error no window " + Quote(step.Arg(0)));
+      return false;
+    }
+    if (c == "destroy") DestroyWindow(window);
+    else ShowWindow(window, c == "show" ? SW_SHOW : SW_HIDE);
+    return true;
+  }
+  if (c == "my-status") {
+    MISTATUS status;
+    if (!ParseStatus(step.Arg(0), status) || !state_.SignedIn()) return false;
+    state_.SetMyStatus(status);
+    return true;
+  }
   if (c == "menu") return MenuStep(step);
   if (c == "context-menu") {
     bool found = false;

@@ -383,6 +383,7 @@ LRESULT StandinMessenger::HandleMain(HWND window, UINT message, WPARAM wParam, L
       return 0;
     case WM_DESTROY:
       main_ = nullptr;
+      Log("window-destroyed main");
       return 0;
     default:
       return DefWindowProcA(window, message, wParam, lParam);
