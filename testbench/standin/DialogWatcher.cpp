@@ -1,7 +1,10 @@
 #include "testbench/standin/DialogWatcher.h"
 
+#include "testbench/standin/Screenshot.h"
 #include "testbench/standin/TextUtil.h"
 #include "testbench/standin/Transcript.h"
+
+#include <commctrl.h>
 
 #include <cstdlib>
 
@@ -67,6 +70,43 @@ const Control* FindButton(const std::vector<Control>& controls, const std::strin
   for (const Control& control : controls)
     if (id && control.id == id && SameText(control.className, "Button")) return &control;
   return nullptr;
+}
+
+// Rows of a list view of this process as "col0|col1" texts. Other processes' list views
+// cannot be read with pointers into our memory, so they are left out.
+std::vector<std::string> ListRows(HWND list) {
+  std::vector<std::string> rows;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(list, &pid);
+  if (pid != GetCurrentProcessId()) return rows;
+  DWORD_PTR count = 0;
+  if (!SendMessageTimeoutA(list, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count)) return rows;
+  HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+  int columns = header ? static_cast<int>(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0)) : 1;
+  if (columns < 1) columns = 1;
+  for (int row = 0; row < static_cast<int>(count); ++row) {
+    std::string text;
+    for (int column = 0; column < columns; ++column) {
+      char buffer[260] = {};
+      LVITEMA item = {};
+      item.iSubItem = column;
+      item.pszText = buffer;
+      item.cchTextMax = sizeof buffer;
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item),
+                          SMTO_ABORTIFHUNG, 2000, &ignored);
+      if (column) text += "|";
+      text += buffer;
+    }
+    rows.push_back(text);
+  }
+  return rows;
+}
+
+std::string JoinRows(const std::vector<std::string>& rows) {
+  std::string out = "[";
+  for (size_t i = 0; i < rows.size(); ++i) out += (i ? ", " : "") + Quote(rows[i]);
+  return out + "]";
 }
 
 bool Contains(const std::string& haystack, const std::string& needle) {
@@ -142,6 +182,7 @@ void DialogWatcher::Examine(HWND dialog) {
     if (isMessageBox && !SameText(control.className, "Button")) continue;
     if (!listing.empty()) listing += ", ";
     listing += control.className + ":" + std::to_string(control.id) + ":" + Quote(control.text);
+    if (SameText(control.className, "SysListView32")) listing += JoinRows(ListRows(control.window));
   }
   DWORD pid = 0;
   GetWindowThreadProcessId(dialog, &pid);
@@ -192,6 +233,11 @@ void DialogWatcher::Examine(HWND dialog) {
 }
 
 void DialogWatcher::Answer(HWND dialog, const DialogAnswer& answer, bool isMessageBox) {
+  if (!answer.screenshot.empty()) {
+    Sleep(300);  // let it paint
+    std::string path = (outputFolder_.empty() ? std::string(".") : outputFolder_) + "\\" + answer.screenshot + ".bmp";
+    Log(std::string("screenshot ") + (SaveScreenshot(path) ? "saved " : "failed ") + Quote(path));
+  }
   std::vector<Control> controls = ControlsOf(dialog);
   for (const auto& edit : answer.edits) {
     HWND target = nullptr;
@@ -211,6 +257,32 @@ void DialogWatcher::Answer(HWND dialog, const DialogAnswer& answer, bool isMessa
     SendMessageTimeoutW(target, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()), SMTO_ABORTIFHUNG, 2000,
                         &ignored);
     Log("answer typed " + Quote(edit.second) + " into edit " + std::to_string(GetDlgCtrlID(target)));
+  }
+  for (const std::string& wanted : answer.selections) {
+    bool selected = false;
+    for (const Control& control : controls) {
+      if (!SameText(control.className, "SysListView32")) continue;
+      std::vector<std::string> rows = ListRows(control.window);
+      for (size_t row = 0; row < rows.size(); ++row) {
+        bool match = false;
+        size_t start = 0;
+        // A row matches when one of its columns is exactly the wanted text.
+        while (start <= rows[row].size()) {
+          size_t bar = rows[row].find('|', start);
+          if (bar == std::string::npos) bar = rows[row].size();
+          if (rows[row].compare(start, bar - start, wanted) == 0) match = true;
+          start = bar + 1;
+        }
+        if (!match) continue;
+        LVITEMA state = {};
+        state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(control.window, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state),
+                            SMTO_ABORTIFHUNG, 2000, &ignored);
+        selected = true;
+      }
+    }
+    Log("answer selected " + Quote(wanted) + (selected ? "" : " not found"));
   }
   if (answer.button.empty()) {
     Log("answer left " + std::string(isMessageBox ? "box" : "dialog") + " open");

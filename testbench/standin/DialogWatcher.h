@@ -20,6 +20,9 @@ struct DialogAnswer {
   std::string caption;  // substring the caption must contain; empty: any
   std::string text;     // substring the message text must contain; empty: any
   std::vector<std::pair<int, std::string>> edits;  // control id (0: first edit) -> text
+  std::vector<std::string> selections;  // list-view rows to select, by any column's text
+  std::string screenshot;  // name of a screenshot to take before answering (modal boxes
+                           // cannot be photographed by a step: the steps wait behind them)
   std::string button;   // "OK", "Yes", ... a button's text, or a control id
 };
 
@@ -30,6 +33,8 @@ public:
   DialogWatcher(const DialogWatcher&) = delete;
   DialogWatcher& operator=(const DialogWatcher&) = delete;
 
+  // Where `screenshot` answers save their pictures.
+  void SetOutputFolder(const std::string& folder) { outputFolder_ = folder; }
   void Start();
   void Stop();
   void Expect(const DialogAnswer& answer);
@@ -43,6 +48,7 @@ private:
   void Examine(HWND dialog);
   void Answer(HWND dialog, const DialogAnswer& answer, bool isMessageBox);
 
+  std::string outputFolder_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::mutex mutex_;

@@ -370,6 +370,7 @@ bool ScenarioRunner::AnswerStep(const Step& step) {
   DialogAnswer answer;
   answer.caption = step.Option("caption");
   answer.text = step.Option("text");
+  answer.screenshot = step.Option("screenshot");
   answer.button = step.Option("button", step.Arg(0));
   auto range = step.options.equal_range("edit");
   for (auto it = range.first; it != range.second; ++it) {
@@ -379,6 +380,8 @@ bool ScenarioRunner::AnswerStep(const Step& step) {
     answer.edits.emplace_back(static_cast<int>(id), it->second.substr(colon + 1));
   }
   if (step.Has("type")) answer.edits.emplace_back(0, step.Option("type"));
+  auto selections = step.options.equal_range("select");
+  for (auto it = selections.first; it != selections.second; ++it) answer.selections.push_back(it->second);
   watcher_.Expect(answer);
   return true;
 }

@@ -152,6 +152,7 @@ int Main() {
     const bool delayed = HasOption(scenario.steps, "ui-manager-delay", &delay);
     const bool noUiManager = HasOption(scenario.steps, "no-ui-manager");
     DialogWatcher watcher;
+    watcher.SetOutputFolder(args.out);
     watcher.Start();
     if (messenger.Start(!HasOption(scenario.steps, "no-api"), !delayed && !noUiManager)) {
       if (delayed) SetTimer(nullptr, 0, static_cast<UINT>(std::strtoul(delay.c_str(), nullptr, 0)),

@@ -9,7 +9,7 @@ from benchtest import bench
 class DialogTest(unittest.TestCase):
     def test_expected_and_unexpected_boxes(self):
         r = bench().run('''
-            answer button=No caption=Confirm text="Really?"
+            answer button=No caption=Confirm text="Really?" screenshot=confirm
             show-box Confirm "Really? Sure?" buttons=yesno
             answer Yes caption=Other
             show-box Notice "Nobody expects this" buttons=okcancel
@@ -32,6 +32,10 @@ class DialogTest(unittest.TestCase):
         self.assertIn("wait-failed answered", "\n".join(lines))
         self.assertIn("boxes seen=3 unexpected=2 unanswered-expectations=1", lines)
         self.assertFalse(r.ok)  # the failed wait counts
+        shots = r.screenshots()
+        self.assertEqual([s.rsplit("/", 1)[1] for s in shots], ["confirm.bmp"])
+        with open(shots[0], "rb") as f:
+            self.assertEqual(f.read(2), b"BM")
 
 
 if __name__ == "__main__":
