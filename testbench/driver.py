@@ -23,7 +23,8 @@ display (scripts/test.sh runs every test inside Xvfb).
 Layout inside the prefix, one folder per run (never reused):
     C:\\ParleymBench\\<run>\\data\\      the data folder: ParleymHk.dll, ParleymPlugin.dll,
                                        ParleymLdr.exe, data files, extra files
-    C:\\ParleymBench\\<run>\\out\\       transcript.txt, scenario.txt, screenshots (*.bmp)
+    C:\\ParleymBench\\<run>\\out\\       transcript.txt, scenario.txt, screenshots (*.bmp),
+                                       wine-stderr.txt (Wine's messages, crash backtraces)
     C:\\Program Files\\Messenger\\msmsgs.exe, C:\\Program Files\\MSN Messenger\\msnmsgr.exe
 
 Command line (run it inside xvfb-run for a display):
@@ -70,6 +71,12 @@ class Result:
         """The stand-in ended by itself and every step worked."""
         return not self.timed_out and self.exit_code == 0
 
+    @property
+    def crashed(self):
+        """The stand-in died without finishing its transcript (a crash inside it: Wine's
+        backtrace is in out/wine-stderr.txt)."""
+        return not self.timed_out and not any(l.startswith("end failures=") for l in self.lines)
+
     def lines_starting(self, prefix):
         return [line for line in self.lines if line.startswith(prefix)]
 
@@ -96,7 +103,14 @@ class Result:
     def describe(self):
         """The whole transcript, for assertion messages."""
         state = "timed out" if self.timed_out else "exit %s" % self.exit_code
-        return "stand-in %s; transcript:\n%s" % (state, self.transcript)
+        if self.crashed:
+            state += ", crashed"
+        text = "stand-in %s; transcript:\n%s" % (state, self.transcript)
+        stderr = os.path.join(self.out_dir, "wine-stderr.txt")
+        if self.crashed and os.path.exists(stderr):
+            with open(stderr, "r", errors="replace") as f:
+                text += "\nWine's output:\n" + f.read()[-6000:]
+        return text
 
 
 class Bench:
@@ -138,6 +152,17 @@ class Bench:
     def wine(self, *args, timeout=60):
         return subprocess.run(["/usr/bin/wine"] + list(args), env=self.env, timeout=timeout,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+
+    def quiet_crashes(self):
+        """Wine's crash dialog would hold a crashed program until the timeout; without it
+        the program ends at once and winedbg writes its backtrace to stderr. Once per prefix."""
+        marker = os.path.join(self.drive_c, "ParleymBench", "crash-dialog-off")
+        if os.path.exists(marker):
+            return
+        self.wine("reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD",
+                  "/d", "0", "/f")
+        os.makedirs(os.path.dirname(marker), exist_ok=True)
+        open(marker, "w").close()
 
     def set_windows_version(self, exe, version):
         """Per-program Windows version (winxp, win2k, ...); None removes the setting.
@@ -200,6 +225,7 @@ class Bench:
         os.makedirs(install_dir, exist_ok=True)
         exe_path = os.path.join(install_dir, exe)
         shutil.copy(self.standin_path(messenger, version), exe_path)
+        self.quiet_crashes()
         self.set_windows_version(exe, windows_version)
 
         scenario_path = os.path.join(out_dir, "scenario.txt")
@@ -223,8 +249,9 @@ class Bench:
                    "--out", self.windows_path(out_dir),
                    "--data", self.windows_path(data_dir)]
         timed_out = False
+        stderr = open(os.path.join(out_dir, "wine-stderr.txt"), "wb")
         process = subprocess.Popen(command, cwd=install_dir, env=self.env,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                   stdout=subprocess.DEVNULL, stderr=stderr)
         try:
             exit_code = process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -232,6 +259,7 @@ class Bench:
             process.kill()
             exit_code = process.wait()
         finally:
+            stderr.close()
             if loader_process:
                 loader_process.kill()
                 loader_process.wait()

@@ -335,6 +335,11 @@ bool ScenarioRunner::Execute(const Step& step) {
     Log("show-box result=" + std::to_string(result));
     return true;
   }
+  if (c == "crash") {
+    // For checking that a crash inside the messenger is noticed.
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    return false;
+  }
   if (c == "exit") return true;
   Log("error unknown command " + Quote(c));
   return false;

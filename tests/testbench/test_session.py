@@ -112,6 +112,13 @@ class SessionTest(unittest.TestCase):
 
         r = bench().run("exit\n", messenger="wm", deliverables=False, name="variant-default")
         self.assertIn("start exe=msmsgs.exe version=4.7 profile=wm windows=5.1 ", r.lines[0])
+        self.assertTrue(r.ok and not r.crashed, r.describe())
+
+    def test_a_crash_ends_the_run_at_once_and_is_reported(self):
+        r = bench().run("signin alice@example.com\ncrash\nexit\n", deliverables=False, timeout=60, name="crash")
+        self.assertFalse(r.timed_out, "a crash must not wait for the timeout")
+        self.assertTrue(r.crashed, r.describe())
+        self.assertEqual(r.lines[-1], "step 2 crash")
 
 
 if __name__ == "__main__":
