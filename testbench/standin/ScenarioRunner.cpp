@@ -6,6 +6,7 @@
 #include "testbench/standin/TextUtil.h"
 #include "testbench/standin/Transcript.h"
 
+#include <commctrl.h>
 #include <richedit.h>
 
 #include <cstdlib>
@@ -107,6 +108,20 @@ std::map<std::string, std::string> ScenarioRunner::Snapshot() {
   if (HWND main = messenger_.MainWindow()) {
     now["title main"] = Quote(WindowText(main));
     if (HMENU bar = GetMenu(main)) now["menubar main"] = Quote(DescribeMenu(bar));
+  }
+  if (HWND list = messenger_.ListView()) {
+    // What the user sees in the contact list, one "Friendly (STATUS)" per row.
+    std::string rows;
+    int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      char buffer[260] = {};
+      LVITEMA item = {};
+      item.pszText = buffer;
+      item.cchTextMax = sizeof buffer;
+      SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+      rows += (i ? "|" : "") + std::string(buffer);
+    }
+    now["contacts"] = Quote(rows);
   }
   for (ConversationWindow* conversation : messenger_.Conversations()) {
     const std::string name = "conv:" + conversation->Contact()->signinName;

@@ -57,6 +57,17 @@ class SessionTest(unittest.TestCase):
                 self.assertIn("class=IMWindowClass history=%s input=%s" % (profile["richedit"], profile["richedit"]),
                               conv[0])
 
+                contacts = [l for l in r.lines if l.startswith("contacts ")]
+                self.assertEqual(contacts, [
+                    'contacts ""',
+                    'contacts "Bob B (ONLINE)"',
+                    'contacts "Bob B (ONLINE)|Carol (OFFLINE)"',
+                    'contacts "Bob B (AWAY)|Carol (OFFLINE)"',
+                    'contacts "Bob B (AWAY)|Carol (ONLINE)"',
+                    'contacts "Bob B (AWAY)|Carol (OFFLINE)"',
+                    'contacts ""',  # signed out
+                ], r.describe())
+
                 events = [l for l in r.lines if l.startswith("event ")]
                 self.assertEqual(events, [
                     'event OnSignin hr=0x00000000 sinks=0',
