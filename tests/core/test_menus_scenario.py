@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The plug-in in the stand-in messenger, loaded through the real loader and hook
 library: its "Parleym" popups in the main and conversation windows, and the About
-box opened from a popup. Screenshots of both stay in the run's output folder."""
+box opened from a popup, and the contact list's "Send offline message...". Screenshots of both stay in the run's output folder."""
 import os
 import shutil
 import subprocess
@@ -29,6 +29,7 @@ SCENARIO = r'''
 option no-ui-manager
 signin alice@example.com Alice
 add-contact bob@example.com Bob status=ONLINE
+add-contact carol@example.com Carol status=OFFLINE
 wait module ParleymPlugin.dll timeout=20000
 sleep 500
 free-library ParleymHk.dll
@@ -43,6 +44,9 @@ screenshot menus
 menu conv:bob@example.com Parleym "About Parleym..."
 sleep 500
 wait no-window #32770 About timeout=10000
+context-menu bob@example.com "Send offline message..."
+context-menu carol@example.com "Send offline message..."
+wait conv carol@example.com timeout=10000
 close bob@example.com
 wait no-conv bob@example.com timeout=5000
 post class:ParleymLdrClass 273 105 0
@@ -121,6 +125,11 @@ class PluginMenusScenario(unittest.TestCase):
                 self.assertEqual(len(about), 1, r.describe())
                 self.assertIn("https://parleym.example/", about[0])
                 self.assertIn("own=yes", about[0])
+                # The contact list's menu offers offline messages to offline contacts only.
+                menus = r.lines_starting("context-menu contact=")
+                self.assertIn('item="Send offline message..." grayed', menus[0])
+                self.assertIn('item="Send offline message..." chosen', menus[1])
+                self.assertTrue(r.lines_starting('api InstantMessage("carol@example.com")'), r.describe())
                 shots = [os.path.basename(path) for path in r.screenshots()]
                 self.assertIn("menus.bmp", shots)
                 if shutil.which("xwd") and shutil.which("convert"):
