@@ -121,10 +121,11 @@ class StandinRoadTest(unittest.TestCase):
                         name="restart", timeout=90)
         self.assertTrue(r.ok, r.describe())
         self.assertEqual(r.failures(), [], r.describe())
-        log = probe_log(r)
         once = ["GetInstance", "Init 1", "Reported window 1", "Uninit", "Destroy"]
+        # Window events depend on when the library maps; the life cycle does not.
+        log = [line for line in probe_log(r) if line in once]
         # Loaded, unloaded with the hooks, loaded again; the last unload is the stand-in's exit.
-        self.assertEqual(log, once + once, log)
+        self.assertEqual(log, once + once, probe_log(r))
 
     def test_which_messenger_processes_start_the_plugin(self):
         cases = [
