@@ -185,10 +185,6 @@ private:
     void ViewLogs();
     void DestroyLogViewer();
     void ChooseLogsPath();
-    void RunGated(bool requireSignIn, void (CParleymanager::*action)());
-    void RunAboutGated();
-    void RunStatisticsGated();
-    void RunSetPasswordGated();
 
     // conversation map
     std::unique_ptr<ConversationHandler> Untrack(HWND window);
@@ -204,7 +200,6 @@ private:
     int dialogBusy_ = 0;
     HWND openDialog_ = nullptr;
     HWND hiddenWnd_ = nullptr;
-    int lockDialogShowing_ = 0;
     UINT_PTR timerId_ = 0;
     HMENU autoLockMenu_ = nullptr;
     std::string dataFolder_;
@@ -234,7 +229,6 @@ private:
     int locked_ = 0;
     HWND loaderWnd_ = nullptr;
     bool comInitialized_ = false;
-    std::vector<ATOM> registeredClasses_;
 };
 
 } // namespace parleym
