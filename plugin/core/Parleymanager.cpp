@@ -129,24 +129,24 @@ void CParleymanager::OpenStores() {
 
 void CParleymanager::CreateHiddenWindows() {
     HINSTANCE module = PluginModule();
-    struct Spec {
+    struct HiddenWindow {
         const char* name;
         WNDPROC proc;
         HWND* handle;
-    } specs[] = {
+    } windows[] = {
         {kPluginHiddenWndClass, DefWindowProcA, &hiddenWnd_},
         {kPluginLockWndClass, DefWindowProcA, &lockWnd_},
         {kPluginBroadcastWndClass, DefWindowProcA, &broadcastWnd_},
         {kPluginDispatchWndClass, &CParleymanager::DispatchWindowProc, &dispWnd_},
     };
-    for (const Spec& spec : specs) {
+    for (const HiddenWindow& window : windows) {
         WNDCLASSA wc{};
-        wc.lpfnWndProc = spec.proc;
+        wc.lpfnWndProc = window.proc;
         wc.hInstance = module;
-        wc.lpszClassName = spec.name;
+        wc.lpszClassName = window.name;
         RegisterClassA(&wc);
-        *spec.handle = CreateWindowExA(0, spec.name, spec.name, 0, 0, 0, 0, 0, nullptr, nullptr, module,
-                                       spec.proc == DefWindowProcA ? nullptr : this);
+        *window.handle = CreateWindowExA(0, window.name, window.name, 0, 0, 0, 0, 0, nullptr, nullptr, module,
+                                         window.proc == DefWindowProcA ? nullptr : this);
     }
 }
 
