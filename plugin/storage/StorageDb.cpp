@@ -14,6 +14,25 @@ using parleym::ToElementName;
 
 namespace {
 const wchar_t kUserIdsStream[] = L"userids";
+
+// Highest account number among the root's storages, so accounts that lost their
+// mapping never have their storage handed to someone else.
+std::int32_t HighestNumberedStorage(IStorage* root) {
+    parleym::ComPtr<IEnumSTATSTG> elements;
+    if (FAILED(root->EnumElements(0, nullptr, 0, elements.Put()))) return 0;
+    std::int32_t highest = 0;
+    STATSTG stat;
+    while (elements->Next(1, &stat, nullptr) == S_OK) {
+        const std::string name = parleym::FromElementName(stat.pwcsName);
+        CoTaskMemFree(stat.pwcsName);
+        if (stat.type != STGTY_STORAGE || name.empty() || name.size() > 10 ||
+            name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const long long value = std::atoll(name.c_str());
+        if (value > highest) highest = static_cast<std::int32_t>(std::min<long long>(value, INT_MAX));
+    }
+    return highest;
+}
 }
 
 CStorageDb::~CStorageDb() {
@@ -46,12 +65,19 @@ int CStorageDb::Open(const char* path) {
 
     if (!exists) {
         hr = root_->CreateStream(kUserIdsStream, kStorageAccess, 0, 0, userIds_.Put());
+        // Written at once: a process that ends before Close still leaves a readable file.
+        if (SUCCEEDED(hr)) hr = parleym::RewriteStream(userIds_.Get(), parleym::EncodeUserIds({}));
     } else {
         hr = root_->OpenStream(kUserIdsStream, nullptr, kStorageAccess, 0, userIds_.Put());
         parleym::Bytes data;
         if (SUCCEEDED(hr)) hr = parleym::ReadWholeStream(userIds_.Get(), data);
         parleym::UserIdsRecord record;
-        if (SUCCEEDED(hr) && !parleym::DecodeUserIds(data, record)) hr = STG_E_READFAULT;
+        if (SUCCEEDED(hr) && data.empty()) {
+            // Left by a process that ended before its first save: no accounts yet.
+            record.lastUserId = HighestNumberedStorage(root_.Get());
+        } else if (SUCCEEDED(hr) && !parleym::DecodeUserIds(data, record)) {
+            hr = STG_E_READFAULT;
+        }
         if (SUCCEEDED(hr)) {
             lastUserId_ = record.lastUserId;
             for (const parleym::UserIdEntry& entry : record.entries) {

@@ -140,6 +140,28 @@ TEST_F(StorageDbTest, FileHeldElsewhereIsReported) {
     EXPECT_EQ(messages.Messages()[0].style, unsigned(MB_TASKMODAL | MB_ICONERROR | MB_OK));
 }
 
+// A process that ended before its first save leaves an empty stream; the file
+// stays usable and the orphaned storage is not handed to a new account.
+TEST_F(StorageDbTest, EmptyUserIdsOpensWithoutReusingAStorage) {
+    {
+        CStorageDb db;
+        ASSERT_EQ(db.Open(path.c_str()), 1);
+        ComPtr<IStorage>(db.CreateUserStorage("amy@x.org"));
+        db.Close();
+    }
+    WriteElementStream(path, "userids", Bytes());
+    CStorageDb db;
+    ASSERT_EQ(db.Open(path.c_str()), 1);
+    ComPtr<IStorage> created(db.CreateUserStorage("bob@x.org"));
+    EXPECT_NE(created.Get(), nullptr);
+    db.Close();
+    EXPECT_TRUE(messages.Messages().empty());
+    const parleym::UserIdsRecord record = StoredUserIds();
+    ASSERT_EQ(record.entries.size(), 1u);
+    EXPECT_EQ(record.entries[0].name, "bob@x.org");
+    EXPECT_EQ(record.entries[0].number, 2);
+}
+
 // Damaged files: the right message, nothing held, and the file left as it was.
 TEST_F(StorageDbTest, DamagedFilesAreReportedAndLeftAlone) {
     {
@@ -158,7 +180,6 @@ TEST_F(StorageDbTest, DamagedFilesAreReportedAndLeftAlone) {
     const Damage damages[] = {
         {"truncated", Bytes(good.begin(), good.end() - 3)},
         {"flipped", flipped},
-        {"empty", Bytes()},
     };
     for (const Damage& damage : damages) {
         SCOPED_TRACE(damage.name);
