@@ -248,8 +248,14 @@ bool ScenarioRunner::Execute(const Step& step) {
     if (!conversation) return false;
     SetFocus(conversation->Input());
     SendMessageW(conversation->Input(), EM_SETSEL, static_cast<WPARAM>(-1), -1);
-    std::wstring text = Widen(step.Arg(1));
-    SendMessageW(conversation->Input(), EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+    // EM_REPLACESEL is not translated between character sets: an ANSI control needs ANSI text.
+    if (IsWindowUnicode(conversation->Input())) {
+      std::wstring text = Widen(step.Arg(1));
+      SendMessageW(conversation->Input(), EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+    } else {
+      const std::string text = step.Arg(1);
+      SendMessageA(conversation->Input(), EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+    }
     return true;
   }
   if (c == "enter") {

@@ -212,8 +212,6 @@ class LoggingInStandinTest(unittest.TestCase):
 class LoggingInMsnStandinTest(LoggingInStandinTest):
     MESSENGER = "msn"  # history and input are RichEdit20A
     WINDOWS = "win2k"  # run in the compatibility layer the installation sets
-    # Typing into the stand-in's RichEdit20A input garbles the text, so Bob says it.
-    MY_REPLY = 'receive bob@parleym.example "fine :-) thanks"'
 
 
 if __name__ == "__main__":
