@@ -46,10 +46,10 @@ StatsIdentity IdentityOf(const CContactInfo& contact) {
 
 CParleymanager::CParleymanager() {
     events_ = new CMessengerEvents();
-    objectCache_ = std::make_unique<CObjectCache>();
+    objectCache_ = std::make_unique<CObjectCache>(this);
     statsStore_ = std::make_unique<CStatsManager>([this] { return IdentityOf(self_); });
     offlineStore_ = std::make_unique<COfflineMessageStore>();
-    logManager_ = std::make_unique<CLogManager>();
+    logManager_ = std::make_unique<CLogManager>(this);
     g_idleSeconds = 0;
 }
 

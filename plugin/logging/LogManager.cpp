@@ -16,7 +16,7 @@ namespace {
 const wchar_t kIndexStream[] = L"conversations";
 }
 
-CLogManager::CLogManager(CParleymanager* owner) : owner_(owner) {}
+CLogManager::CLogManager(parleym::CParleymanager* owner) : owner_(owner) {}
 
 CLogManager::~CLogManager() {
     try {

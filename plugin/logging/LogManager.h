@@ -12,11 +12,13 @@
 #include "plugin/storage/StorageDb.h"
 
 class CMessageContent;
+namespace parleym {
 class CParleymanager;
+}
 
 class CLogManager {
 public:
-    explicit CLogManager(CParleymanager* owner = nullptr);
+    explicit CLogManager(parleym::CParleymanager* owner = nullptr);
     CLogManager(const CLogManager&) = delete;
     CLogManager& operator=(const CLogManager&) = delete;
     virtual ~CLogManager();
@@ -59,7 +61,7 @@ private:
 
     std::string path_;
     CStorageDb database_;
-    CParleymanager* owner_;
+    parleym::CParleymanager* owner_;
     parleym::ComPtr<IStorage> accountStorage_;
     parleym::ComPtr<IStream> indexStream_;
     int nextNumber_ = 1;

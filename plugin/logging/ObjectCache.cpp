@@ -33,7 +33,7 @@ long long KeyNumber(const std::string& name) {
 
 } // namespace
 
-CObjectCache::CObjectCache(CParleymanager* owner) : owner_(owner) {}
+CObjectCache::CObjectCache(parleym::CParleymanager* owner) : owner_(owner) {}
 
 CObjectCache::~CObjectCache() {
     try {

@@ -10,11 +10,13 @@
 #include "plugin/storage/ComPtr.h"
 
 class CMessageContent;
+namespace parleym {
 class CParleymanager;
+}
 
 class CObjectCache {
 public:
-    explicit CObjectCache(CParleymanager* owner = nullptr);
+    explicit CObjectCache(parleym::CParleymanager* owner = nullptr);
     CObjectCache(const CObjectCache&) = delete;
     CObjectCache& operator=(const CObjectCache&) = delete;
     virtual ~CObjectCache();
@@ -59,7 +61,7 @@ private:
 
     parleym::ComPtr<IStorage> root_;
     parleym::ComPtr<IStream> digestStream_;
-    CParleymanager* owner_;
+    parleym::CParleymanager* owner_;
     std::map<std::string, CachedObject> objects_;
     std::map<std::string, std::string> digests_;  // digest -> key
     int nextKey_ = 0;
