@@ -9,5 +9,6 @@ rm -rf "$root/dist"
 mkdir -p "$root/dist"
 cp "$root/build/win32/loader/ParleymLdr.exe" "$root/build/win32/hook/ParleymHk.dll" \
    "$root/build/win32/plugin/ParleymPlugin.dll" "$root/dist/"
-"$root/build/native/tools/make-users-dat" "$root/dist/users.dat"
+"$root/build/native/tools/users-dat" create "$root/dist/users.dat"
+"$root/build/native/tools/users-dat" dump "$root/dist/users.dat" >/dev/null
 echo "dist/ ready:"; ls -l "$root/dist"
