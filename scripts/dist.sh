@@ -9,6 +9,7 @@ rm -rf "$root/dist"
 mkdir -p "$root/dist"
 cp "$root/build/win32/loader/ParleymLdr.exe" "$root/build/win32/hook/ParleymHk.dll" \
    "$root/build/win32/plugin/ParleymPlugin.dll" "$root/dist/"
+i686-w64-mingw32-strip "$root"/dist/*.exe "$root"/dist/*.dll
 "$root/build/native/tools/users-dat" create "$root/dist/users.dat"
 "$root/build/native/tools/users-dat" dump "$root/dist/users.dat" >/dev/null
 echo "dist/ ready:"; ls -l "$root/dist"
