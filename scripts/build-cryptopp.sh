@@ -8,9 +8,13 @@ mkdir -p "$cache"
 fetch_source() {
   local src="$cache/cryptopp-src"
   [ -f "$src/.complete" ] && return 0
-  if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ 2>/dev/null; then
-    sed -e 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-      > /etc/apt/sources.list.d/parleym-deb-src.sources
+  if ! grep -rqs -e '^Types:.*deb-src' -e '^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null; then
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      sed -e 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+        > /etc/apt/sources.list.d/parleym-deb-src.sources
+    else
+      sed -n -e 's/^deb /deb-src /p' /etc/apt/sources.list > /etc/apt/sources.list.d/parleym-deb-src.list
+    fi
     apt-get update -qq
   fi
   rm -rf "$src" "$cache/fetch"
