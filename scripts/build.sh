@@ -10,5 +10,10 @@ case "$flavour" in
   *) echo "unknown flavour $flavour" >&2; exit 2 ;;
 esac
 build="$root/build/$flavour"
+# A compiler cache, where the machine has one, makes rebuilds in several work trees cheap.
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$root")}"
+  args+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "${args[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)" -- --no-print-directory
