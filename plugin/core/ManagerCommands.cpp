@@ -11,6 +11,7 @@
 #include "plugin/core/UserMessage.h"
 #include "plugin/logging/LogManager.h"
 #include "plugin/logging/LogViewer.h"
+#include "plugin/stats/StatsDlg.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
@@ -317,7 +318,10 @@ void CParleymanager::RunAboutDialog() {
     CAboutDlg about(this);
     about.DoModal();
 }
-void CParleymanager::RunStatisticsDialog() {}
+void CParleymanager::RunStatisticsDialog() {
+    CStatsDlg statistics(this, *statsStore_);
+    statistics.DoModal();
+}
 void CParleymanager::RunSetPasswordDialog() {}
 bool CParleymanager::RunViewLogsPasswordDialog() { return false; }
 void CParleymanager::OpenLogViewer() { parleym::OpenLogViewer(*this); }
