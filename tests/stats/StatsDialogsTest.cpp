@@ -162,7 +162,8 @@ TEST(StatsDialogs, ContactsListedByNameIgnoringCaseWithTheirTimes) {
         std::string own;
         int timeFormat = -1;
         DWORD style = 0, extended = 0;
-        std::vector<ShownMessage> noSelection;
+        std::vector<ShownMessage> noSelection, resetQuestion;
+        std::vector<std::vector<std::string>> afterNo;
     } seen;
     CStatsDlg dialog(d.manager, d.store);
     RunWithProbe(dialog, "Online time statistics", [&](HWND window) {
@@ -175,6 +176,12 @@ TEST(StatsDialogs, ContactsListedByNameIgnoringCaseWithTheirTimes) {
         d.bench.ClearMessages();
         SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_STATS_DETAILS, BN_CLICKED), 0);
         seen.noSelection = d.bench.Messages();
+        // Reset asks first; No keeps everything.
+        d.bench.ClearMessages();
+        d.bench.AnswerMessages(IDNO);
+        SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_STATS_RESET, BN_CLICKED), 0);
+        seen.resetQuestion = d.bench.Messages();
+        for (int row = 0; row < CListView(list).GetItemCount(); ++row) seen.afterNo.push_back(Row(list, row));
     });
     const std::vector<std::vector<std::string>> expected = {
         {"Bob", "bob@example.com", "1 day 02:03:04"},
@@ -189,6 +196,11 @@ TEST(StatsDialogs, ContactsListedByNameIgnoringCaseWithTheirTimes) {
     ASSERT_EQ(1u, seen.noSelection.size());
     EXPECT_EQ("You must select a user first", seen.noSelection[0].text);
     EXPECT_EQ("Error", seen.noSelection[0].caption);
+    ASSERT_EQ(1u, seen.resetQuestion.size());
+    EXPECT_EQ("Are you sure you want to reset statistics?", seen.resetQuestion[0].text);
+    EXPECT_EQ("Parleym", seen.resetQuestion[0].caption);
+    EXPECT_EQ(UINT(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2), seen.resetQuestion[0].style);
+    EXPECT_EQ(expected, seen.afterNo);
 }
 
 TEST(StatsDialogs, DetailsShowBoldSessionsWithTheContactsPeriods) {
