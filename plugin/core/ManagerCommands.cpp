@@ -15,6 +15,7 @@
 #include "plugin/logging/LogManager.h"
 #include "plugin/logging/LogViewer.h"
 #include "plugin/messaging/ContactSelectDlg.h"
+#include "plugin/stats/StatsDlg.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
@@ -375,7 +376,10 @@ void CParleymanager::RunAboutDialog() {
     CAboutDlg about(this);
     about.DoModal();
 }
-void CParleymanager::RunStatisticsDialog() {}
+void CParleymanager::RunStatisticsDialog() {
+    CStatsDlg statistics(this, *statsStore_);
+    statistics.DoModal();
+}
 void CParleymanager::RunSetPasswordDialog() {}
 bool CParleymanager::RunViewLogsPasswordDialog() { return false; }
 void CParleymanager::OpenLogViewer() { parleym::OpenLogViewer(*this); }
