@@ -69,6 +69,8 @@ public:
     CContactInfo FindContact(IMessengerContact* contact);
     CContactInfo FindContactByText(const std::string& text) const;
     HWND ConversationOf(const CContactInfo& contact);
+    // Asks the messenger now; the contact list's record when the messenger cannot say.
+    bool IsContactOnline(const std::string& signInName);
     void OnContactChanged(const CContactInfo& contact);
     // Events of the messenger, as the event sink delivers them.
     void OnSignIn(long hr);
