@@ -254,7 +254,7 @@ void OfflineMessageHandler::Compose() {
 }
 
 BOOL OfflineMessageHandler::OnContactStatus(const CContactInfo& contact) {
-    if (!contact.SameNames(contact_)) return FALSE;
+    if (!contact.SameContact(contact_)) return FALSE;
     if (contact.status == kContactOffline) return TRUE;
     accepting_ = 0;
     if (owner_) {
@@ -288,6 +288,18 @@ size_t OfflineMessageHandler::Deliver() {
     return delivered;
 }
 
-BOOL OfflineMessageHandler::IsForContact(const CContactInfo& contact) { return contact.SameNames(contact_) ? TRUE : FALSE; }
+BOOL OfflineMessageHandler::IsForContact(const CContactInfo& contact) {
+    return contact.SameContact(contact_) ? TRUE : FALSE;
+}
+
+void OfflineMessageHandler::UpdateContact(const CContactInfo& contact) {
+    if (!contact.SameContact(contact_)) return;
+    contact_.friendlyName = contact.friendlyName;
+    contact_.status = contact.status;
+    // The title names the contact as the messenger now does.
+    if (title_.empty()) return;
+    title_ = contact_.friendlyName + " - Offline message";
+    if (conversationWindow_ && IsWindow(conversationWindow_)) SetWindowTextA(conversationWindow_, title_.c_str());
+}
 
 } // namespace parleym

@@ -33,6 +33,7 @@ public:
     void OnHistoryChanged(HWND) override {}
     void OnEditChange(HWND) override {}
     int GetConversationNumber() const override { return conversationNumber_; }
+    void UpdateContact(const CContactInfo& contact) override;
 
     HWND Overlay() const { return overlay_; }
     bool IsAccepting() const { return accepting_ != 0; }
