@@ -29,6 +29,10 @@ void CParleymanager::OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
 }
 
 void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
+    if (locked_ && RefusedWhileLocked(id)) {
+        BringLockDialogForward();
+        return;
+    }
     switch (id) {
     case CMD_SEND_OFFLINE_MESSAGE: {
         if (!CanOpenDialog(true)) return;
@@ -279,7 +283,7 @@ void CParleymanager::InsertMainPopup() {
     HMENU autoLock = AppendPluginMenuItems(popup, dispWnd_);
     if (!AppendParleymPopup(mainWnd_, popup)) return;
     autoLockMenu_ = autoLock;
-    if (locked_) ShowMainLockOverlay();
+    if (locked_) ShowLockOverlay(mainWnd_);
 }
 
 void CParleymanager::InsertConversationPopup(HWND window) { AppendParleymPopup(window, CreateConversationPopup()); }
@@ -318,8 +322,6 @@ void CParleymanager::RunAboutDialog() {
     about.DoModal();
 }
 void CParleymanager::RunStatisticsDialog() {}
-void CParleymanager::RunSetPasswordDialog() {}
-bool CParleymanager::RunViewLogsPasswordDialog() { return false; }
 void CParleymanager::OpenLogViewer() { parleym::OpenLogViewer(*this); }
 void CParleymanager::DestroyLogViewer() {
     CFrameWnd* viewer = logViewer_;
@@ -328,8 +330,6 @@ void CParleymanager::DestroyLogViewer() {
 }
 void CParleymanager::RefreshLogViewer() { parleym::RefreshLogViewer(logViewer_); }
 void CParleymanager::OpenBroadcastDialog() {}
-void CParleymanager::LockMessenger(bool) {}
-void CParleymanager::ShowMainLockOverlay() {}
 void CParleymanager::NotifyBroadcastContactOffline(const CContactInfo& contact) {
     if (broadcastDialog_ && IsWindow(broadcastDialog_))
         SendMessageA(broadcastDialog_, 1025, 0, reinterpret_cast<LPARAM>(contact.signInName.c_str()));
