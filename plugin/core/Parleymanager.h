@@ -69,6 +69,8 @@ public:
     CContactInfo FindContact(IMessengerContact* contact);
     CContactInfo FindContactByText(const std::string& text) const;
     HWND ConversationOf(const CContactInfo& contact);
+    // Every tracked window whose handler is for the contact.
+    std::vector<HWND> ConversationsOf(const CContactInfo& contact);
     void OnContactChanged(const CContactInfo& contact);
     // Events of the messenger, as the event sink delivers them.
     void OnSignIn(long hr);
@@ -155,9 +157,11 @@ protected:
     virtual std::unique_ptr<ConversationHandler> CreateForwardHandler();
     virtual std::unique_ptr<CClientProfile> CreateProfile(int clientKind);
 
+    // The contact picker for one contact (never `excluded`); false when cancelled
+    // or nobody was chosen.
+    virtual bool RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, const std::string& excluded);
     // Dialogs and actions that belong to other features. Each returns or acts
     // only once its feature exists; until then they do nothing.
-    virtual bool RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, ConversationHandler* forward);
     virtual void RunStatisticsDialog();
     virtual void RunSetPasswordDialog();
     virtual bool RunViewLogsPasswordDialog();
@@ -187,6 +191,14 @@ private:
     void ReadSelf();
     void TrackExistingConversations();
 
+    // contact session
+    CContactInfo* RecordOf(const std::string& signInName);
+    // What every status change does before the windows: broadcast, statistics,
+    // viewer, pending offline messages. False when it had to stop.
+    bool NoteContactChange(const CContactInfo& contact);
+    // Keeps or replaces the handler of one window with this contact.
+    void DecideHandler(HWND window, const CContactInfo& contact);
+
     // menus and commands
     void InsertMainPopup();
     void InsertConversationPopup(HWND window);
@@ -197,6 +209,8 @@ private:
     void ViewLogs();
     void DestroyLogViewer();
     void ChooseLogsPath();
+    // Refuses (with a message) a file that must not become the logs file.
+    bool AcceptLogsPath(const std::string& path);
 
     // conversation map
     std::unique_ptr<ConversationHandler> Untrack(HWND window);

@@ -125,7 +125,7 @@ void ConversationWindow::Layout() {
 }
 
 void ConversationWindow::Receive(const std::string& text) {
-  AppendWithEmoticons(history_, contact_->friendlyName + " says:\r\n" + WithCrLf(text) + "\r\n");
+  AppendMessage(history_, contact_->friendlyName + " says:", WithCrLf(text));
   Log("received conv:" + contact_->signinName + " text=" + Quote(text));
 }
 
@@ -138,10 +138,9 @@ void ConversationWindow::Send() {
   const bool deliverable = state_.SignedIn() && contact_->status != MISTATUS_OFFLINE &&
                            contact_->status != MISTATUS_UNKNOWN && contact_->status < MISTATUS_LOCAL_FINDING_SERVER;
   if (deliverable)
-    AppendWithEmoticons(history_, state_.Self()->friendlyName + " says:\r\n" + WithCrLf(text) + "\r\n");
+    AppendMessage(history_, state_.Self()->friendlyName + " says:", WithCrLf(text));
   else
-    AppendWithEmoticons(history_, "The following message could not be delivered to all recipients:\r\n" +
-                                      WithCrLf(text) + "\r\n");
+    AppendMessage(history_, "The following message could not be delivered to all recipients:", WithCrLf(text));
   SendMessageW(input_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
   Log("sent conv:" + contact_->signinName + " delivered=" + (deliverable ? "yes" : "no") + " text=" + Quote(text));
 }

@@ -24,6 +24,8 @@ struct DialogAnswer {
   std::string screenshot;  // name of a screenshot to take before answering (modal boxes
                            // cannot be photographed by a step: the steps wait behind them)
   std::string button;   // "OK", "Yes", ... a button's text, or a control id
+  unsigned long delayMs = 0;  // wait this long before answering (a dialog showing live values)
+  bool again = false;   // the button keeps the dialog open: answer it again once it is enabled
 };
 
 class DialogWatcher {
@@ -54,6 +56,7 @@ private:
   std::mutex mutex_;
   std::deque<DialogAnswer> expected_;
   std::set<HWND> handled_;
+  std::set<HWND> again_;  // answered, still open, to be examined anew once enabled
   std::atomic<int> seen_{0};
   std::atomic<int> unexpected_{0};
   struct Unexpected {

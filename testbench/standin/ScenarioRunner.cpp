@@ -398,6 +398,8 @@ bool ScenarioRunner::AnswerStep(const Step& step) {
   answer.text = step.Option("text");
   answer.screenshot = step.Option("screenshot");
   answer.button = step.Option("button", step.Arg(0));
+  answer.again = step.Has("again");
+  if (step.Has("delay") && !ParseNumber(step.Option("delay"), answer.delayMs)) return false;
   auto range = step.options.equal_range("edit");
   for (auto it = range.first; it != range.second; ++it) {
     size_t colon = it->second.find(':');

@@ -46,6 +46,7 @@ public:
     parleym::CContactInfo selectionChoice;
     bool viewLogsPasswordOk = true;
     std::string logsPathAnswer;
+    bool realLogsDialog = false;  // the real save-file dialog instead of logsPathAnswer
     std::vector<std::string> pendingFor;  // contacts with offline messages waiting
     // The real password dialogs and lock instead of the recorders.
     bool realLock = false;
@@ -56,7 +57,7 @@ protected:
         const parleym::CContactInfo& contact) override;
     std::unique_ptr<parleym::ConversationHandler> CreateForwardHandler() override;
     bool RunContactSelection(parleym::ContactSelectionMode mode, parleym::CContactInfo& chosen,
-                             parleym::ConversationHandler* forward) override;
+                             const std::string& excluded) override;
     void RunStatisticsDialog() override { calls.push_back("statistics"); }
     void RunSetPasswordDialog() override {
         calls.push_back("set-password");
