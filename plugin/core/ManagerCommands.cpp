@@ -44,6 +44,10 @@ void CParleymanager::OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
 }
 
 void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
+    if (locked_ && RefusedWhileLocked(id)) {
+        BringLockDialogForward();
+        return;
+    }
     switch (id) {
     case CMD_SEND_OFFLINE_MESSAGE: {
         if (!CanOpenDialog(true)) return;
@@ -358,7 +362,7 @@ void CParleymanager::InsertMainPopup() {
     HMENU autoLock = AppendPluginMenuItems(popup, dispWnd_);
     if (!AppendParleymPopup(mainWnd_, popup)) return;
     autoLockMenu_ = autoLock;
-    if (locked_) ShowMainLockOverlay();
+    if (locked_) ShowLockOverlay(mainWnd_);
 }
 
 void CParleymanager::InsertConversationPopup(HWND window) { AppendParleymPopup(window, CreateConversationPopup()); }
@@ -406,8 +410,6 @@ void CParleymanager::RunStatisticsDialog() {
     CStatsDlg statistics(this, *statsStore_);
     statistics.DoModal();
 }
-void CParleymanager::RunSetPasswordDialog() {}
-bool CParleymanager::RunViewLogsPasswordDialog() { return false; }
 void CParleymanager::OpenLogViewer() { parleym::OpenLogViewer(*this); }
 void CParleymanager::DestroyLogViewer() {
     CFrameWnd* viewer = logViewer_;
@@ -416,8 +418,6 @@ void CParleymanager::DestroyLogViewer() {
 }
 void CParleymanager::RefreshLogViewer() { parleym::RefreshLogViewer(logViewer_); }
 void CParleymanager::OpenBroadcastDialog() {}
-void CParleymanager::LockMessenger(bool) {}
-void CParleymanager::ShowMainLockOverlay() {}
 void CParleymanager::NotifyBroadcastContactOffline(const CContactInfo& contact) {
     if (broadcastDialog_ && IsWindow(broadcastDialog_))
         SendMessageA(broadcastDialog_, 1025, 0, reinterpret_cast<LPARAM>(contact.signInName.c_str()));

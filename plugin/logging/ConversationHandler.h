@@ -4,6 +4,8 @@
 // order is fixed because other code relies on it.
 #include <windows.h>
 
+#include "plugin/lock/LockOverlay.h"
+
 namespace parleym {
 
 class CParleymanager;
@@ -44,19 +46,14 @@ public:
     virtual void UpdateContact(const CContactInfo&) {}
 
     // Lock overlay over this handler's conversation window.
-    void ShowLockOverlay(HWND window);
-    void RemoveLockOverlay();
-    bool HasLockOverlay() const { return overlay_ != nullptr; }
-
-    // The lock feature supplies the panel window (owned by `owner`); the handler
-    // only positions, owns and destroys it. Returns the previous factory.
-    using LockOverlayFactory = HWND (*)(HWND owner);
-    static LockOverlayFactory SetLockOverlayFactory(LockOverlayFactory factory);
+    void ShowLockOverlay(HWND window) { lockOverlay_.Show(window); }
+    void RemoveLockOverlay() { lockOverlay_.Remove(); }
+    bool HasLockOverlay() const { return lockOverlay_.IsShown(); }
+    const CLockOverlay& LockOverlay() const { return lockOverlay_; }
 
 private:
-    HWND lockedWindow_ = nullptr;
-    bool wasEnabled_ = false;
-    HWND overlay_ = nullptr;
+    // The locked window, whether the lock disabled it, and the panel.
+    CLockOverlay lockOverlay_;
 };
 
 } // namespace parleym

@@ -37,7 +37,13 @@ BOOL CStatDetailDlg::OnInitDialog() {
     boldFont_.reset(CreateFontIndirectA(&description));
 
     std::string summary;
+    // Without redrawing off, every inserted row repaints: filling would slow
+    // down with each row already in the list.
+    HWND list = list_.GetSafeHwnd();
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     if (store_.FillDetailList(signInName_, list_, summary)) SetItemText(IDC_DETAIL_SUMMARY, summary);
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
     return result;
 }
 

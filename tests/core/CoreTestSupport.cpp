@@ -21,8 +21,8 @@ std::vector<ShownMessage> g_messages;
 int g_answer = IDOK;
 TestManager* g_manager = nullptr;
 
-int RecordMessage(HWND, const char* text, const char* caption, UINT style) {
-    g_messages.push_back({text ? text : "", caption ? caption : "", style});
+int RecordMessage(HWND owner, const char* text, const char* caption, UINT style) {
+    g_messages.push_back({text ? text : "", caption ? caption : "", style, owner});
     return g_answer;
 }
 

@@ -292,5 +292,17 @@ TEST(StatsDialogs, DetailsShowBoldSessionsWithTheContactsPeriods) {
               seen.summary);
     EXPECT_TRUE(seen.rows.empty());
     EXPECT_TRUE(d.bench.Messages().empty());
+
+    // A contact no longer in the store: said so, and the dialog opens empty.
+    CStatDetailDlg gone(d.manager, d.store, "nobody@example.com", nullptr);
+    RunWithProbe(gone, "Statistics details for nobody@example.com", [&](HWND window) {
+        seen.summary = Text(window, IDC_DETAIL_SUMMARY);
+        seen.rows.resize(static_cast<size_t>(CListView(GetDlgItem(window, IDC_DETAIL_LIST)).GetItemCount()));
+    });
+    EXPECT_EQ("", seen.summary);
+    EXPECT_TRUE(seen.rows.empty());
+    ASSERT_EQ(1u, d.bench.Messages().size());
+    EXPECT_EQ("User not found", d.bench.Messages()[0].text);
+    EXPECT_EQ("Error", d.bench.Messages()[0].caption);
     d.store.Shutdown();
 }
