@@ -148,11 +148,17 @@ class MessagingInStandinTest(unittest.TestCase):
             self.assertNotIn(BOB, line)
         self.assertIn("Bob B - Conversation(Forward to Carol C)", self.titles(BOB))
         self.assertIn("Bob B - Conversation(Forward to Dave D)", self.titles(BOB))
-        # Cancel and the contact going offline both give the title back.
-        self.assertEqual(self.titles(BOB)[-1], "Bob B - Conversation")
+        titles = self.titles(BOB)
+        # Cancel gives the title back; the contact going offline hands the window to
+        # the offline-message handler.
+        to_carol = titles.index("Bob B - Conversation(Forward to Carol C)")
+        to_dave = titles.index("Bob B - Conversation(Forward to Dave D)")
+        self.assertIn("Bob B - Conversation", titles[to_carol + 1:to_dave], titles)
+        self.assertEqual(titles[-1], "Bob B - Offline message", titles)
         menus = [l for l in self.result.lines if l.startswith("menubar conv:%s " % BOB)]
         self.assertTrue(any("Parleym[Cancel forward|" in l for l in menus), menus)
         self.assertIn("Parleym[Forward conversation...|", menus[-1])
+        self.assertNotIn("Cancel forward", menus[-1])
         # "Forward conversation..." while forwarding opened no second picker.
         self.assertEqual(len(dialogs), 2)
 
