@@ -2,6 +2,7 @@
 #include "plugin/core/BasicHandlers.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/logging/LogHandler.h"
+#include "plugin/offline/OfflineMessageHandler.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
@@ -11,8 +12,7 @@ std::unique_ptr<ConversationHandler> CParleymanager::CreateLogHandler(const CCon
 }
 
 std::unique_ptr<ConversationHandler> CParleymanager::CreateOfflineMessageHandler(const CContactInfo& contact) {
-    // Gives the window back to logging as soon as the contact is online.
-    return std::make_unique<BasicConversationHandler>(kOfflineMessageHandlerKind, contact, FALSE);
+    return std::make_unique<OfflineMessageHandler>(contact);
 }
 
 std::unique_ptr<ConversationHandler> CParleymanager::CreateForwardHandler() {

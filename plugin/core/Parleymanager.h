@@ -69,6 +69,8 @@ public:
     CContactInfo FindContact(IMessengerContact* contact);
     CContactInfo FindContactByText(const std::string& text) const;
     HWND ConversationOf(const CContactInfo& contact);
+    // Asks the messenger now; the contact list's record when the messenger cannot say.
+    bool IsContactOnline(const std::string& signInName);
     // Every tracked window whose handler is for the contact.
     std::vector<HWND> ConversationsOf(const CContactInfo& contact);
     void OnContactChanged(const CContactInfo& contact);

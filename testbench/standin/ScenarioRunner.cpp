@@ -133,6 +133,20 @@ void ScenarioRunner::Settle() {
   }
 }
 
+namespace {
+
+// Visible, exactly over the history and above it in the z-order.
+bool CoversHistory(HWND overlay, HWND history) {
+  RECT over = {}, under = {};
+  if (!IsWindowVisible(overlay) || !GetWindowRect(overlay, &over) || !GetWindowRect(history, &under)) return false;
+  if (!EqualRect(&over, &under)) return false;
+  for (HWND below = GetWindow(overlay, GW_HWNDNEXT); below; below = GetWindow(below, GW_HWNDNEXT))
+    if (below == history) return true;
+  return false;
+}
+
+} // namespace
+
 std::map<std::string, std::string> ScenarioRunner::Snapshot() {
   std::map<std::string, std::string> now;
   if (HWND main = messenger_.MainWindow()) {
@@ -163,6 +177,14 @@ std::map<std::string, std::string> ScenarioRunner::Snapshot() {
     now["history " + name] = Quote(TextWithMarkers(history)) + " objects=" + ObjectList(history);
     RichEditContent input = ReadRichEdit(conversation->Input());
     now["input " + name] = Quote(TextWithMarkers(input)) + " objects=" + ObjectList(input);
+    // A rich edit the messenger did not make (the plug-in's, over the history).
+    for (HWND child = GetWindow(conversation->Window(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      if (child == conversation->History() || child == conversation->Input()) continue;
+      if (ClassNameOf(child).compare(0, 8, "RichEdit") != 0) continue;
+      RichEditContent overlay = ReadRichEdit(child);
+      now["overlay " + name] = Quote(TextWithMarkers(overlay)) + " objects=" + ObjectList(overlay) +
+                               " covers-history=" + (CoversHistory(child, conversation->History()) ? "yes" : "no");
+    }
   }
   return now;
 }
@@ -367,6 +389,15 @@ bool ScenarioRunner::Execute(const Step& step) {
     SendMessageW(conversation->SendButton(), BM_CLICK, 0, 0);
     return true;
   }
+  if (c == "refuse-send") {
+    ConversationWindow* conversation = Conversation(step, 0);
+    unsigned long count = 1, after = 0;
+    if (!conversation || (step.Has("count") && !ParseNumber(step.Option("count"), count)) ||
+        (step.Has("after") && !ParseNumber(step.Option("after"), after)))
+      return false;
+    conversation->RefuseSends(static_cast<int>(count), static_cast<int>(after));
+    return true;
+  }
   if (c == "keys") {
     ConversationWindow* conversation = Conversation(step, 0);
     if (!conversation) return false;
@@ -390,6 +421,14 @@ bool ScenarioRunner::Execute(const Step& step) {
     if (c == "destroy") DestroyWindow(window);
     else if (c == "show" && step.Arg(1) == "minimized") ShowWindow(window, SW_MINIMIZE);
     else ShowWindow(window, c == "show" ? SW_SHOW : SW_HIDE);
+    return true;
+  }
+  if (c == "resize") {
+    HWND window = WindowByName(step.Arg(0));
+    unsigned long width = 0, height = 0;
+    if (!window || !ParseNumber(step.Arg(1), width) || !ParseNumber(step.Arg(2), height)) return false;
+    SetWindowPos(window, nullptr, 0, 0, static_cast<int>(width), static_cast<int>(height),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     return true;
   }
   if (c == "my-status") {
