@@ -14,6 +14,7 @@
 #include "plugin/logging/LogFileKind.h"
 #include "plugin/logging/LogManager.h"
 #include "plugin/logging/LogViewer.h"
+#include "plugin/messaging/BroadcastMsgDlg.h"
 #include "plugin/messaging/ContactSelectDlg.h"
 #include "plugin/stats/StatsDlg.h"
 #include "shared/Protocol.h"
@@ -417,10 +418,10 @@ void CParleymanager::DestroyLogViewer() {
     if (viewer && viewer->GetSafeHwnd()) viewer->DestroyWindow();
 }
 void CParleymanager::RefreshLogViewer() { parleym::RefreshLogViewer(logViewer_); }
-void CParleymanager::OpenBroadcastDialog() {}
+void CParleymanager::OpenBroadcastDialog() { CBroadcastMsgDlg::Open(*this); }
 void CParleymanager::NotifyBroadcastContactOffline(const CContactInfo& contact) {
     if (broadcastDialog_ && IsWindow(broadcastDialog_))
-        SendMessageA(broadcastDialog_, 1025, 0, reinterpret_cast<LPARAM>(contact.signInName.c_str()));
+        SendMessageA(broadcastDialog_, kBroadcastRemoveRecipient, 0, reinterpret_cast<LPARAM>(contact.signInName.c_str()));
 }
 
 } // namespace parleym

@@ -1,0 +1,201 @@
+#include "plugin/messaging/BroadcastMsgDlg.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "plugin/core/ClientProfile.h"
+#include "plugin/core/Parleymanager.h"
+#include "plugin/core/PluginResources.h"
+#include "plugin/core/UserMessage.h"
+#include "plugin/messaging/ContactSelectDlg.h"
+#include "plugin/messaging/MessagingResources.h"
+#include "shared/Protocol.h"
+
+namespace parleym {
+namespace {
+
+constexpr int kOnlineImage = 0;
+constexpr int kOfflineImage = 1;
+
+void ShowDialogError(HWND owner, const char* text) { ShowUserMessage(owner, text, "Error", MB_ICONERROR | MB_OK); }
+
+} // namespace
+
+CBroadcastMsgDlg::CBroadcastMsgDlg(CParleymanager* manager) : CDialog(IDD_BROADCAST), manager_(manager) {}
+
+bool CBroadcastMsgDlg::Open(CParleymanager& manager) {
+    std::unique_ptr<CBroadcastMsgDlg> dialog = std::make_unique<CBroadcastMsgDlg>(&manager);
+    if (!dialog->Create(manager.BroadcastWindow())) return false;
+    // From here the window owns the object: it is deleted after WM_NCDESTROY.
+    CBroadcastMsgDlg* shown = dialog.release();
+    manager.SetBroadcastDialog(shown->GetSafeHwnd());
+    ShowWindow(shown->GetSafeHwnd(), SW_SHOW);
+    return true;
+}
+
+BOOL CBroadcastMsgDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    HWND self = GetSafeHwnd();
+    HICON small = static_cast<HICON>(
+        LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDI_PARLEYM_SMALL), IMAGE_ICON, 16, 16, LR_SHARED));
+    if (small) SendMessageA(self, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+
+    recipients_.Attach(GetItem(IDC_BROADCAST_RECIPIENTS));
+    message_ = GetItem(IDC_BROADCAST_MESSAGE);
+    recipients_.InsertColumn(0, "Name", 160);
+    recipients_.InsertColumn(1, "E-mail", 230);
+    recipients_.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+    images_ = ImageList_Create(16, 16, ILC_COLOR8 | ILC_MASK, 9, 5);
+    if (images_) {
+        HBITMAP strip = static_cast<HBITMAP>(
+            LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDB_CONTACT_STATES), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        if (strip) {
+            ImageList_AddMasked(images_, strip, RGB(0xFF, 0x00, 0xFF));
+            DeleteObject(strip);
+        }
+        SendMessageA(recipients_.GetSafeHwnd(), LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images_));
+    }
+    return TRUE;
+}
+
+void CBroadcastMsgDlg::OnOK() { Send(); }
+
+void CBroadcastMsgDlg::OnCancel() { DestroyWindow(); }
+
+bool CBroadcastMsgDlg::OnCommand(WORD id, WORD code, HWND control) {
+    if (id == IDC_BROADCAST_SELECT) {
+        SelectUsers();
+        return true;
+    }
+    return CDialog::OnCommand(id, code, control);
+}
+
+bool CBroadcastMsgDlg::OnDialogMessage(UINT message, WPARAM, LPARAM lParam, INT_PTR& result) {
+    if (message != kBroadcastRemoveRecipient) return false;
+    if (lParam) RemoveRecipient(reinterpret_cast<const char*>(lParam));
+    result = 0;
+    return true;
+}
+
+void CBroadcastMsgDlg::OnDestroy() {
+    DeleteAllRows();
+    SendMessageA(recipients_.GetSafeHwnd(), LVM_SETIMAGELIST, LVSIL_SMALL, 0);
+    if (images_) {
+        ImageList_Destroy(images_);
+        images_ = nullptr;
+    }
+}
+
+void CBroadcastMsgDlg::PostNcDestroy() {
+    if (manager_) manager_->SetBroadcastDialog(nullptr);
+    delete this;
+}
+
+BroadcastTarget* CBroadcastMsgDlg::TargetOf(int row) const {
+    return reinterpret_cast<BroadcastTarget*>(recipients_.GetItemData(row));
+}
+
+void CBroadcastMsgDlg::SetTarget(int row, BroadcastTarget* target) const {
+    LVITEMA item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    item.lParam = reinterpret_cast<LPARAM>(target);
+    SendMessageA(recipients_.GetSafeHwnd(), LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+void CBroadcastMsgDlg::DeleteRow(int row) {
+    delete TargetOf(row);
+    SetTarget(row, nullptr);
+    recipients_.DeleteItem(row);
+}
+
+void CBroadcastMsgDlg::DeleteAllRows() {
+    for (int row = recipients_.GetItemCount() - 1; row >= 0; --row) DeleteRow(row);
+}
+
+void CBroadcastMsgDlg::SelectUsers() {
+    if (!manager_ || !manager_->CanOpenDialog(true)) return;
+    CContactSelectDlg select(manager_, kSelectBroadcastContacts);
+    // The picker is not owned by this dialog; Send must wait until it is done.
+    EnableWindow(GetSafeHwnd(), FALSE);
+    const INT_PTR chosen = select.DoModal();
+    EnableWindow(GetSafeHwnd(), TRUE);
+    if (chosen == IDOK) {
+        DeleteAllRows();
+        int row = 0;
+        for (const CContactInfo& contact : select.Chosen()) {
+            const int image = contact.status == kContactOffline ? kOfflineImage : kOnlineImage;
+            const int inserted = recipients_.InsertItem(row, contact.friendlyName, 0, image);
+            if (inserted < 0) continue;
+            recipients_.SetItemText(inserted, 1, contact.signInName);
+            ++row;
+        }
+    }
+    manager_->ClearDialogBusy();
+}
+
+void CBroadcastMsgDlg::Send() {
+    HWND self = GetSafeHwnd();
+    if (recipients_.GetItemCount() == 0) {
+        ShowDialogError(self, "You must select users before sending the message");
+        return;
+    }
+    const std::string text = GetItemText(IDC_BROADCAST_MESSAGE);
+    if (text.empty()) return;
+    for (int row = 0; row < recipients_.GetItemCount(); ++row) SendTo(row, text);
+    SetForegroundWindow(self);
+    SetItemText(IDC_BROADCAST_MESSAGE, "");
+    SetFocus(message_);
+}
+
+void CBroadcastMsgDlg::SendTo(int row, const std::string& text) {
+    if (!manager_) return;
+    BroadcastTarget* target = TargetOf(row);
+    if (!target) {
+        target = new BroadcastTarget();
+        SetTarget(row, target);
+    }
+    CClientProfile* profile = manager_->Profile();
+    const bool open = target->input && IsWindow(target->input) && profile &&
+                      profile->ClassifyWindow(GetParent(target->input)) != kOtherWindow;
+    if (!open) {
+        HWND window = nullptr;
+        HRESULT hr = E_FAIL;
+        try {
+            hr = manager_->OpenConversation(recipients_.GetItemText(row, 1), window);
+        } catch (...) {
+            ShowDialogError(GetSafeHwnd(), "Failed to create messenger window. Unknown error");
+            return;
+        }
+        if (FAILED(hr) || !window) {
+            char message[96];
+            std::snprintf(message, sizeof(message), "Failed to create conversation window. Code: 0x%08lX",
+                          static_cast<unsigned long>(hr));
+            ShowDialogError(GetSafeHwnd(), message);
+            return;
+        }
+        PostMessageA(window, WM_COMMAND, CMD_TRACK_WINDOW, reinterpret_cast<LPARAM>(window));
+        const ConversationControls controls =
+            profile ? profile->FindConversationControls(window) : ConversationControls();
+        target->input = controls.input;
+        target->sendButton = controls.sendButton;
+        target->sendId = controls.sendButton ? GetDlgCtrlID(controls.sendButton) : 0;
+        if (!target->input) return;
+    }
+    SetWindowTextA(target->input, text.c_str());
+    PostMessageA(GetParent(target->input), WM_COMMAND, MAKEWPARAM(target->sendId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(target->sendButton));
+}
+
+void CBroadcastMsgDlg::RemoveRecipient(const char* signInName) {
+    for (int row = 0; row < recipients_.GetItemCount(); ++row) {
+        if (recipients_.GetItemText(row, 1) != signInName) continue;
+        DeleteRow(row);
+        if (recipients_.GetItemCount() == 0) PostMessageA(GetSafeHwnd(), WM_CLOSE, 0, 0);
+        return;
+    }
+}
+
+} // namespace parleym
