@@ -1,7 +1,7 @@
 // Which handler class serves each kind, and which profile each client.
-#include "plugin/core/BasicHandlers.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/logging/LogHandler.h"
+#include "plugin/messaging/ForwardHandler.h"
 #include "plugin/offline/OfflineMessageHandler.h"
 #include "shared/Protocol.h"
 
@@ -16,7 +16,16 @@ std::unique_ptr<ConversationHandler> CParleymanager::CreateOfflineMessageHandler
 }
 
 std::unique_ptr<ConversationHandler> CParleymanager::CreateForwardHandler() {
-    return std::make_unique<BasicConversationHandler>(kForwardHandlerKind, CContactInfo(), TRUE);
+    return std::make_unique<ForwardHandler>();
+}
+
+bool CParleymanager::StartForwarding(ConversationHandler& forward, const CContactInfo& target) {
+    ForwardHandler* handler = dynamic_cast<ForwardHandler*>(&forward);
+    return handler && handler->StartForward(target);
+}
+
+void CParleymanager::ShowForwarding(ConversationHandler& forward) {
+    if (ForwardHandler* handler = dynamic_cast<ForwardHandler*>(&forward)) handler->ShowForwarding();
 }
 
 std::unique_ptr<CClientProfile> CParleymanager::CreateProfile(int clientKind) {
