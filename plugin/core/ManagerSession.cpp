@@ -173,6 +173,27 @@ HWND CParleymanager::ConversationOf(const CContactInfo& contact) {
     return nullptr;
 }
 
+bool CParleymanager::IsContactOnline(const std::string& signInName) {
+    if (messenger_) {
+        const std::wstring name = WideFromAnsi(signInName);
+        BSTR signIn = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+        BSTR service = SysAllocString(L"");
+        ComPtr<IDispatch> found;
+        HRESULT hr = messenger_->GetContact(signIn, service, found.Put());
+        SysFreeString(signIn);
+        SysFreeString(service);
+        ComPtr<IMessengerContact> contact;
+        if (SUCCEEDED(hr) && found)
+            hr = found->QueryInterface(IID_IMessengerContact, reinterpret_cast<void**>(contact.Put()));
+        MISTATUS status = MISTATUS_UNKNOWN;
+        if (SUCCEEDED(hr) && contact && SUCCEEDED(contact->get_Status(&status)))
+            return MapStatus(status) == kContactOnline;
+    }
+    for (const CContactInfo& record : contacts_)
+        if (record.signInName == signInName) return record.IsOnline();
+    return false;
+}
+
 std::vector<HWND> CParleymanager::ConversationsOf(const CContactInfo& contact) {
     std::vector<HWND> windows;
     for (auto& entry : conversations_)
