@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <cstdio>
+
 #include "framework/FrameWnd.h"
 #include "plugin/about/AboutDlg.h"
 #include "plugin/core/MessengerEvents.h"
@@ -9,13 +11,26 @@
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/PluginMenus.h"
 #include "plugin/core/UserMessage.h"
+#include "plugin/logging/LogFileKind.h"
 #include "plugin/logging/LogManager.h"
 #include "plugin/logging/LogViewer.h"
+#include "plugin/messaging/ContactSelectDlg.h"
+#include "plugin/stats/StatsDlg.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
 namespace {
 constexpr char kNotSignedIn[] = "Messenger client is not signed in";
+
+// Absolute, with long names, so two spellings of one file compare equal.
+std::string FullPathOf(const std::string& path) {
+    char full[MAX_PATH] = {};
+    const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH) return path;
+    char longer[MAX_PATH] = {};
+    const DWORD longLength = GetLongPathNameA(full, longer, MAX_PATH);
+    return longLength > 0 && longLength < MAX_PATH ? std::string(longer) : std::string(full);
+}
 }
 
 void CParleymanager::OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
@@ -29,11 +44,15 @@ void CParleymanager::OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
 }
 
 void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
+    if (locked_ && RefusedWhileLocked(id)) {
+        BringLockDialogForward();
+        return;
+    }
     switch (id) {
     case CMD_SEND_OFFLINE_MESSAGE: {
         if (!CanOpenDialog(true)) return;
         CContactInfo chosen;
-        const bool confirmed = RunContactSelection(ContactSelectionMode::kOfflineMessage, chosen, nullptr);
+        const bool confirmed = RunContactSelection(ContactSelectionMode::kOfflineMessage, chosen, std::string());
         dialogBusy_ = 0;
         if (!confirmed) return;
         selectedContact_ = chosen;
@@ -191,14 +210,41 @@ void CParleymanager::ForwardConversation(HWND window) {
     }
     forward->Attach(this, window, current->GetConversationNumber());
     CContactInfo chosen;
-    const bool accepted = RunContactSelection(ContactSelectionMode::kForward, chosen, forward.get());
+    const std::string source = profile_ ? profile_->FindConversationContact(*this, window).signInName : std::string();
+    const bool accepted = RunContactSelection(ContactSelectionMode::kForward, chosen, source) &&
+                          StartForwarding(*forward, chosen);
     dialogBusy_ = 0;
     if (!accepted) return;
     // The old handler may have gone while the selection ran.
     std::unique_ptr<ConversationHandler> old = Untrack(window);
     if (!IsWindow(window)) return;
     old.reset();
+    ConversationHandler* raw = forward.get();
     conversations_[window] = std::move(forward);
+    ShowForwarding(*raw);
+}
+
+HRESULT CParleymanager::OpenConversation(const std::string& signInName, HWND& window) {
+    window = nullptr;
+    if (!messenger_) return E_POINTER;
+    VARIANT contact;
+    VariantInit(&contact);
+    contact.vt = VT_BSTR;
+    const std::wstring name = WideFromAnsi(signInName);
+    contact.bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+    ComPtr<IDispatch> windowObject;
+    HRESULT hr = messenger_->InstantMessage(contact, windowObject.Put());
+    VariantClear(&contact);
+    if (FAILED(hr)) return hr;
+    if (!windowObject) return E_POINTER;
+    ComPtr<IMessengerWindow> messengerWindow;
+    hr = windowObject->QueryInterface(IID_IMessengerWindow, reinterpret_cast<void**>(messengerWindow.Put()));
+    if (FAILED(hr)) return hr;
+    LONG handle = 0;
+    hr = messengerWindow->get_HWND(&handle);
+    if (FAILED(hr)) return hr;
+    window = HwndFromMessengerLong(handle);
+    return S_OK;
 }
 
 void CParleymanager::ToggleLogging() {
@@ -250,16 +296,53 @@ void CParleymanager::ChooseLogsPath() {
     const bool chosen = AskLogsPath(path);
     SetOpenDialog(nullptr);
     dialogBusy_ = 0;
-    if (!chosen) return;
-    DeleteFileA(path.c_str());
+    if (!chosen || !AcceptLogsPath(path)) return;
     SetLogsPath(path.c_str());
+}
+
+bool CParleymanager::AcceptLogsPath(const std::string& path) {
+    // Nothing is deleted here: an existing logs file is used as it is, and any
+    // other existing file is refused rather than lost.
+    const std::string full = FullPathOf(path);
+    const size_t slash = full.find_last_of('\\');
+    const std::string folder = slash == std::string::npos ? std::string() : FullPathOf(full.substr(0, slash + 1));
+    const std::string name = slash == std::string::npos ? full : full.substr(slash + 1);
+    char text[MAX_PATH + 160];
+    if (lstrcmpiA(folder.c_str(), FullPathOf(dataFolder_).c_str()) == 0) {
+        for (const char* own : {"users.dat", "stats.dat", kObjectCacheFileName, "offlinemsg.dat", kHookLibraryName,
+                                kPluginLibraryName, "ParleymLdr.exe"}) {
+            if (lstrcmpiA(name.c_str(), own) != 0) continue;
+            std::snprintf(text, sizeof(text),
+                          "The file %s belongs to Parleym and cannot hold the logs. Choose another file.",
+                          full.c_str());
+            ShowError(text, "Parleym");
+            return false;
+        }
+    }
+    // The file the logs are written to now is held open by us.
+    if (!logManager_->Path().empty() && lstrcmpiA(full.c_str(), FullPathOf(logManager_->Path()).c_str()) == 0)
+        return true;
+    switch (InspectLogFile(full)) {
+    case LogFileKind::kMissing:
+    case LogFileKind::kLogs:
+        return true;
+    case LogFileKind::kOther:
+        std::snprintf(text, sizeof(text),
+                      "The file %s is not a Parleym logs file. Choose a logs file or a new file name.", full.c_str());
+        break;
+    case LogFileKind::kUnreadable:
+        std::snprintf(text, sizeof(text), "The file %s cannot be opened. Choose another file.", full.c_str());
+        break;
+    }
+    ShowError(text, "Parleym");
+    return false;
 }
 
 bool CParleymanager::AskLogsPath(std::string& path) {
     char file[MAX_PATH] = "logs.dat";
     OPENFILENAMEA ofn{};
-    // The size Windows 2000 knows; later fields stay unused.
-    ofn.lStructSize = 76;
+    // The Windows 2000 layout (76 bytes in the 32-bit build); later fields stay unused.
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
     ofn.hwndOwner = hiddenWnd_;
     ofn.lpstrFile = file;
     ofn.nMaxFile = MAX_PATH;
@@ -279,7 +362,7 @@ void CParleymanager::InsertMainPopup() {
     HMENU autoLock = AppendPluginMenuItems(popup, dispWnd_);
     if (!AppendParleymPopup(mainWnd_, popup)) return;
     autoLockMenu_ = autoLock;
-    if (locked_) ShowMainLockOverlay();
+    if (locked_) ShowLockOverlay(mainWnd_);
 }
 
 void CParleymanager::InsertConversationPopup(HWND window) { AppendParleymPopup(window, CreateConversationPopup()); }
@@ -312,14 +395,21 @@ void CParleymanager::OnInitMenu(HWND window, HMENU menu) {
 
 // ---------------------------------------------------------------- features supplied elsewhere
 
-bool CParleymanager::RunContactSelection(ContactSelectionMode, CContactInfo&, ConversationHandler*) { return false; }
+bool CParleymanager::RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, const std::string& excluded) {
+    CContactSelectDlg dialog(this, mode == ContactSelectionMode::kForward ? kSelectForwardContact : kSelectOfflineContact);
+    if (!excluded.empty()) dialog.Exclude(excluded);
+    if (dialog.DoModal() != IDOK || dialog.Chosen().empty()) return false;
+    chosen = dialog.Chosen().front();
+    return true;
+}
 void CParleymanager::RunAboutDialog() {
     CAboutDlg about(this);
     about.DoModal();
 }
-void CParleymanager::RunStatisticsDialog() {}
-void CParleymanager::RunSetPasswordDialog() {}
-bool CParleymanager::RunViewLogsPasswordDialog() { return false; }
+void CParleymanager::RunStatisticsDialog() {
+    CStatsDlg statistics(this, *statsStore_);
+    statistics.DoModal();
+}
 void CParleymanager::OpenLogViewer() { parleym::OpenLogViewer(*this); }
 void CParleymanager::DestroyLogViewer() {
     CFrameWnd* viewer = logViewer_;
@@ -328,8 +418,6 @@ void CParleymanager::DestroyLogViewer() {
 }
 void CParleymanager::RefreshLogViewer() { parleym::RefreshLogViewer(logViewer_); }
 void CParleymanager::OpenBroadcastDialog() {}
-void CParleymanager::LockMessenger(bool) {}
-void CParleymanager::ShowMainLockOverlay() {}
 void CParleymanager::NotifyBroadcastContactOffline(const CContactInfo& contact) {
     if (broadcastDialog_ && IsWindow(broadcastDialog_))
         SendMessageA(broadcastDialog_, 1025, 0, reinterpret_cast<LPARAM>(contact.signInName.c_str()));

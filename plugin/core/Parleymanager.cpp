@@ -333,6 +333,7 @@ void CParleymanager::OnWindowShown(HWND window) {
 void CParleymanager::OnWindowDestroyed(HWND window) {
     try {
         if (window && window == mainWnd_) {
+            RemoveLockOverlay();
             RemoveParleymPopup(mainWnd_, false);
             mainWnd_ = nullptr;
             autoLockMenu_ = nullptr;
@@ -391,7 +392,10 @@ void CParleymanager::OnEditChanged(HWND control) {
     }
 }
 
-void CParleymanager::OnUserActivity() { g_idleSeconds = 0; }
+void CParleymanager::OnUserActivity() {
+    g_idleSeconds = 0;
+    noPasswordBoxShownWhileIdle_ = false;
+}
 
 // ---------------------------------------------------------------- conversation map
 

@@ -69,12 +69,19 @@ public:
     CContactInfo FindContact(IMessengerContact* contact);
     CContactInfo FindContactByText(const std::string& text) const;
     HWND ConversationOf(const CContactInfo& contact);
+    // Asks the messenger now; the contact list's record when the messenger cannot say.
+    bool IsContactOnline(const std::string& signInName);
+    // Every tracked window whose handler is for the contact.
+    std::vector<HWND> ConversationsOf(const CContactInfo& contact);
     void OnContactChanged(const CContactInfo& contact);
     // Events of the messenger, as the event sink delivers them.
     void OnSignIn(long hr);
     void OnSignOut();
     void OnContactListAdd(long hr, IDispatch* contact);
     void OnContactStatusChange(IDispatch* contact, long status);
+
+    // Opens (or finds) the messenger's conversation window with the contact.
+    HRESULT OpenConversation(const std::string& signInName, HWND& window);
 
     // ---- dialogs and the loader
     BOOL CanOpenDialog(bool requireSignIn);
@@ -113,7 +120,6 @@ public:
     HWND MainWindow() const { return mainWnd_; }
     HMENU AutoLockMenu() const { return autoLockMenu_; }
     bool IsLocked() const { return locked_ != 0; }
-    void SetLockedFlag(bool locked) { locked_ = locked ? 1 : 0; }
     size_t TrackedWindowCount() const { return conversations_.size(); }
     ConversationHandler* HandlerOf(HWND window) const;
     CLogManager& LogStore() { return *logManager_; }
@@ -130,6 +136,20 @@ public:
     static UINT AutoLockChoice();
     static int IdleSeconds();
     void SetAutoLock(UINT id);
+    // The one-second idle timer's procedure.
+    static void CALLBACK AutoLockTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
+
+    // ---- the lock
+    // Panels on (or off) every tracked conversation window and the main window.
+    void SetLocked(bool on);
+    // The main window's panel, with the steps of the handlers' own.
+    void ShowLockOverlay(HWND window);
+    void RemoveLockOverlay();
+    const CLockOverlay& MainLockOverlay() const { return mainLockOverlay_; }
+    bool IsLockDialogShowing() const { return lockDialogShowing_; }
+    // The unlock dialog while it exists, so that refused commands can bring it forward.
+    void SetLockDialog(HWND dialog) { lockDialog_ = dialog; }
+    HWND LockDialog() const { return lockDialog_; }
 
     // Where users.dat and the other data files live; by default the folder of
     // the hook library. Set before Init to use another folder.
@@ -141,17 +161,23 @@ protected:
     virtual std::unique_ptr<ConversationHandler> CreateOfflineMessageHandler(const CContactInfo& contact);
     virtual std::unique_ptr<ConversationHandler> CreateForwardHandler();
     virtual std::unique_ptr<CClientProfile> CreateProfile(int clientKind);
+    // Forwarding of a window's conversation: the attached forward handler takes
+    // the chosen target (false when its window cannot be opened), and once it
+    // serves the window it shows so in title and menu.
+    virtual bool StartForwarding(ConversationHandler& forward, const CContactInfo& target);
+    virtual void ShowForwarding(ConversationHandler& forward);
 
+    // The contact picker for one contact (never `excluded`); false when cancelled
+    // or nobody was chosen.
+    virtual bool RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, const std::string& excluded);
     // Dialogs and actions that belong to other features. Each returns or acts
     // only once its feature exists; until then they do nothing.
-    virtual bool RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, ConversationHandler* forward);
     virtual void RunStatisticsDialog();
     virtual void RunSetPasswordDialog();
     virtual bool RunViewLogsPasswordDialog();
     virtual void OpenLogViewer();
     virtual void OpenBroadcastDialog();
     virtual void LockMessenger(bool fromTimer);
-    virtual void ShowMainLockOverlay();
     virtual void RunAboutDialog();
     // The save-file dialog of "Set logs path..."; false when cancelled.
     virtual bool AskLogsPath(std::string& path);
@@ -175,6 +201,14 @@ private:
     void ReadSelf();
     void TrackExistingConversations();
 
+    // contact session
+    CContactInfo* RecordOf(const std::string& signInName);
+    // What every status change does before the windows: broadcast, statistics,
+    // viewer, pending offline messages. False when it had to stop.
+    bool NoteContactChange(const CContactInfo& contact);
+    // Keeps or replaces the handler of one window with this contact.
+    void DecideHandler(HWND window, const CContactInfo& contact);
+
     // menus and commands
     void InsertMainPopup();
     void InsertConversationPopup(HWND window);
@@ -185,6 +219,8 @@ private:
     void ViewLogs();
     void DestroyLogViewer();
     void ChooseLogsPath();
+    // Refuses (with a message) a file that must not become the logs file.
+    bool AcceptLogsPath(const std::string& path);
 
     // conversation map
     std::unique_ptr<ConversationHandler> Untrack(HWND window);
@@ -194,12 +230,16 @@ private:
     struct WindowCollector;
     static BOOL CALLBACK CollectConversationWindow(HWND window, LPARAM lParam);
     static LRESULT CALLBACK DispatchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    static void CALLBACK AutoLockTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
+
+    // lock
+    bool RefusedWhileLocked(UINT id) const;
+    void BringLockDialogForward();
 
     CUserAccounts accounts_;
     int dialogBusy_ = 0;
     HWND openDialog_ = nullptr;
     HWND hiddenWnd_ = nullptr;
+    bool lockDialogShowing_ = false;
     UINT_PTR timerId_ = 0;
     HMENU autoLockMenu_ = nullptr;
     std::string dataFolder_;
@@ -210,6 +250,8 @@ private:
     DWORD eventsCookie_ = 0;
     std::unique_ptr<CClientProfile> profile_;
     HWND mainWnd_ = nullptr;
+    // The main window's was-enabled flag and panel.
+    CLockOverlay mainLockOverlay_;
     HWND lockWnd_ = nullptr;
     HWND dispWnd_ = nullptr;
     HWND broadcastWnd_ = nullptr;
@@ -227,6 +269,11 @@ private:
     HMODULE richEditModule_ = nullptr;
     HWND broadcastDialog_ = nullptr;
     int locked_ = 0;
+    HWND lockDialog_ = nullptr;
+    // "You must set a password first" for an auto-lock request: on screen now,
+    // and shown since the user was last active.
+    bool noPasswordBoxShowing_ = false;
+    bool noPasswordBoxShownWhileIdle_ = false;
     HWND loaderWnd_ = nullptr;
     bool comInitialized_ = false;
 };

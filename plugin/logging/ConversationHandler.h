@@ -4,6 +4,8 @@
 // order is fixed because other code relies on it.
 #include <windows.h>
 
+#include "plugin/lock/LockOverlay.h"
+
 namespace parleym {
 
 class CParleymanager;
@@ -33,27 +35,25 @@ public:
     virtual void OnSize() = 0;                                                   // 6
     virtual void OnCommand(HWND window, WPARAM command, LPARAM parameter) = 0;   // 7
     virtual BOOL OnContactStatus(const CContactInfo& contact) = 0;               // 8: non-zero = keep this handler
-    virtual BOOL IsForContact(const CContactInfo& contact) = 0;                  // 9
+    virtual BOOL IsForContact(const CContactInfo& contact) = 0;                  // 9: by sign-in name
     virtual int GetKind() = 0;                                                   // 10
     virtual void OnHistoryChanged(HWND control) = 0;                             // 11
     virtual void OnEditChange(HWND control) = 0;                                 // 12
     // After the fixed slots: the number travels to a replacement handler.
     virtual int GetConversationNumber() const = 0;                               // 13
+    // 14: the contact this handler is for (same sign-in name) has new data,
+    // e.g. a new friendly name. Handlers that show or keep the name update it.
+    virtual void UpdateContact(const CContactInfo&) {}
 
     // Lock overlay over this handler's conversation window.
-    void ShowLockOverlay(HWND window);
-    void RemoveLockOverlay();
-    bool HasLockOverlay() const { return overlay_ != nullptr; }
-
-    // The lock feature supplies the panel window (owned by `owner`); the handler
-    // only positions, owns and destroys it. Returns the previous factory.
-    using LockOverlayFactory = HWND (*)(HWND owner);
-    static LockOverlayFactory SetLockOverlayFactory(LockOverlayFactory factory);
+    void ShowLockOverlay(HWND window) { lockOverlay_.Show(window); }
+    void RemoveLockOverlay() { lockOverlay_.Remove(); }
+    bool HasLockOverlay() const { return lockOverlay_.IsShown(); }
+    const CLockOverlay& LockOverlay() const { return lockOverlay_; }
 
 private:
-    HWND lockedWindow_ = nullptr;
-    bool wasEnabled_ = false;
-    HWND overlay_ = nullptr;
+    // The locked window, whether the lock disabled it, and the panel.
+    CLockOverlay lockOverlay_;
 };
 
 } // namespace parleym

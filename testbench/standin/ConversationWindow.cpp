@@ -122,10 +122,12 @@ void ConversationWindow::Layout() {
   MoveWindow(history_, gap, historyTop, width - 2 * gap, inputTop - gap - historyTop, TRUE);
   MoveWindow(input_, gap, inputTop, width - 3 * gap - buttonWidth, inputHeight, TRUE);
   MoveWindow(send_, width - gap - buttonWidth, inputTop, buttonWidth, inputHeight, TRUE);
+  // Wine leaves moved controls and the uncovered background unpainted otherwise.
+  RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void ConversationWindow::Receive(const std::string& text) {
-  AppendWithEmoticons(history_, contact_->friendlyName + " says:\r\n" + WithCrLf(text) + "\r\n");
+  AppendMessage(history_, contact_->friendlyName + " says:", WithCrLf(text));
   Log("received conv:" + contact_->signinName + " text=" + Quote(text));
 }
 
@@ -135,13 +137,19 @@ void ConversationWindow::Send() {
     Log("send conv:" + contact_->signinName + " nothing-to-send");
     return;
   }
+  if (refusedSends_ > 0 && sendsBeforeRefusal_ > 0) {
+    --sendsBeforeRefusal_;
+  } else if (refusedSends_ > 0) {
+    --refusedSends_;
+    Log("send conv:" + contact_->signinName + " refused text=" + Quote(text));
+    return;
+  }
   const bool deliverable = state_.SignedIn() && contact_->status != MISTATUS_OFFLINE &&
                            contact_->status != MISTATUS_UNKNOWN && contact_->status < MISTATUS_LOCAL_FINDING_SERVER;
   if (deliverable)
-    AppendWithEmoticons(history_, state_.Self()->friendlyName + " says:\r\n" + WithCrLf(text) + "\r\n");
+    AppendMessage(history_, state_.Self()->friendlyName + " says:", WithCrLf(text));
   else
-    AppendWithEmoticons(history_, "The following message could not be delivered to all recipients:\r\n" +
-                                      WithCrLf(text) + "\r\n");
+    AppendMessage(history_, "The following message could not be delivered to all recipients:", WithCrLf(text));
   SendMessageW(input_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
   Log("sent conv:" + contact_->signinName + " delivered=" + (deliverable ? "yes" : "no") + " text=" + Quote(text));
 }

@@ -133,6 +133,7 @@ void DialogWatcher::Stop() {
 void DialogWatcher::Expect(const DialogAnswer& answer) {
   std::lock_guard<std::mutex> lock(mutex_);
   expected_.push_back(answer);
+  if (!answer.caption.empty()) recheck_ = true;
 }
 
 size_t DialogWatcher::PendingExpectations() {
@@ -147,6 +148,18 @@ void DialogWatcher::Run() {
       EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&dialogs));
       for (auto it = handled_.begin(); it != handled_.end();)
         it = IsWindow(*it) ? std::next(it) : handled_.erase(it);
+      if (recheck_.exchange(false))
+        for (HWND dialog : dialogs)
+          if (!GetDlgItem(dialog, 0xFFFF)) handled_.erase(dialog);
+      for (auto it = again_.begin(); it != again_.end();)
+        it = IsWindow(*it) ? std::next(it) : again_.erase(it);
+      // A dialog that stays open after a button is looked at again once it takes
+      // input again (a box or dialog it opened has gone).
+      for (HWND dialog : dialogs)
+        if (again_.count(dialog) && IsWindowEnabled(dialog)) {
+          again_.erase(dialog);
+          handled_.erase(dialog);
+        }
       for (HWND dialog : dialogs)
         if (!handled_.count(dialog)) Examine(dialog);
       // A modal dialog nobody expected would hang the scenario: cancel it after a grace.
@@ -233,6 +246,7 @@ void DialogWatcher::Examine(HWND dialog) {
 }
 
 void DialogWatcher::Answer(HWND dialog, const DialogAnswer& answer, bool isMessageBox) {
+  if (answer.delayMs) Sleep(answer.delayMs);
   if (!answer.screenshot.empty()) {
     Sleep(300);  // let it paint
     std::string path = (outputFolder_.empty() ? std::string(".") : outputFolder_) + "\\" + answer.screenshot + ".bmp";
@@ -296,6 +310,15 @@ void DialogWatcher::Answer(HWND dialog, const DialogAnswer& answer, bool isMessa
   }
   Log("answer button=" + Quote(WithoutAmpersands(button->text)) + " id=" + std::to_string(button->id));
   PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button->id, BN_CLICKED), reinterpret_cast<LPARAM>(button->window));
+  if (!answer.again) return;
+  // Sent messages are served at the thread's next message retrieval: the second
+  // reply comes only after the posted click was handled, so a box or dialog
+  // the click opens already holds the dialog disabled when it is looked at again.
+  for (int round = 0; round < 2; ++round) {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+  }
+  again_.insert(dialog);
 }
 
 } // namespace standin

@@ -24,6 +24,8 @@ struct DialogAnswer {
   std::string screenshot;  // name of a screenshot to take before answering (modal boxes
                            // cannot be photographed by a step: the steps wait behind them)
   std::string button;   // "OK", "Yes", ... a button's text, or a control id
+  unsigned long delayMs = 0;  // wait this long before answering (a dialog showing live values)
+  bool again = false;   // the button keeps the dialog open: answer it again once it is enabled
 };
 
 class DialogWatcher {
@@ -54,6 +56,10 @@ private:
   std::mutex mutex_;
   std::deque<DialogAnswer> expected_;
   std::set<HWND> handled_;
+  // An answer naming a caption came: dialogs already on screen are looked at again,
+  // so that a dialog can be answered more than once (a wrong password, then the right one).
+  std::atomic<bool> recheck_{false};
+  std::set<HWND> again_;  // answered, still open, to be examined anew once enabled
   std::atomic<int> seen_{0};
   std::atomic<int> unexpected_{0};
   struct Unexpected {

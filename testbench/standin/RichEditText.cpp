@@ -60,6 +60,27 @@ void AppendWithEmoticons(HWND richEdit, const std::string& text) {
   SendMessageW(richEdit, EM_SCROLLCARET, 0, 0);
 }
 
+namespace {
+
+// The format of what is inserted next at the (empty) selection.
+void SetInsertionColour(HWND richEdit, COLORREF colour) {
+  CHARFORMAT2W format = {};
+  format.cbSize = sizeof format;
+  format.dwMask = CFM_COLOR;
+  format.crTextColor = colour;
+  SendMessageW(richEdit, EM_SETSEL, -1, -1);
+  SendMessageW(richEdit, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+}
+
+} // namespace
+
+void AppendMessage(HWND richEdit, const std::string& leadLine, const std::string& text) {
+  SetInsertionColour(richEdit, RGB(0x80, 0x80, 0x80));
+  AppendWithEmoticons(richEdit, leadLine);
+  SetInsertionColour(richEdit, RGB(0, 0, 0));
+  AppendWithEmoticons(richEdit, "\r\n" + text + "\r\n");
+}
+
 RichEditContent ReadRichEdit(HWND richEdit) {
   RichEditContent content;
   // An ANSI rich edit answers text messages in ANSI whatever the caller; go by the class,

@@ -11,6 +11,11 @@ namespace standin {
 // Appends text at the end of the control, turning emoticon codes into objects.
 void AppendWithEmoticons(HWND richEdit, const std::string& text);
 
+// Appends one message as the messenger does: the "Name says:" line in grey, then the
+// message text in black, as two separate insertions. `leadLine` is the grey line
+// without its line end; the text is written as a new line and ends with a line end.
+void AppendMessage(HWND richEdit, const std::string& leadLine, const std::string& text);
+
 struct EmbeddedObject {
   long position = 0;  // character position as IRichEditOle reports it
   int picture = -1;   // -1: not one of our emoticons

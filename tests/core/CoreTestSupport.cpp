@@ -21,8 +21,8 @@ std::vector<ShownMessage> g_messages;
 int g_answer = IDOK;
 TestManager* g_manager = nullptr;
 
-int RecordMessage(HWND, const char* text, const char* caption, UINT style) {
-    g_messages.push_back({text ? text : "", caption ? caption : "", style});
+int RecordMessage(HWND owner, const char* text, const char* caption, UINT style) {
+    g_messages.push_back({text ? text : "", caption ? caption : "", style, owner});
     return g_answer;
 }
 
@@ -83,7 +83,11 @@ public:
     void OnSize() override { Record("size"); }
     void OnCommand(HWND, WPARAM command, LPARAM) override { Record("command " + std::to_string(command)); }
     BOOL OnContactStatus(const CContactInfo&) override { return keeps_; }
-    BOOL IsForContact(const CContactInfo& contact) override { return contact.SameNames(contact_); }
+    BOOL IsForContact(const CContactInfo& contact) override { return contact.SameContact(contact_); }
+    void UpdateContact(const CContactInfo& contact) override {
+        if (contact.SameContact(contact_)) contact_ = contact;
+    }
+    const CContactInfo& Contact() const { return contact_; }
     int GetKind() override { return kind_; }
     void OnHistoryChanged(HWND) override { Record("history"); }
     void OnEditChange(HWND) override { Record("edit"); }
@@ -113,13 +117,14 @@ std::unique_ptr<ConversationHandler> TestManager::CreateOfflineMessageHandler(co
 std::unique_ptr<ConversationHandler> TestManager::CreateForwardHandler() {
     return std::make_unique<RecordingHandler>(kForwardHandlerKind, CContactInfo("forward@x", "Forward", 1), TRUE);
 }
-bool TestManager::RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, ConversationHandler*) {
+bool TestManager::RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, const std::string&) {
     calls.push_back(mode == ContactSelectionMode::kForward ? "select-forward" : "select-offline");
     chosen = selectionChoice;
     return selectionResult;
 }
 bool TestManager::AskLogsPath(std::string& path) {
     calls.push_back("ask-logs-path open=" + std::to_string(OpenDialog() != nullptr));
+    if (realLogsDialog) return CParleymanager::AskLogsPath(path);
     path = logsPathAnswer;
     return !path.empty();
 }

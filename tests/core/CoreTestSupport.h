@@ -26,6 +26,7 @@ struct ShownMessage {
     std::string text;
     std::string caption;
     UINT style;
+    HWND owner;
 };
 
 // Every handler call, in order, for the swap tests.
@@ -45,24 +46,35 @@ public:
     parleym::CContactInfo selectionChoice;
     bool viewLogsPasswordOk = true;
     std::string logsPathAnswer;
+    bool realLogsDialog = false;  // the real save-file dialog instead of logsPathAnswer
     std::vector<std::string> pendingFor;  // contacts with offline messages waiting
+    // The real password dialogs and lock instead of the recorders.
+    bool realLock = false;
 
 protected:
     std::unique_ptr<parleym::ConversationHandler> CreateLogHandler(const parleym::CContactInfo& contact) override;
     std::unique_ptr<parleym::ConversationHandler> CreateOfflineMessageHandler(
         const parleym::CContactInfo& contact) override;
     std::unique_ptr<parleym::ConversationHandler> CreateForwardHandler() override;
+    // The recording forward handler has no window to open.
+    bool StartForwarding(parleym::ConversationHandler&, const parleym::CContactInfo&) override { return true; }
     bool RunContactSelection(parleym::ContactSelectionMode mode, parleym::CContactInfo& chosen,
-                             parleym::ConversationHandler* forward) override;
+                             const std::string& excluded) override;
     void RunStatisticsDialog() override { calls.push_back("statistics"); }
-    void RunSetPasswordDialog() override { calls.push_back("set-password"); }
+    void RunSetPasswordDialog() override {
+        calls.push_back("set-password");
+        if (realLock) CParleymanager::RunSetPasswordDialog();
+    }
     bool RunViewLogsPasswordDialog() override {
         calls.push_back("view-logs-password");
-        return viewLogsPasswordOk;
+        return realLock ? CParleymanager::RunViewLogsPasswordDialog() : viewLogsPasswordOk;
     }
     void OpenLogViewer() override { calls.push_back("log-viewer"); }
     void OpenBroadcastDialog() override { calls.push_back("broadcast"); }
-    void LockMessenger(bool fromTimer) override { calls.push_back(fromTimer ? "lock-timer" : "lock"); }
+    void LockMessenger(bool fromTimer) override {
+        calls.push_back(fromTimer ? "lock-timer" : "lock");
+        if (realLock) CParleymanager::LockMessenger(fromTimer);
+    }
     bool AskLogsPath(std::string& path) override;
     bool HasPendingMessages(const std::string& signInName) override;
 };

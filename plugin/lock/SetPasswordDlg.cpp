@@ -1,0 +1,41 @@
+#include "plugin/lock/SetPasswordDlg.h"
+
+#include "plugin/core/Parleymanager.h"
+#include "plugin/core/UserMessage.h"
+#include "plugin/lock/LockResources.h"
+#include "plugin/lock/PasswordFocus.h"
+
+namespace parleym {
+
+CSetPasswordDlg::CSetPasswordDlg(CParleymanager* manager) : CParleymDlg(IDD_SET_PASSWORD, manager) {}
+
+BOOL CSetPasswordDlg::OnInitDialog() {
+    const BOOL result = CParleymDlg::OnInitDialog();
+    // Without a password there is nothing to confirm: an empty current password matches.
+    if (Manager() && !Manager()->IsPasswordSet()) EnableWindow(GetItem(IDC_PASSWORD_CURRENT), FALSE);
+    return result;
+}
+
+void CSetPasswordDlg::OnOK() {
+    current_ = GetItemText(IDC_PASSWORD_CURRENT);
+    new_ = GetItemText(IDC_PASSWORD_NEW);
+    retyped_ = GetItemText(IDC_PASSWORD_RETYPE);
+    const UINT style = MB_OK | MB_ICONERROR;
+    if (new_.empty()) {
+        ShowUserMessage(GetSafeHwnd(), "Password can not be empty", "Error", style);
+        FocusAndSelect(GetSafeHwnd(), IDC_PASSWORD_NEW);
+        return;
+    }
+    if (new_ != retyped_) {
+        ShowUserMessage(GetSafeHwnd(), "You didn't retype password correctly", "Error", style);
+        FocusAndSelect(GetSafeHwnd(), IDC_PASSWORD_RETYPE);
+        return;
+    }
+    if (!Manager() || !Manager()->ChangePassword(current_, new_)) {
+        ShowUserMessage(GetSafeHwnd(), "Current password mismatch", "Error", style);
+        return;
+    }
+    EndDialog(IDOK);
+}
+
+} // namespace parleym

@@ -1,0 +1,38 @@
+#include "plugin/lock/ViewLogsPassDlg.h"
+
+#include "plugin/core/Parleymanager.h"
+#include "plugin/core/PluginResources.h"
+#include "plugin/core/UserMessage.h"
+#include "plugin/lock/LockResources.h"
+#include "plugin/lock/PasswordFocus.h"
+
+namespace parleym {
+
+CViewLogsPassDlg::CViewLogsPassDlg(CParleymanager* manager) : CDialog(IDD_VIEW_LOGS_PASSWORD), manager_(manager) {}
+
+BOOL CViewLogsPassDlg::OnInitDialog() {
+    const BOOL result = CDialog::OnInitDialog();
+    if (manager_) manager_->SetOpenDialog(GetSafeHwnd());
+    HICON small = static_cast<HICON>(
+        LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDI_PARLEYM_SMALL), IMAGE_ICON, 16, 16, LR_SHARED));
+    if (small) SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    return result;
+}
+
+void CViewLogsPassDlg::OnOK() {
+    password_ = GetItemText(IDC_PASSWORD_NEW);
+    if (manager_ && manager_->VerifyPassword(password_)) {
+        EndDialog(IDOK);
+        return;
+    }
+    ShowUserMessage(GetSafeHwnd(), "Wrong password", "Error", MB_OK | MB_ICONERROR);
+    SetItemText(IDC_PASSWORD_NEW, "");
+    FocusAndSelect(GetSafeHwnd(), IDC_PASSWORD_NEW);
+}
+
+void CViewLogsPassDlg::OnDestroy() {
+    if (manager_ && manager_->OpenDialog() == GetSafeHwnd()) manager_->SetOpenDialog(nullptr);
+    CDialog::OnDestroy();
+}
+
+} // namespace parleym
