@@ -206,6 +206,10 @@ private:
     // What every status change does before the windows: broadcast, statistics,
     // viewer, pending offline messages. False when it had to stop.
     bool NoteContactChange(const CContactInfo& contact);
+    // Sign-out: every logging handler saves now, into the account still open.
+    void SaveLoggingHandlers();
+    // Sign-in: every handler goes; returns the windows that had one.
+    std::vector<HWND> ReleaseConversationHandlers();
     // Keeps or replaces the handler of one window with this contact.
     void DecideHandler(HWND window, const CContactInfo& contact);
 
