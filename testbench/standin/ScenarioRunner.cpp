@@ -512,6 +512,13 @@ bool ScenarioRunner::Execute(const Step& step) {
     RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
     return false;
   }
+  if (c == "terminate") {
+    // The process ends at once, as when it is killed or the machine loses power:
+    // no clean-up of any module runs (each transcript line is already written).
+    Log("terminated");
+    TerminateProcess(GetCurrentProcess(), 3);
+    return false;
+  }
   if (c == "exit") return true;
   Log("error unknown command " + Quote(c));
   return false;
