@@ -16,7 +16,13 @@
 namespace parleym {
 namespace {
 constexpr char kNotSignedIn[] = "Messenger client is not signed in";
+
+// Any process can post a command that names a window: only this messenger's own are acted on.
+bool IsOwnWindow(HWND window) {
+    DWORD process = 0;
+    return window && GetWindowThreadProcessId(window, &process) && process == GetCurrentProcessId();
 }
+} // namespace
 
 void CParleymanager::OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     try {
@@ -63,6 +69,7 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
         return;
     case CMD_TRACK_WINDOW: {
         HWND conversation = reinterpret_cast<HWND>(lParam);
+        if (!profile_ || !IsOwnWindow(conversation) || profile_->ClassifyWindow(conversation) != kConversationWindow) return;
         if (!HandlerOf(conversation)) OnConversationWindow(conversation, FALSE, -1);
         return;
     }
@@ -73,7 +80,7 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
         return;
     }
     case CMD_SET_FOREGROUND:
-        SetForegroundWindow(reinterpret_cast<HWND>(lParam));
+        if (IsOwnWindow(reinterpret_cast<HWND>(lParam))) SetForegroundWindow(reinterpret_cast<HWND>(lParam));
         return;
     case CMD_RESELECT_HANDLER: {
         std::unique_ptr<ConversationHandler> handler = Untrack(window);
