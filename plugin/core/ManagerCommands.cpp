@@ -11,6 +11,7 @@
 #include "plugin/core/UserMessage.h"
 #include "plugin/logging/LogManager.h"
 #include "plugin/logging/LogViewer.h"
+#include "plugin/messaging/ContactSelectDlg.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
@@ -39,7 +40,7 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
     case CMD_SEND_OFFLINE_MESSAGE: {
         if (!CanOpenDialog(true)) return;
         CContactInfo chosen;
-        const bool confirmed = RunContactSelection(ContactSelectionMode::kOfflineMessage, chosen, nullptr);
+        const bool confirmed = RunContactSelection(ContactSelectionMode::kOfflineMessage, chosen, std::string());
         dialogBusy_ = 0;
         if (!confirmed) return;
         selectedContact_ = chosen;
@@ -198,7 +199,8 @@ void CParleymanager::ForwardConversation(HWND window) {
     }
     forward->Attach(this, window, current->GetConversationNumber());
     CContactInfo chosen;
-    const bool accepted = RunContactSelection(ContactSelectionMode::kForward, chosen, forward.get());
+    const std::string source = profile_ ? profile_->FindConversationContact(*this, window).signInName : std::string();
+    const bool accepted = RunContactSelection(ContactSelectionMode::kForward, chosen, source);
     dialogBusy_ = 0;
     if (!accepted) return;
     // The old handler may have gone while the selection ran.
@@ -319,7 +321,13 @@ void CParleymanager::OnInitMenu(HWND window, HMENU menu) {
 
 // ---------------------------------------------------------------- features supplied elsewhere
 
-bool CParleymanager::RunContactSelection(ContactSelectionMode, CContactInfo&, ConversationHandler*) { return false; }
+bool CParleymanager::RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, const std::string& excluded) {
+    CContactSelectDlg dialog(this, mode == ContactSelectionMode::kForward ? kSelectForwardContact : kSelectOfflineContact);
+    if (!excluded.empty()) dialog.Exclude(excluded);
+    if (dialog.DoModal() != IDOK || dialog.Chosen().empty()) return false;
+    chosen = dialog.Chosen().front();
+    return true;
+}
 void CParleymanager::RunAboutDialog() {
     CAboutDlg about(this);
     about.DoModal();

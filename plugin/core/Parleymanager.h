@@ -150,9 +150,11 @@ protected:
     virtual std::unique_ptr<ConversationHandler> CreateForwardHandler();
     virtual std::unique_ptr<CClientProfile> CreateProfile(int clientKind);
 
+    // The contact picker for one contact (never `excluded`); false when cancelled
+    // or nobody was chosen.
+    virtual bool RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, const std::string& excluded);
     // Dialogs and actions that belong to other features. Each returns or acts
     // only once its feature exists; until then they do nothing.
-    virtual bool RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, ConversationHandler* forward);
     virtual void RunStatisticsDialog();
     virtual void RunSetPasswordDialog();
     virtual bool RunViewLogsPasswordDialog();

@@ -113,7 +113,7 @@ std::unique_ptr<ConversationHandler> TestManager::CreateOfflineMessageHandler(co
 std::unique_ptr<ConversationHandler> TestManager::CreateForwardHandler() {
     return std::make_unique<RecordingHandler>(kForwardHandlerKind, CContactInfo("forward@x", "Forward", 1), TRUE);
 }
-bool TestManager::RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, ConversationHandler*) {
+bool TestManager::RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, const std::string&) {
     calls.push_back(mode == ContactSelectionMode::kForward ? "select-forward" : "select-offline");
     chosen = selectionChoice;
     return selectionResult;

@@ -53,7 +53,7 @@ protected:
         const parleym::CContactInfo& contact) override;
     std::unique_ptr<parleym::ConversationHandler> CreateForwardHandler() override;
     bool RunContactSelection(parleym::ContactSelectionMode mode, parleym::CContactInfo& chosen,
-                             parleym::ConversationHandler* forward) override;
+                             const std::string& excluded) override;
     void RunStatisticsDialog() override { calls.push_back("statistics"); }
     void RunSetPasswordDialog() override { calls.push_back("set-password"); }
     bool RunViewLogsPasswordDialog() override {
