@@ -1,12 +1,13 @@
 // Test equipment: a process beside the stand-in messenger.
 //   ForeignProcess.exe hung-loader SECONDS   installs the hooks of ParleymHk.dll (from its
 //       own folder) like the loader, owns a "Parleym Loader" window, then answers nothing
-//       for SECONDS and ends
+//       until the process that started it has ended, or SECONDS have passed
 //   ForeignProcess.exe conversation SECONDS  shows a window of the conversation window's
 //       class, titled "Foreign", with an address box naming bob@parleym.example
 #include "shared/Protocol.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <stdlib.h>
 #include <string.h>
@@ -32,6 +33,18 @@ HWND CreateTopLevel(const char* className, const char* title, DWORD style) {
                            nullptr);
 }
 
+HANDLE OpenParentProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return nullptr;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    DWORD parent = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+    CloseHandle(snapshot);
+    return parent ? OpenProcess(SYNCHRONIZE, FALSE, parent) : nullptr;
+}
+
 int HungLoader(DWORD seconds) {
     HMODULE hooks = LoadLibraryA((OwnFolder() + parleym::kHookLibraryName).c_str());
     if (!hooks) return 2;
@@ -40,16 +53,26 @@ int HungLoader(DWORD seconds) {
         const char* name;
     } procedures[] = {{WH_GETMESSAGE, "GetMsgProc"}, {WH_CALLWNDPROC, "CallWndProc"},
                       {WH_CALLWNDPROCRET, "CallWndRetProc"}};
-    for (const auto& procedure : procedures) {
-        auto address = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(hooks, procedure.name)));
-        if (!address || !SetWindowsHookExA(procedure.type, address, hooks, 0)) return 3;
+    HHOOK installed[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        auto address = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(hooks, procedures[i].name)));
+        installed[i] = address ? SetWindowsHookExA(procedures[i].type, address, hooks, 0) : nullptr;
+        if (!installed[i]) return 3;
     }
     if (!CreateTopLevel(parleym::kLoaderClassName, parleym::kLoaderWindowTitle, WS_OVERLAPPEDWINDOW)) return 4;
     // Every thread with windows gets a message, so the hooks reach the messenger now.
     DWORD_PTR ignored = 0;
     SendMessageTimeoutA(HWND_BROADCAST, RegisterWindowMessageA(parleym::kLoaderRefreshMessageName), 0, 0,
                         SMTO_ABORTIFHUNG, 2000, &ignored);
-    Sleep(seconds * 1000);
+    HANDLE parent = OpenParentProcess();
+    if (parent) {
+        WaitForSingleObject(parent, seconds * 1000);
+        CloseHandle(parent);
+    } else {
+        Sleep(seconds * 1000);
+    }
+    // Wine keeps the hooks of a process that ended without removing them.
+    for (HHOOK hook : installed) UnhookWindowsHookEx(hook);
     return 0;
 }
 
