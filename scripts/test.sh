@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up and runs every test: native (sanitizers), Windows x86_64 under wine64 in Xvfb,
-# and the static checks of the i686 release artifacts.
+# and the static checks of the i686 release (dist/, rebuilt here: installer and zip).
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh" || exit 1
@@ -8,6 +8,8 @@ for flavour in native win64 win32; do
   echo "== build $flavour"
   "$root/scripts/build.sh" "$flavour" || { echo "build $flavour failed"; exit 1; }
 done
+echo "== release"
+"$root/scripts/dist.sh" --no-setup >/dev/null || { echo "release build failed"; exit 1; }
 
 status=0
 summary=()

@@ -25,11 +25,14 @@ public:
     void OnSize() override {}
     void OnCommand(HWND, WPARAM, LPARAM) override {}
     BOOL OnContactStatus(const CContactInfo&) override { return keepsWindow_; }
-    BOOL IsForContact(const CContactInfo& contact) override { return contact.SameNames(contact_) ? 1 : 0; }
+    BOOL IsForContact(const CContactInfo& contact) override { return contact.SameContact(contact_) ? 1 : 0; }
     int GetKind() override { return kind_; }
     void OnHistoryChanged(HWND) override {}
     void OnEditChange(HWND) override {}
     int GetConversationNumber() const override { return number_; }
+    void UpdateContact(const CContactInfo& contact) override {
+        if (contact.SameContact(contact_)) contact_ = contact;
+    }
 
 private:
     int kind_;

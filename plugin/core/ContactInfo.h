@@ -1,6 +1,7 @@
 #pragma once
-// A messenger contact as the plug-in keeps it. Contacts are matched by exact,
-// case-sensitive comparison of their names.
+// A messenger contact as the plug-in keeps it. A contact is its sign-in name
+// (exact, case-sensitive); the friendly name changes whenever the contact likes
+// and is only kept up to date, never used to tell contacts apart.
 #include <string>
 
 namespace parleym {
@@ -16,6 +17,8 @@ public:
     CContactInfo(std::string signIn, std::string friendly, int contactStatus)
         : signInName(std::move(signIn)), friendlyName(std::move(friendly)), status(contactStatus) {}
 
+    bool SameContact(const CContactInfo& other) const { return signInName == other.signInName; }
+    // Both names: only for telling the empty "no contact" record apart.
     bool SameNames(const CContactInfo& other) const {
         return signInName == other.signInName && friendlyName == other.friendlyName;
     }

@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <cstdio>
+
 #include "framework/FrameWnd.h"
 #include "plugin/about/AboutDlg.h"
 #include "plugin/core/MessengerEvents.h"
@@ -9,9 +11,11 @@
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/PluginMenus.h"
 #include "plugin/core/UserMessage.h"
+#include "plugin/logging/LogFileKind.h"
 #include "plugin/logging/LogManager.h"
 #include "plugin/logging/LogViewer.h"
 #include "plugin/messaging/ContactSelectDlg.h"
+#include "plugin/stats/StatsDlg.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
@@ -22,6 +26,16 @@ constexpr char kNotSignedIn[] = "Messenger client is not signed in";
 bool IsOwnWindow(HWND window) {
     DWORD process = 0;
     return window && GetWindowThreadProcessId(window, &process) && process == GetCurrentProcessId();
+}
+
+// Absolute, with long names, so two spellings of one file compare equal.
+std::string FullPathOf(const std::string& path) {
+    char full[MAX_PATH] = {};
+    const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH) return path;
+    char longer[MAX_PATH] = {};
+    const DWORD longLength = GetLongPathNameA(full, longer, MAX_PATH);
+    return longLength > 0 && longLength < MAX_PATH ? std::string(longer) : std::string(full);
 }
 } // namespace
 
@@ -70,7 +84,8 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
         return;
     case CMD_TRACK_WINDOW: {
         HWND conversation = reinterpret_cast<HWND>(lParam);
-        if (!profile_ || !IsOwnWindow(conversation) || profile_->ClassifyWindow(conversation) != kConversationWindow) return;
+        if (!profile_ || !IsOwnWindow(conversation) || profile_->ClassifyWindow(conversation) != kConversationWindow)
+            return;
         if (!HandlerOf(conversation)) OnConversationWindow(conversation, FALSE, -1);
         return;
     }
@@ -259,16 +274,53 @@ void CParleymanager::ChooseLogsPath() {
     const bool chosen = AskLogsPath(path);
     SetOpenDialog(nullptr);
     dialogBusy_ = 0;
-    if (!chosen) return;
-    DeleteFileA(path.c_str());
+    if (!chosen || !AcceptLogsPath(path)) return;
     SetLogsPath(path.c_str());
+}
+
+bool CParleymanager::AcceptLogsPath(const std::string& path) {
+    // Nothing is deleted here: an existing logs file is used as it is, and any
+    // other existing file is refused rather than lost.
+    const std::string full = FullPathOf(path);
+    const size_t slash = full.find_last_of('\\');
+    const std::string folder = slash == std::string::npos ? std::string() : FullPathOf(full.substr(0, slash + 1));
+    const std::string name = slash == std::string::npos ? full : full.substr(slash + 1);
+    char text[MAX_PATH + 160];
+    if (lstrcmpiA(folder.c_str(), FullPathOf(dataFolder_).c_str()) == 0) {
+        for (const char* own : {"users.dat", "stats.dat", kObjectCacheFileName, "offlinemsg.dat", kHookLibraryName,
+                                kPluginLibraryName, "ParleymLdr.exe"}) {
+            if (lstrcmpiA(name.c_str(), own) != 0) continue;
+            std::snprintf(text, sizeof(text),
+                          "The file %s belongs to Parleym and cannot hold the logs. Choose another file.",
+                          full.c_str());
+            ShowError(text, "Parleym");
+            return false;
+        }
+    }
+    // The file the logs are written to now is held open by us.
+    if (!logManager_->Path().empty() && lstrcmpiA(full.c_str(), FullPathOf(logManager_->Path()).c_str()) == 0)
+        return true;
+    switch (InspectLogFile(full)) {
+    case LogFileKind::kMissing:
+    case LogFileKind::kLogs:
+        return true;
+    case LogFileKind::kOther:
+        std::snprintf(text, sizeof(text),
+                      "The file %s is not a Parleym logs file. Choose a logs file or a new file name.", full.c_str());
+        break;
+    case LogFileKind::kUnreadable:
+        std::snprintf(text, sizeof(text), "The file %s cannot be opened. Choose another file.", full.c_str());
+        break;
+    }
+    ShowError(text, "Parleym");
+    return false;
 }
 
 bool CParleymanager::AskLogsPath(std::string& path) {
     char file[MAX_PATH] = "logs.dat";
     OPENFILENAMEA ofn{};
-    // The size Windows 2000 knows; later fields stay unused.
-    ofn.lStructSize = 76;
+    // The Windows 2000 layout (76 bytes in the 32-bit build); later fields stay unused.
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
     ofn.hwndOwner = hiddenWnd_;
     ofn.lpstrFile = file;
     ofn.nMaxFile = MAX_PATH;
@@ -332,7 +384,10 @@ void CParleymanager::RunAboutDialog() {
     CAboutDlg about(this);
     about.DoModal();
 }
-void CParleymanager::RunStatisticsDialog() {}
+void CParleymanager::RunStatisticsDialog() {
+    CStatsDlg statistics(this, *statsStore_);
+    statistics.DoModal();
+}
 void CParleymanager::RunSetPasswordDialog() {}
 bool CParleymanager::RunViewLogsPasswordDialog() { return false; }
 void CParleymanager::OpenLogViewer() { parleym::OpenLogViewer(*this); }

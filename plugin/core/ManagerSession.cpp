@@ -146,13 +146,18 @@ CContactInfo CParleymanager::AddContact(IMessengerContact* contact) {
 }
 
 CContactInfo CParleymanager::FindContact(IMessengerContact* contact) {
-    BstrHolder friendly, signIn;
-    Check(contact->get_FriendlyName(friendly.Put()));
+    BstrHolder signIn;
     Check(contact->get_SigninName(signIn.Put()));
-    const CContactInfo wanted(signIn.Ansi(), friendly.Ansi(), kContactOffline);
-    for (const CContactInfo& record : contacts_)
-        if (record.SameNames(wanted)) return record;
-    return noContact_;
+    const CContactInfo* record = RecordOf(signIn.Ansi());
+    return record && record != &self_ ? *record : noContact_;
+}
+
+CContactInfo* CParleymanager::RecordOf(const std::string& signInName) {
+    if (signInName.empty()) return nullptr;
+    if (signInName == self_.signInName) return &self_;
+    for (CContactInfo& record : contacts_)
+        if (record.signInName == signInName) return &record;
+    return nullptr;
 }
 
 CContactInfo CParleymanager::FindContactByText(const std::string& text) const {
@@ -165,6 +170,13 @@ HWND CParleymanager::ConversationOf(const CContactInfo& contact) {
     for (auto& entry : conversations_)
         if (entry.second->IsForContact(contact)) return entry.first;
     return nullptr;
+}
+
+std::vector<HWND> CParleymanager::ConversationsOf(const CContactInfo& contact) {
+    std::vector<HWND> windows;
+    for (auto& entry : conversations_)
+        if (entry.second->IsForContact(contact)) windows.push_back(entry.first);
+    return windows;
 }
 
 bool CParleymanager::HasPendingMessages(const std::string& signInName) {
@@ -209,32 +221,38 @@ void CParleymanager::OnContactStatusChange(IDispatch* contact, long) {
     if (!contact) return;
     ComPtr<IMessengerContact> messengerContact;
     Check(contact->QueryInterface(IID_IMessengerContact, reinterpret_cast<void**>(messengerContact.Put())));
-    CContactInfo record = FindContact(messengerContact.Get());
-    if (IsNoContact(record)) record = AddContact(messengerContact.Get());
+    BstrHolder signIn, friendly;
     MISTATUS status = MISTATUS_UNKNOWN;
+    Check(messengerContact->get_SigninName(signIn.Put()));
+    Check(messengerContact->get_FriendlyName(friendly.Put()));
     Check(messengerContact->get_Status(&status));
-    record.status = MapStatus(status);
-    // The list keeps the new status too (or `self`, for the user himself).
-    if (record.SameNames(self_)) {
-        self_.status = record.status;
-    } else {
-        for (CContactInfo& listed : contacts_)
-            if (listed.SameNames(record)) {
-                listed.status = record.status;
-                break;
-            }
+    // One record per sign-in name: a renamed contact keeps its record (and its
+    // windows their handlers), with the new friendly name.
+    CContactInfo* record = RecordOf(signIn.Ansi());
+    if (!record) {
+        AddContact(messengerContact.Get());
+        record = RecordOf(signIn.Ansi());
+        if (!record) return;
     }
-    OnContactChanged(record);
+    record->friendlyName = friendly.Ansi();
+    record->status = MapStatus(status);
+    OnContactChanged(*record);
 }
 
 void CParleymanager::OnContactChanged(const CContactInfo& changed) {
     // A copy: the steps below may grow the contact list the argument lives in.
     const CContactInfo contact = changed;
+    if (!NoteContactChange(contact)) return;
+    // Every window with this contact gets its handler decided, not only the first.
+    for (HWND window : ConversationsOf(contact)) DecideHandler(window, contact);
+}
+
+bool CParleymanager::NoteContactChange(const CContactInfo& contact) {
     if (contact.status == kContactOffline) NotifyBroadcastContactOffline(contact);
     statsStore_->OnStatusChange(contact.signInName, contact.friendlyName, contact.status, false);
     if (logViewer_) RefreshLogViewer();
 
-    if (contact.IsOnline() && !contact.SameNames(self_) && HasPendingMessages(contact.signInName) &&
+    if (contact.IsOnline() && !contact.SameContact(self_) && HasPendingMessages(contact.signInName) &&
         !ConversationOf(contact) && messenger_) {
         VARIANT target;
         VariantInit(&target);
@@ -254,20 +272,22 @@ void CParleymanager::OnContactChanged(const CContactInfo& changed) {
         if (FAILED(hr)) {
             ShowCodeError(
                 "Failed to send offline message. Unable to create messenger conversation window. Code: 0x%0X", hr);
-            return;
+            return false;
         }
         PostMessageA(mainWnd_ ? mainWnd_ : hiddenWnd_, WM_COMMAND, CMD_TRACK_WINDOW,
                      reinterpret_cast<LPARAM>(HwndFromMessengerLong(handle)));
     }
+    return true;
+}
 
-    HWND window = ConversationOf(contact);
-    if (!window) return;
+void CParleymanager::DecideHandler(HWND window, const CContactInfo& contact) {
     ConversationHandler* handler = HandlerOf(window);
+    if (!handler || !handler->IsForContact(contact)) return;
+    handler->UpdateContact(contact);
     const int number = handler->GetConversationNumber();
     if (contact.status == kContactOffline) {
         switch (handler->GetKind()) {
         case kOfflineMessageHandlerKind:
-            OnConversationWindow(window, FALSE, number);
             return;
         case kLogHandlerKind:
             Untrack(window).reset();
@@ -305,7 +325,8 @@ void CParleymanager::OnConversationWindow(HWND window, BOOL insertMenu, int conv
         }
         if (contact.IsOnline()) {
             if (!HandlerOf(window)) AttachNew(window, CreateOfflineMessageHandler(contact), conversationNumber);
-            OnContactChanged(contact);
+            // The handler is decided for this window, whatever other windows the contact has.
+            if (NoteContactChange(contact)) DecideHandler(window, contact);
             return;
         }
         if (!HandlerOf(window)) AttachNew(window, CreateOfflineMessageHandler(contact), conversationNumber);

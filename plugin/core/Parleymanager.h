@@ -77,6 +77,8 @@ public:
     CContactInfo FindContact(IMessengerContact* contact);
     CContactInfo FindContactByText(const std::string& text) const;
     HWND ConversationOf(const CContactInfo& contact);
+    // Every tracked window whose handler is for the contact.
+    std::vector<HWND> ConversationsOf(const CContactInfo& contact);
     void OnContactChanged(const CContactInfo& contact);
     // Events of the messenger, as the event sink delivers them.
     void OnSignIn(long hr);
@@ -185,6 +187,14 @@ private:
     void ReadSelf();
     void TrackExistingConversations();
 
+    // contact session
+    CContactInfo* RecordOf(const std::string& signInName);
+    // What every status change does before the windows: broadcast, statistics,
+    // viewer, pending offline messages. False when it had to stop.
+    bool NoteContactChange(const CContactInfo& contact);
+    // Keeps or replaces the handler of one window with this contact.
+    void DecideHandler(HWND window, const CContactInfo& contact);
+
     // menus and commands
     void InsertMainPopup();
     void InsertConversationPopup(HWND window);
@@ -195,6 +205,8 @@ private:
     void ViewLogs();
     void DestroyLogViewer();
     void ChooseLogsPath();
+    // Refuses (with a message) a file that must not become the logs file.
+    bool AcceptLogsPath(const std::string& path);
 
     // conversation map
     std::unique_ptr<ConversationHandler> Untrack(HWND window);

@@ -108,6 +108,11 @@ bool RemoveParleymPopup(HWND window, bool scanFromLast) {
 }
 
 void AppendSendOfflineItem(HMENU menu, bool enabled) {
+    // A menu the messenger keeps and opens again already has the item: only its state changes.
+    if (GetMenuState(menu, CMD_SEND_OFFLINE_TO_SELECTED, MF_BYCOMMAND) != static_cast<UINT>(-1)) {
+        EnableMenuItem(menu, CMD_SEND_OFFLINE_TO_SELECTED, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+        return;
+    }
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING | (enabled ? 0 : MF_GRAYED), CMD_SEND_OFFLINE_TO_SELECTED, "Send offline message...");
 }

@@ -23,7 +23,8 @@ HMENU CreateConversationPopup();
 // destroys its menu. False when there was none.
 bool RemoveParleymPopup(HWND window, bool scanFromLast);
 
-// The contact-list context menu: a separator and "Send offline message...".
+// The contact-list context menu: a separator and "Send offline message...",
+// once; a menu that has the item only gets its state changed.
 void AppendSendOfflineItem(HMENU menu, bool enabled);
 
 } // namespace parleym

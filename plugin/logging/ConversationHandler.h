@@ -33,12 +33,15 @@ public:
     virtual void OnSize() = 0;                                                   // 6
     virtual void OnCommand(HWND window, WPARAM command, LPARAM parameter) = 0;   // 7
     virtual BOOL OnContactStatus(const CContactInfo& contact) = 0;               // 8: non-zero = keep this handler
-    virtual BOOL IsForContact(const CContactInfo& contact) = 0;                  // 9
+    virtual BOOL IsForContact(const CContactInfo& contact) = 0;                  // 9: by sign-in name
     virtual int GetKind() = 0;                                                   // 10
     virtual void OnHistoryChanged(HWND control) = 0;                             // 11
     virtual void OnEditChange(HWND control) = 0;                                 // 12
     // After the fixed slots: the number travels to a replacement handler.
     virtual int GetConversationNumber() const = 0;                               // 13
+    // 14: the contact this handler is for (same sign-in name) has new data,
+    // e.g. a new friendly name. Handlers that show or keep the name update it.
+    virtual void UpdateContact(const CContactInfo&) {}
 
     // Lock overlay over this handler's conversation window.
     void ShowLockOverlay(HWND window);

@@ -15,7 +15,17 @@ BOOL LogHandler::Attach(CParleymanager* manager, HWND conversationWindow, int co
 }
 
 BOOL LogHandler::IsForContact(const CContactInfo& contact) {
-    return contact.SameNames(createdFor_) ? TRUE : FALSE;
+    return contact.SameContact(createdFor_) ? TRUE : FALSE;
+}
+
+void LogHandler::UpdateContact(const CContactInfo& contact) {
+    if (!contact.SameContact(createdFor_)) return;
+    createdFor_.friendlyName = contact.friendlyName;
+    createdFor_.status = contact.status;
+    if (contact_.SameContact(contact)) {
+        contact_.friendlyName = contact.friendlyName;
+        contact_.status = contact.status;
+    }
 }
 
 void LogHandler::OnHistoryChanged(HWND control) {

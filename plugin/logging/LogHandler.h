@@ -18,6 +18,7 @@ public:
     // A logging window stays as it is whatever the contact does.
     BOOL OnContactStatus(const CContactInfo&) override { return TRUE; }
     BOOL IsForContact(const CContactInfo& contact) override;
+    void UpdateContact(const CContactInfo& contact) override;
     int GetKind() override { return kLogHandlerKind; }
     void OnHistoryChanged(HWND control) override;
     void OnEditChange(HWND) override {}

@@ -37,6 +37,12 @@ double InDays(const OnlineTime& time) {
     return time.days + time.hours / 24.0 + time.minutes / 1440.0 + time.seconds / kSecondsPerDay;
 }
 
+double SharePercent(const OnlineTime& part, const OnlineTime& whole) {
+    const double total = InDays(whole);
+    if (!(total > 0.0)) return 0.0;
+    return InDays(part) * 100.0 / total;
+}
+
 std::string FormatOnlineTime(const OnlineTime& time) {
     char buffer[64];
     if (time.days == 1)

@@ -20,6 +20,9 @@ void AddSpan(OnlineTime& total, double spanDays);
 // The duration in days, as used for shares of online time.
 double InDays(const OnlineTime& time);
 
+// part as a percentage of whole; 0 when whole is zero (a fresh or reset account).
+double SharePercent(const OnlineTime& part, const OnlineTime& whole);
+
 // "1 day 02:03:04", "3 days 00:00:10", " 00:05:07" (no days: leading blank).
 std::string FormatOnlineTime(const OnlineTime& time);
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 
 #include "plugin/stats/OnlineTime.h"
 #include "plugin/stats/StatsLedger.h"
@@ -21,6 +22,11 @@ struct StatsIdentity {
     std::string friendlyName;
     std::int32_t status = kStatsOffline;
 };
+
+class CListView;
+
+// Sign-in name -> friendly name of the contacts the messenger lists now.
+using ContactNames = std::unordered_map<std::string, std::string>;
 
 class CStatsManager {
 public:
@@ -44,6 +50,15 @@ public:
                         bool refresh);
     void RefreshTotals();
     void ResetStatistics();
+
+    // The statistics dialog's list: one row per contact (name, sign-in name,
+    // online time), unsorted; ownText gets the account's total. False, with a
+    // message and nothing changed, while no account is open.
+    bool FillStatsList(const CListView& list, std::string& ownText, bool refresh, const ContactNames& names);
+    // The detail dialog's list for one contact: each session it was online in
+    // (item data 1) followed by its periods (item data 0); summary gets the
+    // two-line share text. False, with a message, for a contact not recorded.
+    bool FillDetailList(const std::string& signInName, const CListView& list, std::string& summary) const;
 
     static std::string FormatOnlineTime(const OnlineTime& time) { return parleym::FormatOnlineTime(time); }
 

@@ -83,7 +83,11 @@ public:
     void OnSize() override { Record("size"); }
     void OnCommand(HWND, WPARAM command, LPARAM) override { Record("command " + std::to_string(command)); }
     BOOL OnContactStatus(const CContactInfo&) override { return keeps_; }
-    BOOL IsForContact(const CContactInfo& contact) override { return contact.SameNames(contact_); }
+    BOOL IsForContact(const CContactInfo& contact) override { return contact.SameContact(contact_); }
+    void UpdateContact(const CContactInfo& contact) override {
+        if (contact.SameContact(contact_)) contact_ = contact;
+    }
+    const CContactInfo& Contact() const { return contact_; }
     int GetKind() override { return kind_; }
     void OnHistoryChanged(HWND) override { Record("history"); }
     void OnEditChange(HWND) override { Record("edit"); }
@@ -120,6 +124,7 @@ bool TestManager::RunContactSelection(ContactSelectionMode mode, CContactInfo& c
 }
 bool TestManager::AskLogsPath(std::string& path) {
     calls.push_back("ask-logs-path open=" + std::to_string(OpenDialog() != nullptr));
+    if (realLogsDialog) return CParleymanager::AskLogsPath(path);
     path = logsPathAnswer;
     return !path.empty();
 }

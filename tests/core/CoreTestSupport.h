@@ -45,6 +45,7 @@ public:
     parleym::CContactInfo selectionChoice;
     bool viewLogsPasswordOk = true;
     std::string logsPathAnswer;
+    bool realLogsDialog = false;  // the real save-file dialog instead of logsPathAnswer
     std::vector<std::string> pendingFor;  // contacts with offline messages waiting
 
 protected:

@@ -1,10 +1,17 @@
 // The "Parleym" menus in the messenger's windows and the command dispatch
 // with its dialog gate.
+#include <windows.h>
+#include <commdlg.h>
+
+#include <atomic>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "plugin/core/ParleymDlg.h"
 #include "plugin/core/PluginMenus.h"
 #include "plugin/core/PluginResources.h"
+#include "plugin/logging/LogFileKind.h"
 #include "plugin/logging/LogManager.h"
 #include "shared/Protocol.h"
 #include "tests/core/CoreTestSupport.h"
@@ -130,6 +137,27 @@ TEST(PluginMenus, ContactListMenuOffersOfflineMessageForAnOfflineContact) {
     s.manager().OnInitMenu(bare, other);
     EXPECT_EQ(1, GetMenuItemCount(other));
     for (HMENU menu : {online, offline, other}) DestroyMenu(menu);
+}
+
+TEST(PluginMenus, AContextMenuOpenedAgainHasTheOfflineItemOnce) {
+    SignedInBench s;
+    HWND generic = s.bench.CreateGenericWindow(true);
+    SetCursorPos(100, 100);
+    s.bench.Pump();
+    // The messenger keeps its context menu and opens it again and again.
+    HMENU kept = CreatePopupMenu();
+    AppendMenuA(kept, MF_STRING, 1, "View profile of cid@example.com");
+    s.manager().OnInitMenu(generic, kept);
+    s.manager().OnInitMenu(generic, kept);
+    EXPECT_EQ((std::vector<std::string>{"View profile of cid@example.com", "-", "Send offline message..."}),
+              MenuTexts(kept));
+    EXPECT_FALSE(IsGrayed(kept, CMD_SEND_OFFLINE_TO_SELECTED));
+    // Its state still follows the contact.
+    ModifyMenuA(kept, 0, MF_BYPOSITION | MF_STRING, 1, "View profile of ann@example.com");
+    s.manager().OnInitMenu(generic, kept);
+    EXPECT_EQ(3, GetMenuItemCount(kept));
+    EXPECT_TRUE(IsGrayed(kept, CMD_SEND_OFFLINE_TO_SELECTED));
+    DestroyMenu(kept);
 }
 
 TEST(CommandDispatch, GatedCommandsNeedSignInAndOneDialogAtATime) {
@@ -330,16 +358,111 @@ TEST(CommandDispatch, AutoLockChoiceNeedsAPasswordAndMovesTheCheck) {
     EXPECT_EQ(0, s.manager().DialogBusy());
 }
 
-TEST(CommandDispatch, SetLogsPathStoresTheChosenFile) {
+TEST(CommandDispatch, SetLogsPathStoresANewFileOrALogsFileAndDeletesNothing) {
     SignedInBench s;
-    const std::string chosen = s.bench.DataFile("elsewhere.dat");
-    HANDLE old = CreateFileA(chosen.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    CloseHandle(old);
-    s.manager().logsPathAnswer = chosen;
+    // A new file name is stored.
+    const std::string fresh = s.bench.DataFile("fresh-logs.dat");
+    s.manager().logsPathAnswer = fresh;
     s.command(CMD_SET_LOGS_PATH);
     EXPECT_EQ((std::vector<std::string>{"ask-logs-path open=1"}), s.manager().calls);
     EXPECT_EQ(nullptr, s.manager().OpenDialog());
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(chosen.c_str()));
-    EXPECT_EQ(chosen, s.manager().GetLogsPath());
+    EXPECT_EQ(fresh, s.manager().GetLogsPath());
     EXPECT_TRUE(Shown(s.bench, "Logs will be saved in the new location after you restart Parleym"));
+
+    // An older logs file is used as it is: its conversations stay.
+    const std::string older = s.bench.DataFile("older-logs.dat");
+    {
+        CLogManager logs;
+        ASSERT_TRUE(logs.Open(older.c_str()));
+        ASSERT_TRUE(logs.OpenAccount("me@example.com"));
+        logs.Close();
+    }
+    WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
+    GetFileAttributesExA(older.c_str(), GetFileExInfoStandard, &before);
+    s.manager().logsPathAnswer = older;
+    s.command(CMD_SET_LOGS_PATH);
+    EXPECT_EQ(older, s.manager().GetLogsPath());
+    ASSERT_TRUE(GetFileAttributesExA(older.c_str(), GetFileExInfoStandard, &after));
+    EXPECT_EQ(before.nFileSizeLow, after.nFileSizeLow);
+    EXPECT_EQ(LogFileKind::kLogs, InspectLogFile(older));
+    // So is the file logs are written to right now.
+    s.manager().logsPathAnswer = s.manager().LogStore().Path();
+    s.command(CMD_SET_LOGS_PATH);
+    EXPECT_EQ(s.manager().LogStore().Path(), s.manager().GetLogsPath());
+}
+
+TEST(CommandDispatch, SetLogsPathRefusesParleymsOwnFilesAndOtherFiles) {
+    SignedInBench s;
+    s.manager().logsPathAnswer = s.bench.DataFile("fresh-logs.dat");
+    s.command(CMD_SET_LOGS_PATH);
+    ASSERT_EQ(s.bench.DataFile("fresh-logs.dat"), s.manager().GetLogsPath());
+    WIN32_FILE_ATTRIBUTE_DATA users{};
+    ASSERT_TRUE(GetFileAttributesExA(s.bench.DataFile("users.dat").c_str(), GetFileExInfoStandard, &users));
+
+    // The data folder's own files, existing or not, in any spelling.
+    for (const char* own : {"users.dat", "USERS.DAT", "stats.dat", "objcache.dat", "offlinemsg.dat",
+                            "ParleymHk.dll", "ParleymPlugin.dll", "ParleymLdr.exe"}) {
+        s.bench.ClearMessages();
+        const std::string chosen = s.bench.Folder() + ".\\" + own;
+        s.manager().logsPathAnswer = chosen;
+        s.command(CMD_SET_LOGS_PATH);
+        ASSERT_EQ(1u, s.bench.Messages().size()) << own;
+        EXPECT_NE(std::string::npos, s.bench.Messages()[0].text.find("belongs to Parleym and cannot hold the logs"))
+            << s.bench.Messages()[0].text;
+        EXPECT_EQ("Parleym", s.bench.Messages()[0].caption);
+        EXPECT_EQ(static_cast<UINT>(MB_TASKMODAL | MB_ICONERROR | MB_OK), s.bench.Messages()[0].style);
+        EXPECT_EQ(s.bench.DataFile("fresh-logs.dat"), s.manager().GetLogsPath()) << own;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA usersAfter{};
+    ASSERT_TRUE(GetFileAttributesExA(s.bench.DataFile("users.dat").c_str(), GetFileExInfoStandard, &usersAfter));
+    EXPECT_EQ(users.nFileSizeLow, usersAfter.nFileSizeLow);
+
+    // Any other existing file: refused, not deleted.
+    const std::string letter = s.bench.DataFile("letter.txt");
+    HANDLE file = CreateFileA(letter.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, "Dear Ann", 8, &written, nullptr);
+    CloseHandle(file);
+    s.bench.ClearMessages();
+    s.manager().logsPathAnswer = letter;
+    s.command(CMD_SET_LOGS_PATH);
+    ASSERT_EQ(1u, s.bench.Messages().size());
+    EXPECT_EQ("The file " + letter + " is not a Parleym logs file. Choose a logs file or a new file name.",
+              s.bench.Messages()[0].text);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(letter.c_str()));
+    EXPECT_EQ(s.bench.DataFile("fresh-logs.dat"), s.manager().GetLogsPath());
+}
+
+TEST(CommandDispatch, SetLogsPathRunsTheRealSaveDialog) {
+    SignedInBench s;
+    s.manager().realLogsDialog = true;
+    const std::string chosen = s.bench.DataFile("chosen-logs.dat");
+    std::atomic<bool> answered{false};
+    std::thread answerer([&] {
+        for (int i = 0; i < 300 && !answered; ++i) {
+            Sleep(50);
+            HWND dialog = nullptr;
+            while ((dialog = FindWindowExA(nullptr, dialog, "#32770", nullptr)) != nullptr) {
+                DWORD process = 0;
+                GetWindowThreadProcessId(dialog, &process);
+                if (process != GetCurrentProcessId() || !IsWindowVisible(dialog)) continue;
+                // The file name box: a combo box (cmb13) in the explorer style, an edit (edt1) in the old one.
+                HWND name = GetDlgItem(dialog, 0x47C);
+                if (!name) name = GetDlgItem(dialog, 0x480);
+                if (!name) continue;
+                SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));
+                PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+                answered = true;
+                break;
+            }
+        }
+    });
+    s.command(CMD_SET_LOGS_PATH);
+    answered = true;
+    answerer.join();
+    EXPECT_EQ(nullptr, s.manager().OpenDialog());
+    EXPECT_EQ(0, s.manager().DialogBusy());
+    EXPECT_EQ(0u, CommDlgExtendedError());
+    EXPECT_EQ(0, lstrcmpiA(chosen.c_str(), s.manager().GetLogsPath().c_str())) << s.manager().GetLogsPath();
 }

@@ -183,3 +183,56 @@ TEST(MessengerSession, ContactListFailureIsReportedWithItsCode) {
     bench.Api().FireSignin(S_OK);
     EXPECT_EQ(1u, manager.Contacts().size());
 }
+
+TEST(MessengerSession, ContactsAreTheirSignInNamesAndKeepTheirFriendlyNamesUpToDate) {
+    Session s;
+    // Opened while Cid was offline: the offline-message handler.
+    HWND withCid = s.Track("cid@example.com");
+    ASSERT_EQ(kOfflineMessageHandlerKind, s.KindOf(withCid));
+    const int number = s.manager().HandlerOf(withCid)->GetConversationNumber();
+
+    // Renamed while offline, then online: the same record, and the window is logged.
+    s.cid->friendlyName = "Cid, back from holiday";
+    s.SetStatus(s.cid, MISTATUS_ONLINE);
+    ASSERT_EQ(2u, s.manager().Contacts().size());
+    EXPECT_EQ("Cid, back from holiday", s.manager().Contacts()[1].friendlyName);
+    EXPECT_EQ(kContactOnline, s.manager().Contacts()[1].status);
+    EXPECT_EQ(kLogHandlerKind, s.KindOf(withCid));
+    EXPECT_EQ(number, s.manager().HandlerOf(withCid)->GetConversationNumber());
+    EXPECT_EQ(withCid, s.manager().ConversationOf(CContactInfo("cid@example.com", "any name", kContactOnline)));
+
+    // Renamed while online, then offline: still one record, and the window follows.
+    s.cid->friendlyName = "Cid";
+    s.SetStatus(s.cid, MISTATUS_AWAY);
+    s.SetStatus(s.cid, MISTATUS_OFFLINE);
+    ASSERT_EQ(2u, s.manager().Contacts().size());
+    EXPECT_EQ("Cid", s.manager().Contacts()[1].friendlyName);
+    EXPECT_EQ(kOfflineMessageHandlerKind, s.KindOf(withCid));
+
+    // Sign-in names are compared exactly: another case is another contact.
+    auto upper = s.bench.State().AddContact("Cid@example.com", "Cid", MISTATUS_ONLINE);
+    s.SetStatus(upper, MISTATUS_ONLINE);
+    ASSERT_EQ(3u, s.manager().Contacts().size());
+    EXPECT_EQ(kOfflineMessageHandlerKind, s.KindOf(withCid));
+}
+
+TEST(MessengerSession, EachConversationWindowGetsItsOwnHandlerDecided) {
+    Session s;
+    HWND first = s.Track("ann@example.com");
+    HWND second = s.Track("ann@example.com");
+    EXPECT_EQ(kLogHandlerKind, s.KindOf(first));
+    EXPECT_EQ(kLogHandlerKind, s.KindOf(second));
+    const int firstNumber = s.manager().HandlerOf(first)->GetConversationNumber();
+    const int secondNumber = s.manager().HandlerOf(second)->GetConversationNumber();
+    EXPECT_NE(firstNumber, secondNumber);
+
+    // A status change reaches every window with the contact, each keeping its number.
+    s.SetStatus(s.ann, MISTATUS_OFFLINE);
+    EXPECT_EQ(kOfflineMessageHandlerKind, s.KindOf(first));
+    EXPECT_EQ(kOfflineMessageHandlerKind, s.KindOf(second));
+    s.SetStatus(s.ann, MISTATUS_ONLINE);
+    EXPECT_EQ(kLogHandlerKind, s.KindOf(first));
+    EXPECT_EQ(kLogHandlerKind, s.KindOf(second));
+    EXPECT_EQ(firstNumber, s.manager().HandlerOf(first)->GetConversationNumber());
+    EXPECT_EQ(secondNumber, s.manager().HandlerOf(second)->GetConversationNumber());
+}

@@ -1,0 +1,58 @@
+#include "plugin/stats/StatDetailDlg.h"
+
+#include <utility>
+
+#include "framework/WaitCursor.h"
+#include "plugin/core/PluginResources.h"
+#include "plugin/stats/StatsManager.h"
+#include "plugin/stats/StatsResources.h"
+
+namespace parleym {
+
+CStatDetailDlg::CStatDetailDlg(CParleymanager* manager, const CStatsManager& store, std::string signInName,
+                               HWND parent)
+    : CDialog(IDD_STAT_DETAIL, parent), manager_(manager), store_(store), signInName_(std::move(signInName)) {}
+
+BOOL CStatDetailDlg::OnInitDialog() {
+    const BOOL result = CDialog::OnInitDialog();
+    // Many sessions take a while to list.
+    CWaitCursor wait;
+    HWND self = GetSafeHwnd();
+    HICON small = static_cast<HICON>(
+        LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDI_PARLEYM_SMALL), IMAGE_ICON, 16, 16, LR_SHARED));
+    if (small) SendMessageA(self, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+
+    list_.Attach(GetItem(IDC_DETAIL_LIST));
+    list_.InsertColumn(0, "Login at", 150);
+    list_.InsertColumn(1, "Logout at", 150);
+    list_.InsertColumn(2, "Online time", 100);
+    list_.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+    SetWindowTextA(self, ("Statistics details for " + signInName_).c_str());
+
+    HFONT font = reinterpret_cast<HFONT>(SendMessageA(list_.GetSafeHwnd(), WM_GETFONT, 0, 0));
+    LOGFONTA description{};
+    if (!font || !GetObjectA(font, sizeof description, &description))
+        GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof description, &description);
+    description.lfWeight = FW_BOLD;
+    boldFont_.reset(CreateFontIndirectA(&description));
+
+    std::string summary;
+    if (store_.FillDetailList(signInName_, list_, summary)) SetItemText(IDC_DETAIL_SUMMARY, summary);
+    return result;
+}
+
+bool CStatDetailDlg::OnNotify(NMHDR* header, LRESULT& result) {
+    if (!header || header->hwndFrom != list_.GetSafeHwnd() || header->code != NM_CUSTOMDRAW)
+        return CDialog::OnNotify(header, result);
+    auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(header);
+    result = CDRF_DODEFAULT;
+    if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) {
+        result = CDRF_NOTIFYITEMDRAW;
+    } else if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT && draw->nmcd.lItemlParam == 1 && boldFont_) {
+        SelectObject(draw->nmcd.hdc, boldFont_.get());
+        result = CDRF_NEWFONT;
+    }
+    return true;
+}
+
+} // namespace parleym

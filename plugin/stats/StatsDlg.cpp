@@ -1,0 +1,75 @@
+#include "plugin/stats/StatsDlg.h"
+
+#include "plugin/core/Parleymanager.h"
+#include "plugin/core/UserMessage.h"
+#include "plugin/stats/StatDetailDlg.h"
+#include "plugin/stats/StatsListSort.h"
+#include "plugin/stats/StatsManager.h"
+#include "plugin/stats/StatsResources.h"
+
+namespace parleym {
+
+CStatsDlg::CStatsDlg(CParleymanager* manager, CStatsManager& store) : CParleymDlg(IDD_STATS, manager), store_(store) {}
+
+BOOL CStatsDlg::OnInitDialog() {
+    const BOOL result = CParleymDlg::OnInitDialog();
+    list_.Attach(GetItem(IDC_STATS_LIST));
+    list_.InsertColumn(0, "Name", 140);
+    list_.InsertColumn(1, "Sign in", 150);
+    list_.InsertColumn(2, "Online time", 100, LVCFMT_RIGHT);
+    list_.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+    Fill(true);
+    return result;
+}
+
+void CStatsDlg::Fill(bool refresh) {
+    ContactNames names;
+    if (Manager())
+        for (const CContactInfo& contact : Manager()->Contacts()) names.emplace(contact.signInName, contact.friendlyName);
+    HWND list = list_.GetSafeHwnd();
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    std::string own;
+    if (store_.FillStatsList(list_, own, refresh, names)) SetItemText(IDC_STATS_OWN_TOTAL, own);
+    SortListByText(list, 0, true, 0, -1);
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+}
+
+void CStatsDlg::OnReset() {
+    const int answer = ShowUserMessage(GetSafeHwnd(), "Are you sure you want to reset statistics?", "Parleym",
+                                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    if (answer != IDYES) return;
+    store_.ResetStatistics();
+    Fill(false);
+}
+
+void CStatsDlg::OnDetails() {
+    const int row = list_.GetSelectedRow();
+    if (row < 0) {
+        ShowUserMessage(GetSafeHwnd(), "You must select a user first", "Error", MB_OK | MB_ICONERROR);
+        return;
+    }
+    CStatDetailDlg details(Manager(), store_, list_.GetItemText(row, 1), GetSafeHwnd());
+    details.DoModal();
+}
+
+bool CStatsDlg::OnCommand(WORD id, WORD code, HWND control) {
+    if (code == BN_CLICKED) {
+        switch (id) {
+        case IDC_STATS_REFRESH:
+            Fill(true);
+            return true;
+        case IDC_STATS_RESET:
+            OnReset();
+            return true;
+        case IDC_STATS_DETAILS:
+            OnDetails();
+            return true;
+        default:
+            break;
+        }
+    }
+    return CParleymDlg::OnCommand(id, code, control);
+}
+
+} // namespace parleym

@@ -1,0 +1,29 @@
+#pragma once
+// "Online time statistics": the account's own total and every recorded
+// contact's online time, with refresh, reset and the per-contact details.
+#include "framework/ListView.h"
+#include "plugin/core/ParleymDlg.h"
+
+namespace parleym {
+
+class CStatsManager;
+
+class CStatsDlg : public CParleymDlg {
+public:
+    CStatsDlg(CParleymanager* manager, CStatsManager& store);
+
+protected:
+    BOOL OnInitDialog() override;
+    bool OnCommand(WORD id, WORD code, HWND control) override;
+
+private:
+    // Fills the list from the store and sorts it by name.
+    void Fill(bool refresh);
+    void OnReset();
+    void OnDetails();
+
+    CStatsManager& store_;
+    CListView list_;
+};
+
+} // namespace parleym
