@@ -69,6 +69,7 @@ sleep 500
 open bob@parleym.example
 receive bob@parleym.example "hello from bob"
 sleep 500
+screenshot foreign-and-own
 post class:ParleymLdrClass 16
 wait no-window ParleymLdrClass timeout=10000
 exit
@@ -159,6 +160,7 @@ class HookInStandinTest(unittest.TestCase):
         self.assertEqual(sorted(streams), ["1"], contacts)
         self.assertEqual(contacts, ["bob@parleym.example"])
         self.assertIn(b"hello from bob", streams["1"])
+        print("screenshots:", r.out_dir)
 
     def test_a_hung_loader_and_an_exit_with_the_hooks_in(self):
         r = self.real_run(HUNG_LOADER_EXIT, "hook-exit", 60)
