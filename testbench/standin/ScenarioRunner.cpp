@@ -70,6 +70,13 @@ BOOL CALLBACK JoinChildTexts(HWND child, LPARAM context) {
   return TRUE;
 }
 
+// The messengers look at the next message before they take it (PM_NOREMOVE, then
+// PM_REMOVE), so the message hook sees most messages once peeked and once removed.
+bool NextMessage(MSG& msg) {
+  if (!PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) return false;
+  return PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) != FALSE;
+}
+
 std::string HandleText(HWND window) {
   return Hex32(static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(window)));
 }
@@ -95,7 +102,7 @@ bool ScenarioRunner::Pump(DWORD ms) {
   const DWORD start = GetTickCount();
   for (;;) {
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (NextMessage(msg)) {
       if (msg.message == WM_QUIT) {
         quit_ = true;
         return false;
@@ -122,7 +129,7 @@ void ScenarioRunner::Settle() {
   while (!quit_ && GetTickCount() - start < kSettleMaxMs) {
     MSG msg;
     bool any = false;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (NextMessage(msg)) {
       if (msg.message == WM_QUIT) {
         quit_ = true;
         return;
@@ -519,6 +526,14 @@ bool ScenarioRunner::Execute(const Step& step) {
     TerminateProcess(GetCurrentProcess(), 3);
     return false;
   }
+  if (c == "exit-process") {
+    // The messenger ends on the spot, its windows open and any hooks still in, as
+    // when the user quits it with Parleym running: only the libraries' detach runs.
+    Log("exit-process");
+    Log("end failures=" + std::to_string(failures_));
+    SetTranscript(nullptr);
+    ExitProcess(failures_ ? 1 : 0);
+  }
   if (c == "exit") return true;
   Log("error unknown command " + Quote(c));
   return false;
@@ -661,7 +676,15 @@ bool ScenarioRunner::PostStep(const Step& step, bool send) {
     return false;
   }
   ParseNumber(step.Arg(2, "0"), wParam);
-  ParseNumber(step.Arg(3, "0"), lParam);
+  // lParam may name a window too (a handle of this or another process).
+  if (!ParseNumber(step.Arg(3, "0"), lParam)) {
+    HWND named = WindowByName(step.Arg(3));
+    if (!named) {
+      Log("error no window " + Quote(step.Arg(3)));
+      return false;
+    }
+    lParam = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(named));
+  }
   if (send) {
     DWORD_PTR result = 0;
     SendMessageTimeoutA(window, message, wParam, static_cast<LPARAM>(lParam), SMTO_ABORTIFHUNG, 5000, &result);
