@@ -211,14 +211,40 @@ void CParleymanager::ForwardConversation(HWND window) {
     forward->Attach(this, window, current->GetConversationNumber());
     CContactInfo chosen;
     const std::string source = profile_ ? profile_->FindConversationContact(*this, window).signInName : std::string();
-    const bool accepted = RunContactSelection(ContactSelectionMode::kForward, chosen, source);
+    const bool accepted = RunContactSelection(ContactSelectionMode::kForward, chosen, source) &&
+                          StartForwarding(*forward, chosen);
     dialogBusy_ = 0;
     if (!accepted) return;
     // The old handler may have gone while the selection ran.
     std::unique_ptr<ConversationHandler> old = Untrack(window);
     if (!IsWindow(window)) return;
     old.reset();
+    ConversationHandler* raw = forward.get();
     conversations_[window] = std::move(forward);
+    ShowForwarding(*raw);
+}
+
+HRESULT CParleymanager::OpenConversation(const std::string& signInName, HWND& window) {
+    window = nullptr;
+    if (!messenger_) return E_POINTER;
+    VARIANT contact;
+    VariantInit(&contact);
+    contact.vt = VT_BSTR;
+    const std::wstring name = WideFromAnsi(signInName);
+    contact.bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+    ComPtr<IDispatch> windowObject;
+    HRESULT hr = messenger_->InstantMessage(contact, windowObject.Put());
+    VariantClear(&contact);
+    if (FAILED(hr)) return hr;
+    if (!windowObject) return E_POINTER;
+    ComPtr<IMessengerWindow> messengerWindow;
+    hr = windowObject->QueryInterface(IID_IMessengerWindow, reinterpret_cast<void**>(messengerWindow.Put()));
+    if (FAILED(hr)) return hr;
+    LONG handle = 0;
+    hr = messengerWindow->get_HWND(&handle);
+    if (FAILED(hr)) return hr;
+    window = HwndFromMessengerLong(handle);
+    return S_OK;
 }
 
 void CParleymanager::ToggleLogging() {

@@ -1,7 +1,8 @@
 // Which handler class serves each kind, and which profile each client.
-#include "plugin/core/BasicHandlers.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/logging/LogHandler.h"
+#include "plugin/messaging/ForwardHandler.h"
+#include "plugin/offline/OfflineMessageHandler.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
@@ -11,12 +12,20 @@ std::unique_ptr<ConversationHandler> CParleymanager::CreateLogHandler(const CCon
 }
 
 std::unique_ptr<ConversationHandler> CParleymanager::CreateOfflineMessageHandler(const CContactInfo& contact) {
-    // Gives the window back to logging as soon as the contact is online.
-    return std::make_unique<BasicConversationHandler>(kOfflineMessageHandlerKind, contact, FALSE);
+    return std::make_unique<OfflineMessageHandler>(contact);
 }
 
 std::unique_ptr<ConversationHandler> CParleymanager::CreateForwardHandler() {
-    return std::make_unique<BasicConversationHandler>(kForwardHandlerKind, CContactInfo(), TRUE);
+    return std::make_unique<ForwardHandler>();
+}
+
+bool CParleymanager::StartForwarding(ConversationHandler& forward, const CContactInfo& target) {
+    ForwardHandler* handler = dynamic_cast<ForwardHandler*>(&forward);
+    return handler && handler->StartForward(target);
+}
+
+void CParleymanager::ShowForwarding(ConversationHandler& forward) {
+    if (ForwardHandler* handler = dynamic_cast<ForwardHandler*>(&forward)) handler->ShowForwarding();
 }
 
 std::unique_ptr<CClientProfile> CParleymanager::CreateProfile(int clientKind) {

@@ -8,6 +8,7 @@
 #include "plugin/core/TextConvert.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/logging/LogManager.h"
+#include "plugin/logging/LoggingHandler.h"
 #include "plugin/offline/OfflineMessageStore.h"
 #include "plugin/stats/StatsManager.h"
 #include "shared/Protocol.h"
@@ -172,6 +173,27 @@ HWND CParleymanager::ConversationOf(const CContactInfo& contact) {
     return nullptr;
 }
 
+bool CParleymanager::IsContactOnline(const std::string& signInName) {
+    if (messenger_) {
+        const std::wstring name = WideFromAnsi(signInName);
+        BSTR signIn = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+        BSTR service = SysAllocString(L"");
+        ComPtr<IDispatch> found;
+        HRESULT hr = messenger_->GetContact(signIn, service, found.Put());
+        SysFreeString(signIn);
+        SysFreeString(service);
+        ComPtr<IMessengerContact> contact;
+        if (SUCCEEDED(hr) && found)
+            hr = found->QueryInterface(IID_IMessengerContact, reinterpret_cast<void**>(contact.Put()));
+        MISTATUS status = MISTATUS_UNKNOWN;
+        if (SUCCEEDED(hr) && contact && SUCCEEDED(contact->get_Status(&status)))
+            return MapStatus(status) == kContactOnline;
+    }
+    for (const CContactInfo& record : contacts_)
+        if (record.signInName == signInName) return record.IsOnline();
+    return false;
+}
+
 std::vector<HWND> CParleymanager::ConversationsOf(const CContactInfo& contact) {
     std::vector<HWND> windows;
     for (auto& entry : conversations_)
@@ -188,6 +210,10 @@ bool CParleymanager::HasPendingMessages(const std::string& signInName) {
 
 void CParleymanager::OnSignIn(long hr) {
     if (hr != 0 || !messenger_) return;
+    // The windows the messenger kept open belong to the account before: their
+    // handlers go (a last save into that account, if it is still open), and
+    // the windows are tracked again under this one, with its own numbers.
+    const std::vector<HWND> keptOpen = ReleaseConversationHandlers();
     ReadSelf();
     offlineStore_->Save();
     offlineStore_->Load(self_.signInName.c_str());
@@ -200,14 +226,38 @@ void CParleymanager::OnSignIn(long hr) {
     statsStore_->CloseAccount();
     statsStore_->OpenAccount(self_.signInName.c_str());
     OnContactChanged(self_);
+    for (HWND window : keptOpen)
+        if (IsWindow(window) && !HandlerOf(window)) OnConversationWindow(window, FALSE, -1);
 }
 
 void CParleymanager::OnSignOut() {
+    // Everything the windows show goes into the account that signs out; with
+    // its account closed the log store then takes nothing until the next sign-in.
+    SaveLoggingHandlers();
     logManager_->CloseAccount();
     self_.status = kContactOffline;
     OnContactChanged(self_);
     statsStore_->CloseAccount();
     offlineStore_->Save();
+}
+
+void CParleymanager::SaveLoggingHandlers() {
+    std::vector<HWND> windows;
+    for (auto& entry : conversations_) windows.push_back(entry.first);
+    for (HWND window : windows)
+        if (auto* logging = dynamic_cast<LoggingHandler*>(HandlerOf(window))) logging->Save();
+}
+
+std::vector<HWND> CParleymanager::ReleaseConversationHandlers() {
+    std::vector<HWND> windows;
+    for (auto& entry : conversations_) windows.push_back(entry.first);
+    for (HWND window : windows) {
+        std::unique_ptr<ConversationHandler> handler = Untrack(window);
+        if (!handler) continue;
+        handler->Detach();
+        handler.reset();
+    }
+    return windows;
 }
 
 void CParleymanager::OnContactListAdd(long hr, IDispatch* contact) {

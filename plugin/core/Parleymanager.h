@@ -69,6 +69,8 @@ public:
     CContactInfo FindContact(IMessengerContact* contact);
     CContactInfo FindContactByText(const std::string& text) const;
     HWND ConversationOf(const CContactInfo& contact);
+    // Asks the messenger now; the contact list's record when the messenger cannot say.
+    bool IsContactOnline(const std::string& signInName);
     // Every tracked window whose handler is for the contact.
     std::vector<HWND> ConversationsOf(const CContactInfo& contact);
     void OnContactChanged(const CContactInfo& contact);
@@ -77,6 +79,9 @@ public:
     void OnSignOut();
     void OnContactListAdd(long hr, IDispatch* contact);
     void OnContactStatusChange(IDispatch* contact, long status);
+
+    // Opens (or finds) the messenger's conversation window with the contact.
+    HRESULT OpenConversation(const std::string& signInName, HWND& window);
 
     // ---- dialogs and the loader
     BOOL CanOpenDialog(bool requireSignIn);
@@ -156,6 +161,11 @@ protected:
     virtual std::unique_ptr<ConversationHandler> CreateOfflineMessageHandler(const CContactInfo& contact);
     virtual std::unique_ptr<ConversationHandler> CreateForwardHandler();
     virtual std::unique_ptr<CClientProfile> CreateProfile(int clientKind);
+    // Forwarding of a window's conversation: the attached forward handler takes
+    // the chosen target (false when its window cannot be opened), and once it
+    // serves the window it shows so in title and menu.
+    virtual bool StartForwarding(ConversationHandler& forward, const CContactInfo& target);
+    virtual void ShowForwarding(ConversationHandler& forward);
 
     // The contact picker for one contact (never `excluded`); false when cancelled
     // or nobody was chosen.
@@ -196,6 +206,10 @@ private:
     // What every status change does before the windows: broadcast, statistics,
     // viewer, pending offline messages. False when it had to stop.
     bool NoteContactChange(const CContactInfo& contact);
+    // Sign-out: every logging handler saves now, into the account still open.
+    void SaveLoggingHandlers();
+    // Sign-in: every handler goes; returns the windows that had one.
+    std::vector<HWND> ReleaseConversationHandlers();
     // Keeps or replaces the handler of one window with this contact.
     void DecideHandler(HWND window, const CContactInfo& contact);
 

@@ -94,11 +94,13 @@ void CContactSelectDlg::OnOK() {
     chosen_.clear();
     for (int row : list_.GetSelectedRows()) {
         const int status = list_.GetItemData(row) != 0 ? kContactOffline : kContactOnline;
-        const CContactInfo picked(list_.GetItemText(row, 1), list_.GetItemText(row, 0), status);
-        // A contact that left the list while the dialog was open is not offered back.
+        CContactInfo picked(list_.GetItemText(row, 1), list_.GetItemText(row, 0), status);
+        // A contact that left the list while the dialog was open is not offered back;
+        // one that changed its friendly name meanwhile is still the same contact.
         if (!Manager()) continue;
         for (const CContactInfo& contact : Manager()->Contacts()) {
-            if (contact.SameNames(picked)) {
+            if (contact.SameContact(picked)) {
+                picked.friendlyName = contact.friendlyName;
                 chosen_.push_back(picked);
                 break;
             }

@@ -82,6 +82,15 @@ void COfflineMessageStore::RemoveMessages(const std::string& contactName) {
     pending_.erase(contactName);
 }
 
+void COfflineMessageStore::RemoveFirstMessages(const std::string& contactName, size_t count) {
+    if (!IsLoaded() || count == 0) return;
+    const auto found = pending_.find(contactName);
+    if (found == pending_.end()) return;
+    OfflineMessageList& list = found->second;
+    while (count-- > 0 && !list.empty()) list.pop_front();
+    if (list.empty()) pending_.erase(found);
+}
+
 void COfflineMessageStore::Save() {
     if (!IsLoaded()) return;
     const HRESULT hr = RewriteStream(messages_.Get(), EncodeOfflineMessages(pending_));

@@ -30,6 +30,8 @@ public:
     // Appends a copy; null (message dropped) when not loaded.
     CMessageContent* AddMessage(const std::string& contactName, const CMessageContent& content);
     void RemoveMessages(const std::string& contactName);
+    // Drops the contact's first `count` messages (those delivered), keeping the rest in order.
+    void RemoveFirstMessages(const std::string& contactName, size_t count);
     // Writes everything back and unloads. On failure the store stays loaded
     // with all its messages, so a later Save writes them again.
     void Save();

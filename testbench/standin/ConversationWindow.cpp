@@ -122,6 +122,8 @@ void ConversationWindow::Layout() {
   MoveWindow(history_, gap, historyTop, width - 2 * gap, inputTop - gap - historyTop, TRUE);
   MoveWindow(input_, gap, inputTop, width - 3 * gap - buttonWidth, inputHeight, TRUE);
   MoveWindow(send_, width - gap - buttonWidth, inputTop, buttonWidth, inputHeight, TRUE);
+  // Wine leaves moved controls and the uncovered background unpainted otherwise.
+  RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void ConversationWindow::Receive(const std::string& text) {
@@ -133,6 +135,13 @@ void ConversationWindow::Send() {
   std::string text = TrimLineEnds(TextWithCodes(ReadRichEdit(input_)));
   if (text.empty()) {
     Log("send conv:" + contact_->signinName + " nothing-to-send");
+    return;
+  }
+  if (refusedSends_ > 0 && sendsBeforeRefusal_ > 0) {
+    --sendsBeforeRefusal_;
+  } else if (refusedSends_ > 0) {
+    --refusedSends_;
+    Log("send conv:" + contact_->signinName + " refused text=" + Quote(text));
     return;
   }
   const bool deliverable = state_.SignedIn() && contact_->status != MISTATUS_OFFLINE &&

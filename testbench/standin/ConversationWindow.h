@@ -36,6 +36,12 @@ public:
   void Receive(const std::string& text);
   // What pressing Send does: takes the input, shows it as said by the user, empties it.
   void Send();
+  // After `taken` more sends, `count` sends are not taken, as while the messenger is
+  // still connecting the conversation: the input keeps its text.
+  void RefuseSends(int count, int taken) {
+    refusedSends_ = count;
+    sendsBeforeRefusal_ = taken;
+  }
 
 private:
   ConversationWindow(const Profile& profile, MessengerState& state, ContactPtr contact)
@@ -57,6 +63,8 @@ private:
   WNDPROC inputDefault_ = nullptr;
   DestroyedCallback onDestroyed_ = nullptr;
   void* context_ = nullptr;
+  int refusedSends_ = 0;
+  int sendsBeforeRefusal_ = 0;
 };
 
 } // namespace standin

@@ -133,6 +133,7 @@ void DialogWatcher::Stop() {
 void DialogWatcher::Expect(const DialogAnswer& answer) {
   std::lock_guard<std::mutex> lock(mutex_);
   expected_.push_back(answer);
+  if (!answer.caption.empty()) recheck_ = true;
 }
 
 size_t DialogWatcher::PendingExpectations() {
@@ -147,6 +148,9 @@ void DialogWatcher::Run() {
       EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&dialogs));
       for (auto it = handled_.begin(); it != handled_.end();)
         it = IsWindow(*it) ? std::next(it) : handled_.erase(it);
+      if (recheck_.exchange(false))
+        for (HWND dialog : dialogs)
+          if (!GetDlgItem(dialog, 0xFFFF)) handled_.erase(dialog);
       for (auto it = again_.begin(); it != again_.end();)
         it = IsWindow(*it) ? std::next(it) : again_.erase(it);
       // A dialog that stays open after a button is looked at again once it takes

@@ -56,6 +56,9 @@ private:
   std::mutex mutex_;
   std::deque<DialogAnswer> expected_;
   std::set<HWND> handled_;
+  // An answer naming a caption came: dialogs already on screen are looked at again,
+  // so that a dialog can be answered more than once (a wrong password, then the right one).
+  std::atomic<bool> recheck_{false};
   std::set<HWND> again_;  // answered, still open, to be examined anew once enabled
   std::atomic<int> seen_{0};
   std::atomic<int> unexpected_{0};

@@ -42,6 +42,34 @@ bool FileContains(const std::string& path, const std::string& needle) {
   return content.str().find(needle) != std::string::npos;
 }
 
+ScenarioRunner* g_nestedRunner = nullptr;
+
+bool HasScenarioOption(const std::vector<Step>& steps, const std::string& name) {
+  for (const Step& step : steps)
+    if (step.command == "option")
+      for (const std::string& arg : step.args)
+        if (arg == name) return true;
+  return false;
+}
+
+struct OwnedWindows {
+  HWND owner;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectOwned(HWND window, LPARAM context) {
+  auto* owned = reinterpret_cast<OwnedWindows*>(context);
+  if (GetWindow(window, GW_OWNER) == owned->owner && IsWindowVisible(window)) owned->found.push_back(window);
+  return TRUE;
+}
+
+BOOL CALLBACK JoinChildTexts(HWND child, LPARAM context) {
+  auto* text = reinterpret_cast<std::string*>(context);
+  const std::string own = WindowText(child);
+  if (!own.empty()) *text += (text->empty() ? "" : "|") + own;
+  return TRUE;
+}
+
 std::string HandleText(HWND window) {
   return Hex32(static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(window)));
 }
@@ -72,6 +100,7 @@ bool ScenarioRunner::Pump(DWORD ms) {
         quit_ = true;
         return false;
       }
+      if (IsNestTimer(msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
@@ -89,11 +118,12 @@ void ScenarioRunner::Settle() {
     MSG msg;
     bool any = false;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      any = true;
       if (msg.message == WM_QUIT) {
         quit_ = true;
         return;
       }
+      if (IsNestTimer(msg)) continue;
+      any = true;
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
@@ -103,10 +133,25 @@ void ScenarioRunner::Settle() {
   }
 }
 
+namespace {
+
+// Visible, exactly over the history and above it in the z-order.
+bool CoversHistory(HWND overlay, HWND history) {
+  RECT over = {}, under = {};
+  if (!IsWindowVisible(overlay) || !GetWindowRect(overlay, &over) || !GetWindowRect(history, &under)) return false;
+  if (!EqualRect(&over, &under)) return false;
+  for (HWND below = GetWindow(overlay, GW_HWNDNEXT); below; below = GetWindow(below, GW_HWNDNEXT))
+    if (below == history) return true;
+  return false;
+}
+
+} // namespace
+
 std::map<std::string, std::string> ScenarioRunner::Snapshot() {
   std::map<std::string, std::string> now;
   if (HWND main = messenger_.MainWindow()) {
     now["title main"] = Quote(WindowText(main));
+    ObserveWindowState(now, "main", main);
     if (HMENU bar = GetMenu(main)) now["menubar main"] = Quote(DescribeMenu(bar));
   }
   if (HWND list = messenger_.ListView()) {
@@ -126,11 +171,20 @@ std::map<std::string, std::string> ScenarioRunner::Snapshot() {
   for (ConversationWindow* conversation : messenger_.Conversations()) {
     const std::string name = "conv:" + conversation->Contact()->signinName;
     now["title " + name] = Quote(WindowText(conversation->Window()));
+    ObserveWindowState(now, name, conversation->Window());
     if (HMENU bar = GetMenu(conversation->Window())) now["menubar " + name] = Quote(DescribeMenu(bar));
     RichEditContent history = ReadRichEdit(conversation->History());
     now["history " + name] = Quote(TextWithMarkers(history)) + " objects=" + ObjectList(history);
     RichEditContent input = ReadRichEdit(conversation->Input());
     now["input " + name] = Quote(TextWithMarkers(input)) + " objects=" + ObjectList(input);
+    // A rich edit the messenger did not make (the plug-in's, over the history).
+    for (HWND child = GetWindow(conversation->Window(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      if (child == conversation->History() || child == conversation->Input()) continue;
+      if (ClassNameOf(child).compare(0, 8, "RichEdit") != 0) continue;
+      RichEditContent overlay = ReadRichEdit(child);
+      now["overlay " + name] = Quote(TextWithMarkers(overlay)) + " objects=" + ObjectList(overlay) +
+                               " covers-history=" + (CoversHistory(child, conversation->History()) ? "yes" : "no");
+    }
   }
   return now;
 }
@@ -154,27 +208,88 @@ std::string ScenarioRunner::Resolve(const std::string& path) const {
 }
 
 int ScenarioRunner::Run(const std::vector<Step>& steps) {
+  windowStates_ = HasScenarioOption(steps, "window-states");
+  steps_ = &steps;
+  next_ = 0;
+  done_ = false;
+  if (HasScenarioOption(steps, "steps-in-modal-loops")) {
+    g_nestedRunner = this;
+    nestTimer_ = SetTimer(nullptr, 0, 100, &ScenarioRunner::NestedTick);
+  }
   Settle();
   Observe(false);
-  for (const Step& step : steps) {
-    if (quit_) break;
-    if (step.command == "option") continue;  // read before start-up
-    Log("step " + std::to_string(step.line) + " " + step.source);
-    bool ok = false;
-    try {
-      ok = Execute(step);
-    } catch (...) {
-      Log("error exception in step");
-    }
-    if (!ok) {
-      ++failures_;
-      Log("step-failed line " + std::to_string(step.line));
-    }
-    if (step.command == "exit") break;
-    Settle();
-    Observe(false);
+  while (!quit_ && !done_ && next_ < steps.size()) {
+    if (!RunStep(steps[next_++])) done_ = true;
   }
+  if (nestTimer_) KillTimer(nullptr, nestTimer_);
+  nestTimer_ = 0;
+  g_nestedRunner = nullptr;
   return failures_;
+}
+
+bool ScenarioRunner::RunStep(const Step& step) {
+  if (step.command == "option") return true;  // read before start-up
+  Log("step " + std::to_string(step.line) + " " + step.source);
+  bool ok = false;
+  try {
+    ok = Execute(step);
+  } catch (...) {
+    Log("error exception in step");
+  }
+  if (!ok) {
+    ++failures_;
+    Log("step-failed line " + std::to_string(step.line));
+  }
+  if (step.command == "exit") return false;
+  Settle();
+  Observe(false);
+  return true;
+}
+
+bool ScenarioRunner::IsNestTimer(const MSG& msg) const {
+  return nestTimer_ && msg.message == WM_TIMER && msg.hwnd == nullptr && msg.wParam == nestTimer_;
+}
+
+// Reached only through a loop that is not ours: the step that started it is still
+// running, so the scenario goes on from here, one step per tick, and returns in
+// between so that the loop can end when its window is done.
+void CALLBACK ScenarioRunner::NestedTick(HWND, UINT, UINT_PTR, DWORD) {
+  ScenarioRunner* runner = g_nestedRunner;
+  if (!runner || runner->inNestedStep_ || runner->done_ || runner->quit_ || !runner->steps_ ||
+      runner->next_ >= runner->steps_->size())
+    return;
+  runner->inNestedStep_ = true;
+  try {
+    if (!runner->RunStep((*runner->steps_)[runner->next_++])) runner->done_ = true;
+  } catch (...) {
+  }
+  runner->inNestedStep_ = false;
+}
+
+void ScenarioRunner::ObserveWindowState(std::map<std::string, std::string>& now, const std::string& name,
+                                        HWND window) {
+  if (!windowStates_ || !window || !IsWindow(window)) return;
+  now["state " + name] = std::string("enabled=") + (IsWindowEnabled(window) ? "yes" : "no") +
+                         " minimized=" + (IsIconic(window) ? "yes" : "no");
+  // What covers the window: each visible owned window with its texts, its place in the
+  // window's client coordinates and its size, and the window's own outer size.
+  OwnedWindows owned{window, {}};
+  EnumWindows(CollectOwned, reinterpret_cast<LPARAM>(&owned));
+  RECT outer{};
+  GetWindowRect(window, &outer);
+  std::string list;
+  for (HWND panel : owned.found) {
+    std::string texts;
+    EnumChildWindows(panel, JoinChildTexts, reinterpret_cast<LPARAM>(&texts));
+    RECT rect{};
+    GetWindowRect(panel, &rect);
+    POINT at{rect.left, rect.top};
+    ScreenToClient(window, &at);
+    list += (list.empty() ? "" : ", ") + Quote(texts) + " at=" + std::to_string(at.x) + "," + std::to_string(at.y) +
+            " size=" + std::to_string(rect.right - rect.left) + "x" + std::to_string(rect.bottom - rect.top);
+  }
+  now["owned " + name] = "[" + list + "] outer=" + std::to_string(outer.right - outer.left) + "x" +
+                         std::to_string(outer.bottom - outer.top);
 }
 
 ConversationWindow* ScenarioRunner::Conversation(const Step& step, size_t index) {
@@ -274,6 +389,15 @@ bool ScenarioRunner::Execute(const Step& step) {
     SendMessageW(conversation->SendButton(), BM_CLICK, 0, 0);
     return true;
   }
+  if (c == "refuse-send") {
+    ConversationWindow* conversation = Conversation(step, 0);
+    unsigned long count = 1, after = 0;
+    if (!conversation || (step.Has("count") && !ParseNumber(step.Option("count"), count)) ||
+        (step.Has("after") && !ParseNumber(step.Option("after"), after)))
+      return false;
+    conversation->RefuseSends(static_cast<int>(count), static_cast<int>(after));
+    return true;
+  }
   if (c == "keys") {
     ConversationWindow* conversation = Conversation(step, 0);
     if (!conversation) return false;
@@ -295,7 +419,16 @@ bool ScenarioRunner::Execute(const Step& step) {
       return false;
     }
     if (c == "destroy") DestroyWindow(window);
+    else if (c == "show" && step.Arg(1) == "minimized") ShowWindow(window, SW_MINIMIZE);
     else ShowWindow(window, c == "show" ? SW_SHOW : SW_HIDE);
+    return true;
+  }
+  if (c == "resize") {
+    HWND window = WindowByName(step.Arg(0));
+    unsigned long width = 0, height = 0;
+    if (!window || !ParseNumber(step.Arg(1), width) || !ParseNumber(step.Arg(2), height)) return false;
+    SetWindowPos(window, nullptr, 0, 0, static_cast<int>(width), static_cast<int>(height),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     return true;
   }
   if (c == "my-status") {

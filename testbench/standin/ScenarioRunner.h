@@ -45,6 +45,13 @@ private:
   void Observe(bool everything);
   std::map<std::string, std::string> Snapshot();
   std::string Resolve(const std::string& path) const;
+  // One step with its transcript lines and the settling after it; false after `exit`.
+  bool RunStep(const Step& step);
+  // A message our own loops drop: the timer that goes on with the scenario only
+  // inside someone else's modal loop.
+  bool IsNestTimer(const MSG& msg) const;
+  static void CALLBACK NestedTick(HWND, UINT, UINT_PTR, DWORD);
+  void ObserveWindowState(std::map<std::string, std::string>& now, const std::string& name, HWND window);
 
   StandinMessenger& messenger_;
   MessengerState& state_;
@@ -54,6 +61,16 @@ private:
   std::vector<PROCESS_INFORMATION> spawned_;
   bool quit_ = false;
   int failures_ = 0;
+  // option steps-in-modal-loops: while a modal loop (a dialog, a message box) runs on
+  // this thread, the next steps run from inside it, as a user goes on using the program.
+  const std::vector<Step>* steps_ = nullptr;
+  size_t next_ = 0;
+  bool inNestedStep_ = false;
+  bool done_ = false;
+  UINT_PTR nestTimer_ = 0;
+  // option window-states: enabled and minimised state of the messenger's windows and
+  // the visible windows they own.
+  bool windowStates_ = false;
 };
 
 } // namespace standin

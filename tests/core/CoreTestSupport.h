@@ -56,6 +56,8 @@ protected:
     std::unique_ptr<parleym::ConversationHandler> CreateOfflineMessageHandler(
         const parleym::CContactInfo& contact) override;
     std::unique_ptr<parleym::ConversationHandler> CreateForwardHandler() override;
+    // The recording forward handler has no window to open.
+    bool StartForwarding(parleym::ConversationHandler&, const parleym::CContactInfo&) override { return true; }
     bool RunContactSelection(parleym::ContactSelectionMode mode, parleym::CContactInfo& chosen,
                              const std::string& excluded) override;
     void RunStatisticsDialog() override { calls.push_back("statistics"); }

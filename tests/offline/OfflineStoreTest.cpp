@@ -94,6 +94,28 @@ TEST_F(OfflineStoreTest, MessagesSurviveSignOutPerContactAndInOrder) {
                       "2: messages(4)\n2/messages\n");
 }
 
+TEST_F(OfflineStoreTest, PartlyDeliveredContactKeepsTheRestInOrder) {
+    COfflineMessageStore store;
+    ASSERT_EQ(store.Open(path.c_str()), 1);
+    store.RemoveFirstMessages("bob@example.com", 1);  // not loaded: nothing happens
+    store.Load("me@example.com");
+    for (const char* text : {"one", "two", "three"}) store.AddMessage("bob@example.com", Plain(text));
+    store.AddMessage("cid@example.com", Plain("other"));
+    store.RemoveFirstMessages("bob@example.com", 0);
+    store.RemoveFirstMessages("bob@example.com", 1);
+    EXPECT_EQ(Texts(store.GetMessages("bob@example.com")), std::vector<std::string>({"two", "three"}));
+    store.Save();
+    store.Load("me@example.com");
+    EXPECT_EQ(Texts(store.GetMessages("bob@example.com")), std::vector<std::string>({"two", "three"}));
+    // All of them taken (or more asked for than there are): the contact's block goes.
+    store.RemoveFirstMessages("bob@example.com", 5);
+    EXPECT_EQ(store.GetMessages("bob@example.com"), nullptr);
+    EXPECT_EQ(Texts(store.GetMessages("cid@example.com")), std::vector<std::string>({"other"}));
+    store.Close();
+    EXPECT_EQ(Dump(), "userids last=1\naccount me@example.com 1\n1: messages(44)\n1/messages\n"
+                      "contact cid@example.com\nmessage rtf=0 text='other' objects=[]\n");
+}
+
 TEST_F(OfflineStoreTest, StreamLeftEmptyByAnAbruptEndHoldsNoMessages) {
     EXPECT_EQ(storetest::RunChildTest("OfflineStoreChild.SignsInAndEndsAbruptly", path), 77u);
     EXPECT_EQ(Dump(), "userids last=1\naccount me@example.com 1\n1: messages(0)\n1 empty\n");

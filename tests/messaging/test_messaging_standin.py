@@ -1,0 +1,184 @@
+#!/usr/bin/python3
+"""Forwarding a conversation and broadcasting a message, end to end in the stand-in
+messenger with the real loader, hook library and plug-in, for both messengers.
+Screenshots are kept in the run's output folder."""
+import os
+import struct
+import subprocess
+import sys
+import unittest
+
+SOURCE_DIR = os.environ.get("PARLEYM_SOURCE_DIR",
+                            os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
+
+import olefile  # noqa: E402
+from benchtest import bench, unquote  # noqa: E402
+
+BOB, CAROL, DAVE = "bob@parleym.example", "carol@parleym.example", "dave@parleym.example"
+
+SCENARIO = r'''
+wait no-window ParleymLdrClass timeout=10000
+spawn ParleymLdr.exe
+wait sinks 1 timeout=30000
+wait menu main Parleym timeout=10000
+signin me@parleym.example "Me Myself"
+add-contact bob@parleym.example "Bob B" status=ONLINE
+add-contact carol@parleym.example "Carol C" status=ONLINE
+add-contact dave@parleym.example "Dave D" status=ONLINE
+open bob@parleym.example
+receive bob@parleym.example "said before"
+sleep 300
+# ---- forward Bob's conversation to Carol
+answer OK caption="Forward conversation" select="Carol C"
+menu conv:bob@parleym.example Parleym "Forward conversation..."
+wait answered timeout=5000
+wait conv carol@parleym.example timeout=5000
+sleep 500
+receive bob@parleym.example "first"
+sleep 300
+type bob@parleym.example "my reply"
+enter bob@parleym.example
+sleep 300
+receive bob@parleym.example "third"
+sleep 300
+screenshot forward-source
+# Already forwarding: the command does nothing.
+post conv:bob@parleym.example 273 30004
+sleep 300
+# The forward window closed mid-way is opened again.
+close carol@parleym.example
+sleep 300
+receive bob@parleym.example "after close"
+sleep 500
+hide conv:bob@parleym.example
+post conv:carol@parleym.example 274 61728
+sleep 300
+screenshot forward-target
+show conv:bob@parleym.example
+menu conv:bob@parleym.example Parleym "Cancel forward"
+sleep 300
+receive bob@parleym.example "not forwarded"
+sleep 300
+# ---- forward to Dave; Bob going offline ends it
+answer OK caption="Forward conversation" select="Dave D"
+menu conv:bob@parleym.example Parleym "Forward conversation..."
+wait answered timeout=5000
+wait conv dave@parleym.example timeout=5000
+sleep 500
+status bob@parleym.example OFFLINE
+sleep 500
+{broadcast}
+signout
+sleep 500
+post class:ParleymLdrClass 16
+wait no-window ParleymLdrClass timeout=10000
+exit
+'''
+
+
+def int32(data, at):
+    return struct.unpack_from("<i", data, at)[0], at + 4
+
+
+def read_index(data):
+    next_number, at = int32(data, 0)
+    enabled, at = int32(data, at)
+    count, at = int32(data, at)
+    entries = []
+    for _ in range(count):
+        length, at = int32(data, at + 16)
+        contact = data[at:at + length].decode("latin-1")
+        number, at = int32(data, at + length)
+        entries.append((contact, number))
+    return entries
+
+
+class MessagingInStandinTest(unittest.TestCase):
+    MESSENGER = "wm"
+    WINDOWS = "winxp"
+    BROADCAST = ""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.bench = bench()
+        users = os.path.join(cls.bench.drive_c, "messaging-users.dat")
+        subprocess.run(["/usr/bin/wine", os.path.join(cls.bench.binary_dir, "tools", "users-dat.exe"), "create",
+                        cls.bench.windows_path(users)], env=cls.bench.env, check=True, timeout=60)
+        with open(users, "rb") as f:
+            users_dat = f.read()
+        cls.result = cls.bench.run(SCENARIO.replace("{broadcast}", cls.BROADCAST), messenger=cls.MESSENGER,
+                                   deliverables=True, loader=False, name="messaging-" + cls.MESSENGER,
+                                   windows_version=cls.WINDOWS, data_files={"users.dat": users_dat})
+
+    @classmethod
+    def tearDownClass(cls):
+        exe = "msnmsgr.exe" if cls.MESSENGER == "msn" else "msmsgs.exe"
+        cls.bench.set_windows_version(exe, None)
+
+    def sent(self, contact):
+        prefix = "sent conv:%s delivered=yes text=" % contact
+        return [unquote(line[len(prefix):])[0] for line in self.result.lines if line.startswith(prefix)]
+
+    def titles(self, contact):
+        return [unquote(line.split(" ", 2)[2])[0] for line in self.result.lines
+                if line.startswith("title conv:%s " % contact)]
+
+    def test_scenario_ran(self):
+        self.assertTrue(self.result.ok, self.result.describe())
+
+    def test_forwarded_lines_reach_the_target_in_pairs_with_one_header(self):
+        self.assertEqual(self.sent(CAROL), [
+            "[Forward conversation with Bob B]",
+            "[FW] Bob B says: first",
+            "[FW] Me Myself says: my reply",
+            "[FW] Bob B says: third",
+            "[FW] Bob B says: after close",
+        ], self.result.describe())
+        self.assertEqual(self.sent(DAVE), [], self.result.describe())
+        # The forward window was opened twice: at the start and after it was closed.
+        self.assertEqual(len(self.result.lines_starting("window-created conv:" + CAROL)), 2)
+
+    def test_source_contact_is_not_offered_and_window_shows_forwarding(self):
+        dialogs = [l for l in self.result.lines if l.startswith("dialog ") and "Forward conversation" in l]
+        self.assertTrue(dialogs, self.result.describe())
+        for line in dialogs:
+            self.assertIn("Carol C|" + CAROL, line)
+            self.assertNotIn(BOB, line)
+        self.assertIn("Bob B - Conversation(Forward to Carol C)", self.titles(BOB))
+        self.assertIn("Bob B - Conversation(Forward to Dave D)", self.titles(BOB))
+        titles = self.titles(BOB)
+        # Cancel gives the title back; the contact going offline hands the window to
+        # the offline-message handler.
+        to_carol = titles.index("Bob B - Conversation(Forward to Carol C)")
+        to_dave = titles.index("Bob B - Conversation(Forward to Dave D)")
+        self.assertIn("Bob B - Conversation", titles[to_carol + 1:to_dave], titles)
+        self.assertEqual(titles[-1], "Bob B - Offline message", titles)
+        menus = [l for l in self.result.lines if l.startswith("menubar conv:%s " % BOB)]
+        self.assertTrue(any("Parleym[Cancel forward|" in l for l in menus), menus)
+        self.assertIn("Parleym[Forward conversation...|", menus[-1])
+        self.assertNotIn("Cancel forward", menus[-1])
+        # "Forward conversation..." while forwarding opened no second picker.
+        self.assertEqual(len(dialogs), 2)
+
+    def test_logging_goes_on_in_the_same_stream(self):
+        logs = olefile.OleFileIO(os.path.join(self.result.data_dir, "logs.dat"))
+        try:
+            account = [path[0] for path in logs.listdir() if path[-1] == "conversations"][0]
+            numbers = [n for c, n in read_index(logs.openstream([account, "conversations"]).read()) if c == BOB]
+            self.assertEqual(len(numbers), 1, numbers)
+            text = logs.openstream([account, str(numbers[0])]).read().decode("latin-1")
+            for said in ("said before", "first", "third", "not forwarded"):
+                self.assertIn(said, text)
+        finally:
+            logs.close()
+
+
+class MessagingInMsnStandinTest(MessagingInStandinTest):
+    MESSENGER = "msn"
+    WINDOWS = "win2k"
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
