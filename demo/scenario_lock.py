@@ -54,11 +54,12 @@ def run_options(ctx):
 def lock_command_returned(lines):
     """The unlock dialog is modal inside the lock command: the command's end line after the
     answer with the right password means it took the password and let go."""
-    try:
-        typed = max(i for i, l in enumerate(lines) if l == 'answer typed "%s" into edit 4007' % PASSWORD)
-    except ValueError:
+    chosen = [i for i, l in enumerate(lines) if l.startswith("menu chose id=30011")]
+    if not chosen:
         return False
-    return any(l.startswith("command main id=30011") for l in lines[typed:])
+    after = lines[chosen[0]:]
+    typed = [i for i, l in enumerate(after) if l == 'answer typed "%s" into edit 4007' % PASSWORD]
+    return bool(typed) and any(l.startswith("command main id=30011") for l in after[typed[0]:])
 
 
 def steps(result, ctx):

@@ -24,8 +24,9 @@ add-contact carol@parleym.example "Carol C" status=OFFLINE
 sleep 1000
 status bob@parleym.example ONLINE
 status carol@parleym.example ONLINE
-sleep 3000
+sleep 1000
 status carol@parleym.example OFFLINE
+sleep 2500
 answer caption="Online time statistics" select=bob@parleym.example screenshot=statistics button="Details..." again=yes
 answer caption="Statistics details" screenshot=details button=Close
 answer caption="Online time statistics" button=Close
@@ -65,7 +66,7 @@ def steps(result, ctx):
         pass
     return [
         dict(title="Online times per contact", shot="statistics",
-             story="Bob and Carol came online for a few seconds, then Carol went offline; the user chose "
+             story="Bob and Carol came online; Carol went offline after a second, Bob stayed; the user chose "
                    "\"Statistics...\". Parleym listed each contact seen online with the time online "
                    "while the user was signed in, and the user's own total.",
              checks=[check("the \"Online time statistics\" dialog lists Bob and Carol by friendly name",
