@@ -112,6 +112,11 @@ bool ScenarioRunner::Pump(DWORD ms) {
 
 // Lets posted commands, hooks and timers run until the queue has been quiet a moment.
 void ScenarioRunner::Settle() {
+  while (!pendingSignOuts_.empty()) {
+    const std::string who = pendingSignOuts_.front();
+    pendingSignOuts_.erase(pendingSignOuts_.begin());
+    messenger_.SetContactStatus(who, MISTATUS_OFFLINE);
+  }
   const DWORD start = GetTickCount();
   DWORD quietSince = start;
   while (!quit_ && GetTickCount() - start < kSettleMaxMs) {
@@ -398,6 +403,19 @@ bool ScenarioRunner::Execute(const Step& step) {
     conversation->RefuseSends(static_cast<int>(count), static_cast<int>(after));
     return true;
   }
+  if (c == "drop-after-send") {
+    ConversationWindow* conversation = Conversation(step, 0);
+    unsigned long after = 1;
+    if (!conversation || (step.Has("after") && !ParseNumber(step.Option("after"), after))) return false;
+    const std::string who = step.Arg(0);
+    // The messenger learns at once that the contact went; its event comes from the loop later.
+    conversation->SetAfterSend(static_cast<int>(after), [this, who]() {
+      if (ContactPtr contact = state_.FindContact(who)) contact->status = MISTATUS_OFFLINE;
+      pendingSignOuts_.push_back(who);
+      Log("contact-dropped " + who);
+    });
+    return true;
+  }
   if (c == "keys") {
     ConversationWindow* conversation = Conversation(step, 0);
     if (!conversation) return false;
@@ -492,6 +510,13 @@ bool ScenarioRunner::Execute(const Step& step) {
   if (c == "crash") {
     // For checking that a crash inside the messenger is noticed.
     RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    return false;
+  }
+  if (c == "terminate") {
+    // The process ends at once, as when it is killed or the machine loses power:
+    // no clean-up of any module runs (each transcript line is already written).
+    Log("terminated");
+    TerminateProcess(GetCurrentProcess(), 3);
     return false;
   }
   if (c == "exit") return true;
