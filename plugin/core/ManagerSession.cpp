@@ -8,6 +8,7 @@
 #include "plugin/core/TextConvert.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/logging/LogManager.h"
+#include "plugin/logging/LoggingHandler.h"
 #include "plugin/offline/OfflineMessageStore.h"
 #include "plugin/stats/StatsManager.h"
 #include "shared/Protocol.h"
@@ -209,6 +210,10 @@ bool CParleymanager::HasPendingMessages(const std::string& signInName) {
 
 void CParleymanager::OnSignIn(long hr) {
     if (hr != 0 || !messenger_) return;
+    // The windows the messenger kept open belong to the account before: their
+    // handlers go (a last save into that account, if it is still open), and
+    // the windows are tracked again under this one, with its own numbers.
+    const std::vector<HWND> keptOpen = ReleaseConversationHandlers();
     ReadSelf();
     offlineStore_->Save();
     offlineStore_->Load(self_.signInName.c_str());
@@ -221,14 +226,38 @@ void CParleymanager::OnSignIn(long hr) {
     statsStore_->CloseAccount();
     statsStore_->OpenAccount(self_.signInName.c_str());
     OnContactChanged(self_);
+    for (HWND window : keptOpen)
+        if (IsWindow(window) && !HandlerOf(window)) OnConversationWindow(window, FALSE, -1);
 }
 
 void CParleymanager::OnSignOut() {
+    // Everything the windows show goes into the account that signs out; with
+    // its account closed the log store then takes nothing until the next sign-in.
+    SaveLoggingHandlers();
     logManager_->CloseAccount();
     self_.status = kContactOffline;
     OnContactChanged(self_);
     statsStore_->CloseAccount();
     offlineStore_->Save();
+}
+
+void CParleymanager::SaveLoggingHandlers() {
+    std::vector<HWND> windows;
+    for (auto& entry : conversations_) windows.push_back(entry.first);
+    for (HWND window : windows)
+        if (auto* logging = dynamic_cast<LoggingHandler*>(HandlerOf(window))) logging->Save();
+}
+
+std::vector<HWND> CParleymanager::ReleaseConversationHandlers() {
+    std::vector<HWND> windows;
+    for (auto& entry : conversations_) windows.push_back(entry.first);
+    for (HWND window : windows) {
+        std::unique_ptr<ConversationHandler> handler = Untrack(window);
+        if (!handler) continue;
+        handler->Detach();
+        handler.reset();
+    }
+    return windows;
 }
 
 void CParleymanager::OnContactListAdd(long hr, IDispatch* contact) {

@@ -59,6 +59,14 @@ public:
     void OnEditChanged(HWND control) override;
     void OnUserActivity() override;
 
+    // The process ends with the plug-in running: runs from the plug-in library's own
+    // detach, which comes before the hook library's. Saves and closes the stores and
+    // leaves windows, COM objects and the loader alone.
+    void ShutdownAtProcessExit();
+    // The manager GetInstance made, until it is deleted.
+    static CParleymanager* ProcessInstance();
+    static void SetProcessInstance(CParleymanager* manager);
+
     // ---- IConversationSink
     void OnConversationWindow(HWND window, BOOL insertMenu, int conversationNumber) override;
 
@@ -206,6 +214,10 @@ private:
     // What every status change does before the windows: broadcast, statistics,
     // viewer, pending offline messages. False when it had to stop.
     bool NoteContactChange(const CContactInfo& contact);
+    // Sign-out: every logging handler saves now, into the account still open.
+    void SaveLoggingHandlers();
+    // Sign-in: every handler goes; returns the windows that had one.
+    std::vector<HWND> ReleaseConversationHandlers();
     // Keeps or replaces the handler of one window with this contact.
     void DecideHandler(HWND window, const CContactInfo& contact);
 

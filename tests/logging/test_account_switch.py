@@ -1,0 +1,98 @@
+#!/usr/bin/python3
+"""A conversation window the messenger keeps open across sign-out and another
+account's sign-in, in the stand-in messenger with the real loader, hook library
+and plug-in: what it showed is logged into the account that signed out, and it
+never writes over the next account's conversations."""
+import os
+import subprocess
+import sys
+import unittest
+
+SOURCE_DIR = os.environ.get("PARLEYM_SOURCE_DIR",
+                            os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import olefile  # noqa: E402
+from benchtest import bench  # noqa: E402
+from test_logging_standin import read_content, read_index  # noqa: E402
+
+SCENARIO = r'''
+wait no-window ParleymLdrClass timeout=10000
+spawn ParleymLdr.exe
+wait sinks 1 timeout=30000
+wait menu main Parleym timeout=10000
+signin ann@parleym.example "Ann"
+add-contact bob@parleym.example "Bob" status=ONLINE
+receive bob@parleym.example "bob tells ann"
+sleep 300
+signout
+sleep 300
+# Bob's window stays open, as both messengers keep their windows.
+signin cid@parleym.example "Cid"
+add-contact dan@parleym.example "Dan" status=ONLINE
+receive dan@parleym.example "dan tells cid"
+sleep 300
+screenshot two-accounts
+close dan@parleym.example
+sleep 300
+close bob@parleym.example
+sleep 300
+signout
+sleep 300
+post class:ParleymLdrClass 16
+wait no-window ParleymLdrClass timeout=10000
+exit
+'''
+
+
+class AccountSwitchTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.bench = bench()
+        users = os.path.join(cls.bench.drive_c, "switch-users.dat")
+        subprocess.run(["/usr/bin/wine", os.path.join(cls.bench.binary_dir, "tools", "users-dat.exe"), "create",
+                        cls.bench.windows_path(users)], env=cls.bench.env, check=True, timeout=60)
+        with open(users, "rb") as f:
+            users_dat = f.read()
+        cls.result = cls.bench.run(SCENARIO, messenger="wm", deliverables=True, loader=False,
+                                   name="account-switch", windows_version="winxp",
+                                   data_files={"users.dat": users_dat})
+        cls.logs = olefile.OleFileIO(os.path.join(cls.result.data_dir, "logs.dat"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.logs.close()
+        cls.bench.set_windows_version("msmsgs.exe", None)
+
+    def conversations(self, account_number):
+        """{contact: [conversation text, ...]} of one account's sub-storage."""
+        storage = str(account_number)
+        _, _, entries = read_index(self.logs.openstream([storage, "conversations"]).read())
+        found = {}
+        for entry in entries:
+            _, text, _ = read_content(self.logs.openstream([storage, str(entry["number"])]).read())
+            found.setdefault(entry["contact"], []).append(text)
+        return found
+
+    def test_each_account_keeps_its_own_conversations(self):
+        self.assertTrue(self.result.ok, self.result.describe())
+        storages = sorted(path[0] for path in self.logs.listdir() if path[-1] == "conversations")
+        self.assertEqual(len(storages), 2, self.logs.listdir())
+        first, second = (self.conversations(number) for number in storages)
+        # Ann's account has Bob's conversation as it was at sign-out.
+        self.assertEqual(list(first), ["bob@parleym.example"])
+        self.assertIn("bob tells ann", first["bob@parleym.example"][0])
+        # Cid's conversation with Dan was not written over by Bob's window.
+        self.assertEqual(len(second["dan@parleym.example"]), 1)
+        self.assertIn("dan tells cid", second["dan@parleym.example"][0])
+        self.assertNotIn("bob tells ann", second["dan@parleym.example"][0])
+        # Bob's window, tracked again under Cid, got a number of its own there.
+        for texts in second.values():
+            for text in texts:
+                self.assertFalse("dan tells cid" in text and "bob tells ann" in text)
+
+
+if __name__ == "__main__":
+    unittest.main()
