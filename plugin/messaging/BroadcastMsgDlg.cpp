@@ -57,6 +57,7 @@ BOOL CBroadcastMsgDlg::OnInitDialog() {
         }
         SendMessageA(recipients_.GetSafeHwnd(), LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images_));
     }
+    keyboard_.Start(self);
     return TRUE;
 }
 
@@ -80,6 +81,7 @@ bool CBroadcastMsgDlg::OnDialogMessage(UINT message, WPARAM, LPARAM lParam, INT_
 }
 
 void CBroadcastMsgDlg::OnDestroy() {
+    keyboard_.Stop();
     DeleteAllRows();
     SendMessageA(recipients_.GetSafeHwnd(), LVM_SETIMAGELIST, LVSIL_SMALL, 0);
     if (images_) {

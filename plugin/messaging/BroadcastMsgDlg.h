@@ -8,6 +8,7 @@
 
 #include "framework/Dialog.h"
 #include "framework/ListView.h"
+#include "plugin/messaging/ModelessKeyboard.h"
 
 namespace parleym {
 
@@ -54,6 +55,7 @@ private:
     CListView recipients_;
     HWND message_ = nullptr;
     HIMAGELIST images_ = nullptr;
+    CModelessKeyboard keyboard_;
 };
 
 } // namespace parleym

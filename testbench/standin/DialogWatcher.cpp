@@ -188,8 +188,13 @@ void DialogWatcher::Examine(HWND dialog) {
   const std::string caption = WindowText(dialog);
   HWND textControl = GetDlgItem(dialog, 0xFFFF);
   const bool isMessageBox = textControl != nullptr;
-  const std::string text = isMessageBox ? WindowText(textControl) : std::string();
   std::vector<Control> controls = ControlsOf(dialog);
+  // A box's text is its message; a dialog's is its labels, so that dialogs sharing a
+  // caption can be told apart by what they ask.
+  std::string text = isMessageBox ? WindowText(textControl) : std::string();
+  if (!isMessageBox)
+    for (const Control& control : controls)
+      if (SameText(control.className, "Static") && !control.text.empty()) text += control.text + "\n";
   std::string listing;
   for (const Control& control : controls) {
     if (isMessageBox && !SameText(control.className, "Button")) continue;

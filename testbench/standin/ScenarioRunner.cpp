@@ -503,6 +503,7 @@ bool ScenarioRunner::Execute(const Step& step) {
   }
   if (c == "spawn") return SpawnStep(step);
   if (c == "post") return PostStep(step, false);
+  if (c == "press") return PressStep(step);
   if (c == "send") return PostStep(step, true);
   if (c == "show-box") {
     // The messenger's own message boxes, for exercising the answering.
@@ -692,6 +693,50 @@ bool ScenarioRunner::PostStep(const Step& step, bool send) {
     return true;
   }
   return PostMessageA(window, message, wParam, static_cast<LPARAM>(lParam)) != FALSE;
+}
+
+// A key pressed and released on the keyboard: both messages go through the queue to
+// the window with the focus, as the keyboard's would; then where the focus is now.
+bool ScenarioRunner::PressStep(const Step& step) {
+  static const struct {
+    const char* name;
+    UINT key;
+  } kKeys[] = {{"Tab", VK_TAB}, {"Return", VK_RETURN}, {"Escape", VK_ESCAPE}, {"Space", VK_SPACE}};
+  unsigned long key = 0;
+  for (const auto& known : kKeys)
+    if (step.Arg(0) == known.name) key = known.key;
+  if (!key && !ParseNumber(step.Arg(0), key)) {
+    Log("error unknown key " + Quote(step.Arg(0)));
+    return false;
+  }
+  // in=<window>: the user first brings that window up, as with a click on its title.
+  const std::string target = step.Option("in");
+  if (!target.empty()) {
+    HWND window = WindowByName(target);
+    if (!window) {
+      Log("error no window " + Quote(target));
+      return false;
+    }
+    SetForegroundWindow(window);
+    SetActiveWindow(window);
+    HWND now = GetFocus();
+    if (now != window && !IsChild(window, now)) SetFocus(window);
+    Pump(50);
+  }
+  HWND focus = GetFocus();
+  if (!focus) {
+    Log("error no window has the focus");
+    return false;
+  }
+  const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(static_cast<UINT>(key), 0)) << 16;
+  PostMessageA(focus, WM_KEYDOWN, key, scan | 1);
+  PostMessageA(focus, WM_KEYUP, key, scan | 1 | static_cast<LPARAM>(static_cast<ULONG_PTR>(0xC0000000u)));
+  Pump(100);
+  HWND now = GetFocus();
+  HWND top = now ? GetAncestor(now, GA_ROOT) : nullptr;
+  Log("focus " + (now ? ClassNameOf(now) + ":" + std::to_string(GetDlgCtrlID(now)) : std::string("none")) + " in " +
+      Quote(top ? WindowText(top) : std::string()));
+  return true;
 }
 
 // Windows unmaps a hook library when its hooks go; Wine keeps it loaded, so a test

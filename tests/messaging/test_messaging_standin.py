@@ -19,8 +19,6 @@ from benchtest import bench, unquote  # noqa: E402
 BOB, CAROL, DAVE = "bob@parleym.example", "carol@parleym.example", "dave@parleym.example"
 
 SCENARIO = r'''
-# The picker opened by "Select users" is answered by the steps after the click.
-option steps-in-modal-loops
 wait no-window ParleymLdrClass timeout=10000
 spawn ParleymLdr.exe
 wait sinks 1 timeout=30000
@@ -100,47 +98,7 @@ def read_index(data):
 class MessagingInStandinTest(unittest.TestCase):
     MESSENGER = "wm"
     WINDOWS = "winxp"
-    BROADCAST = r'''
-# ---- broadcast to Carol and Dave, with no window open for either
-close carol@parleym.example
-close dave@parleym.example
-sleep 300
-answer OK caption=Error text="You must select users before sending"
-answer Send caption="Broadcast message" edit=4006:nobody-yet again=yes
-menu main Parleym "Broadcast message..."
-wait answered timeout=5000
-answer "Select users" caption="Broadcast message" again=yes
-answer OK caption="Broadcast message" select="Carol C" select="Dave D"
-wait answered timeout=5000
-sleep 300
-answer Send caption="Broadcast message" edit=4006:hello-all again=yes screenshot=broadcast-dialog
-wait answered timeout=5000
-sleep 500
-answer Send caption="Broadcast message" edit=4006:second again=yes
-wait answered timeout=5000
-sleep 500
-# An empty message sends nothing.
-answer Send caption="Broadcast message" again=yes
-wait answered timeout=5000
-sleep 300
-# A second "Broadcast message..." opens no second dialog.
-menu main Parleym "Broadcast message..."
-sleep 300
-close dave@parleym.example
-sleep 300
-fail InstantMessage 0x80004005 count=1
-answer OK caption=Error text="Failed to create conversation window"
-answer Send caption="Broadcast message" edit=4006:third again=yes
-wait answered timeout=5000
-sleep 500
-answer Send caption="Broadcast message" edit=4006:fourth again=yes
-wait answered timeout=5000
-sleep 500
-status carol@parleym.example OFFLINE
-sleep 300
-status dave@parleym.example OFFLINE
-wait no-window #32770 timeout=3000
-'''
+    BROADCAST = ""
 
     @classmethod
     def setUpClass(cls):
@@ -215,23 +173,6 @@ wait no-window #32770 timeout=3000
                 self.assertIn(said, text)
         finally:
             logs.close()
-
-
-    def test_broadcast_reaches_each_recipient_through_its_own_window(self):
-        r = self.result
-        self.assertTrue(any('text="You must select users before sending the message"' in l for l in r.lines))
-        broadcast_carol = [t for t in self.sent(CAROL) if not t.startswith("[")]
-        broadcast_dave = [t for t in self.sent(DAVE) if not t.startswith("[")]
-        # The failing open skipped Dave's "third" only; the next send opened his window again.
-        self.assertEqual(broadcast_carol, ["hello-all", "second", "third", "fourth"], r.describe())
-        self.assertEqual(broadcast_dave, ["hello-all", "second", "fourth"], r.describe())
-        self.assertTrue(any("Failed to create conversation window. Code: 0x80004005" in l for l in r.lines))
-        # Windows: Carol 2 (forward) + 1 (broadcast); Dave 1 (forward) + 1 + 1 (reopened).
-        self.assertEqual(len(r.lines_starting("window-created conv:" + CAROL)), 3)
-        self.assertEqual(len(r.lines_starting("window-created conv:" + DAVE)), 3)
-        # One broadcast dialog only, closed when its last recipient went offline.
-        self.assertEqual(len([l for l in r.lines if l.startswith('dialog caption="Broadcast message" controls=[Static:-1:"Broadcast')]) >= 1, True)
-        self.assertTrue(r.ok, r.describe())
 
 
 class MessagingInMsnStandinTest(MessagingInStandinTest):

@@ -1,0 +1,31 @@
+#pragma once
+// Tab, Enter and Escape for a modeless dialog inside the messenger. The messenger's
+// message loop calls IsDialogMessage only for its own dialogs, so keys meant for
+// ours would reach the focused control untranslated. While started, a get-message
+// hook on the calling thread hands them to IsDialogMessage before they are
+// dispatched. One dialog at a time: the plug-in has one modeless dialog.
+#include <windows.h>
+
+namespace parleym {
+
+class CModelessKeyboard {
+public:
+    CModelessKeyboard() = default;
+    CModelessKeyboard(const CModelessKeyboard&) = delete;
+    CModelessKeyboard& operator=(const CModelessKeyboard&) = delete;
+    ~CModelessKeyboard() { Stop(); }
+
+    // False when the hook cannot be installed (the dialog then works by mouse only).
+    bool Start(HWND dialog);
+    void Stop();
+    bool Started() const { return started_; }
+
+    // What the hook does with one retrieved message; true when it was the
+    // dialog's and has been handled (the caller then makes it WM_NULL).
+    static bool Filter(HWND dialog, MSG& msg);
+
+private:
+    bool started_ = false;
+};
+
+} // namespace parleym

@@ -1,0 +1,166 @@
+#!/usr/bin/python3
+"""Broadcasting one line to several contacts, end to end in the stand-in messenger with
+the real loader, hook library and plug-in, for both messengers."""
+import os
+import subprocess
+import sys
+import unittest
+
+SOURCE_DIR = os.environ.get("PARLEYM_SOURCE_DIR",
+                            os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
+
+from benchtest import bench, unquote  # noqa: E402
+
+CAROL, DAVE = "carol@parleym.example", "dave@parleym.example"
+
+# Every answer is given before the click that opens its box or dialog: the click's
+# modal loop runs inside the step that pumps it. The picker shares the broadcast
+# dialog's caption and is told apart by its prompt.
+SCENARIO = r'''
+wait no-window ParleymLdrClass timeout=10000
+spawn ParleymLdr.exe
+wait sinks 1 timeout=30000
+wait menu main Parleym timeout=10000
+signin me@parleym.example "Me Myself"
+add-contact bob@parleym.example "Bob B" status=ONLINE
+add-contact carol@parleym.example "Carol C" status=ONLINE
+add-contact dave@parleym.example "Dave D" status=ONLINE
+# No recipients yet.
+answer OK caption=Error text="You must select users before sending"
+answer Send caption="Broadcast message" edit=4006:nobody-yet again=yes
+menu main Parleym "Broadcast message..."
+wait answered timeout=5000
+sleep 300
+answer OK caption="Broadcast message" text="Select users to broadcast" select="Carol C" select="Dave D"
+answer "Select users" caption="Broadcast message" again=yes
+wait answered timeout=5000
+sleep 300
+# First send opens both windows, the second reuses them.
+answer Send caption="Broadcast message" edit=4006:hello-all again=yes screenshot=broadcast-dialog
+wait answered timeout=5000
+wait history carol@parleym.example hello-all timeout=5000
+wait history dave@parleym.example hello-all timeout=5000
+answer Send caption="Broadcast message" edit=4006:second again=yes
+wait answered timeout=5000
+wait history dave@parleym.example second timeout=5000
+# An empty message sends nothing.
+answer Send caption="Broadcast message" again=yes
+wait answered timeout=5000
+sleep 300
+# A second "Broadcast message..." brings the same dialog up, recipients kept.
+menu main Parleym "Broadcast message..."
+sleep 300
+# Dave's window closed between sends: only his is opened again, and when that
+# fails Carol is still served.
+close dave@parleym.example
+sleep 300
+fail InstantMessage 0x80004005 count=1
+answer OK caption=Error text="Failed to create conversation window"
+answer Send caption="Broadcast message" edit=4006:third again=yes
+wait answered timeout=5000
+wait history carol@parleym.example third timeout=5000
+answer Send caption="Broadcast message" edit=4006:fourth again=yes
+wait answered timeout=5000
+wait history dave@parleym.example fourth timeout=5000
+# Keys as in any dialog: Enter in the message edit sends, Tab moves on to Send, Close.
+answer caption="Broadcast message" edit=4006:by-keys
+wait answered timeout=5000
+# Dave's new window took the focus; the user comes back to the dialog.
+press Return in=class:#32770
+wait history dave@parleym.example by-keys timeout=5000
+press Tab
+press Tab
+# Recipients signing out leave the list; the last one closes the dialog.
+status carol@parleym.example OFFLINE
+sleep 300
+dump
+answer Send caption="Broadcast message" edit=4006:fifth again=yes
+wait answered timeout=5000
+wait history dave@parleym.example fifth timeout=5000
+status dave@parleym.example OFFLINE
+wait no-window #32770 timeout=3000
+# Escape closes it too.
+menu main Parleym "Broadcast message..."
+wait window #32770 "Broadcast message" timeout=3000
+sleep 300
+press Escape in=class:#32770
+wait no-window #32770 timeout=3000
+signout
+sleep 300
+post class:ParleymLdrClass 16
+wait no-window ParleymLdrClass timeout=10000
+exit
+'''
+
+
+class BroadcastInStandinTest(unittest.TestCase):
+    MESSENGER = "wm"
+    WINDOWS = "winxp"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.bench = bench()
+        users = os.path.join(cls.bench.drive_c, "broadcast-users.dat")
+        subprocess.run(["/usr/bin/wine", os.path.join(cls.bench.binary_dir, "tools", "users-dat.exe"), "create",
+                        cls.bench.windows_path(users)], env=cls.bench.env, check=True, timeout=60)
+        with open(users, "rb") as f:
+            users_dat = f.read()
+        cls.result = cls.bench.run(SCENARIO, messenger=cls.MESSENGER, deliverables=True, loader=False,
+                                   name="broadcast-" + cls.MESSENGER, windows_version=cls.WINDOWS,
+                                   data_files={"users.dat": users_dat})
+
+    @classmethod
+    def tearDownClass(cls):
+        exe = "msnmsgr.exe" if cls.MESSENGER == "msn" else "msmsgs.exe"
+        cls.bench.set_windows_version(exe, None)
+
+    def sent(self, contact):
+        prefix = "sent conv:%s delivered=yes text=" % contact
+        return [unquote(line[len(prefix):])[0] for line in self.result.lines if line.startswith(prefix)]
+
+    def test_each_recipient_gets_every_line_through_its_own_window(self):
+        r = self.result
+        self.assertTrue(r.ok, r.describe())
+        # The failed open skipped Dave's "third" only; the next send opened his window again.
+        self.assertEqual(self.sent(CAROL), ["hello-all", "second", "third", "fourth", "by-keys"], r.describe())
+        self.assertEqual(self.sent(DAVE), ["hello-all", "second", "fourth", "by-keys", "fifth"], r.describe())
+        self.assertEqual(len(r.lines_starting("window-created conv:" + CAROL)), 1)
+        self.assertEqual(len(r.lines_starting("window-created conv:" + DAVE)), 2)
+        for contact, lines in ((CAROL, ("hello-all", "second", "third", "fourth")), (DAVE, ("third", "fourth"))):
+            history = [l for l in r.lines if l.startswith("dump history conv:" + contact)]
+            self.assertEqual(len(history), 1, history)
+            for said in lines:
+                self.assertEqual(said in history[0], said != "third" or contact == CAROL, (said, history[0]))
+
+    def test_keys_work_in_the_modeless_dialog(self):
+        focus = self.result.lines_starting("focus ")
+        self.assertEqual(focus[:3], ['focus Edit:4006 in "Broadcast message"', 'focus Button:1 in "Broadcast message"',
+                                     'focus Button:2 in "Broadcast message"'], self.result.describe())
+        self.assertEqual(len(focus), 4, focus)
+
+    def test_boxes_and_recipient_list(self):
+        r = self.result
+        no_users = [l for l in r.lines if l.startswith("box ") and
+                    'text="You must select users before sending the message"' in l]
+        # Once: the second "Broadcast message..." opened no fresh, empty dialog.
+        self.assertEqual(len(no_users), 1, r.describe())
+        self.assertTrue(any(l.startswith("box ") and "Failed to create conversation window. Code: 0x80004005" in l
+                            for l in r.lines), r.describe())
+        self.assertFalse(r.lines_starting("box-unexpected"), r.describe())
+        rows = [l for l in r.lines if l.startswith('dialog caption="Broadcast message" controls=[Static:-1:"Broadcast')]
+        self.assertTrue(any('["Carol C|%s", "Dave D|%s"]' % (CAROL, DAVE) in l for l in rows), rows)
+        # Carol's sign-out took her row away and left the dialog open for Dave ("fifth").
+        self.assertTrue(any('SysListView32:4002:""["Dave D|%s"]' % DAVE in l for l in rows), rows)
+        # Opened again after the last recipient left: a fresh, empty list.
+        self.assertIn('SysListView32:4002:""[]', rows[-1])
+
+
+class BroadcastInMsnStandinTest(BroadcastInStandinTest):
+    MESSENGER = "msn"
+    WINDOWS = "win2k"
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
