@@ -17,9 +17,12 @@ status=0
 for target in "${targets[@]}"; do
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
+  # Seeds kept in the repository are read, never written to.
+  seeds=()
+  [ -d "$root/fuzz/seeds/$target" ] && seeds=("$root/fuzz/seeds/$target")
   echo "== $target: ${seconds}s"
   if ! "$build/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
-      -artifact_prefix="$build/crashes/$target-" "$corpus" 2>"$build/$target.log"; then
+      -artifact_prefix="$build/crashes/$target-" "$corpus" "${seeds[@]}" 2>"$build/$target.log"; then
     echo "$target: FAILED (see $build/$target.log)"
     tail -n 30 "$build/$target.log"
     status=1
