@@ -81,11 +81,13 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
         ForwardConversation(window);
         return;
     case CMD_TRACK_WINDOW: {
+        DeferredMessages errorsAfterward;
         HWND conversation = reinterpret_cast<HWND>(lParam);
         if (!HandlerOf(conversation)) OnConversationWindow(conversation, FALSE, -1);
         return;
     }
     case CMD_HANDLER_COMMAND: {
+        DeferredMessages errorsAfterward;
         HWND conversation = reinterpret_cast<HWND>(lParam);
         if (ConversationHandler* handler = HandlerOf(conversation))
             handler->OnCommand(conversation, static_cast<WPARAM>(id), lParam);
@@ -95,6 +97,7 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
         SetForegroundWindow(reinterpret_cast<HWND>(lParam));
         return;
     case CMD_RESELECT_HANDLER: {
+        DeferredMessages errorsAfterward;
         std::unique_ptr<ConversationHandler> handler = Untrack(window);
         if (!handler) return;
         handler->Detach();

@@ -170,6 +170,7 @@ BOOL CALLBACK CParleymanager::CollectConversationWindow(HWND window, LPARAM lPar
 }
 
 void CParleymanager::TrackExistingConversations() {
+    DeferredMessages errorsAfterward;
     WindowCollector collector{this, {}};
     EnumWindows(&CParleymanager::CollectConversationWindow, reinterpret_cast<LPARAM>(&collector));
     for (HWND window : collector.windows) OnConversationWindow(window, TRUE, -1);
@@ -332,6 +333,7 @@ void CParleymanager::OnWindowShown(HWND window) {
 
 void CParleymanager::OnWindowDestroyed(HWND window) {
     try {
+        DeferredMessages errorsAfterward;
         if (window && window == mainWnd_) {
             RemoveLockOverlay();
             RemoveParleymPopup(mainWnd_, false);
@@ -358,6 +360,7 @@ const char* CParleymanager::GetWindowTitle(HWND window) {
 
 void CParleymanager::OnButtonClicked(HWND control) {
     try {
+        DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnButton(control);
     } catch (...) {
     }
@@ -365,6 +368,7 @@ void CParleymanager::OnButtonClicked(HWND control) {
 
 void CParleymanager::OnKeyDown(UINT virtualKey, HWND control) {
     try {
+        DeferredMessages errorsAfterward;
         if (virtualKey != VK_RETURN) return;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnKeyDown(VK_RETURN, control);
     } catch (...) {
@@ -373,6 +377,7 @@ void CParleymanager::OnKeyDown(UINT virtualKey, HWND control) {
 
 void CParleymanager::OnWindowSized(HWND window) {
     try {
+        DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOf(window)) handler->OnSize();
     } catch (...) {
     }
@@ -380,6 +385,7 @@ void CParleymanager::OnWindowSized(HWND window) {
 
 void CParleymanager::OnHistoryChanged(HWND control) {
     try {
+        DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnHistoryChanged(control);
     } catch (...) {
     }
@@ -387,6 +393,7 @@ void CParleymanager::OnHistoryChanged(HWND control) {
 
 void CParleymanager::OnEditChanged(HWND control) {
     try {
+        DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnEditChange(control);
     } catch (...) {
     }

@@ -43,6 +43,8 @@ bool CLogViewer::OnCreateClient(CREATESTRUCTA*) {
 }
 
 bool CLogViewer::OnCommand(WORD id, WORD, HWND) {
+    // A store error shown inside a refresh must not let an event rebuild the tree under it.
+    DeferredMessages errorsAfterward;
     switch (id) {
     case ID_LOG_UPDATE:
         Refresh();
@@ -77,6 +79,7 @@ bool CLogViewer::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
 }
 
 bool CLogViewer::OnNotify(NMHDR* header, LRESULT&) {
+    DeferredMessages errorsAfterward;
     if (header && header->idFrom == treeId_ && (header->code == TVN_SELCHANGINGA || header->code == TVN_SELCHANGINGW)) {
         const auto* change = reinterpret_cast<const NMTREEVIEWA*>(header);
         ShowConversation(static_cast<int>(leftView_.GetItemData(change->itemNew.hItem)));
@@ -93,7 +96,7 @@ void CLogViewer::ShowConversation(int number) {
         char text[96];
         std::snprintf(text, sizeof(text), "Failed to open requested log file. Code: 0x%08X",
                       static_cast<unsigned>(hr));
-        ShowUserMessage(nullptr, text, "Error", MB_TASKMODAL | MB_ICONERROR | MB_OK);
+        ShowError(text, "Error");
         return;
     }
     CRichEditBridge bridge(&manager_->ObjectCache(), rightView_.RichEdit(), true);
