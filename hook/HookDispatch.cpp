@@ -33,7 +33,7 @@ bool IsUserActivityMessage(UINT message) {
 
 namespace {
 
-void OnCallWndProc(IPlugin& plugin, const CWPSTRUCT& message) {
+void OnCallWndProc(IPlugin& plugin, WPARAM, const CWPSTRUCT& message) {
     switch (message.message) {
     case WM_DESTROY:
         if (plugin.IsMessengerWindow(message.hwnd, FALSE)) plugin.OnWindowDestroyed(message.hwnd);
@@ -64,7 +64,7 @@ void OnCallWndProc(IPlugin& plugin, const CWPSTRUCT& message) {
     }
 }
 
-void OnCallWndRetProc(IPlugin& plugin, const CWPRETSTRUCT& message) {
+void OnCallWndRetProc(IPlugin& plugin, WPARAM, const CWPRETSTRUCT& message) {
     switch (message.message) {
     case WM_SIZE:
         plugin.OnWindowSized(message.hwnd);
@@ -83,7 +83,10 @@ void OnCallWndRetProc(IPlugin& plugin, const CWPRETSTRUCT& message) {
     }
 }
 
-void OnGetMsg(IPlugin& plugin, const MSG& message) {
+// A messenger may peek at a message (PM_NOREMOVE) before it retrieves it; the hook
+// sees both, so commands and keys count only when the message leaves the queue.
+void OnGetMsg(IPlugin& plugin, WPARAM removal, const MSG& message) {
+    if (removal != PM_REMOVE) return;
     switch (message.message) {
     case WM_KEYDOWN:
         plugin.OnKeyDown(static_cast<UINT>(message.wParam), message.hwnd);
@@ -107,7 +110,7 @@ LRESULT RunHook(int code, WPARAM wParam, LPARAM lParam, Dispatch dispatch) {
             if (IsUserActivityMessage(record.message)) plugin->OnUserActivity();
             // The plug-in may have been stopped from inside OnUserActivity.
             plugin = CurrentPlugin();
-            if (plugin) dispatch(*plugin, record);
+            if (plugin) dispatch(*plugin, wParam, record);
         }
     } catch (...) {
     }

@@ -31,16 +31,19 @@ LRESULT CALLBACK GetMsgProc(int code, WPARAM wParam, LPARAM lParam) {
     return parleym::DispatchGetMsgProc(code, wParam, lParam);
 }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     try {
         switch (reason) {
         case DLL_PROCESS_ATTACH: {
+            // Mapped into every process with a user interface: threads are none of its business.
+            DisableThreadLibraryCalls(instance);
             char folder[MAX_PATH + 1] = {};
             if (LibraryFolder(instance, folder)) parleym::StartPlugin(folder);
             break;
         }
         case DLL_PROCESS_DETACH:
-            parleym::StopPlugin();
+            // A non-null reserved pointer: the process is ending, not the hooks.
+            parleym::StopPlugin(reserved != nullptr);
             break;
         default:
             break;

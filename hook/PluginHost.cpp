@@ -97,12 +97,16 @@ void StartPlugin(const char* folder) {
     plugin->Init(kind);
 }
 
-void StopPlugin() {
+void StopPlugin(bool processEnding) {
     IPlugin* plugin = g_plugin;
     if (!plugin) return;
     RestoreMessengerImports(GetModuleHandleA(nullptr));
     // No hook event may reach a plug-in that is shutting down.
     g_plugin = nullptr;
+    if (processEnding) {
+        g_pluginModule = nullptr;
+        return;
+    }
     plugin->Uninit();
     delete plugin;
     if (g_pluginModule) FreeLibrary(g_pluginModule);

@@ -13,7 +13,9 @@ void SetCurrentPlugin(IPlugin* plugin);
 // `folder` (with trailing backslash), patch the imports and call Init.
 void StartPlugin(const char* folder);
 // Library detach: restore the imports, Uninit, delete the object, free the library.
-void StopPlugin();
+// When the process is ending the plug-in library has been detached already (it
+// came after this one) and saves its stores itself: only the imports are restored.
+void StopPlugin(bool processEnding = false);
 
 // Patch / restore TrackPopupMenu, SetWindowTextA and SetWindowTextW in `module`'s imports.
 void PatchMessengerImports(HMODULE module);

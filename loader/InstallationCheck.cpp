@@ -23,13 +23,17 @@ public:
     RegKey(const RegKey&) = delete;
     RegKey& operator=(const RegKey&) = delete;
 
+    // Read access only: a limited user cannot open the machine's keys for writing,
+    // and nothing here writes to them.
     bool Open(HKEY root, const char* path) {
         Close();
-        return RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key_) == ERROR_SUCCESS;
+        return RegOpenKeyExA(root, path, 0, KEY_READ, &key_) == ERROR_SUCCESS;
     }
+    // The per-user Layers key: its value is read and written, nothing more.
     bool Create(HKEY root, const char* path) {
         Close();
-        return RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr) == ERROR_SUCCESS;
+        return RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr) ==
+               ERROR_SUCCESS;
     }
     void Close() {
         if (key_) RegCloseKey(key_);

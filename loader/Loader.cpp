@@ -176,9 +176,11 @@ LRESULT Loader::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT Loader::OnCommand(WPARAM wParam, LPARAM lParam) {
     const unsigned id = LOWORD(wParam);
     if (IsPluginCommand(id)) {
+        // Any process can post to this window: only what the tray menu offers goes
+        // on, never the plug-in's own commands that name windows (30005-30008, 30027).
         // Without a plug-in window the command has nowhere to go; posting to
         // window 0 would only land in the loader's own queue.
-        if (pluginWindow_) PostMessageA(pluginWindow_, WM_COMMAND, wParam, lParam);
+        if (pluginWindow_ && IsTrayMenuCommand(id)) PostMessageA(pluginWindow_, WM_COMMAND, MAKEWPARAM(id, 0), 0);
         return 0;
     }
     switch (id) {

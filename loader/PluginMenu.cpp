@@ -19,7 +19,36 @@ void AppendEntry(HMENU menu, const MenuEntry& entry, bool enabled) {
     if (!enabled) EnableMenuItem(menu, entry.id, MF_BYCOMMAND | MF_GRAYED);
 }
 
+// The plug-in answers on the messenger's thread; a hung messenger must not hang the tray.
+LRESULT QueryPlugin(HWND dispatchWindow, UINT query) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(dispatchWindow, query, 0, 0, SMTO_ABORTIFHUNG, 1000, &result)) return 0;
+    return static_cast<LRESULT>(result);
+}
+
 } // namespace
+
+bool IsTrayMenuCommand(unsigned id) {
+    switch (id) {
+    case CMD_SEND_OFFLINE_MESSAGE:
+    case CMD_ABOUT:
+    case CMD_BROADCAST:
+    case CMD_LOCK_MESSENGER:
+    case CMD_STATISTICS:
+    case CMD_TOGGLE_LOGGING:
+    case CMD_VIEW_LOGS:
+    case CMD_SET_PASSWORD:
+    case CMD_AUTOLOCK_DISABLED:
+    case CMD_AUTOLOCK_5:
+    case CMD_AUTOLOCK_6:
+    case CMD_AUTOLOCK_10:
+    case CMD_AUTOLOCK_15:
+    case CMD_SET_LOGS_PATH:
+        return true;
+    default:
+        return false;
+    }
+}
 
 HMENU AppendPluginMenuItems(HMENU menu, HWND dispatchWindow) {
     const bool enabled = dispatchWindow && IsWindow(dispatchWindow);
@@ -31,7 +60,7 @@ HMENU AppendPluginMenuItems(HMENU menu, HWND dispatchWindow) {
     HMENU autoLock = CreatePopupMenu();
     for (const MenuEntry& entry : kAutoLock) AppendEntry(autoLock, entry, enabled);
     if (enabled) {
-        const LRESULT checked = SendMessageA(dispatchWindow, PLG_GET_AUTOLOCK, 0, 0);
+        const LRESULT checked = QueryPlugin(dispatchWindow, PLG_GET_AUTOLOCK);
         if (checked >= static_cast<LRESULT>(CMD_AUTOLOCK_DISABLED) && checked <= static_cast<LRESULT>(CMD_AUTOLOCK_15))
             CheckMenuItem(autoLock, static_cast<UINT>(checked), MF_BYCOMMAND | MF_CHECKED);
     }
@@ -52,7 +81,7 @@ HMENU AppendPluginMenuItems(HMENU menu, HWND dispatchWindow) {
     AppendMenuA(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(autoLock), "Auto lock messenger");
     for (const MenuEntry& entry : kAfter) AppendEntry(menu, entry, enabled);
 
-    if (enabled && SendMessageA(dispatchWindow, PLG_GET_LOGGING, 0, 0) != 0)
+    if (enabled && QueryPlugin(dispatchWindow, PLG_GET_LOGGING) != 0)
         CheckMenuItem(menu, CMD_TOGGLE_LOGGING, MF_BYCOMMAND | MF_CHECKED);
     return autoLock;
 }

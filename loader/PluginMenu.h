@@ -8,4 +8,7 @@ namespace parleym {
 // a live window; check marks are asked of it (auto-lock choice, logging).
 HMENU AppendPluginMenuItems(HMENU menu, HWND dispatchWindow);
 
+// The commands the tray menu offers: the only ones the loader relays to the plug-in.
+bool IsTrayMenuCommand(unsigned id);
+
 } // namespace parleym

@@ -22,6 +22,12 @@ namespace parleym {
 namespace {
 constexpr char kNotSignedIn[] = "Messenger client is not signed in";
 
+// Any process can post a command that names a window: only this messenger's own are acted on.
+bool IsOwnWindow(HWND window) {
+    DWORD process = 0;
+    return window && GetWindowThreadProcessId(window, &process) && process == GetCurrentProcessId();
+}
+
 // Absolute, with long names, so two spellings of one file compare equal.
 std::string FullPathOf(const std::string& path) {
     char full[MAX_PATH] = {};
@@ -31,7 +37,7 @@ std::string FullPathOf(const std::string& path) {
     const DWORD longLength = GetLongPathNameA(full, longer, MAX_PATH);
     return longLength > 0 && longLength < MAX_PATH ? std::string(longer) : std::string(full);
 }
-}
+} // namespace
 
 void CParleymanager::OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     try {
@@ -83,6 +89,8 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
     case CMD_TRACK_WINDOW: {
         DeferredMessages errorsAfterward;
         HWND conversation = reinterpret_cast<HWND>(lParam);
+        if (!profile_ || !IsOwnWindow(conversation) || profile_->ClassifyWindow(conversation) != kConversationWindow)
+            return;
         if (!HandlerOf(conversation)) OnConversationWindow(conversation, FALSE, -1);
         return;
     }
@@ -94,7 +102,7 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
         return;
     }
     case CMD_SET_FOREGROUND:
-        SetForegroundWindow(reinterpret_cast<HWND>(lParam));
+        if (IsOwnWindow(reinterpret_cast<HWND>(lParam))) SetForegroundWindow(reinterpret_cast<HWND>(lParam));
         return;
     case CMD_RESELECT_HANDLER: {
         DeferredMessages errorsAfterward;

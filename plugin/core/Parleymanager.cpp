@@ -18,6 +18,10 @@ namespace {
 UINT g_autoLockChoice = CMD_AUTOLOCK_DISABLED;
 int g_idleLimit = 0;
 int g_idleSeconds = 0;
+CParleymanager* g_processInstance = nullptr;
+
+// Long enough for a loader that is merely busy; a hung one must not hold the messenger.
+constexpr UINT kLoaderTimeoutMs = 1000;
 
 HINSTANCE PluginModule() {
     HMODULE module = nullptr;
@@ -54,6 +58,7 @@ CParleymanager::CParleymanager() {
 }
 
 CParleymanager::~CParleymanager() {
+    if (g_processInstance == this) g_processInstance = nullptr;
     try {
         if (events_) {
             events_->SetManager(nullptr);
@@ -231,6 +236,41 @@ void CParleymanager::Uninit() {
     });
 }
 
+void CParleymanager::ShutdownAtProcessExit() {
+    auto step = [](auto&& action) {
+        try {
+            action();
+        } catch (...) {
+        }
+    };
+    // Each handler saves its conversation as it goes.
+    while (!conversations_.empty()) {
+        std::unique_ptr<ConversationHandler> handler = std::move(conversations_.begin()->second);
+        conversations_.erase(conversations_.begin());
+        step([&] { handler->Detach(); });
+        step([&] { handler.reset(); });
+    }
+    step([&] { offlineStore_->Close(); });
+    step([&] { objectCache_->Close(); });
+    step([&] { statsStore_->Shutdown(); });
+    step([&] { logManager_->Close(); });
+    // Without waiting for an answer: the loader may be hung.
+    step([&] {
+        HWND loader = FindWindowA(kLoaderClassName, kLoaderWindowTitle);
+        if (loader) PostMessageA(loader, LDR_SET_PLUGIN_WINDOW, 0, 0);
+    });
+    // The Messenger object may live in another apartment or process, which cannot be
+    // called while this one ends: its references go with the process. Without it no
+    // command runs any more.
+    messenger_.Detach();
+    if (events_) events_->SetManager(nullptr);
+    events_ = nullptr;
+    timerId_ = 0;
+}
+
+CParleymanager* CParleymanager::ProcessInstance() { return g_processInstance; }
+void CParleymanager::SetProcessInstance(CParleymanager* manager) { g_processInstance = manager; }
+
 void CParleymanager::DestroyHiddenWindows() {
     HWND* windows[] = {&hiddenWnd_, &lockWnd_, &dispWnd_, &broadcastWnd_};
     for (HWND* window : windows) {
@@ -247,7 +287,11 @@ void CParleymanager::DestroyHiddenWindows() {
 
 LRESULT CParleymanager::SendToLoader(UINT message, WPARAM wParam, LPARAM lParam) {
     HWND loader = FindWindowA(kLoaderClassName, kLoaderWindowTitle);
-    return loader ? SendMessageA(loader, message, wParam, lParam) : 0;
+    DWORD_PTR result = 0;
+    if (!loader ||
+        !SendMessageTimeoutA(loader, message, wParam, lParam, SMTO_ABORTIFHUNG, kLoaderTimeoutMs, &result))
+        return 0;
+    return static_cast<LRESULT>(result);
 }
 
 LRESULT CALLBACK CParleymanager::DispatchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -59,6 +59,14 @@ public:
     void OnEditChanged(HWND control) override;
     void OnUserActivity() override;
 
+    // The process ends with the plug-in running: runs from the plug-in library's own
+    // detach, which comes before the hook library's. Saves and closes the stores and
+    // leaves windows, COM objects and the loader alone.
+    void ShutdownAtProcessExit();
+    // The manager GetInstance made, until it is deleted.
+    static CParleymanager* ProcessInstance();
+    static void SetProcessInstance(CParleymanager* manager);
+
     // ---- IConversationSink
     void OnConversationWindow(HWND window, BOOL insertMenu, int conversationNumber) override;
 

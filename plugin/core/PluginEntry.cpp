@@ -6,8 +6,25 @@
 // through IPlugin's destructor after Uninit.
 extern "C" __declspec(dllexport) parleym::IPlugin* GetInstance() {
     try {
-        return new (std::nothrow) parleym::CParleymanager();
+        auto* manager = new (std::nothrow) parleym::CParleymanager();
+        parleym::CParleymanager::SetProcessInstance(manager);
+        return manager;
     } catch (...) {
         return nullptr;
     }
+}
+
+// When the messenger ends with the plug-in running, this library is detached before
+// the hook library that loaded it (libraries leave in the reverse order of their
+// start), so the hook library cannot call Uninit on it any more: the stores are
+// saved here. An ordinary unload (lpReserved null) has had Uninit already.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    try {
+        if (reason == DLL_PROCESS_DETACH && reserved) {
+            if (parleym::CParleymanager* manager = parleym::CParleymanager::ProcessInstance())
+                manager->ShutdownAtProcessExit();
+        }
+    } catch (...) {
+    }
+    return TRUE;
 }

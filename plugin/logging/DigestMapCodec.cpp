@@ -15,12 +15,14 @@ Bytes EncodeDigestMap(const DigestMap& digests) {
 bool DecodeDigestMap(const Bytes& data, DigestMap& digests) {
     BinaryReader in(data);
     std::int32_t count = 0;
-    // A pair takes at least its two length fields.
-    if (!in.GetInt32(count) || !in.CountFits(count, 8)) return false;
+    if (!in.GetInt32(count)) return false;
+    // The count is rewritten after each appended pair, so an interruption
+    // leaves it one ahead of or behind the pairs: every complete pair counts,
+    // and a pair cut short at the end is dropped.
     DigestMap decoded;
-    for (std::int32_t i = 0; i < count; ++i) {
+    while (!in.AtEnd()) {
         std::string digest, key;
-        if (!in.GetString(digest) || !in.GetString(key)) return false;
+        if (!in.GetString(digest) || !in.GetString(key)) break;
         decoded[digest] = key;
     }
     digests = std::move(decoded);

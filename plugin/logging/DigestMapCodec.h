@@ -11,8 +11,8 @@ namespace parleym {
 using DigestMap = std::map<std::string, std::string>;  // digest -> key
 
 Bytes EncodeDigestMap(const DigestMap& digests);
-// False when the data is shorter than its lengths and counts claim; `digests`
-// is then left as it was.
+// Keeps every complete pair whatever the count says; false (`digests` left as
+// it was) only when not even the count is there.
 bool DecodeDigestMap(const Bytes& data, DigestMap& digests);
 
 } // namespace parleym

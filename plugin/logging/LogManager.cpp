@@ -1,12 +1,18 @@
 #include "plugin/logging/LogManager.h"
 
+#include <oleauto.h>
+
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <map>
+#include <set>
 
 #include "plugin/core/UserMessage.h"
 #include "plugin/storage/MessageContent.h"
 #include "plugin/storage/StorageErrors.h"
 #include "plugin/storage/StreamIO.h"
+#include "plugin/storage/StreamReplace.h"
 
 using parleym::HexCode;
 using parleym::ReportStorageError;
@@ -14,6 +20,36 @@ using parleym::ToElementName;
 
 namespace {
 const wchar_t kIndexStream[] = L"conversations";
+// Numbers ahead that are found taken before the search looks for a gap.
+constexpr int kMaxNumberAttempts = 1000;
+
+// A conversation stream's number, or 0 for any other name (no sign, no leading zero).
+std::int32_t ConversationNumber(const std::string& name) {
+    if (name.empty() || name.size() > 10 || name[0] == '0' || name.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    const long long value = std::atoll(name.c_str());
+    return value > INT_MAX ? 0 : static_cast<std::int32_t>(value);
+}
+
+// 0 for a time the file does not keep.
+double OleDateOf(const FILETIME& utc) {
+    if (utc.dwLowDateTime == 0 && utc.dwHighDateTime == 0) return 0;
+    FILETIME local;
+    SYSTEMTIME time;
+    double date = 0;
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &time)) return 0;
+    time.wMilliseconds = 0;
+    return SystemTimeToVariantTime(&time, &date) ? date : 0;
+}
+
+double Now() {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    now.wMilliseconds = 0;
+    double date = 0;
+    SystemTimeToVariantTime(&now, &date);
+    return date;
+}
 }
 
 CLogManager::CLogManager(parleym::CParleymanager* owner) : owner_(owner) {}
@@ -40,35 +76,19 @@ int CLogManager::OpenConfiguredOrDefault(const std::string& configuredPath, cons
 
 int CLogManager::OpenAccount(const char* signInName) {
     CloseAccount();
-    IStorage* storage = nullptr;
-    if (!database_.OpenUserStorage(signInName, &storage)) return 0;
-    bool isNew = false;
-    if (!storage) {
-        storage = database_.CreateUserStorage(signInName);
-        if (!storage) return 0;
-        isNew = true;
-    }
-    accountStorage_ = parleym::ComPtr<IStorage>(storage);
-
-    HRESULT hr;
-    if (isNew) {
-        // A new account starts afresh, not with the previous account's counter and switch.
-        nextNumber_ = 1;
-        loggingEnabled_ = 1;
-        hr = accountStorage_->CreateStream(kIndexStream, kStorageAccess, 0, 0, indexStream_.Put());
-    } else {
-        hr = accountStorage_->OpenStream(kIndexStream, nullptr, kStorageAccess, 0, indexStream_.Put());
-    }
-    if (FAILED(hr)) {
-        ReleaseAccount();
-        ReportStorageError("Failed to convesation index for user %s. Code 0x%08X", signInName, HexCode(hr));
+    HRESULT streamError = S_OK;
+    if (!database_.OpenAccount(signInName, {{kIndexStream, &indexStream_}}, accountStorage_, streamError)) {
+        if (FAILED(streamError))
+            ReportStorageError("Failed to convesation index for user %s. Code 0x%08X", signInName,
+                               HexCode(streamError));
         return 0;
     }
-    if (!isNew && !LoadIndex()) {
+    if (!LoadIndex()) {
         // An index we could not read must not be overwritten at sign-out.
         ReleaseAccount();
         return 0;
     }
+    RecoverUnindexed();
     return 1;
 }
 
@@ -76,7 +96,8 @@ int CLogManager::LoadIndex() {
     parleym::Bytes data;
     HRESULT hr = parleym::ReadWholeStream(indexStream_.Get(), data);
     parleym::ConversationIndex index;
-    if (SUCCEEDED(hr) && !parleym::DecodeConversationIndex(data, index)) hr = STG_E_READFAULT;
+    // Empty: a new account, or one whose process ended before anything was logged.
+    if (SUCCEEDED(hr) && !data.empty() && !parleym::DecodeConversationIndex(data, index)) hr = STG_E_READFAULT;
     if (FAILED(hr)) {
         ReportStorageError("Failed to load logged conversations index. Code: 0x%08X", HexCode(hr));
         return 0;
@@ -85,10 +106,48 @@ int CLogManager::LoadIndex() {
     loggingEnabled_ = index.loggingEnabled;
     index_ = std::move(index.entries);
     // A counter behind a recorded number would overwrite that conversation.
-    for (const LogEntry& entry : index_) {
-        if (entry.number >= nextNumber_) nextNumber_ = entry.number == INT_MAX ? INT_MAX : entry.number + 1;
-    }
+    for (const LogEntry& entry : index_) RaiseNextNumberAbove(entry.number);
     return 1;
+}
+
+void CLogManager::RaiseNextNumberAbove(std::int32_t number) {
+    if (number >= nextNumber_) nextNumber_ = number == INT_MAX ? INT_MAX : number + 1;
+}
+
+void CLogManager::RecoverUnindexed() {
+    std::set<std::int32_t> indexed;
+    double newestKnown = 0;
+    for (const LogEntry& entry : index_) {
+        indexed.insert(entry.number);
+        newestKnown = std::max(newestKnown, entry.end);
+    }
+    STATSTG account = {};
+    const double accountTime = SUCCEEDED(accountStorage_->Stat(&account, STATFLAG_NONAME))
+                                   ? OleDateOf(account.mtime)
+                                   : 0;
+    std::map<std::int32_t, double> found;  // number -> the best time known for it
+    parleym::ComPtr<IEnumSTATSTG> elements;
+    if (FAILED(accountStorage_->EnumElements(0, nullptr, 0, elements.Put()))) return;
+    STATSTG stat;
+    while (elements->Next(1, &stat, nullptr) == S_OK) {
+        const std::int32_t number = ConversationNumber(parleym::FromElementName(stat.pwcsName));
+        CoTaskMemFree(stat.pwcsName);
+        if (stat.type != STGTY_STREAM || number <= 0 || indexed.count(number)) continue;
+        // Compound files keep no times for streams; the account's storage may
+        // have one, and the newest indexed conversation is earlier still.
+        double when = OleDateOf(stat.mtime);
+        if (when == 0) when = accountTime;
+        if (when == 0) when = newestKnown;
+        if (when == 0) when = Now();
+        found[number] = when;
+    }
+    if (found.empty()) return;
+    for (const auto& conversation : found) {
+        // The contact's sign-in name is kept only in the index.
+        index_.push_back(LogEntry{conversation.second, conversation.second, std::string(), conversation.first});
+        RaiseNextNumberAbove(conversation.first);
+    }
+    SaveIndex();
 }
 
 void CLogManager::SaveIndex() {
@@ -97,7 +156,8 @@ void CLogManager::SaveIndex() {
     index.nextNumber = nextNumber_;
     index.loggingEnabled = loggingEnabled_;
     index.entries = index_;
-    const HRESULT hr = parleym::RewriteStream(indexStream_.Get(), parleym::EncodeConversationIndex(index));
+    const HRESULT hr = parleym::ReplaceStream(accountStorage_.Get(), kIndexStream,
+                                              parleym::EncodeConversationIndex(index), &indexStream_);
     if (FAILED(hr)) ReportStorageError("Failed to save logged conversation index. Code: 0x%08X", HexCode(hr));
 }
 
@@ -105,6 +165,7 @@ void CLogManager::ReleaseAccount() {
     indexStream_.Reset();
     accountStorage_.Reset();
     index_.clear();
+    handedOut_.clear();
 }
 
 void CLogManager::CloseAccount() {
@@ -121,39 +182,78 @@ void CLogManager::Close() {
     database_.Close();
 }
 
+void CLogManager::SetLoggingEnabled(int enabled) {
+    loggingEnabled_ = enabled ? 1 : 0;
+    // The switch lives in the index; a process that ends abruptly keeps it.
+    SaveIndex();
+}
+
+bool CLogManager::NumberInUse(std::int32_t number) const {
+    parleym::ComPtr<IStream> stream;
+    const HRESULT hr = accountStorage_->OpenStream(ToElementName(std::to_string(number)).c_str(), nullptr,
+                                                   kStorageAccess, 0, stream.Put());
+    // Anything but "not there" (a storage, a stream held open) keeps the number taken.
+    return hr != STG_E_FILENOTFOUND;
+}
+
 int CLogManager::TakeNextNumber() {
-    const int number = nextNumber_;
-    if (nextNumber_ < INT_MAX) ++nextNumber_;
+    if (!IsAccountOpen()) {
+        const int number = nextNumber_;
+        if (nextNumber_ < INT_MAX) ++nextNumber_;
+        return number;
+    }
+    // A stream of that number, from a process that ended before its index was
+    // written, is never reused: the earlier conversation is not written over.
+    for (int attempt = 0; attempt < kMaxNumberAttempts && nextNumber_ < INT_MAX; ++attempt) {
+        const int number = nextNumber_++;
+        if (!NumberInUse(number)) return number;
+    }
+    if (!NumberInUse(nextNumber_)) return nextNumber_;
+    // The counter is at its end or the numbers ahead are all taken: the lowest
+    // free one, which exists since the account holds finitely many elements.
+    std::set<std::int32_t> taken = handedOut_;
+    for (const LogEntry& entry : index_) taken.insert(entry.number);
+    parleym::ComPtr<IEnumSTATSTG> elements;
+    if (SUCCEEDED(accountStorage_->EnumElements(0, nullptr, 0, elements.Put()))) {
+        STATSTG stat;
+        while (elements->Next(1, &stat, nullptr) == S_OK) {
+            taken.insert(ConversationNumber(parleym::FromElementName(stat.pwcsName)));
+            CoTaskMemFree(stat.pwcsName);
+        }
+    }
+    std::int32_t number = 1;
+    for (std::int32_t used : taken) {
+        if (used < number) continue;
+        if (used > number) break;
+        ++number;
+    }
+    handedOut_.insert(number);
     return number;
 }
 
 void CLogManager::SaveConversation(const LogEntry& entry, const CMessageContent& content) {
     if (!IsAccountOpen()) return;
-    const std::wstring name = ToElementName(std::to_string(entry.number));
-    parleym::ComPtr<IStream> stream;
-    bool isNew = false;
-    HRESULT hr = accountStorage_->OpenStream(name.c_str(), nullptr, kStorageAccess, 0, stream.Put());
-    if (FAILED(hr)) {
-        hr = accountStorage_->CreateStream(name.c_str(), kStorageAccess, 0, 0, stream.Put());
-        isNew = true;
-    }
-    if (SUCCEEDED(hr)) {
-        parleym::BinaryWriter out;
-        content.Encode(out);
-        hr = parleym::RewriteStream(stream.Get(), out.Data());
-    }
+    parleym::BinaryWriter out;
+    content.Encode(out);
+    const HRESULT hr =
+        parleym::ReplaceStream(accountStorage_.Get(), ToElementName(std::to_string(entry.number)), out.Data());
     if (FAILED(hr)) {
         ReportStorageError("Failed to save conversation with %s. Code: 0x%08X", entry.contact.c_str(), HexCode(hr));
         return;
     }
-    if (isNew) {
+    const auto found = std::find_if(index_.begin(), index_.end(),
+                                    [&](const LogEntry& logged) { return logged.number == entry.number; });
+    if (found == index_.end()) {
         database_.SaveUserIds();
         index_.push_back(entry);
+        RaiseNextNumberAbove(entry.number);
     } else {
-        const auto found = std::find_if(index_.begin(), index_.end(),
-                                        [&](const LogEntry& logged) { return logged.number == entry.number; });
-        if (found != index_.end()) found->end = entry.end;
+        found->end = entry.end;
+        // A conversation recovered without its index entry gets its contact back.
+        if (found->contact.empty()) found->contact = entry.contact;
     }
+    // Small, and written at every save: an abrupt end loses no conversation from the viewer.
+    SaveIndex();
 }
 
 HRESULT CLogManager::LoadConversation(const char* streamName, CMessageContent& content) {

@@ -4,6 +4,8 @@
 // stream per conversation. UI thread only; failures are reported ("Error").
 #include <objbase.h>
 
+#include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,9 +47,11 @@ public:
     // without an open account.
     HRESULT LoadConversation(const char* streamName, CMessageContent& content);
 
-    // The number for a conversation that starts now; the counter moves on.
+    // The number for a conversation that starts now, never one whose stream
+    // exists already; the counter moves on.
     int TakeNextNumber();
-    void SetLoggingEnabled(int enabled) { loggingEnabled_ = enabled ? 1 : 0; }
+    // Also written to the account's index at once.
+    void SetLoggingEnabled(int enabled);
     int IsLoggingEnabled() const { return loggingEnabled_; }
     const std::vector<LogEntry>& Index() const { return index_; }
     const std::string& Path() const { return path_; }
@@ -56,8 +60,13 @@ public:
 
 private:
     int LoadIndex();
+    // Conversation streams the index does not list (written just before an
+    // abrupt end) get entries again.
+    void RecoverUnindexed();
     void SaveIndex();
     void ReleaseAccount();
+    void RaiseNextNumberAbove(std::int32_t number);
+    bool NumberInUse(std::int32_t number) const;
 
     std::string path_;
     CStorageDb database_;
@@ -67,4 +76,5 @@ private:
     int nextNumber_ = 1;
     int loggingEnabled_ = 1;
     std::vector<LogEntry> index_;
+    std::set<std::int32_t> handedOut_;  // numbers found in a gap, not yet saved
 };

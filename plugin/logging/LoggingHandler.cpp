@@ -21,21 +21,6 @@ double CurrentOleDate() {
     return date;
 }
 
-namespace {
-
-// The index is written only when the account closes; after a messenger that ended
-// without that, its next number may name a conversation already stored. Such a
-// stream is never reused, so the earlier conversation is not written over.
-int TakeUnusedNumber(CLogManager& store) {
-    for (;;) {
-        const int number = store.TakeNextNumber();
-        CMessageContent existing;
-        if (store.LoadConversation(std::to_string(number).c_str(), existing) != S_OK) return number;
-    }
-}
-
-} // namespace
-
 LoggingHandler::~LoggingHandler() {
     try {
         Save();
@@ -51,7 +36,7 @@ void LoggingHandler::Start(CParleymanager* manager, HWND conversationWindow, HWN
     historyControl_ = historyControl;
 
     logEntry_.start = CurrentOleDate();
-    if (conversationNumber == -1 && owner_) conversationNumber = TakeUnusedNumber(owner_->LogStore());
+    if (conversationNumber == -1 && owner_) conversationNumber = owner_->LogStore().TakeNextNumber();
     conversationNumber_ = conversationNumber;
     logEntry_.number = conversationNumber;
     logEntry_.contact = contact_.signInName;

@@ -11,6 +11,7 @@
 #include "plugin/logging/EmoticonCodes.h"
 #include "plugin/storage/StorageDb.h"
 #include "plugin/storage/StreamIO.h"
+#include "plugin/storage/StreamReplace.h"
 
 using parleym::ComPtr;
 using parleym::ToElementName;
@@ -71,17 +72,27 @@ void CObjectCache::Open(const char* path) {
         root_.Reset();
         return;
     }
+    parleym::RecoverReplacements(root_.Get());
     parleym::Bytes data;
     HRESULT hr = root_->OpenStream(kDigestStream, nullptr, kStorageAccess, 0, digestStream_.Put());
+    // Cut short before the map was first written: the objects are found below
+    // and only their deduplication starts afresh.
+    if (hr == STG_E_FILENOTFOUND) hr = root_->CreateStream(kDigestStream, kStorageAccess, 0, 0, digestStream_.Put());
     if (SUCCEEDED(hr)) hr = parleym::ReadWholeStream(digestStream_.Get(), data);
     // A file created without its count (no object stored yet) holds an empty map.
     if (FAILED(hr) || (!data.empty() && !parleym::DecodeDigestMap(data, digests_))) {
         Close();
         return;
     }
-    // New pairs are appended after the recorded ones; duplicates or trailing
-    // bytes would hide them, so such a map is written afresh once.
-    if (parleym::EncodeDigestMap(digests_).size() != data.size()) SaveDigests();
+    // New pairs are appended after the recorded ones; a map whose count or
+    // length does not match its pairs (duplicates, an append cut short) is
+    // written afresh once.
+    parleym::BinaryReader stored(data);
+    std::int32_t storedCount = -1;
+    stored.GetInt32(storedCount);
+    if (parleym::EncodeDigestMap(digests_).size() != data.size() ||
+        storedCount != static_cast<std::int32_t>(digests_.size()))
+        SaveDigests();
     LoadObjects();
     if (nextKey_ < INT_MAX) ++nextKey_;
 }
@@ -212,22 +223,24 @@ int CObjectCache::Add(IPersistStorage* object, std::string& key) {
 
 void CObjectCache::SaveDigests() {
     // A failure here costs only deduplication; the object itself is stored.
-    parleym::RewriteStream(digestStream_.Get(), parleym::EncodeDigestMap(digests_));
+    parleym::ReplaceStream(root_.Get(), kDigestStream, parleym::EncodeDigestMap(digests_), &digestStream_);
 }
 
 void CObjectCache::AppendDigest(const std::string& digest, const std::string& key) {
     // Pairs carry no order, so a new one goes at the end and only the count is
-    // rewritten: adding stays cheap however many objects the file holds.
-    parleym::BinaryWriter count;
-    count.PutInt32(static_cast<std::int32_t>(digests_.size()));
+    // rewritten: adding stays cheap however many objects the file holds. The
+    // pair goes first: cut short before the count, the map still reads (a
+    // count behind or ahead of the pairs keeps the pairs that are there).
     parleym::BinaryWriter pair;
     pair.PutString(digest);
     pair.PutString(key);
+    parleym::BinaryWriter count;
+    count.PutInt32(static_cast<std::int32_t>(digests_.size()));
     LARGE_INTEGER offset = {};
-    if (FAILED(digestStream_->Seek(offset, STREAM_SEEK_SET, nullptr)) ||
-        FAILED(parleym::WriteBytes(digestStream_.Get(), count.Data().data(), count.Data().size())) ||
-        FAILED(digestStream_->Seek(offset, STREAM_SEEK_END, nullptr)) ||
-        FAILED(parleym::WriteBytes(digestStream_.Get(), pair.Data().data(), pair.Data().size())))
+    if (!digestStream_ || FAILED(digestStream_->Seek(offset, STREAM_SEEK_END, nullptr)) ||
+        FAILED(parleym::WriteBytes(digestStream_.Get(), pair.Data().data(), pair.Data().size())) ||
+        FAILED(digestStream_->Seek(offset, STREAM_SEEK_SET, nullptr)) ||
+        FAILED(parleym::WriteBytes(digestStream_.Get(), count.Data().data(), count.Data().size())))
         SaveDigests();
 }
 

@@ -2,6 +2,7 @@
 
 #include "plugin/storage/StorageErrors.h"
 #include "plugin/storage/StreamIO.h"
+#include "plugin/storage/StreamReplace.h"
 
 namespace parleym {
 
@@ -12,42 +13,41 @@ const wchar_t kMessagesStream[] = L"messages";
 COfflineMessageStore::~COfflineMessageStore() {
     try {
         pending_.clear();
+        setAside_.clear();
     } catch (...) {
     }
 }
 
-int COfflineMessageStore::Open(const char* path) {
-    if (!db_.Open(path)) return 0;
-    // A new file's account list is otherwise written only at close; a process
-    // ending before that would leave a file that no later start can read.
-    if (db_.Users().empty()) db_.SaveUserIds();
-    return 1;
-}
+int COfflineMessageStore::Open(const char* path) { return db_.Open(path); }
 
 void COfflineMessageStore::Load(const char* accountName) {
     // Messages of an account still loaded must reach its file, not the next account's.
     Save();
-    if (IsLoaded()) return;
+    if (IsLoaded()) {
+        if (account_ == accountName) return;  // its own messages, still unsaved
+        setAside_.push_back(AccountMessages{account_, std::move(storage_), std::move(messages_), std::move(pending_)});
+        Unload();
+    }
+    for (auto held = setAside_.begin(); held != setAside_.end(); ++held) {
+        if (held->account != accountName) continue;
+        // What memory holds is newer than the file: it becomes current again.
+        account_ = held->account;
+        storage_ = std::move(held->storage);
+        messages_ = std::move(held->messages);
+        pending_ = std::move(held->pending);
+        setAside_.erase(held);
+        return;
+    }
 
-    IStorage* found = nullptr;
-    if (!db_.OpenUserStorage(accountName, &found)) return;
     HRESULT hr = S_OK;
-    if (!found) {
-        storage_ = ComPtr<IStorage>(db_.CreateUserStorage(accountName));
-        if (!storage_) return;
-        // Write the account list now: a process that ends without closing would
-        // otherwise leave this account's storage unrecorded and its number taken.
-        db_.SaveUserIds();
-        hr = storage_->CreateStream(kMessagesStream, kStorageAccess, 0, 0, messages_.Put());
-    } else {
-        storage_ = ComPtr<IStorage>(found);
-        hr = storage_->OpenStream(kMessagesStream, nullptr, kStorageAccess, 0, messages_.Put());
-        // Missing when its creation was cut short: nothing was stored in it yet.
-        if (hr == STG_E_FILENOTFOUND)
-            hr = storage_->CreateStream(kMessagesStream, kStorageReplace, 0, 0, messages_.Put());
+    bool created = false;
+    if (!db_.OpenAccount(accountName, {{kMessagesStream, &messages_}}, storage_, hr, &created) && SUCCEEDED(hr))
+        return;  // the database has said why
+    if (SUCCEEDED(hr) && !created) {
         Bytes data;
-        if (SUCCEEDED(hr)) hr = ReadWholeStream(messages_.Get(), data);
+        hr = ReadWholeStream(messages_.Get(), data);
         PendingMessages loaded;
+        // Empty: nothing was ever saved for the account.
         if (SUCCEEDED(hr) && !DecodeOfflineMessages(data, loaded)) hr = STG_E_READFAULT;
         if (SUCCEEDED(hr)) {
             for (auto& entry : loaded) {
@@ -58,9 +58,10 @@ void COfflineMessageStore::Load(const char* accountName) {
     }
     if (FAILED(hr)) {
         ReportStorageError("Failed to read offline messages. Code: 0x%08X", HexCode(hr));
-        messages_.Reset();
-        storage_.Reset();
+        Unload();
+        return;
     }
+    account_ = accountName;
 }
 
 const OfflineMessageList* COfflineMessageStore::GetMessages(const std::string& contactName) const {
@@ -82,6 +83,26 @@ void COfflineMessageStore::RemoveMessages(const std::string& contactName) {
     pending_.erase(contactName);
 }
 
+HRESULT COfflineMessageStore::WriteStream(IStorage* storage, const Bytes& data, ComPtr<IStream>& stream) {
+    return ReplaceStream(storage, kMessagesStream, data, &stream);
+}
+
+HRESULT COfflineMessageStore::Write(AccountMessages& messages) {
+    return WriteStream(messages.storage.Get(), EncodeOfflineMessages(messages.pending), messages.messages);
+}
+
+void COfflineMessageStore::SaveSetAside() {
+    for (auto held = setAside_.begin(); held != setAside_.end();) {
+        const HRESULT hr = Write(*held);
+        if (FAILED(hr)) {
+            ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
+            ++held;
+        } else {
+            held = setAside_.erase(held);
+        }
+    }
+}
+
 void COfflineMessageStore::RemoveFirstMessages(const std::string& contactName, size_t count) {
     if (!IsLoaded() || count == 0) return;
     const auto found = pending_.find(contactName);
@@ -92,8 +113,14 @@ void COfflineMessageStore::RemoveFirstMessages(const std::string& contactName, s
 }
 
 void COfflineMessageStore::Save() {
+    SaveSetAside();
     if (!IsLoaded()) return;
-    const HRESULT hr = RewriteStream(messages_.Get(), EncodeOfflineMessages(pending_));
+    AccountMessages current{account_, std::move(storage_), std::move(messages_), std::move(pending_)};
+    const HRESULT hr = Write(current);
+    account_ = std::move(current.account);
+    storage_ = std::move(current.storage);
+    messages_ = std::move(current.messages);
+    pending_ = std::move(current.pending);
     if (FAILED(hr)) {
         ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
         return;
@@ -105,10 +132,14 @@ void COfflineMessageStore::Unload() {
     messages_.Reset();
     storage_.Reset();
     pending_.clear();
+    account_.clear();
 }
 
 void COfflineMessageStore::Close() {
     Save();
+    // What still could not be saved has nowhere left to go once the file closes.
+    setAside_.clear();
+    Unload();
     db_.Close();
 }
 

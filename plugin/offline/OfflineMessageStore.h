@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include <string>
+#include <vector>
 
 #include "plugin/offline/OfflineMessagesCodec.h"
 #include "plugin/storage/ComPtr.h"
@@ -24,6 +25,8 @@ public:
     int Open(const char* path);
     // Makes the account's pending messages current. A stream that cannot be
     // read is reported and left untouched; the store then stays unloaded.
+    // Messages of another account that could not be saved are set aside (and
+    // saved again at every later Save) rather than served to this one.
     void Load(const char* accountName);
     // Null when not loaded or nothing waits for the contact.
     const OfflineMessageList* GetMessages(const std::string& contactName) const;
@@ -38,14 +41,32 @@ public:
     void Close();
 
     bool IsLoaded() const { return storage_ && messages_; }
+    const std::string& LoadedAccount() const { return account_; }
+    // Accounts whose messages wait in memory for a save that failed.
+    std::size_t SetAsideCount() const { return setAside_.size(); }
+
+protected:
+    // Writes one account's "messages" stream (overridden by tests to fail).
+    virtual HRESULT WriteStream(IStorage* storage, const Bytes& data, ComPtr<IStream>& stream);
 
 private:
+    struct AccountMessages {
+        std::string account;
+        ComPtr<IStorage> storage;
+        ComPtr<IStream> messages;
+        PendingMessages pending;
+    };
+
     void Unload();
+    HRESULT Write(AccountMessages& messages);
+    void SaveSetAside();
 
     CStorageDb db_;
+    std::string account_;
     ComPtr<IStorage> storage_;
     ComPtr<IStream> messages_;
     PendingMessages pending_;
+    std::vector<AccountMessages> setAside_;
 };
 
 } // namespace parleym

@@ -7,20 +7,13 @@
 #include "plugin/stats/StatsCodec.h"
 #include "plugin/storage/StorageErrors.h"
 #include "plugin/storage/StreamIO.h"
+#include "plugin/storage/StreamReplace.h"
 
 namespace parleym {
 
 namespace {
 const wchar_t kUsersStream[] = L"users";
 const wchar_t kSessionsStream[] = L"sessions";
-
-// A stream missing from an account's storage (its creation was cut short)
-// holds nothing yet: it is made anew rather than failing the account for good.
-HRESULT OpenAccountStream(IStorage* storage, const wchar_t* name, ComPtr<IStream>& stream) {
-    HRESULT hr = storage->OpenStream(name, nullptr, kStorageAccess, 0, stream.Put());
-    if (hr == STG_E_FILENOTFOUND) hr = storage->CreateStream(name, kStorageReplace, 0, 0, stream.Put());
-    return hr;
-}
 
 bool IsOwnReport(const StatsIdentity& self, const std::string& signInName, const std::string& friendlyName) {
     return signInName == self.signInName && friendlyName == self.friendlyName;
@@ -47,35 +40,18 @@ double CStatsManager::Now() const {
     return date;
 }
 
-bool CStatsManager::OpenStatsFile(const char* path) {
-    if (!db_.Open(path)) return false;
-    // A new file's account list is otherwise written only at close; a process
-    // ending before that would leave a file that no later start can read.
-    if (db_.Users().empty()) db_.SaveUserIds();
-    return true;
-}
+bool CStatsManager::OpenStatsFile(const char* path) { return db_.Open(path) != 0; }
 
 bool CStatsManager::OpenAccount(const char* signInName) {
     CloseAccount();
-    IStorage* found = nullptr;
-    if (!db_.OpenUserStorage(signInName, &found)) return false;
     HRESULT hr = S_OK;
-    if (!found) {
-        storage_ = ComPtr<IStorage>(db_.CreateUserStorage(signInName));
-        if (!storage_) return false;
-        // Write the account list now: a process that ends without closing would
-        // otherwise leave this account's storage unrecorded and its number taken.
-        db_.SaveUserIds();
-        hr = storage_->CreateStream(kUsersStream, kStorageAccess, 0, 0, users_.Put());
-        if (SUCCEEDED(hr)) hr = storage_->CreateStream(kSessionsStream, kStorageAccess, 0, 0, sessions_.Put());
-        ledger_.SetOwnStatus(kStatsOffline);
-    } else {
-        storage_ = ComPtr<IStorage>(found);
-        hr = OpenAccountStream(storage_.Get(), kUsersStream, users_);
-        if (SUCCEEDED(hr)) hr = OpenAccountStream(storage_.Get(), kSessionsStream, sessions_);
-        ledger_.SetOwnStatus(kStatsOffline);
-        if (SUCCEEDED(hr)) hr = LoadAccount();
-    }
+    bool created = false;
+    const int opened =
+        db_.OpenAccount(signInName, {{kUsersStream, &users_}, {kSessionsStream, &sessions_}}, storage_, hr, &created);
+    if (!opened && SUCCEEDED(hr)) return false;  // the database has said why
+    ledger_.SetOwnStatus(kStatsOffline);
+    // A new account has nothing to read; empty streams of an old one load as an empty store.
+    if (opened && !created) hr = LoadAccount();
     if (FAILED(hr)) {
         ReportStorageError("Failed to open statistics db. Code 0x%08X", HexCode(hr));
         ReleaseAccount();
@@ -106,8 +82,9 @@ HRESULT CStatsManager::LoadAccount() {
 }
 
 bool CStatsManager::SaveAccount() {
-    HRESULT hr = RewriteStream(users_.Get(), EncodeStatsUsers(ledger_.OwnTotal(), ledger_.Contacts()));
-    if (SUCCEEDED(hr)) hr = RewriteStream(sessions_.Get(), EncodeStatsSessions(ledger_.Sessions()));
+    HRESULT hr = ReplaceStream(storage_.Get(), kUsersStream, EncodeStatsUsers(ledger_.OwnTotal(), ledger_.Contacts()),
+                               &users_);
+    if (SUCCEEDED(hr)) hr = ReplaceStream(storage_.Get(), kSessionsStream, EncodeStatsSessions(ledger_.Sessions()), &sessions_);
     if (FAILED(hr)) {
         ReportStorageError("Failed to save statistics. Code 0x%08X", HexCode(hr));
         return false;

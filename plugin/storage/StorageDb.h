@@ -5,6 +5,7 @@
 // the user (caption "Error") and returned as 0 / null.
 #include <objbase.h>
 
+#include <initializer_list>
 #include <string>
 #include <unordered_map>
 
@@ -39,6 +40,23 @@ public:
     // Rewrites `userids` from the map. 1 on success, 0 after reporting a failure.
     int SaveUserIds();
 
+    // A stream an account's store keeps in its sub-storage, and where its open
+    // pointer goes.
+    struct AccountStream {
+        const wchar_t* name;
+        parleym::ComPtr<IStream>* stream;
+    };
+    // What every store does at sign-in: opens the account's sub-storage, or
+    // creates it and records the account in `userids` at once; finishes
+    // interrupted rewrites inside it; opens each stream, creating those that are
+    // missing (a new account, or one whose set-up was cut short), so an empty
+    // stream means nothing stored yet. 1 with everything held. 0 with nothing
+    // held: `streamError` is the failing stream call's code for the store to
+    // report in its own words, or S_OK when the database has reported already.
+    // `created` (when given) tells whether the sub-storage was made just now.
+    int OpenAccount(const char* accountName, std::initializer_list<AccountStream> streams,
+                    parleym::ComPtr<IStorage>& storage, HRESULT& streamError, bool* created = nullptr);
+
     // Saves the map and releases the file. Safe when not open.
     void Close();
 
@@ -49,8 +67,12 @@ public:
 
 private:
     void ReleaseAll();
+    HRESULT WriteUserIds();
 
     UserMap userMap_;
+    // What the file's `userids` holds, so an unchanged map is not rewritten.
+    UserMap storedMap_;
+    int storedLastUserId_ = -1;
     parleym::ComPtr<IStorage> root_;
     parleym::ComPtr<IStream> userIds_;
     int lastUserId_ = 0;

@@ -1,5 +1,7 @@
 #include "plugin/storage/UserIdsCodec.h"
 
+#include <unordered_set>
+
 namespace parleym {
 
 Bytes EncodeUserIds(const UserIdsRecord& record) {
@@ -20,8 +22,11 @@ bool DecodeUserIds(const Bytes& data, UserIdsRecord& record) {
     // An entry takes at least its name length and its number.
     if (!in.GetInt32(decoded.lastUserId) || !in.GetInt32(count) || !in.CountFits(count, 8)) return false;
     decoded.entries.resize(static_cast<std::size_t>(count));
+    std::unordered_set<std::int32_t> numbers;
     for (UserIdEntry& entry : decoded.entries) {
         if (!in.GetString(entry.name) || !in.GetInt32(entry.number)) return false;
+        // Two accounts in one storage would read and write each other's data.
+        if (!numbers.insert(entry.number).second) return false;
     }
     record = std::move(decoded);
     return true;

@@ -21,8 +21,8 @@ struct UserIdsRecord {
 
 Bytes EncodeUserIds(const UserIdsRecord& record);
 
-// False when the data is shorter than its lengths and counts claim; `record`
-// is then left as it was.
+// False when the data is shorter than its lengths and counts claim, or maps two
+// accounts to one number; `record` is then left as it was.
 bool DecodeUserIds(const Bytes& data, UserIdsRecord& record);
 
 } // namespace parleym

@@ -169,7 +169,8 @@ extern "C" parleym::IPlugin* GetInstance() {
     }
 }
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) parleym::g_module = instance;
+    if (reason == DLL_PROCESS_DETACH && reserved) parleym::Log("Detach at process exit");
     return TRUE;
 }

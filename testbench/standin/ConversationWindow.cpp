@@ -6,6 +6,8 @@
 
 #include <richedit.h>
 
+#include <utility>
+
 namespace standin {
 
 namespace {
@@ -152,6 +154,7 @@ void ConversationWindow::Send() {
     AppendMessage(history_, "The following message could not be delivered to all recipients:", WithCrLf(text));
   SendMessageW(input_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
   Log("sent conv:" + contact_->signinName + " delivered=" + (deliverable ? "yes" : "no") + " text=" + Quote(text));
+  if (afterSend_ && --sendsBeforeAction_ <= 0) std::exchange(afterSend_, nullptr)();
 }
 
 LRESULT CALLBACK ConversationWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace standin {
@@ -36,6 +37,11 @@ public:
   void Receive(const std::string& text);
   // What pressing Send does: takes the input, shows it as said by the user, empties it.
   void Send();
+  // `action` runs once `taken` more sends have been taken (e.g. the contact signs out).
+  void SetAfterSend(int taken, std::function<void()> action) {
+    sendsBeforeAction_ = taken;
+    afterSend_ = std::move(action);
+  }
   // After `taken` more sends, `count` sends are not taken, as while the messenger is
   // still connecting the conversation: the input keeps its text.
   void RefuseSends(int count, int taken) {
@@ -65,6 +71,8 @@ private:
   void* context_ = nullptr;
   int refusedSends_ = 0;
   int sendsBeforeRefusal_ = 0;
+  int sendsBeforeAction_ = 0;
+  std::function<void()> afterSend_;
 };
 
 } // namespace standin

@@ -70,6 +70,13 @@ BOOL CALLBACK JoinChildTexts(HWND child, LPARAM context) {
   return TRUE;
 }
 
+// The messengers look at the next message before they take it (PM_NOREMOVE, then
+// PM_REMOVE), so the message hook sees most messages once peeked and once removed.
+bool NextMessage(MSG& msg) {
+  if (!PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) return false;
+  return PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) != FALSE;
+}
+
 std::string HandleText(HWND window) {
   return Hex32(static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(window)));
 }
@@ -95,7 +102,7 @@ bool ScenarioRunner::Pump(DWORD ms) {
   const DWORD start = GetTickCount();
   for (;;) {
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (NextMessage(msg)) {
       if (msg.message == WM_QUIT) {
         quit_ = true;
         return false;
@@ -112,12 +119,17 @@ bool ScenarioRunner::Pump(DWORD ms) {
 
 // Lets posted commands, hooks and timers run until the queue has been quiet a moment.
 void ScenarioRunner::Settle() {
+  while (!pendingSignOuts_.empty()) {
+    const std::string who = pendingSignOuts_.front();
+    pendingSignOuts_.erase(pendingSignOuts_.begin());
+    messenger_.SetContactStatus(who, MISTATUS_OFFLINE);
+  }
   const DWORD start = GetTickCount();
   DWORD quietSince = start;
   while (!quit_ && GetTickCount() - start < kSettleMaxMs) {
     MSG msg;
     bool any = false;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (NextMessage(msg)) {
       if (msg.message == WM_QUIT) {
         quit_ = true;
         return;
@@ -398,6 +410,19 @@ bool ScenarioRunner::Execute(const Step& step) {
     conversation->RefuseSends(static_cast<int>(count), static_cast<int>(after));
     return true;
   }
+  if (c == "drop-after-send") {
+    ConversationWindow* conversation = Conversation(step, 0);
+    unsigned long after = 1;
+    if (!conversation || (step.Has("after") && !ParseNumber(step.Option("after"), after))) return false;
+    const std::string who = step.Arg(0);
+    // The messenger learns at once that the contact went; its event comes from the loop later.
+    conversation->SetAfterSend(static_cast<int>(after), [this, who]() {
+      if (ContactPtr contact = state_.FindContact(who)) contact->status = MISTATUS_OFFLINE;
+      pendingSignOuts_.push_back(who);
+      Log("contact-dropped " + who);
+    });
+    return true;
+  }
   if (c == "keys") {
     ConversationWindow* conversation = Conversation(step, 0);
     if (!conversation) return false;
@@ -493,6 +518,21 @@ bool ScenarioRunner::Execute(const Step& step) {
     // For checking that a crash inside the messenger is noticed.
     RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
     return false;
+  }
+  if (c == "terminate") {
+    // The process ends at once, as when it is killed or the machine loses power:
+    // no clean-up of any module runs (each transcript line is already written).
+    Log("terminated");
+    TerminateProcess(GetCurrentProcess(), 3);
+    return false;
+  }
+  if (c == "exit-process") {
+    // The messenger ends on the spot, its windows open and any hooks still in, as
+    // when the user quits it with Parleym running: only the libraries' detach runs.
+    Log("exit-process");
+    Log("end failures=" + std::to_string(failures_));
+    SetTranscript(nullptr);
+    ExitProcess(failures_ ? 1 : 0);
   }
   if (c == "exit") return true;
   Log("error unknown command " + Quote(c));
@@ -636,7 +676,15 @@ bool ScenarioRunner::PostStep(const Step& step, bool send) {
     return false;
   }
   ParseNumber(step.Arg(2, "0"), wParam);
-  ParseNumber(step.Arg(3, "0"), lParam);
+  // lParam may name a window too (a handle of this or another process).
+  if (!ParseNumber(step.Arg(3, "0"), lParam)) {
+    HWND named = WindowByName(step.Arg(3));
+    if (!named) {
+      Log("error no window " + Quote(step.Arg(3)));
+      return false;
+    }
+    lParam = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(named));
+  }
   if (send) {
     DWORD_PTR result = 0;
     SendMessageTimeoutA(window, message, wParam, static_cast<LPARAM>(lParam), SMTO_ABORTIFHUNG, 5000, &result);

@@ -59,6 +59,8 @@ private:
   RunnerPaths paths_;
   std::map<std::string, std::string> observed_;
   std::vector<PROCESS_INFORMATION> spawned_;
+  // Contacts whose sign-out the messenger knows of but has not told its sinks yet.
+  std::vector<std::string> pendingSignOuts_;
   bool quit_ = false;
   int failures_ = 0;
   // option steps-in-modal-loops: while a modal loop (a dialog, a message box) runs on

@@ -8,6 +8,7 @@
 #include "plugin/core/UserMessage.h"
 #include "shared/Protocol.h"
 #include "tests/core/CoreTestSupport.h"
+#include "tests/hook/WineTestSupport.h"
 
 using namespace parleym;
 using namespace coretest;
@@ -201,4 +202,54 @@ TEST(ManagerLifecycle, ReloadedPluginOpensItsFilesAgain) {
     for (const ShownMessage& message : bench.Messages()) ADD_FAILURE() << message.text;
     EXPECT_NE(nullptr, manager.Messenger());
     EXPECT_EQ(1u, manager.Contacts().size());
+}
+
+TEST(ManagerLifecycle, AHungLoaderHoldsNeitherStartNorStop) {
+    Bench bench;
+    bench.SignIn("me@example.com", "Me");
+    bench.CreateUiManagerWindow();
+    bench.CreateMainWindow();
+    SetWindowTextA(bench.LoaderWindow(), "not the loader");
+    parleym::test::StalledWindow hung(kLoaderClassName, kLoaderWindowTitle, 15000);
+    ASSERT_EQ(hung.window, FindWindowA(kLoaderClassName, kLoaderWindowTitle));
+    const DWORD start = GetTickCount();
+    bench.Start();
+    bench.Stop();
+    EXPECT_LT(GetTickCount() - start, 10000u);
+}
+
+TEST(ManagerLifecycle, AtProcessExitTheStoresAreClosedAndWindowsAndComLeftAlone) {
+    Bench bench;
+    bench.SignIn("me@example.com", "Me");
+    bench.State().AddContact("ann@example.com", "Ann", MISTATUS_ONLINE);
+    bench.CreateUiManagerWindow();
+    bench.CreateMainWindow();
+    HWND conversation = bench.CreateConversationWindow("ann@example.com");
+    TestManager& manager = bench.Start();
+    ASSERT_NE(nullptr, manager.HandlerOf(conversation));
+    bench.ClearLoaderMessages();
+    g_handlerEvents.clear();
+
+    manager.ShutdownAtProcessExit();
+    // Each handler saved and went; the files are free again.
+    ASSERT_EQ(2u, g_handlerEvents.size());
+    EXPECT_EQ("detach", g_handlerEvents[0].what);
+    EXPECT_EQ("deleted", g_handlerEvents[1].what);
+    for (const char* name : {"stats.dat", "offlinemsg.dat", "objcache.dat", "logs.dat"}) {
+        HANDLE file = CreateFileA(bench.DataFile(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, file) << name;
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    }
+    // Nothing sent to the loader, no window destroyed, the Messenger object not called.
+    EXPECT_TRUE(bench.LoaderMessages(LDR_SET_PLUGIN_WINDOW).empty());
+    EXPECT_TRUE(HiddenWindowsExist());
+    EXPECT_EQ(1, bench.Api().SinkCount());
+    bench.Pump();
+    const auto told = bench.LoaderMessages(LDR_SET_PLUGIN_WINDOW);
+    ASSERT_EQ(1u, told.size());
+    EXPECT_EQ(0, told[0].lParam);
+    // No command runs any more.
+    manager.OnCommand(nullptr, CMD_STATISTICS, 0);
+    EXPECT_TRUE(manager.calls.empty());
 }

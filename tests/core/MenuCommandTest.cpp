@@ -15,6 +15,7 @@
 #include "plugin/logging/LogManager.h"
 #include "shared/Protocol.h"
 #include "tests/core/CoreTestSupport.h"
+#include "tests/hook/WineTestSupport.h"
 
 using namespace parleym;
 using namespace coretest;
@@ -244,6 +245,29 @@ TEST(CommandDispatch, EachIdentifierReachesItsAction) {
     s.command(CMD_RESELECT_HANDLER, opened);
     ASSERT_NE(nullptr, s.manager().HandlerOf(opened));
     EXPECT_EQ(number, s.manager().HandlerOf(opened)->GetConversationNumber());
+}
+
+TEST(CommandDispatch, WindowCommandsActOnlyOnThisMessengersOwnWindows) {
+    SignedInBench s;
+    parleym::test::Process other;
+    ASSERT_TRUE(other.Start("\"" + parleym::test::WinPath(PARLEYM_FOREIGN_PROCESS) + "\" conversation 30"));
+    HWND foreign = nullptr;
+    ASSERT_TRUE(parleym::test::PumpUntil([&] { return (foreign = FindWindowA("IMWindowClass", "Foreign")) != nullptr; },
+                                         15000));
+    // A conversation window of another process, and a window of ours that is none.
+    s.command(CMD_TRACK_WINDOW, nullptr, reinterpret_cast<LPARAM>(foreign));
+    s.command(CMD_TRACK_WINDOW, nullptr, reinterpret_cast<LPARAM>(s.bench.LoaderWindow()));
+    EXPECT_EQ(0u, s.manager().TrackedWindowCount());
+    HWND own = s.bench.CreateConversationWindow("ann@example.com");
+    s.command(CMD_TRACK_WINDOW, nullptr, reinterpret_cast<LPARAM>(own));
+    EXPECT_NE(nullptr, s.manager().HandlerOf(own));
+    EXPECT_EQ(1u, s.manager().TrackedWindowCount());
+
+    ShowWindow(own, SW_SHOW);
+    s.command(CMD_SET_FOREGROUND, nullptr, reinterpret_cast<LPARAM>(own));
+    ASSERT_EQ(own, GetForegroundWindow());
+    s.command(CMD_SET_FOREGROUND, nullptr, reinterpret_cast<LPARAM>(foreign));
+    EXPECT_EQ(own, GetForegroundWindow());
 }
 
 TEST(CommandDispatch, ForwardReplacesTheLoggingHandlerOnlyWhenConfirmed) {

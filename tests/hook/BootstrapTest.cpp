@@ -26,7 +26,8 @@ protected:
 
     // Lays out a data folder with the hook library, the probe as the plug-in
     // and the host under `exeName`, and runs it with Wine reporting `version`.
-    HostRun Run(const char* host, const char* exeName, const char* version, bool withPlugin = true) {
+    HostRun Run(const char* host, const char* exeName, const char* version, bool withPlugin = true,
+                const char* mode = "bootstrap") {
         EXPECT_TRUE(CopyInto(PARLEYM_HOOK_DLL, folder / "ParleymHk.dll"));
         if (withPlugin) {
             EXPECT_TRUE(CopyInto(PARLEYM_PROBE_DLL, folder / "ParleymPlugin.dll"));
@@ -35,7 +36,7 @@ protected:
         ScopedWineVersion wineVersion(exeName, version);
         Process process;
         HostRun run;
-        EXPECT_TRUE(process.Start("\"" + (folder / exeName) + "\" bootstrap", folder.Path()));
+        EXPECT_TRUE(process.Start("\"" + (folder / exeName) + "\" " + mode, folder.Path()));
         EXPECT_TRUE(process.Wait(30000));
         run.exitCode = process.ExitCode();
         run.log = ReadLines(folder / "probe.log");
@@ -79,6 +80,16 @@ TEST_F(BootstrapTest, WindowsMessengerOnXpRunsThePluginFromLoadToUnload) {
         "host freed plugin-loaded 0",
         "host imports restored",
     };
+    EXPECT_EQ(run.log, expected);
+}
+
+TEST_F(BootstrapTest, AMessengerEndingWithTheHooksInLeavesThePluginToItsOwnDetach) {
+    const HostRun run = Run(PARLEYM_HOST_47, "msmsgs.exe", "winxp", true, "exit");
+    EXPECT_EQ(run.exitCode, 0u);
+    // The plug-in library leaves first (it came after the hook library), so the hook
+    // library calls nothing on it any more; the plug-in saves its stores itself.
+    const Lines expected = {"GetInstance", "Init 1", "Reported window 0", "host loaded 1", "host exiting",
+                            "Detach at process exit"};
     EXPECT_EQ(run.log, expected);
 }
 

@@ -36,14 +36,15 @@ protected:
         parleym::DispatchCallWndRetProc(HC_ACTION, 0, reinterpret_cast<LPARAM>(&record));
         return plugin.calls;
     }
-    Calls GetMsg(UINT message, WPARAM wParam, LPARAM lParam, HWND window, int code = HC_ACTION) {
+    Calls GetMsg(UINT message, WPARAM wParam, LPARAM lParam, HWND window, int code = HC_ACTION,
+                 WPARAM removal = PM_REMOVE) {
         plugin.calls.clear();
         MSG record = {};
         record.hwnd = window;
         record.message = message;
         record.wParam = wParam;
         record.lParam = lParam;
-        parleym::DispatchGetMsgProc(code, PM_REMOVE, reinterpret_cast<LPARAM>(&record));
+        parleym::DispatchGetMsgProc(code, removal, reinterpret_cast<LPARAM>(&record));
         return plugin.calls;
     }
 
@@ -68,6 +69,12 @@ TEST_F(HookDispatchTest, ExactlyTheEighteenInputMessagesCountAsActivity) {
         EXPECT_TRUE(CallWnd(message, 0, 0, foreign).empty()) << message;
         EXPECT_TRUE(GetMsg(message, 0, 0, foreign).empty()) << message;
     }
+}
+
+TEST_F(HookDispatchTest, APeekedMessageCountsAsActivityButItsCommandOrKeyOnlyWhenRemoved) {
+    EXPECT_EQ(GetMsg(WM_COMMAND, 30013, 0, messenger, HC_ACTION, PM_NOREMOVE), Calls{});
+    EXPECT_EQ(GetMsg(WM_KEYDOWN, VK_RETURN, 0, foreign, HC_ACTION, PM_NOREMOVE), Calls{"OnUserActivity"});
+    EXPECT_EQ(GetMsg(WM_COMMAND, 30013, 0, messenger), Calls{"OnCommand " + H(messenger) + " 30013 " + H(nullptr)});
 }
 
 TEST_F(HookDispatchTest, NothingReachesThePluginOutsideHcAction) {

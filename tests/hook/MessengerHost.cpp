@@ -6,6 +6,8 @@
 // is appended to probe.log beside it, interleaved with the probe plug-in's lines.
 //
 //   host.exe bootstrap   load, use the patched functions, free, check the import table
+//   host.exe exit        load, then end the process with the library still in, as a
+//                        messenger quit while the hooks are installed
 //   host.exe run         messenger-like windows and a message loop for loader tests;
 //                        WM_APP on the main window frees the hook library
 #include <windows.h>
@@ -92,6 +94,13 @@ int Bootstrap() {
     return 0;
 }
 
+int ExitWithHooks() {
+    HMODULE hook = LoadLibraryA((g_folder + "ParleymHk.dll").c_str());
+    Log("loaded %d", hook ? 1 : 0);
+    Log("exiting");
+    return 0;
+}
+
 LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_APP) {
         // What Windows does once the loader removed its hooks.
@@ -129,5 +138,6 @@ int main(int argc, char** argv) {
     g_folder = path;
     if (argc > 1 && strcmp(argv[1], "bootstrap") == 0) return Bootstrap();
     if (argc > 1 && strcmp(argv[1], "run") == 0) return Run();
+    if (argc > 1 && strcmp(argv[1], "exit") == 0) return ExitWithHooks();
     return 2;
 }

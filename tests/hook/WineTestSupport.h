@@ -284,4 +284,47 @@ private:
     std::thread thread_;
 };
 
+// A window whose thread stops answering for `stallMs` right after creating it, as a
+// hung program does; afterwards it answers again until the object goes.
+class StalledWindow {
+public:
+    StalledWindow(const char* className, const char* title, DWORD stallMs) {
+        HANDLE created = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        thread_ = std::thread([this, className, title, stallMs, created] {
+            WNDCLASSA windowClass = {};
+            windowClass.lpfnWndProc = DefWindowProcA;
+            windowClass.hInstance = GetModuleHandleA(nullptr);
+            windowClass.lpszClassName = className;
+            RegisterClassA(&windowClass);
+            window = CreateWindowExA(0, className, title, 0, 0, 0, 0, 0, nullptr, nullptr, windowClass.hInstance,
+                                     nullptr);
+            threadId_ = GetCurrentThreadId();
+            SetEvent(created);
+            // Neither sent nor posted messages are taken meanwhile.
+            WaitForSingleObject(stop_, stallMs);
+            MSG message;
+            while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+            DestroyWindow(window);
+        });
+        WaitForSingleObject(created, 10000);
+        CloseHandle(created);
+    }
+    ~StalledWindow() {
+        SetEvent(stop_);
+        PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+        thread_.join();
+        CloseHandle(stop_);
+    }
+    StalledWindow(const StalledWindow&) = delete;
+    StalledWindow& operator=(const StalledWindow&) = delete;
+
+    HWND window = nullptr;
+
+private:
+    std::thread thread_;
+    DWORD threadId_ = 0;
+    HANDLE stop_ = nullptr;
+};
+
 } // namespace parleym::test

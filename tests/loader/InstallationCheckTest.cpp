@@ -4,6 +4,7 @@
 // real and answered from another thread.
 #include "loader/InstallationCheck.h"
 #include "loader/LoaderMessage.h"
+#include "hook/ImportPatch.h"
 #include "tests/hook/WineTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -57,6 +58,34 @@ std::string LayerFor(const std::string& path) {
     if (result != ERROR_SUCCESS) return "(none)";
     return std::string(type == REG_SZ ? "" : "(not REG_SZ) ") + data + "/" + std::to_string(size);
 }
+
+// A limited user: the machine's keys open for reading only. Every registry open of
+// this program goes through its import table, which is patched while one lives.
+class LimitedUser {
+public:
+    LimitedUser() {
+        PatchImport(GetModuleHandleA(nullptr), "advapi32.dll", "RegOpenKeyExA",
+                    reinterpret_cast<void*>(&LimitedOpen), &original_);
+    }
+    ~LimitedUser() {
+        if (original_) RestoreImport(GetModuleHandleA(nullptr), reinterpret_cast<void*>(&LimitedOpen), original_);
+        original_ = nullptr;
+    }
+    static int refused;
+
+private:
+    static LONG WINAPI LimitedOpen(HKEY root, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
+        const REGSAM writing = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+        if (root != HKEY_CURRENT_USER && (access & writing)) {
+            ++refused;
+            return ERROR_ACCESS_DENIED;
+        }
+        return reinterpret_cast<decltype(&RegOpenKeyExA)>(original_)(root, path, options, access, key);
+    }
+    static void* original_;
+};
+int LimitedUser::refused = 0;
+void* LimitedUser::original_ = nullptr;
 
 class InstallationCheckTest : public ::testing::Test {
 protected:
@@ -276,6 +305,25 @@ TEST_F(InstallationCheckTest, RemovingWindowsMessengerRunsItsInfSectionThenSetsU
     EXPECT_TRUE(Messages().empty());
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::string(kWindowsMessengerClsid) + "\\LocalServer32"));
     EXPECT_EQ(LayerFor(msnExe), "WIN2000/8");
+}
+
+TEST_F(InstallationCheckTest, ALimitedUserGetsTheSameChecks) {
+    LimitedUser limited;
+    RegisterMsn();
+    EXPECT_TRUE(CheckMessengerInstallationOn(nullptr, 5, 1));
+    EXPECT_EQ(LayerFor(msnExe), "WIN2000/8");
+
+    RegisterWindowsMessenger();
+    AddUninstallEntry("MSN Messenger 5.0");
+    int dialogs = -1;
+    EXPECT_FALSE(CheckAnswering(IDCANCEL, &dialogs));
+    EXPECT_EQ(dialogs, 1);
+
+    std::ofstream(folder / "bin\\remove").put('1');
+    EXPECT_TRUE(CheckAnswering(1003));
+    EXPECT_EQ(ReadLines(folder / "bin\\msiexec.log"), Lines{std::string("/x ") + kProductCode});
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(LimitedUser::refused, 0);
 }
 
 } // namespace

@@ -143,7 +143,7 @@ TEST_F(LoaderTest, TrayMenuAsksThePluginForItsChecksAndGraysAgainWhenItIsGone) {
     EXPECT_EQ(TrayMenu(), kGrayedMenu);
 }
 
-TEST_F(LoaderTest, PluginCommandsAreRelayedUnchangedAndOthersAreNot) {
+TEST_F(LoaderTest, OnlyTheTrayMenusCommandsAreRelayed) {
     StartLoader();
     FakePluginWindow plugin;
     SendMessageA(loader->Window(), LDR_SET_PLUGIN_WINDOW, 0, reinterpret_cast<LPARAM>(plugin.window));
@@ -151,18 +151,33 @@ TEST_F(LoaderTest, PluginCommandsAreRelayedUnchangedAndOthersAreNot) {
     Menus().choose = CMD_STATISTICS;
     TrayMenu();
     Command(CMD_SEND_OFFLINE_MESSAGE, 77);
-    Command(CMD_HISTORY_CHANGED, 5);
+    // Anyone may post to the loader: the plug-in's own commands, which name windows, stay here.
+    const HWND foreign = loader->Window();
+    const unsigned notOffered[] = {CMD_TRACK_WINDOW,    CMD_HANDLER_COMMAND, CMD_SET_FOREGROUND, CMD_RESELECT_HANDLER,
+                                   CMD_HISTORY_CHANGED, CMD_AUTOLOCK_TIMER,  30025};
+    for (unsigned id : notOffered) Command(id, reinterpret_cast<LPARAM>(foreign));
     Command(29999);
     Command(30028);
     PumpMessages();
-    const std::vector<std::pair<WPARAM, LPARAM>> expected = {{30012, 0}, {30000, 77}, {30027, 5}};
+    const std::vector<std::pair<WPARAM, LPARAM>> expected = {{30012, 0}, {30000, 0}};
     EXPECT_EQ(plugin.commands, expected);
 
     // Without a plug-in window a relayed command is dropped.
     SendMessageA(loader->Window(), LDR_SET_PLUGIN_WINDOW, 0, 0);
     Command(CMD_ABOUT);
     PumpMessages();
-    EXPECT_EQ(plugin.commands.size(), 3u);
+    EXPECT_EQ(plugin.commands.size(), 2u);
+}
+
+TEST_F(LoaderTest, AHungPluginDoesNotHangTheTrayMenu) {
+    StartLoader();
+    StalledWindow plugin("HungParleymDispWnd", "", 8000);
+    SendMessageA(loader->Window(), LDR_SET_PLUGIN_WINDOW, 0, reinterpret_cast<LPARAM>(plugin.window));
+    const DWORD start = GetTickCount();
+    const Lines lines = TrayMenu();
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    // Items offered, without the checks the plug-in could not tell.
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Enable logging #30013"), lines.end());
 }
 
 TEST_F(LoaderTest, ExitAndDisableAreRefusedWhileLockedOrADialogIsOpen) {

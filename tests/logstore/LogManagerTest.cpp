@@ -1,10 +1,14 @@
 // CLogManager on real log files.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdlib>
+
 #include "plugin/logging/ConversationIndexCodec.h"
 #include "plugin/logging/LogManager.h"
 #include "plugin/storage/MessageContent.h"
 #include "plugin/storage/UserIdsCodec.h"
+#include "tests/stats/StoreTestSupport.h"
 #include "tests/storage/StorageTestSupport.h"
 
 using namespace storage_test;
@@ -198,6 +202,131 @@ TEST_F(LogManagerTest, DamagedConversationFailsToLoadAndLeavesContent) {
         EXPECT_EQ(ReadElementStream(path, "1/1"), damaged);
     }
     EXPECT_TRUE(messages.Messages().empty());
+}
+
+// The process ends between sign-in and the first save, then between the first
+// save and sign-out: every next start logs the account and lists everything.
+TEST(LogStoreChild, SignsInAndEndsAbruptly) {
+    const std::string path = storetest::ChildFile();
+    if (path.empty()) GTEST_SKIP() << "run by AbruptEndsOfANewAccountLoseNothing";
+    MessageCapture messages;
+    CoInitialize(nullptr);
+    CLogManager logs;
+    if (!logs.Open(path.c_str()) || !logs.OpenAccount("amy@x.org") || !messages.Messages().empty()) std::exit(1);
+    storetest::EndAbruptly();
+}
+
+TEST(LogStoreChild, LogsAndEndsAbruptly) {
+    const std::string path = storetest::ChildFile();
+    if (path.empty()) GTEST_SKIP() << "run by AbruptEndsOfANewAccountLoseNothing";
+    MessageCapture messages;
+    CoInitialize(nullptr);
+    CLogManager logs;
+    if (!logs.Open(path.c_str()) || !logs.OpenAccount("amy@x.org")) std::exit(1);
+    const int number = logs.TakeNextNumber();
+    logs.SaveConversation(LogEntry{100, 101, "bob@x.org", number}, Content("{\\rtf1 first}"));
+    logs.SaveConversation(LogEntry{100, 102, "bob@x.org", number}, Content("{\\rtf1 first second}"));
+    if (!messages.Messages().empty()) std::exit(2);
+    storetest::EndAbruptly();
+}
+
+TEST_F(LogManagerTest, AbruptEndsOfANewAccountLoseNothing) {
+    ASSERT_EQ(storetest::RunChildTest("LogStoreChild.SignsInAndEndsAbruptly", path), 77u);
+    {
+        CLogManager logs;
+        ASSERT_EQ(logs.Open(path.c_str()), 1);
+        ASSERT_EQ(logs.OpenAccount("amy@x.org"), 1);  // recorded at sign-in; its empty index is an empty index
+        EXPECT_EQ(logs.Database().Users().at("amy@x.org"), "1");
+        EXPECT_TRUE(logs.Index().empty());
+    }
+    EXPECT_TRUE(messages.Messages().empty());
+
+    ASSERT_EQ(storetest::RunChildTest("LogStoreChild.LogsAndEndsAbruptly", path), 77u);
+    CLogManager logs;
+    ASSERT_EQ(logs.Open(path.c_str()), 1);
+    ASSERT_EQ(logs.OpenAccount("amy@x.org"), 1);
+    ASSERT_EQ(logs.Index().size(), 1u);
+    EXPECT_EQ(logs.Index()[0].contact, "bob@x.org");
+    EXPECT_EQ(logs.Index()[0].end, 102);
+    CMessageContent loaded;
+    EXPECT_EQ(logs.LoadConversation(std::to_string(logs.Index()[0].number).c_str(), loaded), S_OK);
+    EXPECT_EQ(loaded.text, "{\\rtf1 first second}");
+    EXPECT_EQ(logs.TakeNextNumber(), logs.Index()[0].number + 1);
+    logs.Close();
+    EXPECT_EQ(ElementNames(path), (std::vector<std::string>{"1", "userids"}));
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+// A conversation stream the index does not list (the process ended between the
+// two writes, or an older version never wrote the index) is listed again.
+TEST_F(LogManagerTest, UnindexedConversationIsListedAgain) {
+    LogOneConversation("amy");
+    parleym::ConversationIndex index = StoredIndex("1");
+    index.entries.clear();
+    index.nextNumber = 1;
+    WriteElementStream(path, "1/conversations", parleym::EncodeConversationIndex(index));
+    {
+        CLogManager logs;
+        ASSERT_EQ(logs.Open(path.c_str()), 1);
+        ASSERT_EQ(logs.OpenAccount("amy"), 1);
+        ASSERT_EQ(logs.Index().size(), 1u);
+        const LogEntry recovered = logs.Index()[0];
+        EXPECT_EQ(recovered.number, 1);
+        EXPECT_TRUE(recovered.contact.empty());
+        EXPECT_GT(recovered.start, 0);
+        EXPECT_EQ(recovered.start, recovered.end);
+        // The next number is past it, and a later save of it brings its contact back.
+        EXPECT_EQ(logs.TakeNextNumber(), 2);
+        logs.SaveConversation(LogEntry{100, recovered.end + 1, "bob", 1}, Content("{\\rtf1 hello again}"));
+        EXPECT_EQ(logs.Index().size(), 1u);
+        EXPECT_EQ(logs.Index()[0].contact, "bob");
+    }
+    const parleym::ConversationIndex stored = StoredIndex("1");
+    ASSERT_EQ(stored.entries.size(), 1u);
+    EXPECT_EQ(stored.entries[0].contact, "bob");
+    EXPECT_EQ(stored.nextNumber, 3);
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+// Numbers whose streams exist are skipped, and the search ends even when the
+// counter has reached the highest number and that stream exists.
+TEST_F(LogManagerTest, NumberSearchSkipsStoredStreamsAndEnds) {
+    LogOneConversation("amy");
+    WriteElementStream(path, "1/2", Encoded(Content("unindexed")));
+    WriteElementStream(path, "1/2147483647", Encoded(Content("last")));
+    parleym::ConversationIndex index = StoredIndex("1");
+    index.nextNumber = INT_MAX;
+    WriteElementStream(path, "1/conversations", parleym::EncodeConversationIndex(index));
+    CLogManager logs;
+    ASSERT_EQ(logs.Open(path.c_str()), 1);
+    ASSERT_EQ(logs.OpenAccount("amy"), 1);
+    EXPECT_EQ(logs.Index().size(), 3u);  // 1, and the two unindexed ones
+    EXPECT_EQ(logs.TakeNextNumber(), 3);
+    EXPECT_EQ(logs.TakeNextNumber(), 4);
+    logs.SaveConversation(LogEntry{1, 2, "carl", 3}, Content("x"));
+    EXPECT_EQ(logs.TakeNextNumber(), 5);
+    CMessageContent kept;
+    EXPECT_EQ(logs.LoadConversation("2147483647", kept), S_OK);
+    EXPECT_EQ(kept.text, "last");
+}
+
+// The logging switch lives in the index and is written when it changes.
+TEST(LogStoreChild, TurnsLoggingOffAndEndsAbruptly) {
+    const std::string path = storetest::ChildFile();
+    if (path.empty()) GTEST_SKIP() << "run by SwitchIsWrittenWhenItChanges";
+    CoInitialize(nullptr);
+    CLogManager logs;
+    if (!logs.Open(path.c_str()) || !logs.OpenAccount("amy")) std::exit(1);
+    logs.SetLoggingEnabled(0);
+    storetest::EndAbruptly();
+}
+
+TEST_F(LogManagerTest, SwitchIsWrittenWhenItChanges) {
+    LogOneConversation("amy");
+    ASSERT_EQ(storetest::RunChildTest("LogStoreChild.TurnsLoggingOffAndEndsAbruptly", path), 77u);
+    const parleym::ConversationIndex index = StoredIndex("1");
+    EXPECT_EQ(index.loggingEnabled, 0);
+    EXPECT_EQ(index.entries.size(), 1u);
 }
 
 } // namespace

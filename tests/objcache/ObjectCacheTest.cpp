@@ -115,26 +115,65 @@ TEST_F(ObjectCacheTest, UnlistableFileNeitherLosesNorOverwritesObjects) {
     EXPECT_EQ(ReadElementStream(path, "4"), Bytes({8}));
 }
 
-TEST_F(ObjectCacheTest, DamagedFilesLeaveTheCacheClosedAndTheFileAsItWas) {
+// An append cut short leaves the count ahead of the pairs (the order of
+// earlier versions) or behind them, or a pair cut short at the end: the cache
+// opens with the complete pairs, stores the next object, and dedups again.
+TEST_F(ObjectCacheTest, MapCutShortKeepsThePairsItHolds) {
     MakeFileWithThreePictures();
     const Bytes good = ReadElementStream(path, "md5map");
-    Bytes flipped = good;
-    flipped[0] = 0x7F;  // count far beyond the data
-    struct Damage {
+    Bytes countAhead = good;
+    countAhead[0] = 4;
+    Bytes countBehind = good;
+    countBehind[0] = 2;
+    struct Cut {
         const char* name;
         Bytes digests;
+        std::size_t pairs;
     };
-    const Damage damages[] = {{"truncated", Bytes(good.begin(), good.end() - 1)}, {"flipped", flipped}};
-    for (const Damage& damage : damages) {
-        SCOPED_TRACE(damage.name);
-        WriteElementStream(path, "md5map", damage.digests);
-        const Bytes before = ReadFileBytes(path);
+    const Cut cuts[] = {{"pair cut short", Bytes(good.begin(), good.end() - 1), 2},
+                        {"count ahead", countAhead, 3},
+                        {"count behind", countBehind, 3},
+                        {"count far ahead", Bytes{0x7F, 0, 0, 0x7F}, 0}};
+    for (const Cut& cut : cuts) {
+        SCOPED_TRACE(cut.name);
+        DeleteFileA(path.c_str());
+        MakeFileWithThreePictures();
+        WriteElementStream(path, "md5map", cut.digests);
+        {
+            CObjectCache cache;
+            cache.Open(path.c_str());
+            ASSERT_TRUE(cache.IsOpen());
+            EXPECT_EQ(cache.Digests().size(), cut.pairs);
+            EXPECT_EQ(AddPicture(cache, "later"), "3");
+        }
+        parleym::DigestMap digests;
+        ASSERT_TRUE(parleym::DecodeDigestMap(ReadElementStream(path, "md5map"), digests));
+        EXPECT_EQ(digests.size(), cut.pairs + 1);
+        // Written afresh once at open, so its count is right again.
+        const Bytes stored = ReadElementStream(path, "md5map");
+        EXPECT_EQ(stored.size(), parleym::EncodeDigestMap(digests).size());
+        EXPECT_EQ(stored[0], digests.size());
+        CObjectCache cache;
+        cache.Open(path.c_str());
+        ASSERT_TRUE(cache.IsOpen());
+        EXPECT_EQ(AddPicture(cache, "later"), "3");
+        if (cut.pairs == 3) {
+            EXPECT_EQ(AddPicture(cache, "p1"), "1");
+        }
+    }
+}
+
+TEST_F(ObjectCacheTest, DamagedFilesLeaveTheCacheClosedAndTheFileAsItWas) {
+    MakeFileWithThreePictures();
+    // Not even a count.
+    WriteElementStream(path, "md5map", Bytes{3, 0});
+    const Bytes before = ReadFileBytes(path);
+    {
         CObjectCache cache;
         cache.Open(path.c_str());
         EXPECT_FALSE(cache.IsOpen());
-        cache.Close();
-        EXPECT_EQ(ReadFileBytes(path), before);
     }
+    EXPECT_EQ(ReadFileBytes(path), before);
 
     const Bytes foreign(600, 'z');
     WriteFileBytes(path, foreign);
@@ -142,6 +181,22 @@ TEST_F(ObjectCacheTest, DamagedFilesLeaveTheCacheClosedAndTheFileAsItWas) {
     cache.Open(path.c_str());
     EXPECT_FALSE(cache.IsOpen());
     EXPECT_EQ(ReadFileBytes(path), foreign);
+}
+
+// A rewrite of the map cut short leaves its siblings; the cache finds the old
+// map or the new one, never an empty one.
+TEST_F(ObjectCacheTest, InterruptedMapRewriteKeepsAMap) {
+    MakeFileWithThreePictures();
+    const Bytes good = ReadElementStream(path, "md5map");
+    // New content half-written, no mark: the old map stays.
+    WriteElementStream(path, "md5map.new", Bytes(good.begin(), good.begin() + 6));
+    {
+        CObjectCache cache;
+        cache.Open(path.c_str());
+        ASSERT_TRUE(cache.IsOpen());
+        EXPECT_EQ(cache.Digests().size(), 3u);
+    }
+    EXPECT_EQ(ElementNames(path), (std::vector<std::string>{"0", "1", "2", "md5map"}));
 }
 
 TEST_F(ObjectCacheTest, PairsAddedAfterAnIrregularMapAreKept) {

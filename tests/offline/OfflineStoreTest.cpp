@@ -161,11 +161,14 @@ TEST_F(OfflineStoreTest, DamagedFilesAreReportedAndLeftAsTheyWere) {
         store.Close();
     }
     const Bytes good = storetest::ReadFileBytes(path);
-    const std::string text = "a message worth keeping";
-    const auto at = std::search(good.begin(), good.end(), text.begin(), text.end());
-    ASSERT_NE(at, good.end());
-    Bytes flipped = good;
-    flipped[static_cast<std::size_t>(at - good.begin()) - 2] ^= 0x40; // text length far beyond the stream
+    // The stream itself damaged (rewrites leave copies of the text in freed
+    // sectors, so the file's bytes are not patched in place).
+    PendingMessages one;
+    one["bob@example.com"].push_back(Plain("a message worth keeping"));
+    Bytes stream = EncodeOfflineMessages(one);
+    stream[stream.size() - 4 - 23 - 2] ^= 0x40; // text length far beyond the stream
+    storetest::WriteStoreFile(path, {{"me@example.com", 1, {{L"messages", stream}}}});
+    const Bytes flipped = storetest::ReadFileBytes(path);
 
     const Bytes truncated(good.begin(), good.begin() + good.size() / 2);
     const std::string foreignText = "not a compound file\r\n";
@@ -202,4 +205,68 @@ TEST_F(OfflineStoreTest, DamagedFilesAreReportedAndLeftAsTheyWere) {
         EXPECT_EQ(messages.Messages()[0].style, UINT(MB_TASKMODAL | MB_ICONERROR | MB_OK));
         EXPECT_TRUE(storetest::ReadFileBytes(path) == c.data) << "file changed";
     }
+}
+
+namespace {
+// Saves fail while `failing` is set, as on a full disk.
+class FailingSaveStore : public COfflineMessageStore {
+public:
+    bool failing = false;
+
+protected:
+    HRESULT WriteStream(IStorage* storage, const Bytes& data, ComPtr<IStream>& stream) override {
+        if (failing) return STG_E_MEDIUMFULL;
+        return COfflineMessageStore::WriteStream(storage, data, stream);
+    }
+};
+} // namespace
+
+// A save that fails at sign-out must not hand one account's messages to the
+// next account, nor write them into its storage; they are saved under their
+// own account once saving works again.
+TEST_F(OfflineStoreTest, FailedSaveKeepsMessagesWithTheirAccount) {
+    FailingSaveStore store;
+    ASSERT_EQ(store.Open(path.c_str()), 1);
+    store.Load("me@example.com");
+    store.AddMessage("bob@example.com", Plain("for bob from me"));
+    store.failing = true;
+    store.Save();  // sign-out
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.Messages()[0].text, "Failed to save offline messages. Code: 0x80030070");
+
+    store.Load("other@example.com");  // the next account signs in, the disk still full
+    EXPECT_TRUE(store.IsLoaded());
+    EXPECT_EQ(store.LoadedAccount(), "other@example.com");
+    EXPECT_EQ(store.GetMessages("bob@example.com"), nullptr);
+    store.AddMessage("carol@example.com", Plain("for carol from other"));
+    EXPECT_EQ(store.SetAsideCount(), 1u);
+
+    store.failing = false;
+    store.Save();  // the other account signs out: both reach their own storages
+    EXPECT_EQ(store.SetAsideCount(), 0u);
+    store.Load("me@example.com");
+    EXPECT_EQ(Texts(store.GetMessages("bob@example.com")), std::vector<std::string>({"for bob from me"}));
+    EXPECT_EQ(store.GetMessages("carol@example.com"), nullptr);
+    store.Close();
+    EXPECT_EQ(Dump(), "userids last=2\naccount me@example.com 1\naccount other@example.com 2\n"
+                      "1: messages(54)\n1/messages\n"
+                      "contact bob@example.com\nmessage rtf=0 text='for bob from me' objects=[]\n"
+                      "2: messages(61)\n2/messages\n"
+                      "contact carol@example.com\nmessage rtf=0 text='for carol from other' objects=[]\n");
+}
+
+// The same account signing in again after a failed save keeps what memory holds.
+TEST_F(OfflineStoreTest, FailedSaveThenSameAccountKeepsItsMessages) {
+    FailingSaveStore store;
+    ASSERT_EQ(store.Open(path.c_str()), 1);
+    store.Load("me@example.com");
+    store.AddMessage("bob@example.com", Plain("kept"));
+    store.failing = true;
+    store.Save();
+    store.Load("other@example.com");
+    store.failing = false;
+    store.Load("me@example.com");  // other's empty set saves; mine comes back from memory
+    EXPECT_EQ(Texts(store.GetMessages("bob@example.com")), std::vector<std::string>({"kept"}));
+    store.Close();
+    EXPECT_NE(Dump().find("contact bob@example.com\nmessage rtf=0 text='kept'"), std::string::npos);
 }

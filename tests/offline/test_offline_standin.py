@@ -103,6 +103,21 @@ sleep 200
 refuse-send gus@parleym.example after=1 count=5
 status gus@parleym.example ONLINE
 sleep 300
+# Hal signs out again just after the first message reached him.
+add-contact hal@parleym.example "Hal H" status=OFFLINE
+context-menu hal@parleym.example "Send offline message..."
+wait conv hal@parleym.example timeout=10000
+sleep 200
+type hal@parleym.example "h one"
+enter hal@parleym.example
+type hal@parleym.example "h two"
+enter hal@parleym.example
+type hal@parleym.example "h three"
+enter hal@parleym.example
+sleep 200
+drop-after-send hal@parleym.example after=1
+status hal@parleym.example ONLINE
+sleep 300
 # Kept for the later run.
 context-menu dave@parleym.example "Send offline message..."
 wait conv dave@parleym.example timeout=10000
@@ -345,7 +360,8 @@ class OfflineMessagesInStandinTest(unittest.TestCase):
         self.assertNotIn("eve@parleym.example", self.kept)
 
     def test_store_keeps_what_was_not_sent_in_order_with_codes(self):
-        self.assertEqual(sorted(self.kept), ["dave@parleym.example", "gus@parleym.example", STAND_IN_FOR_ME])
+        self.assertEqual(sorted(self.kept), ["dave@parleym.example", "gus@parleym.example", "hal@parleym.example",
+                                             STAND_IN_FOR_ME])
         dave = self.kept["dave@parleym.example"]
         self.assertEqual([(is_rtf, objects) for is_rtf, _, objects in dave], [(0, 0), (0, 0)])
         self.assertRegex(dave[0][1], "^" + PREFIX + r"d one :-\)\s*$")
@@ -364,6 +380,17 @@ class OfflineMessagesInStandinTest(unittest.TestCase):
         # The refused text did not stay in the input for the user to send twice.
         self.assertEqual(self.first.last("input conv:gus@parleym.example").split(" objects=")[0], '""')
 
+    def test_contact_gone_again_keeps_the_untaken_messages(self):
+        self.assertTrue(self.first.lines_starting("contact-dropped hal@parleym.example"), self.first.describe())
+        sent = self.sent(self.first, "hal@parleym.example")
+        self.assertEqual([re.sub(PREFIX, "", text) for text in sent], ["h one"])
+        kept = [re.sub(PREFIX, "", text).strip() for _, text, _ in self.kept["hal@parleym.example"]]
+        self.assertEqual(kept, ["h two", "h three"])
+        # Offline again, the window composes once more and shows what waits.
+        self.assertEqual(self.first.last("title conv:hal@parleym.example"), '"Hal H - Offline message"')
+        overlay, _ = unquote(self.first.last("overlay conv:hal@parleym.example"))
+        self.assertRegex(overlay, r"Offline messages \(not sent\):\n(.|\n)*h two\n(.|\n)*h three")
+
     def test_later_run_delivers_at_sign_in_but_never_to_self(self):
         dave = self.sent(self.later, "dave@parleym.example")
         self.assertEqual(len(dave), 2, self.later.describe())
@@ -374,7 +401,7 @@ class OfflineMessagesInStandinTest(unittest.TestCase):
         self.assertFalse(self.later.lines_starting('api InstantMessage("%s")' % ME), self.later.describe())
         self.assertFalse(self.later.lines_starting("window-created conv:" + ME))
         kept = read_messages(self.kept_after_later)
-        self.assertEqual(list(kept), [ME])
+        self.assertEqual(sorted(kept), ["hal@parleym.example", ME])
 
     def test_screenshots_taken(self):
         shots = [os.path.basename(p) for p in self.first.screenshots()]

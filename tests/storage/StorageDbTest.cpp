@@ -3,6 +3,8 @@
 
 #include "plugin/storage/ComPtr.h"
 #include "plugin/storage/StorageDb.h"
+#include "plugin/storage/StreamIO.h"
+#include "plugin/storage/StreamReplace.h"
 #include "plugin/storage/UserIdsCodec.h"
 #include "tests/storage/StorageTestSupport.h"
 
@@ -11,6 +13,13 @@ using parleym::Bytes;
 using parleym::ComPtr;
 
 namespace {
+
+void MakeStorage(const std::string& file, const wchar_t* name) {
+    ComPtr<IStorage> root, made;
+    ASSERT_EQ(StgOpenStorage(parleym::ToElementName(file).c_str(), nullptr, kStorageAccess, nullptr, 0, root.Put()),
+              S_OK);
+    ASSERT_EQ(root->CreateStorage(name, kStorageAccess, 0, 0, made.Put()), S_OK);
+}
 
 class StorageDbTest : public ::testing::Test {
 protected:
@@ -206,6 +215,161 @@ TEST_F(StorageDbTest, DamagedFilesAreReportedAndLeftAlone) {
     ASSERT_EQ(messages.Messages().size(), 1u);
     EXPECT_EQ(messages.Messages()[0].text.rfind("Failed to open storage " + path + ". Code: 0x", 0), 0u);
     EXPECT_EQ(ReadFileBytes(path), foreign);
+}
+
+// A storage whose number `userids` does not account for (its account was
+// created and the process ended before the map was saved) is never handed to
+// another account, and the new account is recorded at once.
+TEST_F(StorageDbTest, ExistingStorageNumberIsNeverHandedOut) {
+    {
+        CStorageDb db;
+        ASSERT_EQ(db.Open(path.c_str()), 1);
+        db.Close();
+    }
+    MakeStorage(path, L"1");
+    WriteElementStream(path, "1/conversations", Bytes{9, 9});
+    WriteElementStream(path, "3", Bytes{1});  // any numbered element blocks its number
+    CStorageDb db;
+    ASSERT_EQ(db.Open(path.c_str()), 1);
+    ComPtr<IStorage> bob;
+    ComPtr<IStream> stream;
+    HRESULT streamError = E_FAIL;
+    bool created = false;
+    ASSERT_EQ(db.OpenAccount("bob@x.org", {{L"conversations", &stream}}, bob, streamError, &created), 1);
+    EXPECT_TRUE(created);
+    EXPECT_EQ(db.Users().at("bob@x.org"), "4");
+    EXPECT_TRUE(messages.Messages().empty());
+    stream.Reset();
+    bob.Reset();
+    db.Close();
+    EXPECT_EQ(ReadElementStream(path, "1/conversations"), (Bytes{9, 9}));
+    EXPECT_EQ(ReadElementStream(path, "4/conversations"), Bytes());
+}
+
+// The one open-or-create path: a mapped account whose storage or streams were
+// lost is set up again, and interrupted rewrites inside are finished.
+TEST_F(StorageDbTest, OpenAccountMakesMissingPartsAndFinishesRewrites) {
+    {
+        CStorageDb db;
+        ASSERT_EQ(db.Open(path.c_str()), 1);
+        ComPtr<IStorage> amy, bob;
+        ComPtr<IStream> users, sessions;
+        HRESULT error = S_OK;
+        ASSERT_EQ(db.OpenAccount("amy", {{L"users", &users}, {L"sessions", &sessions}}, amy, error), 1);
+        ASSERT_EQ(parleym::ReplaceStream(amy.Get(), L"users", Bytes{1, 2, 3}, &users), S_OK);
+        ASSERT_TRUE(users);
+        ASSERT_EQ(db.OpenAccount("bob", {{L"users", &users}, {L"sessions", &sessions}}, bob, error), 1);
+        users.Reset();
+        sessions.Reset();
+        amy.Reset();
+        bob.Reset();
+        db.Close();
+    }
+    EXPECT_EQ(ElementNames(path, "1"), (std::vector<std::string>{"sessions", "users"}));
+    EXPECT_EQ(ReadElementStream(path, "1/users"), (Bytes{1, 2, 3}));
+    // amy: a rewrite of "users" cut short before its mark (old content stays),
+    // one of "sessions" cut short after it (new content goes in place).
+    WriteElementStream(path, "1/users.new", Bytes{7});
+    WriteElementStream(path, "1/sessions.new", Bytes{4, 5});
+    WriteElementStream(path, "1/sessions.ok", Bytes());
+    WriteElementStream(path, "1/sessions", Bytes{4});  // half-rewritten
+    // bob: its storage is gone.
+    {
+        ComPtr<IStorage> root;
+        ASSERT_EQ(StgOpenStorage(parleym::ToElementName(path).c_str(), nullptr, kStorageAccess, nullptr, 0,
+                                 root.Put()),
+                  S_OK);
+        ASSERT_EQ(root->DestroyElement(L"2"), S_OK);
+    }
+    CStorageDb db;
+    ASSERT_EQ(db.Open(path.c_str()), 1);
+    ComPtr<IStorage> storage;
+    ComPtr<IStream> users, sessions;
+    HRESULT error = E_FAIL;
+    bool created = true;
+    ASSERT_EQ(db.OpenAccount("amy", {{L"users", &users}, {L"sessions", &sessions}}, storage, error, &created), 1);
+    EXPECT_FALSE(created);
+    Bytes data;
+    ASSERT_EQ(parleym::ReadWholeStream(users.Get(), data), S_OK);
+    EXPECT_EQ(data, (Bytes{1, 2, 3}));
+    ASSERT_EQ(parleym::ReadWholeStream(sessions.Get(), data), S_OK);
+    EXPECT_EQ(data, (Bytes{4, 5}));
+    ASSERT_EQ(db.OpenAccount("bob", {{L"users", &users}, {L"sessions", &sessions}}, storage, error, &created), 1);
+    EXPECT_TRUE(created);
+    EXPECT_EQ(db.Users().at("bob"), "3");
+    users.Reset();
+    sessions.Reset();
+    storage.Reset();
+    db.Close();
+    EXPECT_EQ(ElementNames(path, "1"), (std::vector<std::string>{"sessions", "users"}));
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+// `userids` itself: a rewrite cut short at any step leaves the old or the new
+// map, never none (the file would otherwise be refused for good).
+TEST_F(StorageDbTest, InterruptedUserIdsRewriteLeavesOldOrNewMap) {
+    {
+        CStorageDb db;
+        ASSERT_EQ(db.Open(path.c_str()), 1);
+        ComPtr<IStorage>(db.CreateUserStorage("amy"));
+        db.Close();
+    }
+    const Bytes old = ReadElementStream(path, "userids");
+    parleym::UserIdsRecord record = StoredUserIds();
+    record.entries.push_back({"bob", 2});
+    record.lastUserId = 2;
+    const Bytes fresh = parleym::EncodeUserIds(record);
+    struct Cut {
+        const char* name;
+        std::vector<std::pair<std::string, Bytes>> leftovers;
+        bool hasUserIds;
+        bool expectNew;
+    };
+    const Cut cuts[] = {
+        {"new content half-written", {{"userids.new", Bytes(fresh.begin(), fresh.begin() + 5)}}, true, false},
+        {"marked, stream rewritten half", {{"userids.new", fresh}, {"userids.ok", Bytes()}}, true, true},
+        {"marked, stream gone", {{"userids.new", fresh}, {"userids.ok", Bytes()}}, false, true},
+        {"mark gone, copy left", {{"userids.new", fresh}}, true, false},
+    };
+    for (const Cut& cut : cuts) {
+        SCOPED_TRACE(cut.name);
+        WriteElementStream(path, "userids", old);
+        for (const auto& leftover : cut.leftovers) WriteElementStream(path, leftover.first, leftover.second);
+        if (!cut.hasUserIds) {
+            ComPtr<IStorage> root;
+            ASSERT_EQ(StgOpenStorage(parleym::ToElementName(path).c_str(), nullptr, kStorageAccess, nullptr, 0,
+                                     root.Put()),
+                      S_OK);
+            ASSERT_EQ(root->DestroyElement(L"userids"), S_OK);
+        } else if (cut.expectNew) {
+            WriteElementStream(path, "userids", Bytes(old.begin(), old.begin() + 6));
+        }
+        CStorageDb db;
+        ASSERT_EQ(db.Open(path.c_str()), 1);
+        EXPECT_EQ(db.Users().count("bob"), cut.expectNew ? 1u : 0u);
+        EXPECT_EQ(db.Users().at("amy"), "1");
+        db.Close();
+        EXPECT_EQ(ElementNames(path), (std::vector<std::string>{"1", "userids"}));
+    }
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+TEST_F(StorageDbTest, TwoAccountsInOneStorageAreDamage) {
+    {
+        CStorageDb db;
+        ASSERT_EQ(db.Open(path.c_str()), 1);
+        ComPtr<IStorage>(db.CreateUserStorage("amy"));
+        db.Close();
+    }
+    parleym::UserIdsRecord record = StoredUserIds();
+    record.entries.push_back({"bob", 1});
+    WriteElementStream(path, "userids", parleym::EncodeUserIds(record));
+    const Bytes before = ReadFileBytes(path);
+    CStorageDb db;
+    EXPECT_EQ(db.Open(path.c_str()), 0);
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.Messages()[0].text, "Failed to access db content in file " + path + ". Code: 0x8003001E");
+    EXPECT_EQ(ReadFileBytes(path), before);
 }
 
 } // namespace

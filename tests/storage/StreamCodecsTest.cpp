@@ -2,6 +2,7 @@
 // real files by check_file_layout.py).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "plugin/logging/ConversationIndexCodec.h"
@@ -76,7 +77,6 @@ std::vector<CodecCase> Cases() {
     content.AddObject(5, "44");
     parleym::ConversationIndex index;
     index.entries = {LogEntry{1, 2, "c", 1}, LogEntry{3, 4, "dd", 2}};
-    parleym::DigestMap digests{{std::string(32, 'b'), "3"}, {std::string(32, 'c'), "4"}};
 
     return {
         {"userids", parleym::EncodeUserIds(users),
@@ -101,13 +101,6 @@ std::vector<CodecCase> Cases() {
              target.nextNumber = -5;
              const bool ok = parleym::DecodeConversationIndex(data, target);
              untouched = target.nextNumber == -5 && target.entries.empty();
-             return ok;
-         }},
-        {"md5map", parleym::EncodeDigestMap(digests),
-         [](const Bytes& data, bool& untouched) {
-             parleym::DigestMap target{{"marker", "1"}};
-             const bool ok = parleym::DecodeDigestMap(data, target);
-             untouched = target.size() == 1 && target.count("marker");
              return ok;
          }},
     };
@@ -138,8 +131,56 @@ TEST(StreamCodecs, ImplausibleCountsAndLengthsFail) {
     EXPECT_FALSE(cases[1].decode(Le32({1, 0, 0x10000000}), untouched));
     // conversations: entries need 24 bytes each.
     EXPECT_FALSE(cases[2].decode(Concat({Le32({1, 1, 1}), Bytes(23, 0)}), untouched));
-    // md5map: a key length pointing past the end.
-    EXPECT_FALSE(cases[3].decode(Le32({1, 0, 0x7FFFFFFF}), untouched));
+}
+
+// Two accounts in one storage would read and write each other's data.
+TEST(StreamCodecs, UserIdsMappingTwoAccountsToOneStorageIsDamaged) {
+    parleym::UserIdsRecord shared;
+    shared.lastUserId = 2;
+    shared.entries = {{"amy", 2}, {"bob", 2}};
+    parleym::UserIdsRecord target;
+    target.lastUserId = -5;
+    EXPECT_FALSE(parleym::DecodeUserIds(parleym::EncodeUserIds(shared), target));
+    EXPECT_EQ(target.lastUserId, -5);
+    shared.entries[1].number = 1;
+    EXPECT_TRUE(parleym::DecodeUserIds(parleym::EncodeUserIds(shared), target));
+    EXPECT_EQ(target.entries.size(), 2u);
+}
+
+// The map's count is rewritten after each appended pair, so a cut leaves it
+// ahead of or behind the pairs: every complete pair is kept, one cut short is
+// dropped, and only a map without even its count fails.
+TEST(StreamCodecs, DigestMapKeepsTheCompletePairsWhateverItsCount) {
+    const std::string b(32, 'b'), c(32, 'c');
+    const parleym::DigestMap both{{b, "3"}, {c, "4"}};
+    const Bytes valid = parleym::EncodeDigestMap(both);
+    const std::size_t firstPairEnd = 4 + 4 + 32 + 4 + 1;
+    for (std::size_t size = 0; size <= valid.size(); ++size) {
+        SCOPED_TRACE(size);
+        const Bytes cut(valid.begin(), valid.begin() + static_cast<std::ptrdiff_t>(size));
+        parleym::DigestMap target{{"marker", "1"}};
+        if (size < 4) {
+            EXPECT_FALSE(parleym::DecodeDigestMap(cut, target));
+            EXPECT_EQ(target.count("marker"), 1u);
+            continue;
+        }
+        ASSERT_TRUE(parleym::DecodeDigestMap(cut, target));
+        const std::size_t expected = size == valid.size() ? 2 : size >= firstPairEnd ? 1 : 0;
+        EXPECT_EQ(target.size(), expected);
+        EXPECT_EQ(target.count("marker"), 0u);
+    }
+    for (std::int32_t count : {0, 1, 3, 0x7FFFFFFF, -1}) {
+        Bytes recounted = valid;
+        const Bytes le = Le32({count});
+        std::copy(le.begin(), le.end(), recounted.begin());
+        parleym::DigestMap target;
+        ASSERT_TRUE(parleym::DecodeDigestMap(recounted, target)) << count;
+        EXPECT_EQ(target, both) << count;
+    }
+    // A key length pointing past the end is a pair cut short.
+    parleym::DigestMap target;
+    EXPECT_TRUE(parleym::DecodeDigestMap(Le32({1, 0, 0x7FFFFFFF}), target));
+    EXPECT_TRUE(target.empty());
 }
 
 } // namespace

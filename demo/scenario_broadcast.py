@@ -1,0 +1,4 @@
+"""One message broadcast to several contacts."""
+TITLE = "Broadcast message"
+REQUIRES = ["plugin/messaging/BroadcastDlg.cpp"]
+SCENARIO = None

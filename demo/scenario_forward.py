@@ -1,0 +1,4 @@
+"""A conversation forwarded, as it happens, to another contact."""
+TITLE = "Forward conversation"
+REQUIRES = ["plugin/messaging/ForwardHandler.cpp"]
+SCENARIO = None

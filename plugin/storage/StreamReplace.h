@@ -1,0 +1,33 @@
+#pragma once
+// Rewriting a stream so that an interruption at any point leaves either the old
+// or the new content. Stream names and byte layouts stay as they are; two
+// sibling elements exist only while a rewrite runs:
+//   "<name>.new"  the new content, written in full first;
+//   "<name>.ok"   an empty stream made once "<name>.new" is complete.
+// Then the stream itself is rewritten and both siblings go. Whoever finds the
+// siblings later knows: with the mark, the new content is complete and is put
+// in place again; without it, the old stream was never touched.
+#include <objbase.h>
+
+#include <string>
+
+#include "plugin/storage/BinaryCodec.h"
+#include "plugin/storage/ComPtr.h"
+
+namespace parleym {
+
+// Writes `data` as the stream `name` of `parent`. `held`, when given, is the
+// caller's open pointer to that stream: it is let go while the stream is
+// rewritten and reopened afterwards (also after most failures). On failure the
+// old content is intact, or the new one waits complete beside it and is put in
+// place by the next ReplaceStream of that name or by RecoverReplacements.
+HRESULT ReplaceStream(IStorage* parent, const std::wstring& name, const Bytes& data, ComPtr<IStream>* held = nullptr);
+
+// Finishes or drops what interrupted rewrites left in `parent`. Call before
+// opening the storage's streams. S_OK or the first failure.
+HRESULT RecoverReplacements(IStorage* parent);
+
+// True for the siblings' names, which no store gives its own elements.
+bool IsReplacementSibling(const std::wstring& name);
+
+} // namespace parleym
