@@ -222,8 +222,14 @@ void CParleymanager::ForwardConversation(HWND window) {
     forward->Attach(this, window, current->GetConversationNumber());
     CContactInfo chosen;
     const std::string source = profile_ ? profile_->FindConversationContact(*this, window).signInName : std::string();
-    const bool accepted = RunContactSelection(ContactSelectionMode::kForward, chosen, source) &&
-                          StartForwarding(*forward, chosen);
+    if (!RunContactSelection(ContactSelectionMode::kForward, chosen, source)) {
+        dialogBusy_ = 0;
+        return;
+    }
+    // The old handler's save (when it goes) and the new one's start raise no box while they run;
+    // the selection dialog above is left out so that its own errors show while it is open.
+    DeferredMessages errorsAfterward;
+    const bool accepted = StartForwarding(*forward, chosen);
     dialogBusy_ = 0;
     if (!accepted) return;
     // The old handler may have gone while the selection ran.

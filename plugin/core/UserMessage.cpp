@@ -36,10 +36,16 @@ int ShowError(const char* text, const char* caption) {
     return ShowUserMessage(nullptr, text, caption, kErrorStyle);
 }
 
-DeferredMessages::DeferredMessages() { ++g_scopes; }
+DeferredMessages::DeferredMessages(Closing closing) : closing_(closing) { ++g_scopes; }
 
 DeferredMessages::~DeferredMessages() {
-    if (--g_scopes > 0 || g_showing) return;
+    if (--g_scopes == 0 && closing_ == kShowWhenOutermost) ShowWaitingMessages();
+}
+
+bool HasWaitingMessages() { return !Waiting().empty(); }
+
+void ShowWaitingMessages() {
+    if (g_scopes > 0 || g_showing) return;
     // Calls made while these boxes show add to the queue; this loop shows them too.
     g_showing = true;
     try {

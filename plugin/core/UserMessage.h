@@ -20,11 +20,21 @@ int ShowError(const char* text, const char* caption);
 // the call that raised them has returned.
 class DeferredMessages {
 public:
-    DeferredMessages();
+    enum Closing { kShowWhenOutermost, kKeepWaiting };
+    // kKeepWaiting is for a notification sent from inside a control's own work:
+    // the caller arranges ShowWaitingMessages once the control has finished.
+    explicit DeferredMessages(Closing closing = kShowWhenOutermost);
     ~DeferredMessages();
     DeferredMessages(const DeferredMessages&) = delete;
     DeferredMessages& operator=(const DeferredMessages&) = delete;
+
+private:
+    Closing closing_;
 };
+
+bool HasWaitingMessages();
+// Shows what waits, unless a scope is still open (its end shows them then).
+void ShowWaitingMessages();
 
 // Replaces MessageBoxA; pass nullptr to restore it. Returns the previous sink.
 UserMessageSink SetUserMessageSink(UserMessageSink sink);

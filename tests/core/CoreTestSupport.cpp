@@ -26,6 +26,14 @@ TestManager* g_manager = nullptr;
 
 int RecordMessage(HWND owner, const char* text, const char* caption, UINT style) {
     g_messages.push_back({text ? text : "", caption ? caption : "", style, owner});
+    // A real box dispatches messages until it is closed; a box shown meanwhile does not repeat the action.
+    static bool s_showing = false;
+    if (g_whileShowing && !s_showing) {
+        s_showing = true;
+        const std::function<void(const std::string&)> action = g_whileShowing;
+        action(g_messages.back().text);
+        s_showing = false;
+    }
     return g_answer;
 }
 
