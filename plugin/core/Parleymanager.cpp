@@ -175,6 +175,7 @@ BOOL CALLBACK CParleymanager::CollectConversationWindow(HWND window, LPARAM lPar
 }
 
 void CParleymanager::TrackExistingConversations() {
+    DeferredMessages errorsAfterward;
     WindowCollector collector{this, {}};
     EnumWindows(&CParleymanager::CollectConversationWindow, reinterpret_cast<LPARAM>(&collector));
     for (HWND window : collector.windows) OnConversationWindow(window, TRUE, -1);
@@ -376,6 +377,7 @@ void CParleymanager::OnWindowShown(HWND window) {
 
 void CParleymanager::OnWindowDestroyed(HWND window) {
     try {
+        DeferredMessages errorsAfterward;
         if (window && window == mainWnd_) {
             RemoveLockOverlay();
             RemoveParleymPopup(mainWnd_, false);
@@ -402,6 +404,7 @@ const char* CParleymanager::GetWindowTitle(HWND window) {
 
 void CParleymanager::OnButtonClicked(HWND control) {
     try {
+        DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnButton(control);
     } catch (...) {
     }
@@ -409,6 +412,7 @@ void CParleymanager::OnButtonClicked(HWND control) {
 
 void CParleymanager::OnKeyDown(UINT virtualKey, HWND control) {
     try {
+        DeferredMessages errorsAfterward;
         if (virtualKey != VK_RETURN) return;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnKeyDown(VK_RETURN, control);
     } catch (...) {
@@ -417,6 +421,7 @@ void CParleymanager::OnKeyDown(UINT virtualKey, HWND control) {
 
 void CParleymanager::OnWindowSized(HWND window) {
     try {
+        DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOf(window)) handler->OnSize();
     } catch (...) {
     }
@@ -424,6 +429,7 @@ void CParleymanager::OnWindowSized(HWND window) {
 
 void CParleymanager::OnHistoryChanged(HWND control) {
     try {
+        DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnHistoryChanged(control);
     } catch (...) {
     }
@@ -431,6 +437,7 @@ void CParleymanager::OnHistoryChanged(HWND control) {
 
 void CParleymanager::OnEditChanged(HWND control) {
     try {
+        DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnEditChange(control);
     } catch (...) {
     }
