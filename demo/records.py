@@ -1,61 +1,8 @@
-"""Readers the tour's checks use: transcript quoting and the data files' stream layouts."""
+"""Readers the tour's checks use; the transcript's quoting and the streams' layouts are the
+test bench's own (testbench/streams.py)."""
 import re
-import struct
 
-
-def unquote(text):
-    """The transcript's quoted form back to text; returns (text, rest)."""
-    assert text.startswith('"'), text
-    out, i = [], 1
-    while i < len(text):
-        c = text[i]
-        if c == '"':
-            return "".join(out), text[i + 1:]
-        if c == "\\":
-            i += 1
-            c = {"n": "\n", "r": "\r", "t": "\t"}.get(text[i], text[i])
-        out.append(c)
-        i += 1
-    raise ValueError("unterminated quoted text: " + text)
-
-
-def int32(data, at):
-    return struct.unpack_from("<i", data, at)[0], at + 4
-
-
-def conversation_index(data):
-    """The `conversations` stream: (next number, logging on, [entries])."""
-    next_number, at = int32(data, 0)
-    enabled, at = int32(data, at)
-    count, at = int32(data, at)
-    entries = []
-    for _ in range(count):
-        start, end = struct.unpack_from("<dd", data, at)
-        length, at = int32(data, at + 16)
-        contact = data[at:at + length].decode("latin-1")
-        number, at = int32(data, at + length)
-        entries.append(dict(start=start, end=end, contact=contact, number=number))
-    return next_number, enabled, entries
-
-
-def message_content(data):
-    """A message-content stream: (is rtf, text, [(position, object key)])."""
-    is_rtf, at = int32(data, 0)
-    length, at = int32(data, at)
-    text = data[at:at + length].decode("latin-1")
-    count, at = int32(data, at + length)
-    objects = []
-    for _ in range(count):
-        position, at = int32(data, at)
-        key_length, at = int32(data, at)
-        objects.append((position, data[at:at + key_length].decode("latin-1")))
-        at += key_length
-    return is_rtf, text, objects
-
-
-def shown_text(marked):
-    """History as the transcript shows it ({code} per picture) as the control's text reads."""
-    return re.sub(r"\{[^{}]*\}", " ", marked)
+from streams import conversation_index, int32, message_content, shown_text, unquote  # noqa: F401
 
 
 def control_text(line, control):

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) in build/fuzz and runs
 # each for the given number of seconds (default 60). Usage: fuzz.sh [seconds] [target...]
-# The corpus of each target is kept in build/fuzz/corpus/<target>; crashes are
-# written to build/fuzz/crashes/.
+# With FUZZ_RUNS=N in the environment each target runs N inputs instead.
+# The corpus of each target is kept in build/fuzz/corpus/<target>, seeded from
+# fuzz/corpus/<target> when that exists; crashes are written to build/fuzz/crashes/.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
@@ -17,14 +18,22 @@ status=0
 for target in "${targets[@]}"; do
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
-  echo "== $target: ${seconds}s"
-  if ! "$build/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
-      -artifact_prefix="$build/crashes/$target-" "$corpus" 2>"$build/$target.log"; then
+  seeds=()
+  [ -d "$root/fuzz/corpus/$target" ] && seeds=("$root/fuzz/corpus/$target")
+  if [ -n "${FUZZ_RUNS:-}" ]; then
+    limit=(-runs="$FUZZ_RUNS")
+    echo "== $target: $FUZZ_RUNS runs"
+  else
+    limit=(-max_total_time="$seconds")
+    echo "== $target: ${seconds}s"
+  fi
+  if ! "$build/fuzz/$target" "${limit[@]}" -print_final_stats=1 \
+      -artifact_prefix="$build/crashes/$target-" "$corpus" "${seeds[@]}" 2>"$build/$target.log"; then
     echo "$target: FAILED (see $build/$target.log)"
     tail -n 30 "$build/$target.log"
     status=1
   else
-    grep -E 'stat::number_of_executed_units|stat::new_units_added' "$build/$target.log" | sed "s/^/$target: /"
+    grep -E 'stat::number_of_executed_units|stat::new_units_added|stat::average_exec_per_sec' "$build/$target.log" | sed "s/^/$target: /"
   fi
 done
 exit $status

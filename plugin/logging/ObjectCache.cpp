@@ -19,7 +19,6 @@ using parleym::ToElementName;
 namespace {
 
 const wchar_t kDigestStream[] = L"md5map";
-const char kDigestStreamName[] = "md5map";
 const wchar_t kContentsStream[] = L"CONTENTS";
 // Names in use are skipped when a key is handed out; give up after this many.
 constexpr int kMaxKeyAttempts = 1000;
@@ -72,11 +71,11 @@ void CObjectCache::Open(const char* path) {
         root_.Reset();
         return;
     }
-    parleym::RecoverReplacements(root_.Get());
+    parleym::RecoverReplacement(root_.Get(), kDigestStream);
     parleym::Bytes data;
     HRESULT hr = root_->OpenStream(kDigestStream, nullptr, kStorageAccess, 0, digestStream_.Put());
-    // Cut short before the map was first written: the objects are found below
-    // and only their deduplication starts afresh.
+    // Cut short before the map was first written: the objects stay where they
+    // are and only their deduplication starts afresh.
     if (hr == STG_E_FILENOTFOUND) hr = root_->CreateStream(kDigestStream, kStorageAccess, 0, 0, digestStream_.Put());
     if (SUCCEEDED(hr)) hr = parleym::ReadWholeStream(digestStream_.Get(), data);
     // A file created without its count (no object stored yet) holds an empty map.
@@ -93,7 +92,9 @@ void CObjectCache::Open(const char* path) {
     if (parleym::EncodeDigestMap(digests_).size() != data.size() ||
         storedCount != static_cast<std::int32_t>(digests_.size()))
         SaveDigests();
-    LoadObjects();
+    // Elements the map does not name (left by an interrupted add or put there
+    // by hand) are not listed here: each key is checked when handed out.
+    for (const auto& pair : digests_) RaiseNextKeyAbove(pair.second);
     if (nextKey_ < INT_MAX) ++nextKey_;
 }
 
@@ -102,51 +103,24 @@ void CObjectCache::RaiseNextKeyAbove(const std::string& key) {
     if (number > nextKey_) nextKey_ = number >= INT_MAX ? INT_MAX : static_cast<int>(number);
 }
 
-HRESULT CObjectCache::ListElements(IEnumSTATSTG** elements) { return root_->EnumElements(0, nullptr, 0, elements); }
-
-void CObjectCache::LoadObjects() {
-    ComPtr<IEnumSTATSTG> elements;
-    bool listed = SUCCEEDED(ListElements(elements.Put())) && elements;
-    while (listed) {
-        STATSTG stat = {};
-        ULONG fetched = 0;
-        const HRESULT hr = elements->Next(1, &stat, &fetched);
-        if (FAILED(hr)) {
-            listed = false;
-            break;
-        }
-        if (hr != S_OK || fetched == 0) break;
-        const std::string name = parleym::FromElementName(stat.pwcsName);
-        CoTaskMemFree(stat.pwcsName);
-        if (name == kDigestStreamName) continue;
-        // Any numbered element blocks its key, whatever kind it is.
-        RaiseNextKeyAbove(name);
-        // Opened at first lookup: holding a thousand sub-storages open makes
-        // every later storage call of the file slower.
-        if (stat.type == STGTY_STORAGE) objects_[name].classId = stat.clsid;
-    }
-    if (listed) return;
-
-    // Without a listing, the digest map still names the stored objects; keys
-    // beyond it are checked one by one when handed out.
-    objects_.clear();
-    for (const auto& pair : digests_) {
-        RaiseNextKeyAbove(pair.second);
-        CachedObject object;
-        if (FAILED(root_->OpenStorage(ToElementName(pair.second).c_str(), nullptr, kStorageAccess, nullptr, 0,
-                                      object.storage.Put())))
-            continue;
-        STATSTG stat = {};
-        if (SUCCEEDED(object.storage->Stat(&stat, STATFLAG_NONAME))) object.classId = stat.clsid;
-        objects_[pair.second] = std::move(object);
-    }
+CObjectCache::CachedObject* CObjectCache::FindObject(const std::string& key) {
+    const auto found = objects_.find(key);
+    if (found != objects_.end()) return &found->second;
+    CachedObject object;
+    if (FAILED(root_->OpenStorage(ToElementName(key).c_str(), nullptr, kStorageAccess, nullptr, 0,
+                                  object.storage.Put())))
+        return nullptr;
+    STATSTG stat = {};
+    if (SUCCEEDED(object.storage->Stat(&stat, STATFLAG_NONAME))) object.classId = stat.clsid;
+    return &(objects_[key] = std::move(object));
 }
 
 HRESULT CObjectCache::CreateFreshObjectStorage(std::string& key, ComPtr<IStorage>& storage) {
     for (int attempt = 0; attempt < kMaxKeyAttempts; ++attempt) {
         if (nextKey_ == INT_MAX) return STG_E_INSUFFICIENTMEMORY;
         key = std::to_string(nextKey_++);
-        // Never replace an element: a key in use belongs to a stored object.
+        // Never replace an element: a key in use belongs to a stored object,
+        // whether the digest map knows it or not.
         const HRESULT hr =
             root_->CreateStorage(ToElementName(key).c_str(), kStorageAccess | STGM_FAILIFTHERE, 0, 0, storage.Put());
         if (hr != STG_E_FILEALREADYEXISTS) return hr;
@@ -198,7 +172,7 @@ int CObjectCache::Add(IPersistStorage* object, std::string& key) {
 
     const auto known = digests_.find(digest);
     // A digest whose object is gone from the file is stored again.
-    if (known != digests_.end() && objects_.count(known->second)) {
+    if (known != digests_.end() && FindObject(known->second)) {
         DiscardElement(newKey, storage);
         key = known->second;
         return 1;
@@ -246,16 +220,10 @@ void CObjectCache::AppendDigest(const std::string& digest, const std::string& ke
 
 IStorage* CObjectCache::Lookup(const std::string& key, CLSID& classId) {
     if (!root_) return nullptr;
-    const auto found = objects_.find(key);
-    if (found == objects_.end()) return nullptr;
-    CachedObject& object = found->second;
-    if (!object.storage && FAILED(root_->OpenStorage(ToElementName(key).c_str(), nullptr, kStorageAccess, nullptr,
-                                                     0, object.storage.Put()))) {
-        object.storage.Reset();
-        return nullptr;
-    }
-    classId = object.classId;
-    return object.storage.Get();
+    CachedObject* object = FindObject(key);
+    if (!object) return nullptr;
+    classId = object->classId;
+    return object->storage.Get();
 }
 
 void CObjectCache::ConvertObjectsToCodes(CMessageContent& content) { parleym::ConvertObjectsToCodes(content); }

@@ -41,17 +41,15 @@ public:
     int NextKey() const { return nextKey_; }
     const std::map<std::string, std::string>& Digests() const { return digests_; }
 
-protected:
-    // Lists the root's elements at Open (overridden by tests to fail).
-    virtual HRESULT ListElements(IEnumSTATSTG** elements);
-
 private:
     struct CachedObject {
-        parleym::ComPtr<IStorage> storage;  // null until first looked up
+        parleym::ComPtr<IStorage> storage;
         CLSID classId = {};
     };
 
-    void LoadObjects();
+    // The object stored under `key`, opened and remembered at first use, or
+    // null when no storage of that name is in the file.
+    CachedObject* FindObject(const std::string& key);
     void RaiseNextKeyAbove(const std::string& key);
     HRESULT CreateFreshObjectStorage(std::string& key, parleym::ComPtr<IStorage>& storage);
     HRESULT DigestOfContents(IStorage* storage, std::string& digest);
@@ -62,6 +60,8 @@ private:
     parleym::ComPtr<IStorage> root_;
     parleym::ComPtr<IStream> digestStream_;
     parleym::CParleymanager* owner_;
+    // Only the objects used so far: the file is never listed, because listing
+    // a thousand elements costs seconds at every start.
     std::map<std::string, CachedObject> objects_;
     std::map<std::string, std::string> digests_;  // digest -> key
     int nextKey_ = 0;

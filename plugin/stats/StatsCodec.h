@@ -11,8 +11,7 @@ namespace parleym {
 
 enum class StatsDecode {
     ok,
-    // The data ends before its counts are satisfied: what an account opened
-    // and never closed, or a save cut short, leaves behind.
+    // The data ends before its counts are satisfied (empty data included).
     shortData,
     // Impossible values (negative counts or lengths) or bytes after the last
     // record: not something this store writes.

@@ -50,7 +50,7 @@ bool CStatsManager::OpenAccount(const char* signInName) {
         db_.OpenAccount(signInName, {{kUsersStream, &users_}, {kSessionsStream, &sessions_}}, storage_, hr, &created);
     if (!opened && SUCCEEDED(hr)) return false;  // the database has said why
     ledger_.SetOwnStatus(kStatsOffline);
-    // A new account has nothing to read; empty streams of an old one load as an empty store.
+    // A new account has nothing to read.
     if (opened && !created) hr = LoadAccount();
     if (FAILED(hr)) {
         ReportStorageError("Failed to open statistics db. Code 0x%08X", HexCode(hr));
@@ -68,14 +68,15 @@ HRESULT CStatsManager::LoadAccount() {
     if (SUCCEEDED(hr)) hr = ReadWholeStream(sessions_.Get(), sessionsData);
     if (FAILED(hr)) return hr;
 
-    // A stream that ends before its counts are met was left by a process that
-    // never closed the account (or died saving it): it counts as empty.
-    // Impossible values mean the data is not ours; the file is then left alone.
+    // Only an empty stream starts an empty store: an account opened and never
+    // closed leaves its streams that way. Anything else that does not decode
+    // in full is damaged, and the account stays closed so that nothing is
+    // written over what may still be recovered from the file.
     StatsUsers users;
     std::vector<StatsSession> sessions;
-    const StatsDecode usersRead = DecodeStatsUsers(usersData, users);
-    const StatsDecode sessionsRead = DecodeStatsSessions(sessionsData, sessions);
-    if (usersRead == StatsDecode::corrupt || sessionsRead == StatsDecode::corrupt) return STG_E_READFAULT;
+    if (!usersData.empty() && DecodeStatsUsers(usersData, users) != StatsDecode::ok) return STG_E_READFAULT;
+    if (!sessionsData.empty() && DecodeStatsSessions(sessionsData, sessions) != StatsDecode::ok)
+        return STG_E_READFAULT;
     ledger_.Merge(std::move(users), std::move(sessions));
     ledger_.AdvanceContactNumber();
     return S_OK;

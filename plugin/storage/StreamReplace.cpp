@@ -130,4 +130,11 @@ HRESULT RecoverReplacements(IStorage* parent) {
     return result;
 }
 
+HRESULT RecoverReplacement(IStorage* parent, const std::wstring& name) {
+    const bool marked = Exists(parent, name + kMarkSuffix);
+    const bool hasNew = Exists(parent, name + kNewSuffix);
+    if (!marked && !hasNew) return S_OK;
+    return FinishPending(parent, name, marked, hasNew, nullptr);
+}
+
 } // namespace parleym

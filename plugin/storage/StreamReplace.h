@@ -27,6 +27,10 @@ HRESULT ReplaceStream(IStorage* parent, const std::wstring& name, const Bytes& d
 // opening the storage's streams. S_OK or the first failure.
 HRESULT RecoverReplacements(IStorage* parent);
 
+// The same for the one stream `name` only, without listing `parent`: for a
+// storage with many elements and a single rewritten stream.
+HRESULT RecoverReplacement(IStorage* parent, const std::wstring& name);
+
 // True for the siblings' names, which no store gives its own elements.
 bool IsReplacementSibling(const std::wstring& name);
 

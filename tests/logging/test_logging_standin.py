@@ -3,9 +3,7 @@
 library, loader and plug-in: what lands in logs.dat and objcache.dat, and what
 the log viewer shows of it. Screenshots are kept in the run's output folder."""
 import os
-import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -18,6 +16,8 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
 import olefile  # noqa: E402
 from benchtest import bench, history_positions, unquote  # noqa: E402
+from streams import conversation_index as read_index  # noqa: E402
+from streams import message_content as read_content, shown_text  # noqa: E402
 
 QUESTION = ("If you enable logging all current conversation will be logged (including content "
             "when logging was off). Are you sure you want to continue?")
@@ -73,44 +73,6 @@ post class:ParleymLdrClass 16
 wait no-window ParleymLdrClass timeout=10000
 exit
 '''
-
-
-def int32(data, at):
-    return struct.unpack_from("<i", data, at)[0], at + 4
-
-
-def read_index(data):
-    next_number, at = int32(data, 0)
-    enabled, at = int32(data, at)
-    count, at = int32(data, at)
-    entries = []
-    for _ in range(count):
-        start, end = struct.unpack_from("<dd", data, at)
-        length, at = int32(data, at + 16)
-        contact = data[at:at + length].decode("latin-1")
-        number, at = int32(data, at + length)
-        entries.append(dict(start=start, end=end, contact=contact, number=number))
-    return next_number, enabled, entries
-
-
-def read_content(data):
-    is_rtf, at = int32(data, 0)
-    length, at = int32(data, at)
-    text = data[at:at + length].decode("latin-1")
-    count, at = int32(data, at + length)
-    objects = []
-    for _ in range(count):
-        position, at = int32(data, at)
-        key_length, at = int32(data, at)
-        objects.append((position, data[at:at + key_length].decode("latin-1")))
-        at += key_length
-    return is_rtf, text, objects
-
-
-def shown_text(marked):
-    """The history as the transcript shows it ({code} per picture), as a rich-edit
-    control's text reads on Wine: one blank per picture, lines ending in \\n."""
-    return re.sub(r"\{[^{}]*\}", " ", marked)
 
 
 class LoggingInStandinTest(unittest.TestCase):

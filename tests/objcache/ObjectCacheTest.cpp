@@ -4,6 +4,8 @@
 #include "plugin/logging/DigestMapCodec.h"
 #include "plugin/logging/ObjectCache.h"
 #include "plugin/storage/ComPtr.h"
+#include "plugin/storage/StorageDb.h"
+#include "plugin/storage/StreamIO.h"
 #include "tests/objcache/TestStoredObject.h"
 #include "tests/storage/StorageTestSupport.h"
 
@@ -82,37 +84,82 @@ TEST_F(ObjectCacheTest, ReopenKnowsStoredPicturesAndContinuesAboveHighestKey) {
     EXPECT_NE(cache.Lookup("2", classId), nullptr);
     EXPECT_TRUE(IsEqualCLSID(classId, kStoredObjectClassId));
     cache.Close();
-
-    // Any element named by a number blocks that key, storage or not.
-    WriteElementStream(path, "44", Bytes{1});
-    cache.Open(path.c_str());
-    EXPECT_EQ(cache.NextKey(), 45);
-    EXPECT_EQ(AddPicture(cache, "new"), "45");
 }
 
-class UnlistableCache : public CObjectCache {
-protected:
-    HRESULT ListElements(IEnumSTATSTG**) override { return STG_E_ACCESSDENIED; }
-};
+// Elements the digest map does not name, made behind its back: storages and
+// streams with the next free numbers, and one far above them.
+void AddStrayElements(const std::string& path, const std::vector<std::string>& streams,
+                      const std::vector<std::string>& storages) {
+    ComPtr<IStorage> root;
+    ASSERT_EQ(StgOpenStorage(parleym::ToElementName(path).c_str(), nullptr, kStorageAccess, nullptr, 0, root.Put()),
+              S_OK);
+    for (const std::string& name : streams) {
+        ComPtr<IStream> stream;
+        ASSERT_EQ(root->CreateStream(parleym::ToElementName(name).c_str(), kStorageReplace, 0, 0, stream.Put()), S_OK);
+        ASSERT_EQ(parleym::WriteBytes(stream.Get(), name.data(), name.size()), S_OK);
+    }
+    for (const std::string& name : storages) {
+        ComPtr<IStorage> storage;
+        ComPtr<IStream> contents;
+        ASSERT_EQ(root->CreateStorage(parleym::ToElementName(name).c_str(), kStorageReplace, 0, 0, storage.Put()),
+                  S_OK);
+        ASSERT_EQ(storage->SetClass(kStoredObjectClassId), S_OK);
+        ASSERT_EQ(storage->CreateStream(L"CONTENTS", kStorageReplace, 0, 0, contents.Put()), S_OK);
+        ASSERT_EQ(parleym::WriteBytes(contents.Get(), name.data(), name.size()), S_OK);
+    }
+}
 
-TEST_F(ObjectCacheTest, UnlistableFileNeitherLosesNorOverwritesObjects) {
+TEST_F(ObjectCacheTest, ElementsTheMapDoesNotNameAreNeverReusedAsKeys) {
     MakeFileWithThreePictures();
-    // Elements the digest map does not know: the next keys are taken.
-    WriteElementStream(path, "3", Bytes{7, 7});
-    WriteElementStream(path, "4", Bytes{8});
+    AddStrayElements(path, {"3", "6"}, {"4", "44"});
 
-    UnlistableCache cache;
+    CObjectCache cache;
     cache.Open(path.c_str());
     ASSERT_TRUE(cache.IsOpen());
-    CLSID classId = CLSID_NULL;
-    EXPECT_NE(cache.Lookup("0", classId), nullptr);
-    EXPECT_TRUE(IsEqualCLSID(classId, kStoredObjectClassId));
+    // Keys 3 and 4 are taken, 5 goes to the first new picture, 6 is taken.
+    EXPECT_EQ(AddPicture(cache, "fresh"), "5");
+    EXPECT_EQ(AddPicture(cache, "fresher"), "7");
     EXPECT_EQ(AddPicture(cache, "p2"), "2");
-    // Keys 3 and 4 were skipped, 5 went to the duplicate.
-    EXPECT_EQ(AddPicture(cache, "fresh"), "6");
+    EXPECT_EQ(AddPicture(cache, "fresh"), "5");
+    // A storage the map does not know is still an object to replay.
+    CLSID classId = CLSID_NULL;
+    EXPECT_NE(cache.Lookup("4", classId), nullptr);
+    EXPECT_TRUE(IsEqualCLSID(classId, kStoredObjectClassId));
+    EXPECT_EQ(cache.Lookup("3", classId), nullptr);
+    EXPECT_EQ(cache.Lookup("9", classId), nullptr);
     cache.Close();
-    EXPECT_EQ(ReadElementStream(path, "3"), Bytes({7, 7}));
-    EXPECT_EQ(ReadElementStream(path, "4"), Bytes({8}));
+    for (const char* name : {"3", "6"}) EXPECT_EQ(ReadElementStream(path, name), Bytes(name, name + 1));
+    EXPECT_EQ(ReadElementStream(path, "4/CONTENTS"), Bytes({'4'}));
+    EXPECT_EQ(ReadElementStream(path, "44/CONTENTS"), Bytes({'4', '4'}));
+    EXPECT_EQ(ReadElementStream(path, "5/CONTENTS"), Bytes({'f', 'r', 'e', 's', 'h'}));
+
+    // Reopened, the cache knows the pictures it stored and still skips the rest.
+    cache.Open(path.c_str());
+    ASSERT_TRUE(cache.IsOpen());
+    EXPECT_EQ(cache.NextKey(), 8);
+    EXPECT_EQ(AddPicture(cache, "fresher"), "7");
+    EXPECT_NE(cache.Lookup("5", classId), nullptr);
+    EXPECT_EQ(AddPicture(cache, "keys up to 43 are free"), "9");
+}
+
+// A long run of taken keys is given up on after a bounded search, leaving
+// nothing behind; the next add goes on from where the search stopped.
+TEST_F(ObjectCacheTest, LongRunOfForeignElementsNeverHangsAnAdd) {
+    MakeFileWithThreePictures();
+    std::vector<std::string> names;
+    for (int key = 3; key < 3 + 1001; ++key) names.push_back(std::to_string(key));
+    AddStrayElements(path, names, {});
+
+    CObjectCache cache;
+    cache.Open(path.c_str());
+    ASSERT_TRUE(cache.IsOpen());
+    EXPECT_EQ(AddPicture(cache, "late", 0), "unset");
+    EXPECT_EQ(AddPicture(cache, "late"), "1004");
+    EXPECT_EQ(AddPicture(cache, "p0"), "0");
+    cache.Close();
+    EXPECT_EQ(ReadElementStream(path, "1003"), Bytes({'1', '0', '0', '3'}));
+    EXPECT_EQ(ReadElementStream(path, "3"), Bytes({'3'}));
+    EXPECT_EQ(ElementNames(path).size(), 3u + 1001u + 1u + 1u);
 }
 
 // An append cut short leaves the count ahead of the pairs (the order of
@@ -197,6 +244,21 @@ TEST_F(ObjectCacheTest, InterruptedMapRewriteKeepsAMap) {
         EXPECT_EQ(cache.Digests().size(), 3u);
     }
     EXPECT_EQ(ElementNames(path), (std::vector<std::string>{"0", "1", "2", "md5map"}));
+
+    // New content complete and marked: it is put in place at open.
+    parleym::DigestMap digests;
+    ASSERT_TRUE(parleym::DecodeDigestMap(good, digests));
+    digests.erase(digests.begin());
+    WriteElementStream(path, "md5map.new", parleym::EncodeDigestMap(digests));
+    WriteElementStream(path, "md5map.ok", Bytes());
+    {
+        CObjectCache cache;
+        cache.Open(path.c_str());
+        ASSERT_TRUE(cache.IsOpen());
+        EXPECT_EQ(cache.Digests(), digests);
+    }
+    EXPECT_EQ(ElementNames(path), (std::vector<std::string>{"0", "1", "2", "md5map"}));
+    EXPECT_EQ(ReadElementStream(path, "md5map"), parleym::EncodeDigestMap(digests));
 }
 
 TEST_F(ObjectCacheTest, PairsAddedAfterAnIrregularMapAreKept) {

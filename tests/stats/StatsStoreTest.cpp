@@ -180,29 +180,65 @@ TEST_F(StatsStoreTest, FileAbandonedRightAfterOpeningStaysUsable) {
     EXPECT_EQ(Dump(folder).rfind("userids last=1\naccount me@example.com 1\n", 0), 0u);
 }
 
-TEST_F(StatsStoreTest, ShortStreamsCountAsEmpty) {
+TEST_F(StatsStoreTest, StreamsShorterThanTheirCountsAreDamagedAndKept) {
     const std::string path = folder.WinPath("stats.dat");
     StatsContact bob;
     bob.number = 5;
     bob.signInName = "bob@example.com";
-    Bytes users = EncodeStatsUsers(OnlineTime(), {&bob});
-    users[7] = 3; // three contacts claimed, one present: a save cut short
+    bob.onlineTime.days = 40;
+    const Bytes goodUsers = EncodeStatsUsers(OnlineTime(), {&bob});
+    Bytes claimsMore = goodUsers;
+    claimsMore[7] = 3; // three contacts claimed, one present
     StatsSession session;
     session.periods.resize(2);
-    Bytes sessions = EncodeStatsSessions({session});
-    sessions.resize(sessions.size() - 3);
-    storetest::WriteStoreFile(path, {{self.signInName, 1, {{L"users", users}, {L"sessions", sessions}}}});
+    const Bytes goodSessions = EncodeStatsSessions({session});
+    const Bytes cutSessions(goodSessions.begin(), goodSessions.end() - 3);
 
+    struct Case {
+        const char* what;
+        Bytes users;
+        Bytes sessions;
+    };
+    const Case cases[] = {
+        {"users claim more contacts", claimsMore, goodSessions},
+        {"users claim more, sessions empty", claimsMore, {}},
+        {"sessions cut", goodUsers, cutSessions},
+        {"users empty, sessions cut", {}, cutSessions},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        storetest::WriteStoreFile(path, {{self.signInName, 1, {{L"users", c.users}, {L"sessions", c.sessions}}}});
+        const Bytes before = storetest::ReadFileBytes(path);
+        messages.Clear();
+        {
+            ClockedStats stats(&self);
+            ASSERT_TRUE(stats.OpenStatsFile(path.c_str()));
+            self.status = kStatsOnline;
+            EXPECT_FALSE(stats.OpenAccount(self.signInName.c_str()));
+            EXPECT_FALSE(stats.IsAccountOpen());
+            stats.OnStatusChange(self.signInName, self.friendlyName, kStatsOnline, false);
+            Report(stats, "carol@example.com", kStatsOnline);
+            stats.now += kMinute;
+            SignOut(stats);
+            stats.Shutdown();
+        }
+        ASSERT_EQ(messages.Messages().size(), 1u);
+        EXPECT_EQ(messages.Messages()[0].text, "Failed to open statistics db. Code 0x8003001E");
+        EXPECT_EQ(messages.Messages()[0].caption, "Error");
+        EXPECT_TRUE(storetest::ReadFileBytes(path) == before) << "file changed";
+    }
+
+    // One empty stream beside a sound one is an abrupt end, not damage.
+    storetest::WriteStoreFile(path, {{self.signInName, 1, {{L"users", goodUsers}, {L"sessions", {}}}}});
+    messages.Clear();
     ClockedStats stats(&self);
     ASSERT_TRUE(stats.OpenStatsFile(path.c_str()));
     SignIn(stats);
     EXPECT_TRUE(messages.Messages().empty());
-    EXPECT_TRUE(stats.IsAccountOpen());
-    EXPECT_TRUE(stats.Ledger().Contacts().empty());
-    ASSERT_EQ(stats.Ledger().Sessions().size(), 1u); // only the new one
+    ASSERT_NE(stats.Ledger().FindContact("bob@example.com"), nullptr);
+    EXPECT_EQ(stats.Ledger().NextContactNumber(), 6);
     stats.Shutdown();
-    EXPECT_EQ(Dump(folder), "userids last=1\naccount me@example.com 1\n1: sessions(24) users(11)\n"
-                            "1/users own=0d00:00:00\n1/sessions\nsession 45000.000000 45000.000000\n");
+    EXPECT_NE(Dump(folder).find("contact 5 bob@example.com 40d00:00:00\n"), std::string::npos) << Dump(folder);
 }
 
 TEST_F(StatsStoreTest, MissingStreamIsMadeAnew) {

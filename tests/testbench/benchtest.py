@@ -8,6 +8,7 @@ SOURCE_DIR = os.environ.get("PARLEYM_SOURCE_DIR",
 sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
 
 from driver import Bench  # noqa: E402
+from streams import unquote  # noqa: E402,F401
 
 
 def bench():
@@ -37,19 +38,3 @@ def parse_objects(listing):
         position, code = item.split(":", 1)
         result.append((int(position), code))
     return result
-
-
-def unquote(text):
-    """The transcript's quoted form back to text."""
-    assert text.startswith('"'), text
-    out, i = [], 1
-    while i < len(text):
-        c = text[i]
-        if c == '"':
-            return "".join(out), text[i + 1:]
-        if c == "\\":
-            i += 1
-            c = {"n": "\n", "r": "\r", "t": "\t"}.get(text[i], text[i])
-        out.append(c)
-        i += 1
-    raise ValueError("unterminated quoted text: " + text)
