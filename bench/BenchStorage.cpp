@@ -1,7 +1,7 @@
-// Prints how long the log store and the object cache take on real compound
-// files at the sizes they are expected to reach: a 1 MB conversation saved and
-// saved again after growing, an index of 10,000 conversations loaded and saved,
-// and an object cache of 1,000 objects opened. Figures only; nothing is asserted.
+// Prints how long the log store takes on real compound files at the sizes it
+// is expected to reach: a 1 MB conversation saved and saved again after
+// growing, and an index of 10,000 conversations loaded and saved. Figures
+// only; nothing is asserted. The object cache has bench_objcache.
 #include <objbase.h>
 #include <windows.h>
 
@@ -11,7 +11,6 @@
 
 #include "plugin/core/UserMessage.h"
 #include "plugin/logging/LogManager.h"
-#include "plugin/logging/ObjectCache.h"
 #include "plugin/storage/MessageContent.h"
 #include "plugin/storage/StreamIO.h"
 
@@ -34,40 +33,6 @@ std::string TempFile(const char* name) {
     DeleteFileA(path.c_str());
     return path;
 }
-
-// An object that saves `bytes` as its CONTENTS stream, like an emoticon.
-class BenchObject final : public IPersistStorage {
-public:
-    explicit BenchObject(std::string bytes) : bytes_(std::move(bytes)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IPersistStorage) {
-            *out = this;
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }  // lives on the stack
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetClassID(CLSID* classId) override {
-        *classId = CLSID_NULL;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE IsDirty() override { return S_FALSE; }
-    HRESULT STDMETHODCALLTYPE InitNew(IStorage*) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Load(IStorage*) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Save(IStorage* storage, BOOL) override {
-        parleym::ComPtr<IStream> stream;
-        HRESULT hr = storage->CreateStream(L"CONTENTS", kStorageReplace, 0, 0, stream.Put());
-        if (FAILED(hr)) return hr;
-        return parleym::WriteBytes(stream.Get(), bytes_.data(), bytes_.size());
-    }
-    HRESULT STDMETHODCALLTYPE SaveCompleted(IStorage*) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE HandsOffStorage() override { return S_OK; }
-
-private:
-    std::string bytes_;
-};
 
 void BenchConversationSave() {
     const std::string path = TempFile("parleym-bench-logs.dat");
@@ -134,52 +99,6 @@ void BenchIndex() {
     DeleteFileA(path.c_str());
 }
 
-void BenchObjectCache() {
-    constexpr int kObjects = 1000;
-    const std::string path = TempFile("parleym-bench-objcache.dat");
-    {
-        CObjectCache cache;
-        cache.Open(path.c_str());
-        const auto start = Clock::now();
-        for (int i = 0; i < kObjects; ++i) {
-            BenchObject object("picture " + std::to_string(i) + std::string(1500, 'p'));
-            std::string key;
-            cache.Add(&object, key);
-        }
-        std::printf("object cache add (%d objects of about 1.5 KB): %.1f ms\n", kObjects, MillisecondsSince(start));
-        BenchObject again("picture 7" + std::string(1500, 'p'));
-        std::string key;
-        const auto duplicate = Clock::now();
-        cache.Add(&again, key);
-        std::printf("object cache add of a duplicate (cache of %d): %.2f ms\n", kObjects,
-                    MillisecondsSince(duplicate));
-    }
-    CObjectCache cache;
-    const auto start = Clock::now();
-    cache.Open(path.c_str());
-    std::printf("object cache open (%d objects): %.1f ms%s\n", kObjects, MillisecondsSince(start),
-                cache.IsOpen() ? "" : " (FAILED)");
-    cache.Close();
-    // For comparison: what listing the file's elements alone costs here.
-    parleym::ComPtr<IStorage> root;
-    const auto listing = Clock::now();
-    StgOpenStorage(parleym::ToElementName(path).c_str(), nullptr, kStorageAccess, nullptr, 0, root.Put());
-    parleym::ComPtr<IEnumSTATSTG> elements;
-    int listed = 0;
-    STATSTG stat;
-    if (root && SUCCEEDED(root->EnumElements(0, nullptr, 0, elements.Put()))) {
-        while (elements->Next(1, &stat, nullptr) == S_OK) {
-            CoTaskMemFree(stat.pwcsName);
-            ++listed;
-        }
-    }
-    std::printf("  (opening and listing the same file's %d elements without the cache: %.1f ms)\n", listed,
-                MillisecondsSince(listing));
-    elements.Reset();
-    root.Reset();
-    DeleteFileA(path.c_str());
-}
-
 } // namespace
 
 int main() {
@@ -187,7 +106,6 @@ int main() {
     parleym::SetUserMessageSink(PrintMessage);
     BenchConversationSave();
     BenchIndex();
-    BenchObjectCache();
     CoUninitialize();
     return 0;
 }

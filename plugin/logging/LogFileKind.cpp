@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include "plugin/storage/ComPtr.h"
+#include "plugin/storage/StorageFileOpen.h"
 #include "plugin/storage/StreamIO.h"
 
 namespace parleym {
@@ -41,7 +42,7 @@ LogFileKind InspectLogFile(const std::string& path) {
     const std::wstring widePath = ToElementName(path);
     ComPtr<IStorage> root;
     const HRESULT opened =
-        StgOpenStorage(widePath.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, root.Put());
+        OpenStorageFile(widePath, STGM_READ | STGM_SHARE_DENY_WRITE, root.Put());
     if (FAILED(opened)) {
         return opened == STG_E_FILEALREADYEXISTS || opened == STG_E_INVALIDHEADER || opened == STG_E_OLDFORMAT ||
                        opened == STG_E_DOCFILECORRUPT || StgIsStorageFile(widePath.c_str()) == S_FALSE

@@ -10,6 +10,7 @@
 #include "plugin/logging/DigestMapCodec.h"
 #include "plugin/logging/EmoticonCodes.h"
 #include "plugin/storage/StorageDb.h"
+#include "plugin/storage/StorageFileOpen.h"
 #include "plugin/storage/StreamIO.h"
 #include "plugin/storage/StreamReplace.h"
 
@@ -67,7 +68,7 @@ void CObjectCache::Open(const char* path) {
         return;
     }
 
-    if (FAILED(StgOpenStorage(widePath.c_str(), nullptr, kStorageAccess, nullptr, 0, root_.Put()))) {
+    if (FAILED(parleym::OpenStorageFile(widePath, kStorageAccess, root_.Put()))) {
         root_.Reset();
         return;
     }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "plugin/storage/StorageErrors.h"
+#include "plugin/storage/StorageFileOpen.h"
 #include "plugin/storage/StreamIO.h"
 #include "plugin/storage/StreamReplace.h"
 #include "plugin/storage/UserIdsCodec.h"
@@ -69,7 +70,7 @@ int CStorageDb::Open(const char* path) {
 
     const std::wstring widePath = ToElementName(path);
     const bool exists = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-    HRESULT hr = exists ? StgOpenStorage(widePath.c_str(), nullptr, kStorageAccess, nullptr, 0, root_.Put())
+    HRESULT hr = exists ? parleym::OpenStorageFile(widePath, kStorageAccess, root_.Put())
                         : StgCreateDocfile(widePath.c_str(), kStorageAccess, 0, root_.Put());
     if (FAILED(hr)) {
         root_.Reset();

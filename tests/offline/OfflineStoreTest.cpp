@@ -241,7 +241,7 @@ TEST_F(OfflineStoreTest, DamagedFilesAreReportedAndLeftAsTheyWere) {
     };
     const Case cases[] = {
         {"flipped", flipped, "Failed to read offline messages. Code: 0x8003001E"},
-        {"truncated", truncated, "Failed to access db content in file "},
+        {"truncated", truncated, "Failed to open storage "},
         {"foreign", foreign, "Failed to open storage "},
     };
     for (const Case& c : cases) {

@@ -10,6 +10,7 @@
 
 #include "plugin/stats/StatsCodec.h"
 #include "plugin/stats/StatsManager.h"
+#include "plugin/storage/CompoundFileCheck.h"
 #include "tests/stats/StoreTestSupport.h"
 
 using namespace parleym;
@@ -266,6 +267,7 @@ TEST_F(StatsStoreTest, DamagedFilesAreReportedAndLeftAsTheyWere) {
     }
     const Bytes good = storetest::ReadFileBytes(path);
     ASSERT_FALSE(good.empty());
+    EXPECT_EQ(CheckCompoundFile(good), CompoundFileFault::none);
 
     // The name's length field sits just before the name in the mini stream.
     const std::string name = "bob@example.com";
@@ -285,7 +287,7 @@ TEST_F(StatsStoreTest, DamagedFilesAreReportedAndLeftAsTheyWere) {
     };
     const Case cases[] = {
         {"flipped", flipped, "Failed to open statistics db. Code 0x8003001E"},
-        {"truncated", truncated, "Failed to access db content in file "},
+        {"truncated", truncated, "Failed to open storage "},
         {"foreign", foreign, "Failed to open storage "},
     };
     for (const Case& c : cases) {

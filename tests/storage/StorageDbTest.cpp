@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "plugin/storage/ComPtr.h"
+#include "plugin/storage/CompoundFileCheck.h"
 #include "plugin/storage/StorageDb.h"
 #include "plugin/storage/StreamIO.h"
 #include "plugin/storage/StreamReplace.h"
@@ -373,3 +374,38 @@ TEST_F(StorageDbTest, TwoAccountsInOneStorageAreDamage) {
 }
 
 } // namespace
+
+// A file cut anywhere (inside the header, inside a directory sector, at a
+// sector boundary) is reported at once and left as it was; none may hang.
+TEST_F(StorageDbTest, TruncatedFilesAreReportedAndLeftAlone) {
+    {
+        CStorageDb db;
+        ASSERT_EQ(db.Open(path.c_str()), 1);
+        // Enough elements for the directory to span several sectors.
+        for (int i = 0; i < 12; ++i) ComPtr<IStorage>(db.CreateUserStorage(("user" + std::to_string(i)).c_str()));
+        db.Close();
+    }
+    const Bytes good = ReadFileBytes(path);
+    ASSERT_GT(good.size(), 4u * 512);
+    EXPECT_EQ(parleym::CheckCompoundFile(good), parleym::CompoundFileFault::none);
+    int tried = 0;
+    std::vector<std::size_t> lengths = {0, 7, 300, 511};
+    for (std::size_t at = 512; at < good.size(); at += 512) {
+        lengths.push_back(at);
+        lengths.push_back(at + 200);
+    }
+    for (std::size_t length : lengths) {
+        SCOPED_TRACE(length);
+        const Bytes cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length));
+        WriteFileBytes(path, cut);
+        messages.Clear();
+        CStorageDb db;
+        EXPECT_EQ(db.Open(path.c_str()), 0);
+        db.Close();
+        ASSERT_EQ(messages.Messages().size(), 1u);
+        EXPECT_EQ(messages.Messages()[0].text.rfind("Failed to ", 0), 0u) << messages.Messages()[0].text;
+        EXPECT_EQ(ReadFileBytes(path), cut);
+        ++tried;
+    }
+    EXPECT_GT(tried, 8);
+}

@@ -1,0 +1,66 @@
+#include "bench/BenchFigures.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+namespace bench {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+double TimeOnce(const std::function<void()>& work, const std::function<void()>& prepare) {
+    if (prepare) prepare();
+    const auto start = Clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+double Ratio(const Timing& timing) { return timing.floor > 0 ? timing.ours / timing.floor : 0; }
+} // namespace
+
+Timing Compare(const std::function<void()>& ours, const std::function<void()>& floor, int maxRuns, double budgetMs,
+               const std::function<void()>& prepare) {
+    std::vector<double> oursTimes;
+    std::vector<double> floorTimes;
+    double spent = 0;
+    do {
+        oursTimes.push_back(TimeOnce(ours, prepare));
+        floorTimes.push_back(TimeOnce(floor, prepare));
+        spent += oursTimes.back() + floorTimes.back();
+    } while (static_cast<int>(oursTimes.size()) < maxRuns && spent < budgetMs);
+    return Timing{Median(oursTimes), Median(floorTimes), static_cast<int>(oursTimes.size())};
+}
+
+void Table::Add(const std::string& figure, long long size, const Timing& timing, double goal) {
+    rows_.push_back(Row{figure, size, timing, goal});
+}
+
+void Table::Print() const {
+    std::printf("%s\n", title_.c_str());
+    std::printf("  %-34s %8s %11s %11s %8s %6s %5s %4s\n", "figure", "size", "ours ms", "floor ms", "ratio", "goal",
+                "met", "runs");
+    for (const Row& row : rows_) {
+        const double ratio = Ratio(row.timing);
+        char goal[16] = "-";
+        if (row.goal > 0) std::snprintf(goal, sizeof goal, "%.2f", row.goal);
+        const char* met = row.goal > 0 ? (ratio <= row.goal ? "yes" : "NO") : "-";
+        std::printf("  %-34s %8lld %11.2f %11.2f %8.2f %6s %5s %4d\n", row.figure.c_str(), row.size, row.timing.ours,
+                    row.timing.floor, ratio, goal, met, row.timing.runs);
+    }
+    for (const Row& row : rows_) {
+        const double ratio = Ratio(row.timing);
+        std::printf("BENCH figure=%s size=%lld ours_ms=%.3f floor_ms=%.3f ratio=%.3f goal=%.2f met=%s\n",
+                    row.figure.c_str(), row.size, row.timing.ours, row.timing.floor, ratio, row.goal,
+                    row.goal > 0 ? (ratio <= row.goal ? "yes" : "no") : "-");
+    }
+    std::fflush(stdout);
+}
+
+} // namespace bench

@@ -1,0 +1,37 @@
+#pragma once
+// A quick look at a compound file before the platform's compound-file code
+// opens it: the header is sound and the sectors that the header, the
+// allocation tables, the directory, the mini allocation table and the mini
+// stream refer to all lie inside the file. Some platforms loop forever on a
+// truncated file instead of reporting it, so a file that fails here is never
+// handed to them. Reads a few sectors; nothing is parsed beyond the chains.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "plugin/storage/BinaryCodec.h"
+
+namespace parleym {
+
+enum class CompoundFileFault {
+    none,
+    empty,             // zero length
+    notCompoundFile,   // does not start with the compound-file signature
+    badHeader,         // header cut short, or sector size / byte order not allowed
+    fatOutside,        // an allocation-table sector lies outside the file
+    difatOutside,      // the chain listing further allocation-table sectors does
+    directoryOutside,  // a directory sector does, or the directory chain is broken
+    rootEntry,         // the first directory entry is not the root storage
+    miniFatOutside,    // a mini allocation-table sector does
+    miniStreamOutside, // a sector of the mini stream does, or its chain is too short
+    unreadable,        // the reader failed
+};
+
+// Reads exactly `size` bytes at `offset`; false when it cannot.
+using FileReader = std::function<bool(std::uint64_t offset, std::uint8_t* buffer, std::size_t size)>;
+
+// `read` is only asked for ranges inside [0, fileSize).
+CompoundFileFault CheckCompoundFile(std::uint64_t fileSize, const FileReader& read);
+CompoundFileFault CheckCompoundFile(const Bytes& file);
+
+} // namespace parleym

@@ -1,0 +1,22 @@
+#pragma once
+// Opening an existing data file as a compound file. The file is looked at
+// first (CompoundFileCheck): Wine's compound-file code spins forever on some
+// truncated files, for instance one whose directory continues past the end,
+// where Windows reports them as damaged. A file that fails the look is
+// reported the way the platform reports a damaged one and is never touched.
+#include <objbase.h>
+
+#include <string>
+
+namespace parleym {
+
+// S_OK when the file may be handed to the platform; STG_E_FILEALREADYEXISTS
+// for a file that is not a compound file at all (zero length included),
+// STG_E_DOCFILECORRUPT for a damaged one. A file that cannot be read here is
+// left to the platform's own open to report.
+HRESULT CheckStorageFile(const std::wstring& path);
+
+// CheckStorageFile, then StgOpenStorage with `mode`.
+HRESULT OpenStorageFile(const std::wstring& path, DWORD mode, IStorage** root);
+
+} // namespace parleym

@@ -1,0 +1,262 @@
+// The look at a compound file before it is opened: whole files pass, files
+// cut anywhere or pointing outside themselves do not, and the file is never
+// read outside its length.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "plugin/storage/CompoundFileCheck.h"
+
+using parleym::Bytes;
+using parleym::CheckCompoundFile;
+using parleym::CompoundFileFault;
+
+namespace {
+
+constexpr std::uint32_t kFree = 0xFFFFFFFFu;
+constexpr std::uint32_t kEnd = 0xFFFFFFFEu;
+
+void Put32(Bytes& file, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) file[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+void Put16(Bytes& file, std::size_t at, std::uint16_t value) {
+    file[at] = static_cast<std::uint8_t>(value);
+    file[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+// A structurally sound compound file laid out as: allocation-table sectors,
+// their chained list, the first directory sector, the mini allocation table,
+// the mini stream, then the remaining directory sectors.
+struct Layout {
+    unsigned shift = 9;
+    std::uint32_t extraFat = 0; // more table sectors than needed, to need the chained list
+    std::uint32_t directory = 1;
+    std::uint32_t miniFat = 0;
+    std::uint32_t miniStream = 0;
+};
+
+struct Built {
+    Bytes file;
+    std::size_t sectorSize;
+    std::vector<std::uint32_t> fat, difat, directory, miniFat, miniStream;
+    std::size_t Offset(std::uint32_t sector) const { return (sector + 1) * sectorSize; }
+};
+
+Built Build(const Layout& layout) {
+    Built b;
+    b.sectorSize = std::size_t{1} << layout.shift;
+    const std::uint32_t perSector = static_cast<std::uint32_t>(b.sectorSize / 4);
+    const std::uint32_t data = layout.directory + layout.miniFat + layout.miniStream;
+    std::uint32_t fatCount = 1, difatCount = 0;
+    for (;;) {
+        const std::uint32_t total = fatCount + difatCount + data;
+        const std::uint32_t needFat = (total + perSector - 1) / perSector + layout.extraFat;
+        const std::uint32_t needDifat = needFat > 109 ? (needFat - 109 + perSector - 2) / (perSector - 1) : 0;
+        if (needFat == fatCount && needDifat == difatCount) break;
+        fatCount = needFat;
+        difatCount = needDifat;
+    }
+    std::uint32_t next = 0;
+    auto take = [&next](std::vector<std::uint32_t>& list, std::uint32_t count) {
+        for (std::uint32_t i = 0; i < count; ++i) list.push_back(next++);
+    };
+    take(b.fat, fatCount);
+    take(b.difat, difatCount);
+    take(b.directory, 1);
+    take(b.miniFat, layout.miniFat);
+    take(b.miniStream, layout.miniStream);
+    take(b.directory, layout.directory - 1);
+    b.file.assign((next + 1) * b.sectorSize, 0);
+
+    std::vector<std::uint32_t> table(static_cast<std::size_t>(fatCount) * perSector, kFree);
+    for (std::uint32_t s : b.fat) table[s] = 0xFFFFFFFDu;
+    for (std::uint32_t s : b.difat) table[s] = 0xFFFFFFFCu;
+    for (const auto* chain : {&b.directory, &b.miniFat, &b.miniStream})
+        for (std::size_t i = 0; i < chain->size(); ++i) table[(*chain)[i]] = i + 1 < chain->size() ? (*chain)[i + 1] : kEnd;
+    for (std::uint32_t i = 0; i < fatCount; ++i)
+        for (std::uint32_t e = 0; e < perSector; ++e) Put32(b.file, b.Offset(b.fat[i]) + 4 * e, table[i * perSector + e]);
+
+    static const std::uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    std::copy(std::begin(signature), std::end(signature), b.file.begin());
+    Put16(b.file, 24, 0x3E);
+    Put16(b.file, 26, layout.shift == 9 ? 3 : 4);
+    Put16(b.file, 28, 0xFFFE);
+    Put16(b.file, 30, static_cast<std::uint16_t>(layout.shift));
+    Put16(b.file, 32, 6);
+    Put32(b.file, 40, layout.shift == 9 ? 0 : layout.directory);
+    Put32(b.file, 44, fatCount);
+    Put32(b.file, 48, b.directory[0]);
+    Put32(b.file, 56, 4096);
+    Put32(b.file, 60, b.miniFat.empty() ? kEnd : b.miniFat[0]);
+    Put32(b.file, 64, layout.miniFat);
+    Put32(b.file, 68, b.difat.empty() ? kEnd : b.difat[0]);
+    Put32(b.file, 72, difatCount);
+    for (std::uint32_t i = 0; i < 109; ++i) Put32(b.file, 76 + 4 * i, i < fatCount ? b.fat[i] : kFree);
+    std::size_t listed = 109;
+    for (std::size_t d = 0; d < b.difat.size(); ++d) {
+        const std::size_t at = b.Offset(b.difat[d]);
+        for (std::uint32_t e = 0; e + 1 < perSector; ++e, ++listed)
+            Put32(b.file, at + 4 * e, listed < b.fat.size() ? b.fat[listed] : kFree);
+        Put32(b.file, at + b.sectorSize - 4, d + 1 < b.difat.size() ? b.difat[d + 1] : kEnd);
+    }
+
+    // Every directory entry unused except the root, which owns the mini stream.
+    for (std::uint32_t s : b.directory)
+        for (std::size_t e = 0; e < b.sectorSize; e += 128)
+            for (std::size_t link = 68; link < 80; link += 4) Put32(b.file, b.Offset(s) + e + link, kFree);
+    const std::size_t root = b.Offset(b.directory[0]);
+    const char name[] = "Root Entry";
+    for (std::size_t i = 0; i < sizeof name; ++i) b.file[root + 2 * i] = static_cast<std::uint8_t>(name[i]);
+    Put16(b.file, root + 64, static_cast<std::uint16_t>(sizeof name * 2));
+    b.file[root + 66] = 5;
+    Put32(b.file, root + 116, b.miniStream.empty() ? kEnd : b.miniStream[0]);
+    const std::size_t miniSize = layout.miniStream * b.sectorSize;
+    Put32(b.file, root + 120, static_cast<std::uint32_t>(miniSize == 0 ? 0 : miniSize - 100));
+    return b;
+}
+
+// Fails the test on any read outside the file, and counts the reads.
+struct GuardedReader {
+    const Bytes& file;
+    int reads = 0;
+    bool outside = false;
+    CompoundFileFault Check() {
+        return CheckCompoundFile(file.size(), [this](std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
+            ++reads;
+            if (offset > file.size() || size > file.size() - offset) {
+                outside = true;
+                return false;
+            }
+            std::copy(file.begin() + static_cast<std::ptrdiff_t>(offset),
+                      file.begin() + static_cast<std::ptrdiff_t>(offset + size), buffer);
+            return true;
+        });
+    }
+};
+
+Bytes Cut(const Bytes& file, std::size_t length) { return Bytes(file.begin(), file.begin() + length); }
+
+} // namespace
+
+TEST(CompoundFileCheck, WholeFilesPassWithAFewReads) {
+    const Layout layouts[] = {
+        {},                          // a bare root
+        {9, 0, 3, 1, 5},             // several directory sectors, small streams
+        {12, 0, 2, 1, 3},            // large sectors
+        {9, 120, 2, 2, 2},           // more table sectors than the header can list
+        {12, 1030, 1, 1, 1},         // ... with large sectors: a chained list of two
+    };
+    for (const Layout& layout : layouts) {
+        const Built b = Build(layout);
+        SCOPED_TRACE(testing::Message() << "shift " << layout.shift << " extra " << layout.extraFat);
+        GuardedReader reader{b.file};
+        EXPECT_EQ(reader.Check(), CompoundFileFault::none);
+        EXPECT_FALSE(reader.outside);
+        EXPECT_LE(reader.reads, static_cast<int>(3 + b.difat.size() + b.fat.size()));
+        EXPECT_EQ(CheckCompoundFile(b.file), CompoundFileFault::none);
+        // Bytes after the last sector are no harm.
+        Bytes longer = b.file;
+        longer.resize(longer.size() + 17, 0xAA);
+        EXPECT_EQ(CheckCompoundFile(longer), CompoundFileFault::none);
+    }
+}
+
+TEST(CompoundFileCheck, EveryCutIsCaughtWhereItFalls) {
+    const Built b = Build({9, 0, 3, 1, 4});
+    const std::size_t ss = b.sectorSize;
+    EXPECT_EQ(CheckCompoundFile(Cut(b.file, 0)), CompoundFileFault::empty);
+    EXPECT_EQ(CheckCompoundFile(Cut(b.file, 5)), CompoundFileFault::badHeader);
+    EXPECT_EQ(CheckCompoundFile(Cut(b.file, 100)), CompoundFileFault::badHeader);
+    EXPECT_EQ(CheckCompoundFile(Cut(b.file, 511)), CompoundFileFault::badHeader);
+    EXPECT_EQ(CheckCompoundFile(Cut(b.file, 512)), CompoundFileFault::fatOutside);
+    // The last sectors are directory sectors: cut inside one, or just before it.
+    EXPECT_EQ(CheckCompoundFile(Cut(b.file, b.Offset(b.directory.back()) + 200)), CompoundFileFault::directoryOutside);
+    EXPECT_EQ(CheckCompoundFile(Cut(b.file, b.Offset(b.directory.back()))), CompoundFileFault::directoryOutside);
+    EXPECT_EQ(CheckCompoundFile(Cut(b.file, b.file.size() - 1)), CompoundFileFault::directoryOutside);
+    // Every shorter length fails, and nothing is read outside what is left.
+    for (std::size_t length = 0; length < b.file.size(); length += length < 2 * ss ? 1 : 37) {
+        const Bytes cut = Cut(b.file, length);
+        GuardedReader reader{cut};
+        EXPECT_NE(reader.Check(), CompoundFileFault::none) << length;
+        EXPECT_FALSE(reader.outside) << length;
+    }
+
+    // With the directory in one sector, a cut mini stream is caught by its own chain.
+    const Built small = Build({9, 0, 1, 1, 3});
+    EXPECT_EQ(CheckCompoundFile(Cut(small.file, small.Offset(small.miniStream.back()) + 3)),
+              CompoundFileFault::miniStreamOutside);
+    EXPECT_EQ(CheckCompoundFile(Cut(small.file, small.Offset(small.miniFat[0]) + 3)), CompoundFileFault::miniFatOutside);
+
+    // A cut among the chained table list.
+    const Built big = Build({9, 120, 1, 0, 0});
+    EXPECT_EQ(CheckCompoundFile(Cut(big.file, big.Offset(big.fat[109]) + 10)), CompoundFileFault::fatOutside);
+}
+
+TEST(CompoundFileCheck, ReferencesOutsideTheFileOrLoopsFail) {
+    const Built b = Build({9, 0, 2, 1, 2});
+    auto with = [&b](std::size_t at, std::uint32_t value) {
+        Bytes file = b.file;
+        Put32(file, at, value);
+        return CheckCompoundFile(file);
+    };
+    const std::uint32_t sectors = static_cast<std::uint32_t>(b.file.size() / b.sectorSize - 1);
+    EXPECT_EQ(with(44, sectors + 1), CompoundFileFault::fatOutside);          // more tables than sectors
+    EXPECT_EQ(with(76, sectors), CompoundFileFault::fatOutside);              // first table past the end
+    EXPECT_EQ(with(48, sectors), CompoundFileFault::directoryOutside);        // directory start past the end
+    EXPECT_EQ(with(48, kEnd), CompoundFileFault::directoryOutside);           // no directory at all
+    EXPECT_EQ(with(60, sectors + 5), CompoundFileFault::miniFatOutside);
+    // Chains through the table: a directory sector pointing past the end, or back at itself.
+    const std::size_t firstDirEntry = b.Offset(b.fat[0]) + 4 * b.directory[0];
+    EXPECT_EQ(with(firstDirEntry, sectors + 3), CompoundFileFault::directoryOutside);
+    EXPECT_EQ(with(firstDirEntry, b.directory[0]), CompoundFileFault::directoryOutside);
+    EXPECT_EQ(with(firstDirEntry, kFree), CompoundFileFault::directoryOutside);
+    // The mini stream sharing the directory's sector, and claiming more than its chain.
+    const std::size_t root = b.Offset(b.directory[0]);
+    EXPECT_EQ(with(root + 116, b.directory[1]), CompoundFileFault::miniStreamOutside);
+    EXPECT_EQ(with(root + 120, static_cast<std::uint32_t>(3 * b.sectorSize)), CompoundFileFault::miniStreamOutside);
+    Bytes notRoot = b.file;
+    notRoot[root + 66] = 1;
+    EXPECT_EQ(CheckCompoundFile(notRoot), CompoundFileFault::rootEntry);
+
+    // The chained table list claiming fewer sectors than needed, or pointing outside.
+    const Built big = Build({9, 120, 1, 0, 0});
+    auto withBig = [&big](std::size_t at, std::uint32_t value) {
+        Bytes file = big.file;
+        Put32(file, at, value);
+        return CheckCompoundFile(file);
+    };
+    EXPECT_EQ(withBig(72, 0), CompoundFileFault::difatOutside);
+    EXPECT_EQ(withBig(68, 0x00FFFFFF), CompoundFileFault::difatOutside);
+    EXPECT_EQ(withBig(big.Offset(big.difat[0]) + 8, kFree), CompoundFileFault::fatOutside);
+}
+
+TEST(CompoundFileCheck, ForeignAndRandomBytesFail) {
+    const std::string text = "Just a text file that happens to be called stats.dat\r\n";
+    EXPECT_EQ(CheckCompoundFile(Bytes(text.begin(), text.end())), CompoundFileFault::notCompoundFile);
+    EXPECT_EQ(CheckCompoundFile(Bytes(4096, 0)), CompoundFileFault::notCompoundFile);
+
+    Bytes header = Build({}).file;
+    Put16(header, 30, 10); // 1024-byte sectors are not allowed
+    EXPECT_EQ(CheckCompoundFile(header), CompoundFileFault::badHeader);
+    header = Build({}).file;
+    Put16(header, 28, 0xFEFF);
+    EXPECT_EQ(CheckCompoundFile(header), CompoundFileFault::badHeader);
+    // Large sectors need the whole first sector for the header.
+    const Built large = Build({12, 0, 1, 0, 0});
+    EXPECT_EQ(CheckCompoundFile(Cut(large.file, 4000)), CompoundFileFault::badHeader);
+
+    // Random bytes after a sound header start: whatever they say, no read
+    // strays outside the file.
+    std::mt19937 random(17);
+    const Built b = Build({9, 0, 2, 1, 2});
+    for (int round = 0; round < 300; ++round) {
+        Bytes file = Cut(b.file, 76 + random() % (b.file.size() - 76));
+        for (std::size_t i = 40; i < file.size(); ++i)
+            if (random() % 4 == 0) file[i] = static_cast<std::uint8_t>(random());
+        GuardedReader reader{file};
+        reader.Check();
+        EXPECT_FALSE(reader.outside) << round;
+    }
+}
