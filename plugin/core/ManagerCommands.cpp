@@ -87,6 +87,7 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
         ForwardConversation(window);
         return;
     case CMD_TRACK_WINDOW: {
+        DeferredMessages errorsAfterward;
         HWND conversation = reinterpret_cast<HWND>(lParam);
         if (!profile_ || !IsOwnWindow(conversation) || profile_->ClassifyWindow(conversation) != kConversationWindow)
             return;
@@ -94,6 +95,7 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
         return;
     }
     case CMD_HANDLER_COMMAND: {
+        DeferredMessages errorsAfterward;
         HWND conversation = reinterpret_cast<HWND>(lParam);
         if (ConversationHandler* handler = HandlerOf(conversation))
             handler->OnCommand(conversation, static_cast<WPARAM>(id), lParam);
@@ -103,6 +105,7 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
         if (IsOwnWindow(reinterpret_cast<HWND>(lParam))) SetForegroundWindow(reinterpret_cast<HWND>(lParam));
         return;
     case CMD_RESELECT_HANDLER: {
+        DeferredMessages errorsAfterward;
         std::unique_ptr<ConversationHandler> handler = Untrack(window);
         if (!handler) return;
         handler->Detach();
@@ -219,8 +222,14 @@ void CParleymanager::ForwardConversation(HWND window) {
     forward->Attach(this, window, current->GetConversationNumber());
     CContactInfo chosen;
     const std::string source = profile_ ? profile_->FindConversationContact(*this, window).signInName : std::string();
-    const bool accepted = RunContactSelection(ContactSelectionMode::kForward, chosen, source) &&
-                          StartForwarding(*forward, chosen);
+    if (!RunContactSelection(ContactSelectionMode::kForward, chosen, source)) {
+        dialogBusy_ = 0;
+        return;
+    }
+    // The old handler's save (when it goes) and the new one's start raise no box while they run;
+    // the selection dialog above is left out so that its own errors show while it is open.
+    DeferredMessages errorsAfterward;
+    const bool accepted = StartForwarding(*forward, chosen);
     dialogBusy_ = 0;
     if (!accepted) return;
     // The old handler may have gone while the selection ran.

@@ -2,6 +2,7 @@
 
 #include "plugin/core/MessengerApi.h"
 #include "plugin/core/Parleymanager.h"
+#include "plugin/core/UserMessage.h"
 
 namespace parleym {
 namespace {
@@ -103,6 +104,7 @@ HRESULT STDMETHODCALLTYPE CMessengerEvents::Invoke(DISPID id, REFIID, LCID, WORD
 
 void CMessengerEvents::Deliver(DISPID id, const DISPPARAMS& params) {
     if (!manager_) return;
+    DeferredMessages errorsAfterward;
     long number = 0;
     switch (id) {
     case DISPID_MUAE_ONSIGNIN:

@@ -177,6 +177,7 @@ BOOL CALLBACK CParleymanager::CollectConversationWindow(HWND window, LPARAM lPar
 }
 
 void CParleymanager::TrackExistingConversations() {
+    DeferredMessages errorsAfterward;
     WindowCollector collector{this, {}};
     EnumWindows(&CParleymanager::CollectConversationWindow, reinterpret_cast<LPARAM>(&collector));
     for (HWND window : collector.windows) OnConversationWindow(window, TRUE, -1);
@@ -387,6 +388,7 @@ void CParleymanager::OnWindowShown(HWND window) {
 
 void CParleymanager::OnWindowDestroyed(HWND window) {
     try {
+        DeferredMessages errorsAfterward;
         if (window && window == mainWnd_) {
             RemoveLockOverlay();
             RemoveParleymPopup(mainWnd_, false);
@@ -413,6 +415,7 @@ const char* CParleymanager::GetWindowTitle(HWND window) {
 
 void CParleymanager::OnButtonClicked(HWND control) {
     try {
+        DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnButton(control);
     } catch (...) {
     }
@@ -420,6 +423,7 @@ void CParleymanager::OnButtonClicked(HWND control) {
 
 void CParleymanager::OnKeyDown(UINT virtualKey, HWND control) {
     try {
+        DeferredMessages errorsAfterward;
         if (virtualKey != VK_RETURN) return;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnKeyDown(VK_RETURN, control);
     } catch (...) {
@@ -428,6 +432,7 @@ void CParleymanager::OnKeyDown(UINT virtualKey, HWND control) {
 
 void CParleymanager::OnWindowSized(HWND window) {
     try {
+        DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOf(window)) handler->OnSize();
     } catch (...) {
     }
@@ -435,6 +440,7 @@ void CParleymanager::OnWindowSized(HWND window) {
 
 void CParleymanager::OnHistoryChanged(HWND control) {
     try {
+        DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnHistoryChanged(control);
     } catch (...) {
     }
@@ -442,6 +448,7 @@ void CParleymanager::OnHistoryChanged(HWND control) {
 
 void CParleymanager::OnEditChanged(HWND control) {
     try {
+        DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnEditChange(control);
     } catch (...) {
     }

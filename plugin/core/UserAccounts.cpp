@@ -9,12 +9,10 @@
 namespace parleym {
 namespace {
 
-constexpr UINT kErrorStyle = MB_TASKMODAL | MB_ICONERROR | MB_OK;
-
 void ShowWithCode(const char* format, DWORD code) {
     char text[128];
     std::snprintf(text, sizeof text, format, static_cast<int>(code));
-    ShowUserMessage(nullptr, text, "Parleym", kErrorStyle);
+    ShowError(text, "Parleym");
 }
 
 } // namespace
@@ -30,7 +28,7 @@ bool CUserAccounts::ReadUserSettings() {
         ShowWithCode("Failed to load user settings. Error code: %d", result.errorCode);
         return false;
     default:
-        ShowUserMessage(nullptr, "Failed to load user settings. Invalid file.", "Parleym", kErrorStyle);
+        ShowError("Failed to load user settings. Invalid file.", "Parleym");
         return false;
     }
 }
@@ -44,7 +42,7 @@ BOOL CUserAccounts::WriteUserSettings() {
         ShowWithCode("Failed to save user settings. Error code: %d", result.errorCode);
         return FALSE;
     default:
-        ShowUserMessage(nullptr, "Failed to save user settings.", "Parleym", kErrorStyle);
+        ShowError("Failed to save user settings.", "Parleym");
         return FALSE;
     }
 }

@@ -1,13 +1,62 @@
 #include "plugin/core/UserMessage.h"
 
+#include <deque>
+#include <string>
+
 namespace parleym {
 namespace {
+
+struct WaitingMessage {
+    std::string text;
+    std::string caption;
+};
+
 UserMessageSink g_sink = nullptr;
+int g_scopes = 0;
+bool g_showing = false;
+std::deque<WaitingMessage>& Waiting() {
+    static std::deque<WaitingMessage> waiting;
+    return waiting;
 }
+
+constexpr UINT kErrorStyle = MB_TASKMODAL | MB_ICONERROR | MB_OK;
+
+} // namespace
 
 int ShowUserMessage(HWND owner, const char* text, const char* caption, UINT style) {
     if (g_sink) return g_sink(owner, text, caption, style);
     return MessageBoxA(owner, text, caption, style);
+}
+
+int ShowError(const char* text, const char* caption) {
+    if (g_scopes > 0) {
+        Waiting().push_back({text ? text : "", caption ? caption : ""});
+        return IDOK;
+    }
+    return ShowUserMessage(nullptr, text, caption, kErrorStyle);
+}
+
+DeferredMessages::DeferredMessages(Closing closing) : closing_(closing) { ++g_scopes; }
+
+DeferredMessages::~DeferredMessages() {
+    if (--g_scopes == 0 && closing_ == kShowWhenOutermost) ShowWaitingMessages();
+}
+
+bool HasWaitingMessages() { return !Waiting().empty(); }
+
+void ShowWaitingMessages() {
+    if (g_scopes > 0 || g_showing) return;
+    // Calls made while these boxes show add to the queue; this loop shows them too.
+    g_showing = true;
+    try {
+        while (!Waiting().empty()) {
+            const WaitingMessage message = Waiting().front();
+            Waiting().pop_front();
+            ShowUserMessage(nullptr, message.text.c_str(), message.caption.c_str(), kErrorStyle);
+        }
+    } catch (...) {
+    }
+    g_showing = false;
 }
 
 UserMessageSink SetUserMessageSink(UserMessageSink sink) {

@@ -9,10 +9,32 @@ using UserMessageSink = int (*)(HWND owner, const char* text, const char* captio
 
 int ShowUserMessage(HWND owner, const char* text, const char* caption, UINT style);
 
-// Task-modal, no owner: the plug-in's usual form.
-inline int ShowError(const char* text, const char* caption) {
-    return ShowUserMessage(nullptr, text, caption, MB_TASKMODAL | MB_ICONERROR | MB_OK);
-}
+// Task-modal, no owner: the plug-in's usual form for errors and refusals.
+// Inside a DeferredMessages scope it waits (see there) and returns IDOK.
+int ShowError(const char* text, const char* caption);
+
+// A box keeps dispatching messages, so a messenger event arriving while one
+// shows could delete the handler whose save raised it, or rebuild the viewer
+// inside its own notification. While a scope is open, errors wait; they are
+// shown, in order and unchanged, when the outermost scope closes, i.e. once
+// the call that raised them has returned.
+class DeferredMessages {
+public:
+    enum Closing { kShowWhenOutermost, kKeepWaiting };
+    // kKeepWaiting is for a notification sent from inside a control's own work:
+    // the caller arranges ShowWaitingMessages once the control has finished.
+    explicit DeferredMessages(Closing closing = kShowWhenOutermost);
+    ~DeferredMessages();
+    DeferredMessages(const DeferredMessages&) = delete;
+    DeferredMessages& operator=(const DeferredMessages&) = delete;
+
+private:
+    Closing closing_;
+};
+
+bool HasWaitingMessages();
+// Shows what waits, unless a scope is still open (its end shows them then).
+void ShowWaitingMessages();
 
 // Replaces MessageBoxA; pass nullptr to restore it. Returns the previous sink.
 UserMessageSink SetUserMessageSink(UserMessageSink sink);

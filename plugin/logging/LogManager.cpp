@@ -70,8 +70,7 @@ int CLogManager::OpenConfiguredOrDefault(const std::string& configuredPath, cons
     Close();
     if (!configuredPath.empty() && Open(configuredPath.c_str())) return 1;
     if (Open(defaultPath.c_str())) return 1;
-    parleym::ShowUserMessage(nullptr, "Failed to initialize log manager", "Parleym",
-                             MB_TASKMODAL | MB_ICONERROR | MB_OK);
+    parleym::ShowError("Failed to initialize log manager", "Parleym");
     return 0;
 }
 

@@ -17,7 +17,7 @@ int CLogRightView::OnCreate(CREATESTRUCTA*) {
     if (!richEdit_) {
         char text[64];
         std::snprintf(text, sizeof(text), "Failed to log viewer. Code: %d", static_cast<int>(GetLastError()));
-        ShowUserMessage(nullptr, text, "Error", MB_TASKMODAL | MB_ICONERROR | MB_OK);
+        ShowError(text, "Error");
         return -1;
     }
     return 0;

@@ -17,6 +17,8 @@ namespace parleym {
 namespace {
 constexpr int kStatusAccount = 1;
 constexpr int kStatusLocation = 2;
+// Posted to the viewer itself: errors from a selection change, shown once the tree has finished it.
+constexpr UINT kShowWaitingErrors = WM_APP + 0x51;
 }
 
 CLogViewer::CLogViewer(CParleymanager* manager) : manager_(manager), grouping_(ID_LOG_GROUP_BY_DATE) {}
@@ -43,6 +45,8 @@ bool CLogViewer::OnCreateClient(CREATESTRUCTA*) {
 }
 
 bool CLogViewer::OnCommand(WORD id, WORD, HWND) {
+    // A store error shown inside a refresh must not let an event rebuild the tree under it.
+    DeferredMessages errorsAfterward;
     switch (id) {
     case ID_LOG_UPDATE:
         Refresh();
@@ -66,6 +70,11 @@ void CLogViewer::SetGrouping(UINT grouping) {
 }
 
 bool CLogViewer::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message == kShowWaitingErrors) {
+        ShowWaitingMessages();
+        result = 0;
+        return true;
+    }
     if (message == WM_INITMENUPOPUP) {
         HMENU menu = reinterpret_cast<HMENU>(wParam);
         CheckMenuItem(menu, ID_LOG_GROUP_BY_DATE,
@@ -78,8 +87,14 @@ bool CLogViewer::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
 
 bool CLogViewer::OnNotify(NMHDR* header, LRESULT&) {
     if (header && header->idFrom == treeId_ && (header->code == TVN_SELCHANGINGA || header->code == TVN_SELCHANGINGW)) {
-        const auto* change = reinterpret_cast<const NMTREEVIEWA*>(header);
-        ShowConversation(static_cast<int>(leftView_.GetItemData(change->itemNew.hItem)));
+        // The tree is inside its own selection change: a box shown before it has
+        // finished would let a contact's status change rebuild the tree under it.
+        {
+            DeferredMessages errorsLater(DeferredMessages::kKeepWaiting);
+            const auto* change = reinterpret_cast<const NMTREEVIEWA*>(header);
+            ShowConversation(static_cast<int>(leftView_.GetItemData(change->itemNew.hItem)));
+        }
+        if (HasWaitingMessages()) PostMessageA(GetSafeHwnd(), kShowWaitingErrors, 0, 0);
     }
     // The change itself goes on as usual.
     return false;
@@ -93,7 +108,7 @@ void CLogViewer::ShowConversation(int number) {
         char text[96];
         std::snprintf(text, sizeof(text), "Failed to open requested log file. Code: 0x%08X",
                       static_cast<unsigned>(hr));
-        ShowUserMessage(nullptr, text, "Error", MB_TASKMODAL | MB_ICONERROR | MB_OK);
+        ShowError(text, "Error");
         return;
     }
     CRichEditBridge bridge(&manager_->ObjectCache(), rightView_.RichEdit(), true);

@@ -6,6 +6,7 @@
 
 #include "plugin/core/UserMessage.h"
 #include "plugin/core/UserSettingsFile.h"
+#include "plugin/storage/StorageErrors.h"
 #include "shared/Protocol.h"
 
 using namespace parleym;
@@ -13,16 +14,26 @@ using namespace parleym;
 namespace coretest {
 
 std::vector<HandlerEvent> g_handlerEvents;
+bool g_storeErrorOnHistory = false;
 
 namespace {
 
 std::vector<Received> g_loaderMessages;
 std::vector<ShownMessage> g_messages;
 int g_answer = IDOK;
+std::function<void(const std::string&)> g_whileShowing;
 TestManager* g_manager = nullptr;
 
 int RecordMessage(HWND owner, const char* text, const char* caption, UINT style) {
     g_messages.push_back({text ? text : "", caption ? caption : "", style, owner});
+    // A real box dispatches messages until it is closed; a box shown meanwhile does not repeat the action.
+    static bool s_showing = false;
+    if (g_whileShowing && !s_showing) {
+        s_showing = true;
+        const std::function<void(const std::string&)> action = g_whileShowing;
+        action(g_messages.back().text);
+        s_showing = false;
+    }
     return g_answer;
 }
 
@@ -89,7 +100,13 @@ public:
     }
     const CContactInfo& Contact() const { return contact_; }
     int GetKind() override { return kind_; }
-    void OnHistoryChanged(HWND) override { Record("history"); }
+    void OnHistoryChanged(HWND) override {
+        if (g_storeErrorOnHistory)
+            ReportStorageError("Failed to save conversation with %s. Code: 0x%08X", contact_.signInName.c_str(),
+                               0x80030070u);
+        // Still inside the handler: it must exist.
+        Record("history");
+    }
     void OnEditChange(HWND) override { Record("edit"); }
     int GetConversationNumber() const override { return number_; }
 
@@ -165,6 +182,8 @@ Bench::Bench(int kind) : clientKind(kind) {
     g_loaderMessages.clear();
     g_messages.clear();
     g_handlerEvents.clear();
+    g_storeErrorOnHistory = false;
+    g_whileShowing = nullptr;
     g_answer = IDOK;
     SetUserMessageSink(&RecordMessage);
     hook_ = SetWindowsHookExA(WH_GETMESSAGE, &GetMessageHook, nullptr, GetCurrentThreadId());
@@ -174,6 +193,8 @@ Bench::~Bench() {
     if (manager_) Stop();
     if (hook_) UnhookWindowsHookEx(hook_);
     SetUserMessageSink(nullptr);
+    g_whileShowing = nullptr;
+    g_storeErrorOnHistory = false;
     api_->Revoke();
     api_.reset();
     for (HWND window : windows_)
@@ -292,6 +313,7 @@ void Bench::ClearLoaderMessages() { g_loaderMessages.clear(); }
 std::vector<ShownMessage> Bench::Messages() const { return g_messages; }
 void Bench::ClearMessages() { g_messages.clear(); }
 void Bench::AnswerMessages(int answer) { g_answer = answer; }
+void Bench::WhileShowing(std::function<void(const std::string&)> action) { g_whileShowing = std::move(action); }
 
 // ---------------------------------------------------------------- menus
 

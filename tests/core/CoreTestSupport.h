@@ -5,6 +5,7 @@
 // to the manager the way the hook library does.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,8 @@ struct HandlerEvent {
     int number;
 };
 extern std::vector<HandlerEvent> g_handlerEvents;
+// Test handlers raise a store error (as a failed save does) in OnHistoryChanged.
+extern bool g_storeErrorOnHistory;
 
 // The manager with the other features' dialogs replaced by recorders.
 class TestManager : public parleym::CParleymanager {
@@ -115,6 +118,8 @@ public:
     void ClearMessages();
     // What the next message box returns.
     void AnswerMessages(int answer);
+    // Runs while a box "shows" (a real one dispatches messages meanwhile).
+    void WhileShowing(std::function<void(const std::string& text)> action);
 
     int clientKind;
 

@@ -2,6 +2,7 @@
 // contact list, and which kind of handler serves each conversation window.
 #include <gtest/gtest.h>
 
+#include "plugin/core/UserMessage.h"
 #include "shared/Protocol.h"
 #include "tests/core/CoreTestSupport.h"
 
@@ -235,4 +236,44 @@ TEST(MessengerSession, EachConversationWindowGetsItsOwnHandlerDecided) {
     EXPECT_EQ(kLogHandlerKind, s.KindOf(second));
     EXPECT_EQ(firstNumber, s.manager().HandlerOf(first)->GetConversationNumber());
     EXPECT_EQ(secondNumber, s.manager().HandlerOf(second)->GetConversationNumber());
+}
+
+TEST(MessengerSession, StoreErrorsAreShownOnlyOnceTheCallThatRaisedThemHasReturned) {
+    Session s;
+    HWND withAnn = s.Track("ann@example.com");
+    HWND history = CreateWindowExA(0, "edit", "", WS_CHILD, 0, 0, 10, 10, withAnn, nullptr,
+                                   GetModuleHandleA(nullptr), nullptr);
+    g_storeErrorOnHistory = true;
+    // A real box dispatches messages: here Ann goes offline meanwhile, which
+    // replaces the logging handler whose save failed.
+    s.bench.WhileShowing([&](const std::string&) { s.SetStatus(s.ann, MISTATUS_OFFLINE); });
+    g_handlerEvents.clear();
+    s.manager().OnHistoryChanged(history);
+    ASSERT_EQ(1u, s.bench.Messages().size());
+    EXPECT_EQ("Failed to save conversation with ann@example.com. Code: 0x80030070", s.bench.Messages()[0].text);
+    EXPECT_EQ("Error", s.bench.Messages()[0].caption);
+    EXPECT_EQ(static_cast<UINT>(MB_TASKMODAL | MB_ICONERROR | MB_OK), s.bench.Messages()[0].style);
+    ASSERT_GE(g_handlerEvents.size(), 2u);
+    EXPECT_EQ("history", g_handlerEvents[0].what);  // the handler's call ended first
+    EXPECT_EQ("deleted", g_handlerEvents[1].what);
+    EXPECT_EQ(kLogHandlerKind, g_handlerEvents[1].kind);
+    EXPECT_EQ(kOfflineMessageHandlerKind, s.KindOf(withAnn));
+
+    // The window destroyed while the box shows.
+    s.bench.ClearMessages();
+    g_handlerEvents.clear();
+    s.bench.WhileShowing([&](const std::string&) { s.manager().OnWindowDestroyed(withAnn); });
+    s.manager().OnHistoryChanged(history);
+    EXPECT_EQ(1u, s.bench.Messages().size());
+    ASSERT_GE(g_handlerEvents.size(), 2u);
+    EXPECT_EQ("history", g_handlerEvents[0].what);
+    EXPECT_EQ("deleted", g_handlerEvents.back().what);
+    EXPECT_EQ(nullptr, s.manager().HandlerOf(withAnn));
+    s.bench.WhileShowing(nullptr);
+    g_storeErrorOnHistory = false;
+
+    // Outside any call of ours an error shows at once.
+    s.bench.ClearMessages();
+    ShowError("now", "Error");
+    EXPECT_EQ(1u, s.bench.Messages().size());
 }

@@ -149,4 +149,26 @@ TEST_F(LogViewerTest, AConversationThatCannotBeReadIsReportedAndNothingChanges) 
     EXPECT_EQ(PaneText(), shownText[1]);
 }
 
+TEST_F(LogViewerTest, AFailedLoadOnSelectionIsShownOnlyOnceTheTreeHasFinishedSelecting) {
+    // An item whose conversation the store cannot read.
+    HTREEITEM carolItem = Child(Child(Root(), 0), 0);
+    TVITEMA item{};
+    item.mask = TVIF_PARAM;
+    item.hItem = carolItem;
+    item.lParam = 99;
+    ASSERT_TRUE(SendMessageA(viewer->Tree().GetSafeHwnd(), TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    ManagerHarness::Messages().clear();
+    viewer->Tree().SelectItem(carolItem);
+    // A box here would run inside the tree's own selection change.
+    EXPECT_TRUE(ManagerHarness::Messages().empty());
+    PumpMessages();
+    ASSERT_EQ(ManagerHarness::Messages().size(), 1u);
+    EXPECT_EQ(ManagerHarness::Messages()[0].text, "Failed to open requested log file. Code: 0x80030002");
+    EXPECT_EQ(ManagerHarness::Messages()[0].caption, "Error");
+    EXPECT_EQ(ManagerHarness::Messages()[0].style, static_cast<UINT>(MB_TASKMODAL | MB_ICONERROR | MB_OK));
+    EXPECT_EQ(viewer->ShownConversation(), 0);
+    PumpMessages();
+    EXPECT_EQ(ManagerHarness::Messages().size(), 1u);
+}
+
 } // namespace
