@@ -103,6 +103,8 @@ BOOL CParleymanager::Init(int clientKind) {
         g_idleLimit = 0;
         g_idleSeconds = 0;
         timerId_ = SetTimer(nullptr, 0, 1000, &CParleymanager::AutoLockTimerProc);
+        // A crash then loses at most these minutes of statistics.
+        if (dispWnd_) SetTimer(dispWnd_, kStatsSaveTimerId, kStatsSavePeriodMs, &CParleymanager::StatsSaveTimerProc);
         CreateMessengerObject(clientIndex_);
         mainWnd_ = profile_->FindMainWindow();
         if (mainWnd_) {
@@ -195,6 +197,7 @@ void CParleymanager::Uninit() {
     step([&] {
         if (timerId_) KillTimer(nullptr, timerId_);
         timerId_ = 0;
+        if (dispWnd_) KillTimer(dispWnd_, kStatsSaveTimerId);
     });
     step([&] { DestroyLogViewer(); });
     step([&] {
@@ -315,6 +318,14 @@ void CALLBACK CParleymanager::AutoLockTimerProc(HWND, UINT, UINT_PTR, DWORD) {
         if (g_autoLockChoice == CMD_AUTOLOCK_DISABLED) return;
         ++g_idleSeconds;
         if (g_idleSeconds >= g_idleLimit) PostThreadMessageA(GetCurrentThreadId(), WM_COMMAND, CMD_AUTOLOCK_TIMER, 0);
+    } catch (...) {
+    }
+}
+
+void CALLBACK CParleymanager::StatsSaveTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
+    try {
+        auto* manager = reinterpret_cast<CParleymanager*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (manager && manager->statsStore_) manager->statsStore_->Checkpoint();
     } catch (...) {
     }
 }

@@ -146,6 +146,11 @@ public:
     void SetAutoLock(UINT id);
     // The one-second idle timer's procedure.
     static void CALLBACK AutoLockTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
+    // The dispatch window's timer that writes the statistics while signed in,
+    // every kStatsSavePeriodMs; `window` is the dispatch window.
+    static void CALLBACK StatsSaveTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
+    static constexpr UINT_PTR kStatsSaveTimerId = 1;
+    static constexpr UINT kStatsSavePeriodMs = 5 * 60 * 1000;
 
     // ---- the lock
     // Panels on (or off) every tracked conversation window and the main window.

@@ -242,10 +242,10 @@ void OfflineMessageHandler::Compose() {
     input.Capture(content, true, false, false);
     input.Release();
     cache.ConvertObjectsToCodes(content);
-    owner_->OfflineStore().AddMessage(contact_.signInName, content);
-
-    // Before the messenger reads the input for the same key or click: it finds nothing to send.
+    // Before the messenger reads the input for the same key or click: it finds
+    // nothing to send, also when the store's write reports a failure first.
     SetWindowTextA(inputControl_, "");
+    owner_->OfflineStore().AddMessage(contact_.signInName, content);
 
     cache.ConvertCodesToObjects(content);
     AppendToOverlay(content);

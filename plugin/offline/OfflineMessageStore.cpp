@@ -75,25 +75,40 @@ CMessageContent* COfflineMessageStore::AddMessage(const std::string& contactName
     if (!IsLoaded()) return nullptr;
     OfflineMessageList& list = pending_[contactName];
     list.push_back(content);
-    return &list.back();
+    CMessageContent* added = &list.back();
+    WriteThrough();
+    return added;
 }
 
 void COfflineMessageStore::RemoveMessages(const std::string& contactName) {
     if (!IsLoaded()) return;
-    pending_.erase(contactName);
+    if (pending_.erase(contactName) != 0) WriteThrough();
 }
 
 HRESULT COfflineMessageStore::WriteStream(IStorage* storage, const Bytes& data, ComPtr<IStream>& stream) {
     return ReplaceStream(storage, kMessagesStream, data, &stream);
 }
 
-HRESULT COfflineMessageStore::Write(AccountMessages& messages) {
-    return WriteStream(messages.storage.Get(), EncodeOfflineMessages(messages.pending), messages.messages);
+HRESULT COfflineMessageStore::Write(IStorage* storage, const PendingMessages& pending, ComPtr<IStream>& stream) {
+    const HRESULT hr = WriteStream(storage, EncodeOfflineMessages(pending), stream);
+    return SUCCEEDED(hr) ? db_.Flush() : hr;
+}
+
+void COfflineMessageStore::WriteThrough() {
+    if (!IsLoaded()) return;
+    const HRESULT hr = Write(storage_.Get(), pending_, messages_);
+    if (SUCCEEDED(hr)) {
+        writeThroughFailing_ = false;
+        return;
+    }
+    if (!writeThroughFailing_)
+        ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
+    writeThroughFailing_ = true;
 }
 
 void COfflineMessageStore::SaveSetAside() {
     for (auto held = setAside_.begin(); held != setAside_.end();) {
-        const HRESULT hr = Write(*held);
+        const HRESULT hr = Write(held->storage.Get(), held->pending, held->messages);
         if (FAILED(hr)) {
             ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
             ++held;
@@ -110,17 +125,13 @@ void COfflineMessageStore::RemoveFirstMessages(const std::string& contactName, s
     OfflineMessageList& list = found->second;
     while (count-- > 0 && !list.empty()) list.pop_front();
     if (list.empty()) pending_.erase(found);
+    WriteThrough();
 }
 
 void COfflineMessageStore::Save() {
     SaveSetAside();
     if (!IsLoaded()) return;
-    AccountMessages current{account_, std::move(storage_), std::move(messages_), std::move(pending_)};
-    const HRESULT hr = Write(current);
-    account_ = std::move(current.account);
-    storage_ = std::move(current.storage);
-    messages_ = std::move(current.messages);
-    pending_ = std::move(current.pending);
+    const HRESULT hr = Write(storage_.Get(), pending_, messages_);
     if (FAILED(hr)) {
         ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
         return;
@@ -129,6 +140,7 @@ void COfflineMessageStore::Save() {
 }
 
 void COfflineMessageStore::Unload() {
+    writeThroughFailing_ = false;
     messages_.Reset();
     storage_.Reset();
     pending_.clear();

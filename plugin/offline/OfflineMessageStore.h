@@ -1,7 +1,8 @@
 #pragma once
 // Messages written to offline contacts, kept per contact until delivery: in
-// memory while an account is signed in, in offlinemsg.dat (the account's
-// "messages" stream) in between.
+// memory while an account is signed in, and in offlinemsg.dat (the account's
+// "messages" stream), rewritten at every addition and removal so that a
+// messenger that ends abruptly neither loses nor sends again a message.
 #include <objbase.h>
 
 #include <string>
@@ -30,8 +31,10 @@ public:
     void Load(const char* accountName);
     // Null when not loaded or nothing waits for the contact.
     const OfflineMessageList* GetMessages(const std::string& contactName) const;
-    // Appends a copy; null (message dropped) when not loaded.
+    // Appends a copy and writes the account's messages; null (message
+    // dropped) when not loaded. A failed write keeps the message in memory.
     CMessageContent* AddMessage(const std::string& contactName, const CMessageContent& content);
+    // Both removals write the account's messages when they removed any.
     void RemoveMessages(const std::string& contactName);
     // Drops the contact's first `count` messages (those delivered), keeping the rest in order.
     void RemoveFirstMessages(const std::string& contactName, size_t count);
@@ -58,7 +61,12 @@ private:
     };
 
     void Unload();
-    HRESULT Write(AccountMessages& messages);
+    // One account's messages into its storage, then to the disk.
+    HRESULT Write(IStorage* storage, const PendingMessages& pending, ComPtr<IStream>& stream);
+    // The loaded account's messages to disk after a change, the store staying
+    // loaded. Only the first of a run of failures is reported: a full disk
+    // must not bring up a message box at every message typed.
+    void WriteThrough();
     void SaveSetAside();
 
     CStorageDb db_;
@@ -67,6 +75,7 @@ private:
     ComPtr<IStream> messages_;
     PendingMessages pending_;
     std::vector<AccountMessages> setAside_;
+    bool writeThroughFailing_ = false;
 };
 
 } // namespace parleym

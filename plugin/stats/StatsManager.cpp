@@ -86,11 +86,18 @@ bool CStatsManager::SaveAccount() {
     HRESULT hr = ReplaceStream(storage_.Get(), kUsersStream, EncodeStatsUsers(ledger_.OwnTotal(), ledger_.Contacts()),
                                &users_);
     if (SUCCEEDED(hr)) hr = ReplaceStream(storage_.Get(), kSessionsStream, EncodeStatsSessions(ledger_.Sessions()), &sessions_);
+    if (SUCCEEDED(hr)) hr = db_.Flush();
     if (FAILED(hr)) {
         ReportStorageError("Failed to save statistics. Code 0x%08X", HexCode(hr));
         return false;
     }
     return true;
+}
+
+void CStatsManager::Checkpoint() {
+    if (!IsAccountOpen()) return;
+    if (ledger_.OwnStatus() == kStatsOnline) ledger_.RefreshTotals(kStatsOnline, Now());
+    SaveAccount();
 }
 
 void CStatsManager::ReleaseAccount() {
@@ -116,9 +123,12 @@ void CStatsManager::Shutdown() {
 void CStatsManager::OnStatusChange(const std::string& signInName, const std::string& friendlyName,
                                    std::int32_t status, bool refresh) {
     if (!IsAccountOpen()) return;
-    if (IsOwnReport(Self(), signInName, friendlyName))
+    if (IsOwnReport(Self(), signInName, friendlyName)) {
+        const std::int32_t before = ledger_.OwnStatus();
         ledger_.OnOwnStatus(status, refresh, Now());
-    else
+        // A session that starts is on disk at once.
+        if (before != kStatsOnline && ledger_.OwnStatus() == kStatsOnline && !refresh) SaveAccount();
+    } else
         ledger_.OnContactStatus(signInName, status, refresh, Now());
 }
 

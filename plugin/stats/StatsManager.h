@@ -1,7 +1,9 @@
 #pragma once
 // Per-account online statistics kept in stats.dat: the account's sub-storage
-// holds "users" (totals, contacts) and "sessions" (history). Everything lives
-// in memory from OpenAccount to CloseAccount and is written back at close.
+// holds "users" (totals, contacts) and "sessions" (history). They live in
+// memory from OpenAccount to CloseAccount and are written when a session
+// starts, at every Checkpoint (the manager's timer) and at close, so that a
+// messenger that ends abruptly loses only the time since the last write.
 #include <objbase.h>
 
 #include <cstdint>
@@ -50,6 +52,9 @@ public:
                         bool refresh);
     void RefreshTotals();
     void ResetStatistics();
+    // Brings an open session up to now and writes the account, which stays
+    // open. Nothing while no account is open.
+    void Checkpoint();
 
     // The statistics dialog's list: one row per contact (name, sign-in name,
     // online time), unsorted; ownText gets the account's total. False, with a

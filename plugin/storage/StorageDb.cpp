@@ -214,6 +214,12 @@ int CStorageDb::SaveUserIds() {
     return 1;
 }
 
+HRESULT CStorageDb::Flush() {
+    // On a direct-mode root, Commit writes out the sectors the compound-file
+    // code still holds in memory.
+    return root_ ? root_->Commit(STGC_DEFAULT) : S_OK;
+}
+
 void CStorageDb::Close() {
     if (!root_) return;
     SaveUserIds();

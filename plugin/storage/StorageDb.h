@@ -57,6 +57,10 @@ public:
     int OpenAccount(const char* accountName, std::initializer_list<AccountStream> streams,
                     parleym::ComPtr<IStorage>& storage, HRESULT& streamError, bool* created = nullptr);
 
+    // Hands what the stores wrote in direct mode to the disk, so that a process
+    // ending without Close keeps it. S_OK when not open.
+    HRESULT Flush();
+
     // Saves the map and releases the file. Safe when not open.
     void Close();
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 #include "plugin/offline/OfflineMessageStore.h"
 #include "tests/stats/StoreTestSupport.h"
@@ -148,8 +149,67 @@ TEST(OfflineStoreChild, SignsInAndEndsAbruptly) {
     COfflineMessageStore store;
     if (!store.Open(path.c_str())) std::exit(1);
     store.Load("me@example.com");
-    if (!store.AddMessage("bob", Plain("never saved")) || !messages.Messages().empty()) std::exit(2);
+    if (!store.IsLoaded() || !messages.Messages().empty()) std::exit(2);
     storetest::EndAbruptly();
+}
+
+// Opens the store the parent prepared, does what the parent names, and ends
+// without saving or closing anything.
+void ChangeAndEndAbruptly(const std::function<void(COfflineMessageStore&)>& change) {
+    const std::string path = storetest::ChildFile();
+    MessageCapture messages;
+    CoInitialize(nullptr);
+    COfflineMessageStore store;
+    if (!store.Open(path.c_str())) std::exit(1);
+    store.Load("me@example.com");
+    if (!store.IsLoaded()) std::exit(2);
+    change(store);
+    if (!messages.Messages().empty()) std::exit(3);
+    storetest::EndAbruptly();
+}
+
+TEST(OfflineStoreChild, AddsAndEndsAbruptly) {
+    if (storetest::ChildFile().empty()) GTEST_SKIP() << "run by MessagesReachTheFileAtEveryAddAndRemoval";
+    ChangeAndEndAbruptly([](COfflineMessageStore& store) {
+        for (const char* text : {"one", "two", "three"}) store.AddMessage("bob@example.com", Plain(text));
+        store.AddMessage("cid@example.com", Plain("for cid"));
+    });
+}
+
+TEST(OfflineStoreChild, DeliversAndEndsAbruptly) {
+    if (storetest::ChildFile().empty()) GTEST_SKIP() << "run by MessagesReachTheFileAtEveryAddAndRemoval";
+    ChangeAndEndAbruptly([](COfflineMessageStore& store) {
+        store.RemoveFirstMessages("bob@example.com", 2);
+        store.RemoveMessages("cid@example.com");
+    });
+}
+
+// A messenger that ends abruptly keeps every message typed, and does not send
+// again those it delivered.
+TEST_F(OfflineStoreTest, MessagesReachTheFileAtEveryAddAndRemoval) {
+    EXPECT_EQ(storetest::RunChildTest("OfflineStoreChild.AddsAndEndsAbruptly", path), 77u);
+    EXPECT_NE(Dump().find("contact bob@example.com\nmessage rtf=0 text='one' objects=[]\n"
+                          "message rtf=0 text='two' objects=[]\nmessage rtf=0 text='three' objects=[]\n"),
+              std::string::npos)
+        << Dump();
+    {
+        COfflineMessageStore store;
+        ASSERT_EQ(store.Open(path.c_str()), 1);
+        store.Load("me@example.com");
+        EXPECT_EQ(Texts(store.GetMessages("bob@example.com")), std::vector<std::string>({"one", "two", "three"}));
+        EXPECT_EQ(Texts(store.GetMessages("cid@example.com")), std::vector<std::string>({"for cid"}));
+    }  // gone without a save, as the child did
+
+    EXPECT_EQ(storetest::RunChildTest("OfflineStoreChild.DeliversAndEndsAbruptly", path), 77u);
+    COfflineMessageStore store;
+    ASSERT_EQ(store.Open(path.c_str()), 1);
+    store.Load("me@example.com");
+    EXPECT_EQ(Texts(store.GetMessages("bob@example.com")), std::vector<std::string>({"three"}));
+    EXPECT_EQ(store.GetMessages("cid@example.com"), nullptr);
+    store.Close();
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_EQ(Dump(), "userids last=1\naccount me@example.com 1\n1: messages(44)\n1/messages\n"
+                      "contact bob@example.com\nmessage rtf=0 text='three' objects=[]\n");
 }
 
 TEST_F(OfflineStoreTest, DamagedFilesAreReportedAndLeftAsTheyWere) {
@@ -269,4 +329,30 @@ TEST_F(OfflineStoreTest, FailedSaveThenSameAccountKeepsItsMessages) {
     EXPECT_EQ(Texts(store.GetMessages("bob@example.com")), std::vector<std::string>({"kept"}));
     store.Close();
     EXPECT_NE(Dump().find("contact bob@example.com\nmessage rtf=0 text='kept'"), std::string::npos);
+}
+
+// A disk that keeps failing while messages are typed: one report, every
+// message kept in memory and written once writing works again.
+TEST_F(OfflineStoreTest, FailingWritesAreReportedOnceAndCaughtUpLater) {
+    FailingSaveStore store;
+    ASSERT_EQ(store.Open(path.c_str()), 1);
+    store.Load("me@example.com");
+    store.failing = true;
+    store.AddMessage("bob@example.com", Plain("first"));
+    store.AddMessage("bob@example.com", Plain("second"));
+    store.RemoveFirstMessages("bob@example.com", 1);
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.Messages()[0].text, "Failed to save offline messages. Code: 0x80030070");
+    EXPECT_EQ(Texts(store.GetMessages("bob@example.com")), std::vector<std::string>({"second"}));
+
+    store.failing = false;
+    store.AddMessage("bob@example.com", Plain("third"));
+    store.failing = true;  // a new run of failures is reported again
+    store.AddMessage("bob@example.com", Plain("fourth"));
+    EXPECT_EQ(messages.Messages().size(), 2u);
+    store.failing = false;
+    store.Close();
+    EXPECT_EQ(Dump(), "userids last=1\naccount me@example.com 1\n1: messages(80)\n1/messages\n"
+                      "contact bob@example.com\nmessage rtf=0 text='second' objects=[]\n"
+                      "message rtf=0 text='third' objects=[]\nmessage rtf=0 text='fourth' objects=[]\n");
 }

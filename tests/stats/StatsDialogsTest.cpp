@@ -306,3 +306,24 @@ TEST(StatsDialogs, DetailsShowBoldSessionsWithTheContactsPeriods) {
     EXPECT_EQ("Error", d.bench.Messages()[0].caption);
     d.store.Shutdown();
 }
+
+// The manager's timer on the dispatch window writes the signed-in account's
+// statistics, brought up to its moment.
+TEST(StatsSchedule, TimerBringsTheOpenSessionUpToNow) {
+    Bench bench;
+    bench.SignIn("me@example.com", "Me");
+    bench.State().AddContact("bob@example.com", "Bob", MISTATUS_ONLINE);
+    bench.CreateUiManagerWindow();
+    TestManager& manager = bench.Start();
+    CStatsManager& stats = manager.Statistics();
+    ASSERT_TRUE(stats.IsAccountOpen());
+    ASSERT_EQ(stats.Ledger().Sessions().size(), 1u);
+    const double before = stats.Ledger().Sessions().back().end;
+    Sleep(1100);
+    CParleymanager::StatsSaveTimerProc(manager.DispatchWindow(), WM_TIMER, CParleymanager::kStatsSaveTimerId,
+                                       GetTickCount());
+    EXPECT_GT(stats.Ledger().Sessions().back().end, before);
+    EXPECT_TRUE(bench.Messages().empty());
+    // Started with the plug-in on its dispatch window.
+    EXPECT_TRUE(KillTimer(manager.DispatchWindow(), CParleymanager::kStatsSaveTimerId));
+}

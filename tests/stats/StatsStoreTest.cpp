@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 #include "plugin/stats/StatsCodec.h"
 #include "plugin/stats/StatsManager.h"
@@ -121,11 +122,41 @@ TEST(StatsStoreChild, SignsInAndEndsAbruptly) {
     CoInitialize(nullptr);
     StatsIdentity self{"me@example.com", "Me", kStatsOnline};
     ClockedStats stats(&self);
+    // Ended before the own report that starts the session (and writes it).
+    if (!stats.OpenStatsFile(path.c_str()) || !stats.OpenAccount(self.signInName.c_str())) std::exit(1);
+    if (!messages.Messages().empty()) std::exit(2);
+    storetest::EndAbruptly();
+}
+
+// Signs in on a new stats.dat, reports bob online, lets `run` go on, and ends
+// without closing anything.
+void SignInAndEndAbruptly(const std::function<void(ClockedStats&)>& run) {
+    const std::string path = storetest::ChildFile();
+    MessageCapture messages;
+    CoInitialize(nullptr);
+    StatsIdentity self{"me@example.com", "Me", kStatsOnline};
+    ClockedStats stats(&self);
     if (!stats.OpenStatsFile(path.c_str()) || !stats.OpenAccount(self.signInName.c_str())) std::exit(1);
     stats.OnStatusChange(self.signInName, self.friendlyName, kStatsOnline, false);
     stats.OnStatusChange("bob@example.com", "Bob", kStatsOnline, false);
+    run(stats);
     if (!messages.Messages().empty()) std::exit(2);
     storetest::EndAbruptly();
+}
+
+TEST(StatsStoreChild, SignsInReportsAndEndsAbruptly) {
+    if (storetest::ChildFile().empty()) GTEST_SKIP() << "run by SessionReachesTheFileAtSignInAndEveryCheckpoint";
+    SignInAndEndAbruptly([](ClockedStats&) {});
+}
+
+TEST(StatsStoreChild, ChecksPointAndEndsAbruptly) {
+    if (storetest::ChildFile().empty()) GTEST_SKIP() << "run by SessionReachesTheFileAtSignInAndEveryCheckpoint";
+    SignInAndEndAbruptly([](ClockedStats& stats) {
+        stats.now = kDay + 7 * kMinute;
+        stats.Checkpoint();
+        stats.now = kDay + 9 * kMinute;
+        stats.OnStatusChange("carol@example.com", "Carol", kStatsOnline, false);  // after the last write: lost
+    });
 }
 
 TEST(StatsStoreChild, OpensAndEndsAbruptly) {
@@ -282,4 +313,37 @@ TEST_F(StatsStoreTest, DamagedFilesAreReportedAndLeftAsTheyWere) {
         EXPECT_EQ(messages.Messages()[0].style, UINT(MB_TASKMODAL | MB_ICONERROR | MB_OK));
         EXPECT_TRUE(storetest::ReadFileBytes(path) == c.data) << "file changed";
     }
+}
+
+// A messenger that ends abruptly loses at most the time since the last write:
+// the session is on disk from sign-in on, and each checkpoint brings it and
+// the totals up to its moment.
+TEST_F(StatsStoreTest, SessionReachesTheFileAtSignInAndEveryCheckpoint) {
+    const std::string path = folder.WinPath("stats.dat");
+    EXPECT_EQ(storetest::RunChildTest("StatsStoreChild.SignsInReportsAndEndsAbruptly", path), 77u);
+    EXPECT_EQ(Dump(folder), "userids last=1\naccount me@example.com 1\n1: sessions(24) users(11)\n"
+                            "1/users own=0d00:00:00\n1/sessions\nsession 45000.000000 45000.000000\n");
+
+    DeleteFileA(path.c_str());
+    EXPECT_EQ(storetest::RunChildTest("StatsStoreChild.ChecksPointAndEndsAbruptly", path), 77u);
+    EXPECT_EQ(Dump(folder), "userids last=1\naccount me@example.com 1\n1: sessions(44) users(41)\n"
+                            "1/users own=0d00:07:00\ncontact 1 bob@example.com 0d00:07:00\n"
+                            "1/sessions\nsession 45000.000000 45000.004861\nperiod 1 45000.000000 45000.004861\n");
+    ClockedStats stats(&self);
+    ASSERT_TRUE(stats.OpenStatsFile(path.c_str()));
+    stats.now = kDay + 1.0;
+    SignIn(stats);
+    EXPECT_EQ(FormatOnlineTime(stats.Ledger().OwnTotal()), " 00:07:00");
+    EXPECT_EQ(stats.Ledger().FindContact("carol@example.com"), nullptr);
+    ASSERT_EQ(stats.Ledger().Sessions().size(), 2u);
+
+    // Signed out, a checkpoint has nothing to write.
+    SignOut(stats);
+    const std::string closed = Dump(folder);
+    EXPECT_NE(closed.find("own=0d00:07:00\n"), std::string::npos) << closed;
+    stats.now += kMinute;
+    stats.Checkpoint();
+    stats.Shutdown();
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_EQ(Dump(folder), closed);
 }
