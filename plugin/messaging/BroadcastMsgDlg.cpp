@@ -10,6 +10,7 @@
 #include "plugin/core/PluginResources.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/messaging/ContactSelectDlg.h"
+#include "plugin/messaging/ContactStateImages.h"
 #include "plugin/messaging/MessagingResources.h"
 #include "shared/Protocol.h"
 
@@ -47,16 +48,7 @@ BOOL CBroadcastMsgDlg::OnInitDialog() {
     recipients_.InsertColumn(0, "Name", 160);
     recipients_.InsertColumn(1, "E-mail", 230);
     recipients_.SetExtendedStyle(LVS_EX_FULLROWSELECT);
-    images_ = ImageList_Create(16, 16, ILC_COLOR8 | ILC_MASK, 9, 5);
-    if (images_) {
-        HBITMAP strip = static_cast<HBITMAP>(
-            LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDB_CONTACT_STATES), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-        if (strip) {
-            ImageList_AddMasked(images_, strip, RGB(0xFF, 0x00, 0xFF));
-            DeleteObject(strip);
-        }
-        SendMessageA(recipients_.GetSafeHwnd(), LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images_));
-    }
+    images_ = AttachContactStateImages(recipients_.GetSafeHwnd());
     keyboard_.Start(self);
     return TRUE;
 }

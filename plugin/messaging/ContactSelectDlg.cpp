@@ -4,6 +4,7 @@
 
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/UserMessage.h"
+#include "plugin/messaging/ContactStateImages.h"
 #include "plugin/messaging/ListViewSort.h"
 #include "plugin/messaging/MessagingResources.h"
 
@@ -50,16 +51,7 @@ BOOL CContactSelectDlg::OnInitDialog() {
     list_.InsertColumn(1, "E-mail", 230);
     list_.SetExtendedStyle(LVS_EX_FULLROWSELECT);
 
-    images_ = ImageList_Create(16, 16, ILC_COLOR8 | ILC_MASK, 9, 5);
-    if (images_) {
-        HBITMAP strip = static_cast<HBITMAP>(
-            LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDB_CONTACT_STATES), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-        if (strip) {
-            ImageList_AddMasked(images_, strip, RGB(0xFF, 0x00, 0xFF));
-            DeleteObject(strip);
-        }
-        SendMessageA(list_.GetSafeHwnd(), LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images_));
-    }
+    images_ = AttachContactStateImages(list_.GetSafeHwnd());
 
     const ModeTexts& texts = TextsOf(mode_);
     SetWindowTextA(self, texts.title);

@@ -3,7 +3,6 @@
 messenger with the real loader, hook library and plug-in, for both messengers.
 Screenshots are kept in the run's output folder."""
 import os
-import struct
 import subprocess
 import sys
 import unittest
@@ -15,6 +14,7 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
 import olefile  # noqa: E402
 from benchtest import bench, unquote  # noqa: E402
+from streams import conversation_index  # noqa: E402
 
 BOB, CAROL, DAVE = "bob@parleym.example", "carol@parleym.example", "dave@parleym.example"
 
@@ -76,23 +76,6 @@ post class:ParleymLdrClass 16
 wait no-window ParleymLdrClass timeout=10000
 exit
 '''
-
-
-def int32(data, at):
-    return struct.unpack_from("<i", data, at)[0], at + 4
-
-
-def read_index(data):
-    next_number, at = int32(data, 0)
-    enabled, at = int32(data, at)
-    count, at = int32(data, at)
-    entries = []
-    for _ in range(count):
-        length, at = int32(data, at + 16)
-        contact = data[at:at + length].decode("latin-1")
-        number, at = int32(data, at + length)
-        entries.append((contact, number))
-    return entries
 
 
 class MessagingInStandinTest(unittest.TestCase):
@@ -166,7 +149,8 @@ class MessagingInStandinTest(unittest.TestCase):
         logs = olefile.OleFileIO(os.path.join(self.result.data_dir, "logs.dat"))
         try:
             account = [path[0] for path in logs.listdir() if path[-1] == "conversations"][0]
-            numbers = [n for c, n in read_index(logs.openstream([account, "conversations"]).read()) if c == BOB]
+            entries = conversation_index(logs.openstream([account, "conversations"]).read())[2]
+            numbers = [e["number"] for e in entries if e["contact"] == BOB]
             self.assertEqual(len(numbers), 1, numbers)
             text = logs.openstream([account, str(numbers[0])]).read().decode("latin-1")
             for said in ("said before", "first", "third", "not forwarded"):
