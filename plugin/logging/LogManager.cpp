@@ -166,6 +166,7 @@ void CLogManager::ReleaseAccount() {
     accountStorage_.Reset();
     index_.clear();
     handedOut_.clear();
+    textCache_.Clear();
 }
 
 void CLogManager::CloseAccount() {
@@ -233,6 +234,8 @@ int CLogManager::TakeNextNumber() {
 
 void CLogManager::SaveConversation(const LogEntry& entry, const CMessageContent& content) {
     if (!IsAccountOpen()) return;
+    // Whatever happens to the stream below, the text read before is no longer it.
+    textCache_.Forget(entry.number);
     parleym::BinaryWriter out;
     content.Encode(out);
     const HRESULT hr =

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "plugin/logging/ConversationIndexCodec.h"
+#include "plugin/logging/LogSearch.h"
 #include "plugin/storage/ComPtr.h"
 #include "plugin/storage/StorageDb.h"
 
@@ -57,6 +58,9 @@ public:
     const std::string& Path() const { return path_; }
     bool IsAccountOpen() const { return accountStorage_ && indexStream_; }
     CStorageDb& Database() { return database_; }
+    // Plain texts of conversations already read by a search. A conversation
+    // saved again is forgotten; another account or file empties it.
+    parleym::LogTextCache& TextCache() { return textCache_; }
 
 private:
     int LoadIndex();
@@ -77,4 +81,5 @@ private:
     int loggingEnabled_ = 1;
     std::vector<LogEntry> index_;
     std::set<std::int32_t> handedOut_;  // numbers found in a gap, not yet saved
+    parleym::LogTextCache textCache_;
 };

@@ -244,8 +244,7 @@ private:
     // Bytes through the document's code page. Pages other than 1252 and
     // Latin-1 are read as 1252, which keeps ASCII and Western letters right.
     std::uint32_t Decode(unsigned char byte) const {
-        if (byte >= 0x80 && byte < 0xA0 && codePage_ != 28591) return kCp1252High[byte - 0x80];
-        return byte;
+        return codePage_ == 28591 ? byte : Windows1252ToUnicode(byte);
     }
 
     // A character of the text: dropped while a \uN fallback is being skipped.
@@ -349,6 +348,10 @@ private:
 };
 
 } // namespace
+
+std::uint32_t Windows1252ToUnicode(unsigned char byte) {
+    return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;
+}
 
 RichText ReadRichText(const std::string& rtf) {
     return Reader(rtf).Run();

@@ -23,6 +23,10 @@ struct RichText {
     bool wellFormed = true;       // false for unbalanced braces or input cut short
 };
 
+// A byte of Windows-1252 text as a Unicode character (the holes as Windows
+// maps them, to the C1 codes).
+std::uint32_t Windows1252ToUnicode(unsigned char byte);
+
 // Never fails: damaged or foreign input gives whatever text could be read.
 RichText ReadRichText(const std::string& rtf);
 
