@@ -6,6 +6,7 @@
 
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/UserMessage.h"
+#include "plugin/logging/LogFindResources.h"
 #include "plugin/logging/LogManager.h"
 #include "plugin/logging/LogViewerResources.h"
 #include "plugin/logging/ObjectCache.h"
@@ -21,7 +22,8 @@ constexpr int kStatusLocation = 2;
 constexpr UINT kShowWaitingErrors = WM_APP + 0x51;
 }
 
-CLogViewer::CLogViewer(CParleymanager* manager) : manager_(manager), grouping_(ID_LOG_GROUP_BY_DATE) {}
+CLogViewer::CLogViewer(CParleymanager* manager)
+    : manager_(manager), find_(*this, manager), grouping_(ID_LOG_GROUP_BY_DATE) {}
 
 int CLogViewer::OnCreate(CREATESTRUCTA* create) {
     HICON icon = LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDI_LOG_VIEWER));
@@ -40,6 +42,8 @@ bool CLogViewer::OnCreateClient(CREATESTRUCTA*) {
     treeId_ = leftView_.ControlId();
     leftView_.Prepare();
     SetClientWindow(splitter_.GetSafeHwnd());
+    // Find is an addition: a viewer without it still shows the logs.
+    if (find_.Create(GetSafeHwnd())) keys_.Start(GetSafeHwnd());
     PostMessageA(GetSafeHwnd(), WM_COMMAND, ID_LOG_UPDATE, 0);
     return true;
 }
@@ -57,6 +61,18 @@ bool CLogViewer::OnCommand(WORD id, WORD, HWND) {
         return true;
     case ID_LOG_EXIT:
         PostMessageA(GetSafeHwnd(), WM_CLOSE, 0, 0);
+        return true;
+    case ID_LOG_FIND:
+        find_.Find();
+        return true;
+    case ID_LOG_FIND_NEXT:
+        find_.Step(1);
+        return true;
+    case ID_LOG_FIND_PREVIOUS:
+        find_.Step(-1);
+        return true;
+    case ID_LOG_FIND_CANCEL:
+        find_.CancelOrClose();
         return true;
     default:
         return false;
@@ -76,7 +92,9 @@ bool CLogViewer::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         return true;
     }
     if (message == WM_INITMENUPOPUP) {
-        HMENU menu = reinterpret_cast<HMENU>(wParam);
+        // The bar's grouping items wherever they sit, whichever popup opens.
+        HMENU menu = GetMenu(GetSafeHwnd());
+        if (!menu) menu = reinterpret_cast<HMENU>(wParam);
         CheckMenuItem(menu, ID_LOG_GROUP_BY_DATE,
                       MF_BYCOMMAND | (grouping_ == ID_LOG_GROUP_BY_DATE ? MF_CHECKED : MF_UNCHECKED));
         CheckMenuItem(menu, ID_LOG_GROUP_BY_USER,
@@ -147,7 +165,22 @@ void CLogViewer::ShowAccountInStatusBar() {
     statusBar->SetPaneWidth(kStatusLocation, statusBar->TextWidth(location));
 }
 
+void CLogViewer::OnSize(UINT, int, int) { LayOut(); }
+
+void CLogViewer::LayOut() {
+    RecalcLayout();
+    HWND splitter = splitter_.GetSafeHwnd();
+    if (!find_.Visible() || !splitter) return;
+    RECT area{};
+    GetClientRect(splitter, &area);
+    const int height = find_.Height(area.bottom);
+    const int top = area.bottom > height ? area.bottom - height : 0;
+    MoveWindow(splitter, 0, 0, area.right, top, TRUE);
+    MoveWindow(find_.GetSafeHwnd(), 0, top, area.right, area.bottom - top, TRUE);
+}
+
 void CLogViewer::OnDestroy() {
+    keys_.Stop();
     if (manager_ && manager_->LogViewer() == this) manager_->SetLogViewer(nullptr);
     CFrameWnd::OnDestroy();
 }

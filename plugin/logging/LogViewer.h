@@ -3,8 +3,10 @@
 // tree on the left and the selected conversation on the right. It only reads
 // the log store. At most one exists; the manager keeps a pointer to it.
 #include "framework/FrameWnd.h"
+#include "plugin/logging/LogFindPane.h"
 #include "plugin/logging/LogLeftView.h"
 #include "plugin/logging/LogRightView.h"
+#include "plugin/logging/LogViewerKeys.h"
 
 namespace parleym {
 
@@ -23,6 +25,9 @@ public:
     int ShownConversation() const { return shownConversation_; }
     CLogLeftView& Tree() { return leftView_; }
     CLogRightView& Pane() { return rightView_; }
+    CLogFindPane& FindPane() { return find_; }
+    // Status bar, the tree and conversation, and below them the Find results when shown.
+    void LayOut();
 
 protected:
     int OnCreate(CREATESTRUCTA* create) override;
@@ -30,6 +35,7 @@ protected:
     bool OnCommand(WORD id, WORD code, HWND control) override;
     bool OnNotify(NMHDR* header, LRESULT& result) override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    void OnSize(UINT type, int width, int height) override;
     void OnDestroy() override;
 
 private:
@@ -40,6 +46,8 @@ private:
     CSplitterWnd splitter_;
     CLogLeftView leftView_;
     CLogRightView rightView_;
+    CLogFindPane find_;
+    CLogViewerKeys keys_;
     UINT grouping_;
     UINT treeId_ = 0;
     int shownConversation_ = 0;
