@@ -29,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
     } else if (error.empty()) {
+        std::fprintf(stderr, "no reason for %zu bytes\n", size);
         std::abort();  // a refusal always says why
     }
     std::remove(path.c_str());

@@ -28,6 +28,8 @@ const char* FaultText(parleym::CompoundFileFault fault) {
     case CompoundFileFault::rootEntry: return "damaged: the directory has no root storage";
     case CompoundFileFault::miniFatOutside: return "damaged: the mini allocation table lies outside the file";
     case CompoundFileFault::miniStreamOutside: return "damaged: the mini stream lies outside the file";
+    case CompoundFileFault::directoryTree: return "damaged: the directory is broken";
+    case CompoundFileFault::streamChain: return "damaged: a stream lies outside the file (truncated?)";
     case CompoundFileFault::unreadable: return "cannot be read";
     case CompoundFileFault::none: break;
     }
