@@ -119,6 +119,41 @@ TEST(ParleymLogs, ExportsEveryConversationOnce) {
               std::string::npos);
 }
 
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(ParleymLogs, SearchPrintsOneLinePerMatchInEveryConversation) {
+    auto search = [](const std::string& text) {
+        return Capture([&](std::FILE* out, std::FILE* err) { return SearchCommand(kLogs, text, out, err); });
+    };
+    // Any case; the match's line, pictures as blanks.
+    const Captured thanks = search("THANKS");
+    EXPECT_EQ(thanks.status, 0) << thanks.err;
+    EXPECT_EQ(Lines(thanks.out), (std::vector<std::string>{
+                                     "me@parleym.example  2026-12-07 22:11:17  bob@parleym.example  fine   thanks"}))
+        << thanks.out;
+    // Two matches in Carol's conversation, one line each, in order.
+    const std::vector<std::string> said = Lines(search("said").out);
+    ASSERT_EQ(said.size(), 2u) << search("said").out;
+    EXPECT_NE(said[0].find("carol@parleym.example  said while logging was off"), std::string::npos) << said[0];
+    EXPECT_NE(said[1].find("carol@parleym.example  said after"), std::string::npos) << said[1];
+    // Across conversations: both contacts' names as they speak.
+    const std::vector<std::string> says = Lines(search(" says:").out);
+    EXPECT_EQ(says.size(), 5u);
+    EXPECT_EQ(says.front().find("me@parleym.example  "), 0u);
+    // Nothing found is no failure; nothing to look for is.
+    const Captured none = search("no such words");
+    EXPECT_EQ(none.status, 0);
+    EXPECT_TRUE(none.out.empty());
+    const Captured empty = search("");
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_NE(empty.err.find("nothing to search for"), std::string::npos) << empty.err;
+}
+
 TEST(ParleymLogs, DamagedAndForeignFilesGiveAClearErrorAndFail) {
     const std::string logs = Read(kLogs);
     ASSERT_GT(logs.size(), 8192u);
@@ -137,10 +172,11 @@ TEST(ParleymLogs, DamagedAndForeignFilesGiveAClearErrorAndFail) {
     for (const Case& bad : cases) {
         const std::string path = Scratch(bad.name);
         Write(path, bad.data);
-        for (int command = 0; command < 3; ++command) {
+        for (int command = 0; command < 4; ++command) {
             const Captured run = Capture([&](std::FILE* out, std::FILE* err) {
                 if (command == 0) return ListCommand(path, out, err);
                 if (command == 1) return ShowCommand(path, "me@parleym.example", "1", out, err);
+                if (command == 2) return SearchCommand(path, "said", out, err);
                 return ExportCommand(path, Scratch("never"), false, out, err);
             });
             EXPECT_NE(run.status, 0) << bad.name << " command " << command;
@@ -163,6 +199,13 @@ TEST(ParleymLogs, DamagedAndForeignFilesGiveAClearErrorAndFail) {
     });
     EXPECT_EQ(show.status, 1);
     EXPECT_NE(show.err.find("conversation 2 is damaged"), std::string::npos) << show.err;
+    // Search finds what the readable conversations hold, names the damaged one and fails.
+    const Captured search = Capture([&](std::FILE* out, std::FILE* err) { return SearchCommand(path, "a", out, err); });
+    EXPECT_EQ(search.status, 1);
+    EXPECT_NE(search.out.find("bob@parleym.example  Hi there"), std::string::npos) << search.out;
+    EXPECT_EQ(search.out.find("carol@"), std::string::npos) << search.out;
+    EXPECT_NE(search.err.find("conversation 2 is damaged"), std::string::npos) << search.err;
+    EXPECT_NE(search.err.find("1 conversation could not be read"), std::string::npos) << search.err;
     const std::string folder = Scratch("partial");
     const Captured partial =
         Capture([&](std::FILE* out, std::FILE* err) { return ExportCommand(path, folder, false, out, err); });
@@ -190,6 +233,8 @@ TEST(ParleymLogs, TheProgramsExitStatus) {
     EXPECT_EQ(status(""), 2);
     EXPECT_EQ(status("frobnicate '" + kLogs + "'"), 2);
     EXPECT_EQ(status("export '" + kLogs + "' /tmp/x --html"), 2);
+    EXPECT_EQ(status("search '" + kLogs + "'"), 2);
+    EXPECT_EQ(status("search '" + kLogs + "' thanks"), 0);
     const std::string empty = Scratch("zero.dat");
     Write(empty, "");
     EXPECT_EQ(status("list '" + empty + "'"), 1);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "plugin/logging/LogExport.h"
+#include "plugin/logging/LogSearch.h"
 #include "tools/parleym-logs/LogsReader.h"
 
 namespace parleym_logs {
@@ -89,6 +90,52 @@ int ShowCommand(const std::string& path, const std::string& accountName, const s
     std::fwrite(text.data(), 1, text.size(), out);
     if (!text.empty() && text.back() != '\n') std::fputc('\n', out);
     return 0;
+}
+
+int SearchCommand(const std::string& path, const std::string& text, std::FILE* out, std::FILE* err) {
+    // The terminal's text is UTF-8, as the conversations' plain texts are.
+    const parleym::TextQuery query(text);
+    if (query.Empty()) {
+        std::fprintf(err, "parleym-logs: nothing to search for\n");
+        return 1;
+    }
+    LogsReader logs;
+    if (!OpenLogs(logs, path, err)) return 1;
+    std::size_t unreadable = 0;
+    bool accountsRead = true;
+    std::string scratch;
+    for (const Account& account : logs.Accounts()) {
+        const std::string name = parleym::Utf8FromAnsi(account.name);
+        if (!account.problem.empty()) {
+            std::fprintf(err, "parleym-logs: %s: account %s: %s\n", path.c_str(), name.c_str(), account.problem.c_str());
+            accountsRead = false;
+            continue;
+        }
+        for (const LogEntry& entry : account.index.entries) {
+            CMessageContent content;
+            std::string error;
+            if (!logs.Load(account, entry.number, content, error)) {
+                std::fprintf(err, "parleym-logs: %s: account %s: %s\n", path.c_str(), name.c_str(), error.c_str());
+                ++unreadable;
+                continue;
+            }
+            const std::string plain = parleym::ConversationPlainText(content.text, content.isRtf != 0);
+            const std::vector<parleym::TextMatch> matches = query.FindIn(plain, scratch);
+            if (matches.empty()) continue;
+            // Printed as found: a common word in years of logs is many lines, none kept.
+            const std::string date = FormatOleDate(entry.start);
+            const std::string contact = parleym::Utf8FromAnsi(entry.contact);
+            for (const parleym::TextMatch& match : matches) {
+                std::size_t at = 0;
+                const std::string snippet = parleym::MakeSnippet(plain, match, at);
+                std::fprintf(out, "%s  %s  %s  %s\n", name.c_str(), date.c_str(), contact.c_str(), snippet.c_str());
+            }
+        }
+    }
+    if (unreadable > 0)
+        std::fprintf(err, "parleym-logs: %s: %zu conversation%s could not be read (listed in the index)\n",
+                     path.c_str(), unreadable, unreadable == 1 ? "" : "s");
+    return unreadable == 0 && accountsRead ? 0 : 1;
 }
 
 int ExportCommand(const std::string& path, const std::string& folder, bool text, std::FILE* out, std::FILE* err) {

@@ -29,6 +29,7 @@ int Run(int argc, char** argv) {
     const std::string logs = argv[2];
     if (command == "list" && argc == 3) return parleym_logs::ListCommand(logs, stdout, stderr);
     if (command == "show" && argc == 5) return parleym_logs::ShowCommand(logs, argv[3], argv[4], stdout, stderr);
+    if (command == "search" && argc == 4) return parleym_logs::SearchCommand(logs, argv[3], stdout, stderr);
     if (command == "export" && (argc == 4 || (argc == 5 && std::strcmp(argv[4], "--text") == 0)))
         return parleym_logs::ExportCommand(logs, argv[3], argc == 5, stdout, stderr);
     return Usage();
