@@ -25,7 +25,7 @@ namespace {
 
 constexpr UINT_PTR kSliceTimer = 1;
 // Each slice stays well under what a user notices as a stalled window.
-constexpr auto kSliceBudget = std::chrono::milliseconds(40);
+int g_sliceBudgetMs = 40;
 constexpr LONG kLargestPicture = 256;  // pixels; larger objects are drawn at this size
 
 std::string WideToUtf8(const wchar_t* text, int length) {
@@ -47,12 +47,6 @@ struct MemoryDc {
     HDC handle;
     ~MemoryDc() {
         if (handle) DeleteDC(handle);
-    }
-};
-struct Metafile {
-    HENHMETAFILE handle;
-    ~Metafile() {
-        if (handle) DeleteEnhMetaFile(handle);
     }
 };
 
@@ -117,6 +111,33 @@ bool ReadContents(IStorage* storage, std::string& data) {
 
 // --- The "Export logs" dialog -------------------------------------------------
 
+bool ChooseFolder(HWND owner, std::string& folder) {
+    char path[MAX_PATH] = {};
+    BROWSEINFOA browse{};
+    browse.hwndOwner = owner;
+    browse.pszDisplayName = path;
+    browse.lpszTitle = "Choose the folder to export the logs into:";
+    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderA(&browse);
+    if (!chosen) return false;
+    const bool ok = SHGetPathFromIDListA(chosen, path) != FALSE;
+    CoTaskMemFree(chosen);
+    if (ok && path[0]) folder = path;
+    return ok && path[0];
+}
+
+// Where an export goes unless the user says otherwise: the folder of the
+// last export in this session, else "Parleym logs" in the user's documents.
+std::string g_lastFolder;
+
+std::string DefaultFolder() {
+    if (!g_lastFolder.empty()) return g_lastFolder;
+    char documents[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents)) || !documents[0])
+        return std::string();
+    return std::string(documents) + "\\Parleym logs";
+}
+
 class CExportOptionsDlg : public CDialog {
 public:
     CExportOptionsDlg(HWND owner, ExportRequest& request) : CDialog(IDD_LOG_EXPORT, owner), request_(request) {}
@@ -130,10 +151,30 @@ protected:
         if (request_.shownAvailable) scope = IDC_EXPORT_SHOWN;
         CheckRadioButton(GetSafeHwnd(), IDC_EXPORT_SHOWN, IDC_EXPORT_ALL, scope);
         CheckRadioButton(GetSafeHwnd(), IDC_EXPORT_HTML, IDC_EXPORT_TEXT, IDC_EXPORT_HTML);
+        SendDlgItemMessageA(GetSafeHwnd(), IDC_EXPORT_FOLDER, EM_LIMITTEXT, MAX_PATH - 1, 0);
+        SetItemText(IDC_EXPORT_FOLDER, request_.folder.empty() ? DefaultFolder() : request_.folder);
         return TRUE;
+    }
+    bool OnCommand(WORD id, WORD code, HWND control) override {
+        if (id == IDC_EXPORT_BROWSE) {
+            std::string folder;
+            if (ChooseFolder(GetSafeHwnd(), folder)) SetItemText(IDC_EXPORT_FOLDER, folder);
+            return true;
+        }
+        return CDialog::OnCommand(id, code, control);
     }
     void OnOK() override {
         const HWND self = GetSafeHwnd();
+        const std::string typed = GetItemText(IDC_EXPORT_FOLDER);
+        const std::size_t first = typed.find_first_not_of(' ');
+        const std::string folder =
+            first == std::string::npos ? std::string() : typed.substr(first, typed.find_last_not_of(' ') + 1 - first);
+        if (folder.empty()) {
+            ShowUserMessage(self, "Choose the folder to export the logs into.", "Parleym", MB_OK | MB_ICONINFORMATION);
+            SetFocus(GetItem(IDC_EXPORT_FOLDER));
+            return;
+        }
+        request_.folder = folder;
         request_.scope = IsDlgButtonChecked(self, IDC_EXPORT_SHOWN) == BST_CHECKED      ? ExportScope::kShown
                          : IsDlgButtonChecked(self, IDC_EXPORT_SELECTED) == BST_CHECKED ? ExportScope::kSelected
                                                                                          : ExportScope::kAll;
@@ -146,25 +187,9 @@ private:
     ExportRequest& request_;
 };
 
-bool ChooseFolder(HWND owner, std::string& folder) {
-    char path[MAX_PATH] = {};
-    BROWSEINFOA browse{};
-    browse.hwndOwner = owner;
-    browse.pszDisplayName = path;
-    browse.lpszTitle = "Choose the folder to export the logs into:";
-    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderA(&browse);
-    if (!chosen) return false;
-    const bool ok = SHGetPathFromIDListA(chosen, path) != FALSE;
-    CoTaskMemFree(chosen);
-    if (ok) folder = path;
-    return ok && !folder.empty();
-}
-
 bool AskUser(HWND owner, ExportRequest& request) {
     CExportOptionsDlg dialog(owner, request);
-    if (dialog.DoModal() != IDOK) return false;
-    return ChooseFolder(owner, request.folder);
+    return dialog.DoModal() == IDOK;
 }
 
 ExportChooser g_chooser = AskUser;
@@ -178,7 +203,7 @@ class CExportProgressDlg : public CDialog {
 public:
     CExportProgressDlg(CParleymanager& manager, std::vector<ExportItem> items, const ExportRequest& request)
         : CDialog(IDD_LOG_EXPORT_PROGRESS),
-          source_(manager, manager.Self().signInName),
+          source_(manager, manager.LogStore().AccountName()),
           exporter_(source_, std::move(items), request.format, request.folder, "\r\n") {}
 
     bool Begin(HWND owner) {
@@ -189,6 +214,7 @@ public:
         }
         if (!Create(owner)) return false;
         owner_ = owner;
+        g_lastFolder = exporter_.Folder();
         g_running = this;
         SendDlgItemMessageA(GetSafeHwnd(), IDC_EXPORT_PROGRESS_BAR, PBM_SETRANGE32, 0,
                             static_cast<LPARAM>(exporter_.Total()));
@@ -225,14 +251,14 @@ protected:
 
 private:
     void Slice() {
-        const auto until = std::chrono::steady_clock::now() + kSliceBudget;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_sliceBudgetMs);
         std::string error;
-        while (!exporter_.Done() && std::chrono::steady_clock::now() < until) {
+        do {
             if (!exporter_.Step(error)) {
                 Finish(false, error);
                 return;
             }
-        }
+        } while (!exporter_.Done() && std::chrono::steady_clock::now() < until);
         char text[96];
         std::snprintf(text, sizeof(text), "Exporting conversation %u of %u...",
                       static_cast<unsigned>(exporter_.Exported()), static_cast<unsigned>(exporter_.Total()));
@@ -245,8 +271,11 @@ private:
         if (finished_) return;
         KillTimer(GetSafeHwnd(), kSliceTimer);
         finished_ = true;
+        // The index lists what was written, also when a file could not be.
         std::string error = failure;
-        if (error.empty()) exporter_.Finish(error);
+        std::string indexError;
+        exporter_.Finish(indexError);
+        if (error.empty()) error = indexError;
         const HWND owner = owner_;
         const std::size_t exported = exporter_.Exported() - exporter_.Unreadable();
         const std::size_t unreadable = exporter_.Unreadable();
@@ -256,11 +285,10 @@ private:
             Fail(owner, error);
             return;
         }
-        char text[MAX_PATH + 200];
-        std::snprintf(text, sizeof(text), "%s %u conversation%s to %s.%s", cancelled ? "Export cancelled after" : "Exported",
-                      static_cast<unsigned>(exported), exported == 1 ? "" : "s", folder.c_str(),
-                      unreadable ? "\nSome conversations could not be read; the index lists them." : "");
-        ShowUserMessage(owner, text, "Parleym", MB_OK | MB_ICONINFORMATION);
+        std::string text = (cancelled ? "Export cancelled after " : "Exported ") + std::to_string(exported) +
+                           (exported == 1 ? " conversation to " : " conversations to ") + folder + ".";
+        if (unreadable) text += "\nSome conversations could not be read; the index lists them.";
+        ShowUserMessage(owner, text.c_str(), "Parleym", MB_OK | MB_ICONINFORMATION);
     }
 
     static void Fail(HWND owner, const std::string& error) {
@@ -347,16 +375,15 @@ bool DrawCachedObject(CObjectCache& cache, const std::string& key, ExportPicture
     FORMATETC format{CF_ENHMETAFILE, nullptr, DVASPECT_CONTENT, -1, TYMED_ENHMF};
     STGMEDIUM medium{};
     if (FAILED(data->GetData(&format, &medium))) return false;
-    const bool isMetafile = medium.tymed == TYMED_ENHMF && medium.hEnhMetaFile;
-    Metafile metafile{isMetafile ? medium.hEnhMetaFile : nullptr};
-    if (!isMetafile) {
-        ReleaseStgMedium(&medium);
-        return false;
+    // The medium is released as its owner says (pUnkForRelease), never freed twice.
+    bool drawn = false;
+    if (medium.tymed == TYMED_ENHMF && medium.hEnhMetaFile) {
+        const HENHMETAFILE metafile = medium.hEnhMetaFile;
+        drawn = DrawToBmp(
+            width, height, [&](HDC dc, const RECT& bounds) { return PlayEnhMetaFile(dc, metafile, &bounds) != FALSE; },
+            picture.data);
     }
-    if (medium.pUnkForRelease) medium.pUnkForRelease->Release();
-    const bool drawn = DrawToBmp(
-        width, height, [&](HDC dc, const RECT& bounds) { return PlayEnhMetaFile(dc, metafile.handle, &bounds) != FALSE; },
-        picture.data);
+    ReleaseStgMedium(&medium);
     if (drawn) picture.extension = "bmp";
     return drawn;
 }
@@ -368,7 +395,7 @@ bool PluginExportSource::Load(const ExportItem& item, CMessageContent& content, 
     // The store follows the signed-in account; after a sign-out it holds no
     // conversations of this export's account any more.
     CLogManager& store = manager_.LogStore();
-    if (!store.IsAccountOpen() || manager_.Self().signInName != account_) {
+    if (!store.IsAccountOpen() || store.AccountName() != account_) {
         error = "the account has signed out";
         return false;
     }
@@ -400,6 +427,12 @@ ExportChooser SetExportChooser(ExportChooser chooser) {
 
 bool LogExportRunning() { return g_running != nullptr; }
 
+int SetLogExportSliceBudget(int milliseconds) {
+    const int previous = g_sliceBudgetMs;
+    g_sliceBudgetMs = milliseconds < 0 ? 0 : milliseconds;
+    return previous;
+}
+
 void StartLogExport(CLogViewer& viewer, CParleymanager& manager) {
     if (g_running) {
         SetForegroundWindow(g_running->GetSafeHwnd());
@@ -428,7 +461,7 @@ void StartLogExport(CLogViewer& viewer, CParleymanager& manager) {
     std::map<std::string, std::string> friendlyNames;
     for (const CContactInfo& contact : manager.Contacts())
         friendlyNames.emplace(contact.signInName, contact.friendlyName);
-    const std::string account = Utf8FromSystemAnsi(manager.Self().signInName);
+    const std::string account = Utf8FromSystemAnsi(manager.LogStore().AccountName());
     std::vector<ExportItem> items;
     for (const int number : numbers) {
         const auto found = byNumber.find(number);

@@ -29,8 +29,8 @@ struct ExportRequest {
 };
 
 // Asks the user what to export and where; false when they cancel. The
-// default shows the "Export logs" dialog and then the folder picker; tests
-// put their own answer in.
+// default shows the "Export logs" dialog (its Browse... button opens the
+// folder picker); tests put their own answer in.
 using ExportChooser = bool (*)(HWND owner, ExportRequest& request);
 ExportChooser SetExportChooser(ExportChooser chooser);
 
@@ -38,6 +38,9 @@ ExportChooser SetExportChooser(ExportChooser chooser);
 void StartLogExport(CLogViewer& viewer, CParleymanager& manager);
 // True while an export's progress dialog is open.
 bool LogExportRunning();
+// How long one slice may run before the window gets its messages again; at
+// least one conversation is exported per slice. Returns the previous budget.
+int SetLogExportSliceBudget(int milliseconds);
 
 // Conversations of the log store for the exporter; pictures from the object
 // cache (a picture file stored as such, else the object drawn by itself).
