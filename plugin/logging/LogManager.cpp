@@ -89,6 +89,7 @@ int CLogManager::OpenAccount(const char* signInName) {
         return 0;
     }
     RecoverUnindexed();
+    accountName_ = signInName ? signInName : "";
     return 1;
 }
 
@@ -167,6 +168,7 @@ void CLogManager::ReleaseAccount() {
     index_.clear();
     handedOut_.clear();
     textCache_.Clear();
+    accountName_.clear();
 }
 
 void CLogManager::CloseAccount() {

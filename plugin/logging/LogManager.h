@@ -57,6 +57,8 @@ public:
     const std::vector<LogEntry>& Index() const { return index_; }
     const std::string& Path() const { return path_; }
     bool IsAccountOpen() const { return accountStorage_ && indexStream_; }
+    // The sign-in name of the open account; empty when none is open.
+    const std::string& AccountName() const { return accountName_; }
     CStorageDb& Database() { return database_; }
     // Plain texts of conversations already read by a search. A conversation
     // saved again is forgotten; another account or file empties it.
@@ -82,4 +84,5 @@ private:
     std::vector<LogEntry> index_;
     std::set<std::int32_t> handedOut_;  // numbers found in a gap, not yet saved
     parleym::LogTextCache textCache_;
+    std::string accountName_;
 };
