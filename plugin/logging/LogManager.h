@@ -66,6 +66,8 @@ public:
     const std::vector<LogEntry>& Index() const { return index_; }
     const std::string& Path() const { return path_; }
     bool IsAccountOpen() const { return accountStorage_ && indexStream_; }
+    // The sign-in name of the open account; empty when none is open.
+    const std::string& AccountName() const { return accountName_; }
     CStorageDb& Database() { return database_; }
 
 private:
@@ -93,4 +95,5 @@ private:
     // The index stream holds index_ as encoded (set by each load and save).
     bool indexStored_ = false;
     unsigned accountOpening_ = 0;  // counts account openings, for WrittenConversation
+    std::string accountName_;
 };
