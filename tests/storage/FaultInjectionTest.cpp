@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/logging/DigestMapCodec.h"
 #include "plugin/logging/LogManager.h"
 #include "plugin/logging/ObjectCache.h"
 #include "plugin/offline/OfflineMessageStore.h"
@@ -191,6 +192,33 @@ void PrepareCache(const std::string& path) {
         object->Release();
     }
     cache.Close();
+}
+
+// A map naming, for the picture about to be added, a key whose object is
+// gone: the add stores it again and rewrites the whole map.
+void PrepareCacheWithLostObject(const std::string& path) {
+    PrepareCache(path);
+    const std::string scratchPath = path + ".scratch";
+    std::string digest;
+    {
+        CObjectCache scratch;
+        scratch.Open(scratchPath.c_str());
+        ASSERT_TRUE(scratch.IsOpen());
+        IPersistStorage* object = objcache_test::CreateStoredObject("third picture");
+        std::string key;
+        EXPECT_EQ(scratch.Add(object, key), 1);
+        object->Release();
+        for (const auto& pair : scratch.Digests())
+            if (pair.second == key) digest = pair.first;
+        scratch.Close();
+    }
+    DeleteFileA(scratchPath.c_str());
+    ASSERT_FALSE(digest.empty());
+    parleym::DigestMap digests;
+    ASSERT_TRUE(parleym::DecodeDigestMap(storage_test::ReadElementStream(path, "md5map"), digests));
+    ASSERT_EQ(digests.count(digest), 0u);
+    digests[digest] = "7";
+    storage_test::WriteElementStream(path, "md5map", parleym::EncodeDigestMap(digests));
 }
 
 // ---- stats.dat: users and sessions ---------------------------------------
@@ -516,6 +544,12 @@ Scenario ObjectCacheNewObject() {
            ObjectStored};
 }
 
+Scenario ObjectCacheDigestMapRewritten() {
+    return Scenario{"objcache map rewritten", "objcache.dat", PrepareCacheWithLostObject,
+           [] { return std::make_unique<CacheStore>("third picture"); }, OrphanObject,
+           ObjectStored};
+}
+
 Scenario Statistics() {
     return Scenario{"stats checkpoint", "stats.dat", PrepareStats,
            [] { return std::make_unique<StatsStore>(); }, nullptr, nullptr};
@@ -543,7 +577,7 @@ Scenario OfflineMessagesDelivered() {
 
 std::vector<Scenario> EveryScenario() {
     return {LogsNewConversation(), LogsConversationRewritten(), LogsNewAccount(), ObjectCacheNewObject(),
-            Statistics(), OfflineMessageAdded(), OfflineMessagesDelivered()};
+            ObjectCacheDigestMapRewritten(), Statistics(), OfflineMessageAdded(), OfflineMessagesDelivered()};
 }
 
 } // namespace
@@ -555,6 +589,10 @@ TEST_F(FaultInjectionTest, LogsConversationRewritten) { RunLayer(LogsConversatio
 TEST_F(FaultInjectionTest, LogsNewAccount) { RunLayer(LogsNewAccount(), Layer::Interfaces); }
 
 TEST_F(FaultInjectionTest, ObjectCacheNewObject) { RunLayer(ObjectCacheNewObject(), Layer::Interfaces); }
+
+TEST_F(FaultInjectionTest, ObjectCacheDigestMapRewritten) {
+    RunLayer(ObjectCacheDigestMapRewritten(), Layer::Interfaces);
+}
 
 TEST_F(FaultInjectionTest, Statistics) { RunLayer(Statistics(), Layer::Interfaces); }
 
