@@ -157,7 +157,8 @@ void CLogManager::SaveIndex() {
     index.loggingEnabled = loggingEnabled_;
     index.entries = index_;
     const HRESULT hr = parleym::ReplaceStream(accountStorage_.Get(), kIndexStream,
-                                              parleym::EncodeConversationIndex(index), &indexStream_);
+                                              parleym::EncodeConversationIndex(index), &indexStream_,
+                                              database_.Root());
     if (FAILED(hr)) ReportStorageError("Failed to save logged conversation index. Code: 0x%08X", HexCode(hr));
 }
 
@@ -236,7 +237,8 @@ void CLogManager::SaveConversation(const LogEntry& entry, const CMessageContent&
     parleym::BinaryWriter out;
     content.Encode(out);
     const HRESULT hr =
-        parleym::ReplaceStream(accountStorage_.Get(), ToElementName(std::to_string(entry.number)), out.Data());
+        parleym::ReplaceStream(accountStorage_.Get(), ToElementName(std::to_string(entry.number)), out.Data(),
+                               nullptr, database_.Root());
     if (FAILED(hr)) {
         ReportStorageError("Failed to save conversation with %s. Code: 0x%08X", entry.contact.c_str(), HexCode(hr));
         return;

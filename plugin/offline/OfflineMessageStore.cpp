@@ -86,7 +86,7 @@ void COfflineMessageStore::RemoveMessages(const std::string& contactName) {
 }
 
 HRESULT COfflineMessageStore::WriteStream(IStorage* storage, const Bytes& data, ComPtr<IStream>& stream) {
-    return ReplaceStream(storage, kMessagesStream, data, &stream);
+    return ReplaceStream(storage, kMessagesStream, data, &stream, db_.Root());
 }
 
 HRESULT COfflineMessageStore::Write(IStorage* storage, const PendingMessages& pending, ComPtr<IStream>& stream) {

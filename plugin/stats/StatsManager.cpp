@@ -84,8 +84,9 @@ HRESULT CStatsManager::LoadAccount() {
 
 bool CStatsManager::SaveAccount() {
     HRESULT hr = ReplaceStream(storage_.Get(), kUsersStream, EncodeStatsUsers(ledger_.OwnTotal(), ledger_.Contacts()),
-                               &users_);
-    if (SUCCEEDED(hr)) hr = ReplaceStream(storage_.Get(), kSessionsStream, EncodeStatsSessions(ledger_.Sessions()), &sessions_);
+                               &users_, db_.Root());
+    if (SUCCEEDED(hr)) hr = ReplaceStream(storage_.Get(), kSessionsStream, EncodeStatsSessions(ledger_.Sessions()),
+                                             &sessions_, db_.Root());
     if (SUCCEEDED(hr)) hr = db_.Flush();
     if (FAILED(hr)) {
         ReportStorageError("Failed to save statistics. Code 0x%08X", HexCode(hr));

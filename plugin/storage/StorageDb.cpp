@@ -173,7 +173,7 @@ int CStorageDb::OpenAccount(const char* accountName, std::initializer_list<Accou
         // the storage unrecorded and the account without its data next time.
         SaveUserIds();
     }
-    parleym::RecoverReplacements(storage.Get());
+    parleym::RecoverReplacements(storage.Get(), root_.Get());
     HRESULT hr = S_OK;
     for (const AccountStream& slot : streams) {
         hr = storage->OpenStream(slot.name, nullptr, kStorageAccess, 0, slot.stream->Put());
