@@ -33,10 +33,11 @@ menu main Parleym "Lock messenger"
 wait answered timeout=20000
 sleep 300
 screenshot unlocked
-# Five idle minutes end in the idle timer's command; the tour sends that command
-# through the loader instead of waiting.
+# Five idle minutes end in the idle timer's command; the tour posts that command in
+# the messenger, to the plug-in's hidden window, instead of waiting (the loader
+# relays only the tray menu's commands).
 answer caption="Unlock messenger" delay=1500 screenshot=autolocked edit=4007:secret button=Unlock
-post class:ParleymLdrClass 273 30017 0
+post class:ParleymHiddenWnd 273 30017 0
 wait answered timeout=20000
 sleep 300
 signout

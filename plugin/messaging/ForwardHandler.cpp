@@ -45,6 +45,20 @@ bool OnlyBlankLines(const std::string& text) {
     return text.find_first_not_of("\r\n ") == std::string::npos;
 }
 
+// Forwarded text sent into a window whose own conversation is forwarded (two
+// windows forwarding to each other) would be forwarded back at once, without
+// end, inside the send: what forwarding writes is never forwarded again. All of
+// it runs on the messenger's one user-interface thread.
+int g_forwardSendsRunning = 0;
+
+class ForwardSendRunning {
+public:
+    ForwardSendRunning() { ++g_forwardSendsRunning; }
+    ~ForwardSendRunning() { --g_forwardSendsRunning; }
+    ForwardSendRunning(const ForwardSendRunning&) = delete;
+    ForwardSendRunning& operator=(const ForwardSendRunning&) = delete;
+};
+
 } // namespace
 
 bool ReplaceParleymMenuItem(HWND window, UINT from, UINT to, const char* text) {
@@ -161,6 +175,7 @@ void ForwardHandler::ShowForwarding() {
 }
 
 void ForwardHandler::SendToForwardWindow(const std::string& text, UINT sendId) {
+    ForwardSendRunning running;
     if (forwardInput_) SetWindowTextA(forwardInput_, text.c_str());
     SendMessageA(forwardWindow_, WM_COMMAND, MAKEWPARAM(sendId, BN_CLICKED), reinterpret_cast<LPARAM>(forwardSend_));
     SetForegroundWindow(sourceWindow_);
@@ -173,6 +188,10 @@ void ForwardHandler::ForwardNewText() {
     if (forwardedUpTo_ == end) return;
     // A history that was emptied starts over from its beginning.
     if (forwardedUpTo_ > end) forwardedUpTo_ = 0;
+    if (g_forwardSendsRunning > 0) {
+        forwardedUpTo_ = HandledUpTo(end);
+        return;
+    }
     SendMessageA(sourceHistory_, EM_SETSEL, static_cast<WPARAM>(forwardedUpTo_), end);
     CMessageContent content;
     {

@@ -15,7 +15,12 @@ constexpr std::size_t kDirectoryEntry = 128;
 constexpr std::uint32_t kFreeSector = 0xFFFFFFFFu;
 constexpr std::uint32_t kEndOfChain = 0xFFFFFFFEu;
 constexpr std::uint32_t kMaxRegularSector = 0xFFFFFFFAu;
+constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
+constexpr std::uint8_t kStorageType = 1;
+constexpr std::uint8_t kStreamType = 2;
 constexpr std::uint8_t kRootStorageType = 5;
+constexpr unsigned kMiniSectorShift = 6;
+constexpr std::uint64_t kMiniStreamCutoff = 4096;
 
 std::uint32_t Le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -23,6 +28,15 @@ std::uint32_t Le32(const std::uint8_t* p) {
 }
 
 std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+
+// One allocation table held in memory: entry i names the sector after i.
+// `used` marks the sectors some chain already took, so that a loop, or two
+// chains sharing a sector, is seen the second time a sector comes up.
+struct Table {
+    std::vector<std::uint32_t> next;
+    std::vector<bool> used;
+    std::uint64_t sectors = 0; // sectors that exist for this table
+};
 
 class Checker {
 public:
@@ -38,57 +52,87 @@ public:
             return CompoundFileFault::notCompoundFile;
         if (present < kHeaderFields) return CompoundFileFault::badHeader;
         const unsigned shift = Le16(header + 30);
-        if ((shift != 9 && shift != 12) || Le16(header + 28) != 0xFFFE) return CompoundFileFault::badHeader;
+        if ((shift != 9 && shift != 12) || Le16(header + 28) != 0xFFFE || Le16(header + 32) != kMiniSectorShift ||
+            Le32(header + 56) != kMiniStreamCutoff)
+            return CompoundFileFault::badHeader;
         sectorSize_ = std::size_t{1} << shift;
         // The header takes the whole first sector.
         if (fileSize_ < sectorSize_) return CompoundFileFault::badHeader;
-        sectorCount_ = std::min<std::uint64_t>((fileSize_ - sectorSize_) / sectorSize_, kMaxRegularSector + 1ull);
+        fat_.sectors = std::min<std::uint64_t>((fileSize_ - sectorSize_) / sectorSize_, kMaxRegularSector + 1ull);
         entriesPerSector_ = sectorSize_ / 4;
 
         CompoundFileFault fault = ListFatSectors(header);
         if (fault != CompoundFileFault::none) return fault;
-        used_.assign(static_cast<std::size_t>(sectorCount_), false);
-
-        std::uint64_t directoryLength = 0;
-        fault = WalkChain(Le32(header + 48), CompoundFileFault::directoryOutside, directoryLength);
+        fault = LoadFat();
         if (fault != CompoundFileFault::none) return fault;
-        if (directoryLength == 0) return CompoundFileFault::directoryOutside;
+
+        std::vector<std::uint32_t> directorySectors;
+        fault = WalkChain(fat_, Le32(header + 48), 0, CompoundFileFault::directoryOutside, &directorySectors);
+        if (fault != CompoundFileFault::none) return fault;
+        if (directorySectors.empty()) return CompoundFileFault::directoryOutside;
         const std::uint32_t miniFatStart = Le32(header + 60);
+        std::vector<std::uint32_t> miniFatSectors;
         if (miniFatStart != kEndOfChain && miniFatStart != kFreeSector) {
-            std::uint64_t length = 0;
-            fault = WalkChain(miniFatStart, CompoundFileFault::miniFatOutside, length);
+            fault = WalkChain(fat_, miniFatStart, 0, CompoundFileFault::miniFatOutside, &miniFatSectors);
             if (fault != CompoundFileFault::none) return fault;
         }
-        return CheckRootEntry(Le32(header + 48));
+        if (!ReadSectors(directorySectors, directory_)) return CompoundFileFault::unreadable;
+        entryCount_ = directory_.size() / kDirectoryEntry;
+        fault = CheckRootEntry();
+        if (fault != CompoundFileFault::none) return fault;
+        fault = LoadMiniFat(miniFatSectors);
+        if (fault != CompoundFileFault::none) return fault;
+        return CheckTree();
     }
 
 private:
-    bool ReadSector(std::uint32_t sector, std::size_t at, std::uint8_t* buffer, std::size_t size) {
-        return read_((static_cast<std::uint64_t>(sector) + 1) * sectorSize_ + at, buffer, size);
+    std::uint64_t SectorOffset(std::uint32_t sector) const { return (static_cast<std::uint64_t>(sector) + 1) * sectorSize_; }
+
+    bool ReadSector(std::uint32_t sector, std::uint8_t* buffer) { return read_(SectorOffset(sector), buffer, sectorSize_); }
+
+    // The given sectors' bytes one after another, neighbouring sectors read at once.
+    bool ReadSectors(const std::vector<std::uint32_t>& sectors, std::vector<std::uint8_t>& bytes) {
+        bytes.resize(sectors.size() * sectorSize_);
+        for (std::size_t i = 0; i < sectors.size();) {
+            std::size_t run = 1;
+            while (i + run < sectors.size() && sectors[i + run] == sectors[i] + run) ++run;
+            if (!read_(SectorOffset(sectors[i]), bytes.data() + i * sectorSize_, run * sectorSize_)) return false;
+            i += run;
+        }
+        return true;
     }
 
-    bool Inside(std::uint32_t sector) const { return sector < sectorCount_; }
+    bool Inside(std::uint32_t sector) const { return sector < fat_.sectors; }
+
+    // Marks a sector that holds tables as taken; false when it already is.
+    bool Take(std::uint32_t sector) {
+        if (fat_.used[sector]) return false;
+        fat_.used[sector] = true;
+        return true;
+    }
 
     // The allocation table's sectors: the first 109 named in the header, the
-    // rest in a chain of sectors whose last entry names the next one.
+    // rest in a chain of sectors whose last entry names the next one. Each
+    // must lie inside the file and be named once.
     CompoundFileFault ListFatSectors(const std::uint8_t* header) {
         const std::uint32_t fatCount = Le32(header + 44);
-        if (fatCount > sectorCount_) return CompoundFileFault::fatOutside;
+        if (fatCount > fat_.sectors) return CompoundFileFault::fatOutside;
+        fat_.used.assign(static_cast<std::size_t>(fat_.sectors), false);
         fatSectors_.reserve(fatCount);
         for (std::size_t i = 0; i < std::min<std::size_t>(fatCount, kHeaderFatEntries); ++i) {
             const std::uint32_t sector = Le32(header + 76 + 4 * i);
-            if (!Inside(sector)) return CompoundFileFault::fatOutside;
+            if (!Inside(sector) || !Take(sector)) return CompoundFileFault::fatOutside;
             fatSectors_.push_back(sector);
         }
         std::uint32_t next = Le32(header + 68);
         const std::uint32_t difatCount = Le32(header + 72);
         std::vector<std::uint8_t> sector(sectorSize_);
         for (std::uint32_t n = 0; fatSectors_.size() < fatCount; ++n) {
-            if (n >= difatCount || n >= sectorCount_ || !Inside(next)) return CompoundFileFault::difatOutside;
-            if (!ReadSector(next, 0, sector.data(), sectorSize_)) return CompoundFileFault::unreadable;
+            if (n >= difatCount || !Inside(next) || !Take(next)) return CompoundFileFault::difatOutside;
+            if (!ReadSector(next, sector.data())) return CompoundFileFault::unreadable;
             for (std::size_t i = 0; i + 1 < entriesPerSector_ && fatSectors_.size() < fatCount; ++i) {
                 const std::uint32_t fat = Le32(sector.data() + 4 * i);
-                if (!Inside(fat)) return CompoundFileFault::fatOutside;
+                if (!Inside(fat) || !Take(fat)) return CompoundFileFault::fatOutside;
                 fatSectors_.push_back(fat);
             }
             next = Le32(sector.data() + sectorSize_ - 4);
@@ -96,61 +140,124 @@ private:
         return CompoundFileFault::none;
     }
 
-    // The allocation table's entry for `sector`; false when the table does
-    // not reach it or the read fails.
-    bool Next(std::uint32_t sector, std::uint32_t& next, bool& readFailed) {
-        const std::uint64_t index = sector / entriesPerSector_;
-        if (index >= fatSectors_.size()) return false;
-        if (cachedIndex_ != index) {
-            cached_.resize(sectorSize_);
-            if (!ReadSector(fatSectors_[static_cast<std::size_t>(index)], 0, cached_.data(), sectorSize_)) {
-                readFailed = true;
-                return false;
-            }
-            cachedIndex_ = index;
-        }
-        next = Le32(cached_.data() + 4 * (sector % entriesPerSector_));
-        return true;
+    // Only the table sectors that describe sectors inside the file are read:
+    // a link past them points outside the file anyway.
+    CompoundFileFault LoadFat() {
+        const std::uint64_t needed = (fat_.sectors + entriesPerSector_ - 1) / entriesPerSector_;
+        std::vector<std::uint32_t> sectors(fatSectors_.begin(),
+                                           fatSectors_.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(
+                                                                     needed, fatSectors_.size())));
+        std::vector<std::uint8_t> bytes;
+        if (!ReadSectors(sectors, bytes)) return CompoundFileFault::unreadable;
+        fat_.next.resize(bytes.size() / 4);
+        for (std::size_t i = 0; i < fat_.next.size(); ++i) fat_.next[i] = Le32(bytes.data() + 4 * i);
+        return CompoundFileFault::none;
     }
 
-    // Follows a chain to its end; every sector must lie inside the file and
-    // belong to no other chain (which also ends loops).
-    CompoundFileFault WalkChain(std::uint32_t start, CompoundFileFault fault, std::uint64_t& length) {
-        length = 0;
-        for (std::uint32_t sector = start; sector != kEndOfChain;) {
-            if (!Inside(sector) || used_[sector]) return fault;
-            used_[sector] = true;
+    // Follows a chain to its end; every sector must lie inside, be described
+    // by the table and belong to no other chain (which also ends loops). The
+    // chain must hold at least `minimum` sectors.
+    static CompoundFileFault WalkChain(Table& table, std::uint32_t start, std::uint64_t minimum, CompoundFileFault fault,
+                                       std::vector<std::uint32_t>* sectors) {
+        std::uint64_t length = 0;
+        for (std::uint32_t sector = start; sector != kEndOfChain; sector = table.next[sector]) {
+            if (sector >= table.sectors || sector >= table.next.size() || table.used[sector]) return fault;
+            table.used[sector] = true;
+            if (sectors) sectors->push_back(sector);
             ++length;
-            bool readFailed = false;
-            if (!Next(sector, sector, readFailed)) return readFailed ? CompoundFileFault::unreadable : fault;
+        }
+        return length < minimum ? fault : CompoundFileFault::none;
+    }
+
+    const std::uint8_t* Entry(std::uint32_t index) const { return directory_.data() + index * kDirectoryEntry; }
+
+    std::uint64_t EntrySize(const std::uint8_t* entry) const {
+        std::uint64_t size = Le32(entry + 120);
+        // Files with small sectors keep only the low half of the size.
+        if (sectorSize_ > kHeaderFields) size |= static_cast<std::uint64_t>(Le32(entry + 124)) << 32;
+        return size;
+    }
+
+    // The root entry names the mini stream, which holds every small stream.
+    CompoundFileFault CheckRootEntry() {
+        const std::uint8_t* root = Entry(0);
+        if (root[66] != kRootStorageType) return CompoundFileFault::rootEntry;
+        miniStreamSize_ = EntrySize(root);
+        if (miniStreamSize_ == 0) return CompoundFileFault::none;
+        return WalkChain(fat_, Le32(root + 116), (miniStreamSize_ + sectorSize_ - 1) / sectorSize_,
+                         CompoundFileFault::miniStreamOutside, nullptr);
+    }
+
+    CompoundFileFault LoadMiniFat(const std::vector<std::uint32_t>& sectors) {
+        std::vector<std::uint8_t> bytes;
+        if (!ReadSectors(sectors, bytes)) return CompoundFileFault::unreadable;
+        mini_.next.resize(bytes.size() / 4);
+        for (std::size_t i = 0; i < mini_.next.size(); ++i) mini_.next[i] = Le32(bytes.data() + 4 * i);
+        mini_.sectors = (miniStreamSize_ + 63) >> kMiniSectorShift;
+        mini_.used.assign(static_cast<std::size_t>(std::min<std::uint64_t>(mini_.sectors, mini_.next.size())), false);
+        return CompoundFileFault::none;
+    }
+
+    // Every entry reachable from the root, each reached once; each storage's
+    // children hang below it, each stream's chain is walked.
+    CompoundFileFault CheckTree() {
+        std::vector<bool> reached(entryCount_, false);
+        reached[0] = true;
+        std::vector<std::uint32_t> pending{Le32(Entry(0) + 76)};
+        while (!pending.empty()) {
+            const std::uint32_t index = pending.back();
+            pending.pop_back();
+            if (index == kNoEntry) continue;
+            if (index >= entryCount_ || reached[index]) return CompoundFileFault::directoryTree;
+            reached[index] = true;
+            const std::uint8_t* entry = Entry(index);
+            const CompoundFileFault fault = CheckEntry(entry);
+            if (fault != CompoundFileFault::none) return fault;
+            pending.push_back(Le32(entry + 68));
+            pending.push_back(Le32(entry + 72));
+            if (entry[66] == kStorageType) pending.push_back(Le32(entry + 76));
         }
         return CompoundFileFault::none;
     }
 
-    // The root entry names the mini stream, which holds every small stream.
-    CompoundFileFault CheckRootEntry(std::uint32_t directoryStart) {
-        std::uint8_t entry[kDirectoryEntry];
-        if (!ReadSector(directoryStart, 0, entry, sizeof entry)) return CompoundFileFault::unreadable;
-        if (entry[66] != kRootStorageType) return CompoundFileFault::rootEntry;
-        std::uint64_t size = Le32(entry + 120);
-        // Files with small sectors keep only the low half of the size.
-        if (sectorSize_ > kHeaderFields) size |= static_cast<std::uint64_t>(Le32(entry + 124)) << 32;
-        if (size == 0) return CompoundFileFault::none;
-        std::uint64_t length = 0;
-        const CompoundFileFault fault = WalkChain(Le32(entry + 116), CompoundFileFault::miniStreamOutside, length);
-        if (fault != CompoundFileFault::none) return fault;
-        return length * sectorSize_ < size ? CompoundFileFault::miniStreamOutside : CompoundFileFault::none;
+    CompoundFileFault CheckEntry(const std::uint8_t* entry) {
+        // A name of at most 31 characters and its terminating zero.
+        const std::uint16_t nameBytes = Le16(entry + 64);
+        if (nameBytes < 2 || nameBytes > 64 || nameBytes % 2 != 0 || Le16(entry + nameBytes - 2) != 0)
+            return CompoundFileFault::directoryTree;
+        if (entry[66] == kStorageType) return CompoundFileFault::none;
+        if (entry[66] != kStreamType) return CompoundFileFault::directoryTree;
+        const std::uint64_t size = EntrySize(entry);
+        const std::uint32_t start = Le32(entry + 116);
+        if (size >= kMiniStreamCutoff)
+            return WalkChain(fat_, start, (size + sectorSize_ - 1) / sectorSize_, CompoundFileFault::streamChain, nullptr);
+        if (size == 0) return CheckEmptyStream(start);
+        return WalkChain(mini_, start, (size + 63) >> kMiniSectorShift, CompoundFileFault::streamChain, nullptr);
+    }
+
+    // An empty stream owns no sectors, but a stream that grows follows
+    // whatever its start names: that must not loop. A chain that leaves the
+    // table only makes the growth fail, and some writers leave a start of 0
+    // in empty streams, so neither counts here.
+    CompoundFileFault CheckEmptyStream(std::uint32_t start) const {
+        std::uint64_t steps = 0;
+        for (std::uint32_t sector = start; sector < mini_.sectors && sector < mini_.next.size();
+             sector = mini_.next[sector]) {
+            if (++steps > mini_.next.size()) return CompoundFileFault::streamChain;
+        }
+        return CompoundFileFault::none;
     }
 
     const std::uint64_t fileSize_;
     const FileReader& read_;
     std::size_t sectorSize_ = 0;
-    std::uint64_t sectorCount_ = 0;
     std::size_t entriesPerSector_ = 0;
     std::vector<std::uint32_t> fatSectors_;
-    std::vector<bool> used_;
-    std::vector<std::uint8_t> cached_;
-    std::uint64_t cachedIndex_ = ~std::uint64_t{0};
+    Table fat_;
+    Table mini_;
+    std::uint64_t miniStreamSize_ = 0;
+    std::vector<std::uint8_t> directory_;
+    std::size_t entryCount_ = 0;
 };
 
 } // namespace

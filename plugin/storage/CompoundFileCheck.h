@@ -1,10 +1,13 @@
 #pragma once
 // A quick look at a compound file before the platform's compound-file code
-// opens it: the header is sound and the sectors that the header, the
-// allocation tables, the directory, the mini allocation table and the mini
-// stream refer to all lie inside the file. Some platforms loop forever on a
-// truncated file instead of reporting it, so a file that fails here is never
-// handed to them. Reads a few sectors; nothing is parsed beyond the chains.
+// opens it: the header is sound; the sectors that the header, the allocation
+// tables, the directory, the mini allocation table and the mini stream refer
+// to all lie inside the file; the directory's tree has no loops; and every
+// stream's chain, in the allocation table or the mini one, stays inside, ends,
+// belongs to that stream alone and is long enough for the stream's size. Some
+// platforms loop forever on a truncated or looping file instead of reporting
+// it, so a file that fails here is never handed to them. Reads the tables and
+// the directory once; stream contents are never read.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -24,6 +27,8 @@ enum class CompoundFileFault {
     rootEntry,         // the first directory entry is not the root storage
     miniFatOutside,    // a mini allocation-table sector does
     miniStreamOutside, // a sector of the mini stream does, or its chain is too short
+    directoryTree,     // an entry of unknown type, a link outside the directory, a loop
+    streamChain,       // a stream's chain leaves the file, loops, is shared or is too short
     unreadable,        // the reader failed
 };
 

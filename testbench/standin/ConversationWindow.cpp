@@ -133,6 +133,11 @@ void ConversationWindow::Receive(const std::string& text) {
   Log("received conv:" + contact_->signinName + " text=" + Quote(text));
 }
 
+void ConversationWindow::Note(const std::string& text) {
+  AppendWithEmoticons(history_, WithCrLf(text));
+  Log("noted conv:" + contact_->signinName + " text=" + Quote(text));
+}
+
 void ConversationWindow::Send() {
   std::string text = TrimLineEnds(TextWithCodes(ReadRichEdit(input_)));
   if (text.empty()) {

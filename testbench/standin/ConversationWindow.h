@@ -35,6 +35,9 @@ public:
   // Sets the title the way the messenger does, through SetWindowTextW.
   void UpdateTitle();
   void Receive(const std::string& text);
+  // A line the messenger writes into the history by itself (a notice, or blank
+  // lines), in one insertion.
+  void Note(const std::string& text);
   // What pressing Send does: takes the input, shows it as said by the user, empties it.
   void Send();
   // `action` runs once `taken` more sends have been taken (e.g. the contact signs out).

@@ -252,11 +252,6 @@ void DialogWatcher::Examine(HWND dialog) {
 
 void DialogWatcher::Answer(HWND dialog, const DialogAnswer& answer, bool isMessageBox) {
   if (answer.delayMs) Sleep(answer.delayMs);
-  if (!answer.screenshot.empty()) {
-    Sleep(300);  // let it paint
-    std::string path = (outputFolder_.empty() ? std::string(".") : outputFolder_) + "\\" + answer.screenshot + ".bmp";
-    Log(std::string("screenshot ") + (SaveScreenshot(path) ? "saved " : "failed ") + Quote(path));
-  }
   std::vector<Control> controls = ControlsOf(dialog);
   for (const auto& edit : answer.edits) {
     HWND target = nullptr;
@@ -302,6 +297,11 @@ void DialogWatcher::Answer(HWND dialog, const DialogAnswer& answer, bool isMessa
       }
     }
     Log("answer selected " + Quote(wanted) + (selected ? "" : " not found"));
+  }
+  if (!answer.screenshot.empty()) {
+    Sleep(300);  // let it paint, with what was typed and selected
+    std::string path = (outputFolder_.empty() ? std::string(".") : outputFolder_) + "\\" + answer.screenshot + ".bmp";
+    Log(std::string("screenshot ") + (SaveScreenshot(path) ? "saved " : "failed ") + Quote(path));
   }
   if (answer.button.empty()) {
     Log("answer left " + std::string(isMessageBox ? "box" : "dialog") + " open");

@@ -370,6 +370,12 @@ bool ScenarioRunner::Execute(const Step& step) {
     conversation->Receive(step.Arg(1));
     return true;
   }
+  if (c == "note") {
+    ConversationWindow* conversation = Conversation(step, 0);
+    if (!conversation) return false;
+    conversation->Note(step.Arg(1));
+    return true;
+  }
   if (c == "type") {
     ConversationWindow* conversation = Conversation(step, 0);
     if (!conversation) return false;

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""Forwarding a conversation and broadcasting a message, end to end in the stand-in
-messenger with the real loader, hook library and plug-in, for both messengers.
-Screenshots are kept in the run's output folder."""
+"""Forwarding a conversation as it goes on, end to end in the stand-in messenger with the
+real loader, hook library and plug-in, for both messengers. Screenshots are kept in the
+run's output folder."""
 import os
 import subprocess
 import sys
@@ -19,6 +19,7 @@ from streams import conversation_index  # noqa: E402
 BOB, CAROL, DAVE = "bob@parleym.example", "carol@parleym.example", "dave@parleym.example"
 
 SCENARIO = r'''
+option window-states
 wait no-window ParleymLdrClass timeout=10000
 spawn ParleymLdr.exe
 wait sinks 1 timeout=30000
@@ -41,22 +42,37 @@ sleep 300
 type bob@parleym.example "my reply"
 enter bob@parleym.example
 sleep 300
+# Blank lines the messenger writes between two messages are not forwarded and
+# leave the pairing of the next message's two pieces alone.
+note bob@parleym.example "\n\n"
+sleep 300
 receive bob@parleym.example "third"
 sleep 300
 screenshot forward-source
+post conv:carol@parleym.example 274 61728
+sleep 300
+screenshot forward-target
 # Already forwarding: the command does nothing.
 post conv:bob@parleym.example 273 30004
 sleep 300
+# The forward window's own conversation forwarded back to Bob: what forwarding
+# writes into either window is not forwarded again.
+answer OK caption="Forward conversation" select="Bob B"
+menu conv:carol@parleym.example Parleym "Forward conversation..."
+wait answered timeout=5000
+sleep 500
+receive bob@parleym.example "ping"
+sleep 300
+receive carol@parleym.example "pong"
+sleep 300
+menu conv:carol@parleym.example Parleym "Cancel forward"
+sleep 300
+post conv:bob@parleym.example 274 61728
 # The forward window closed mid-way is opened again.
 close carol@parleym.example
 sleep 300
 receive bob@parleym.example "after close"
 sleep 500
-hide conv:bob@parleym.example
-post conv:carol@parleym.example 274 61728
-sleep 300
-screenshot forward-target
-show conv:bob@parleym.example
 menu conv:bob@parleym.example Parleym "Cancel forward"
 sleep 300
 receive bob@parleym.example "not forwarded"
@@ -69,7 +85,11 @@ wait conv dave@parleym.example timeout=5000
 sleep 500
 status bob@parleym.example OFFLINE
 sleep 500
-{broadcast}
+# An offline-message window is not forwarded.
+answer OK caption=Error text="You can not forward offline messages"
+menu conv:bob@parleym.example Parleym "Forward conversation..."
+wait answered timeout=5000
+sleep 300
 signout
 sleep 500
 post class:ParleymLdrClass 16
@@ -81,7 +101,6 @@ exit
 class MessagingInStandinTest(unittest.TestCase):
     MESSENGER = "wm"
     WINDOWS = "winxp"
-    BROADCAST = ""
 
     @classmethod
     def setUpClass(cls):
@@ -91,7 +110,7 @@ class MessagingInStandinTest(unittest.TestCase):
                         cls.bench.windows_path(users)], env=cls.bench.env, check=True, timeout=60)
         with open(users, "rb") as f:
             users_dat = f.read()
-        cls.result = cls.bench.run(SCENARIO.replace("{broadcast}", cls.BROADCAST), messenger=cls.MESSENGER,
+        cls.result = cls.bench.run(SCENARIO, messenger=cls.MESSENGER,
                                    deliverables=True, loader=False, name="messaging-" + cls.MESSENGER,
                                    windows_version=cls.WINDOWS, data_files={"users.dat": users_dat})
 
@@ -110,27 +129,44 @@ class MessagingInStandinTest(unittest.TestCase):
 
     def test_scenario_ran(self):
         self.assertTrue(self.result.ok, self.result.describe())
+        self.assertFalse(self.result.lines_starting("box-unexpected"), self.result.describe())
 
     def test_forwarded_lines_reach_the_target_in_pairs_with_one_header(self):
+        # Nothing said before the start, no blank lines, nothing after Cancel; one header
+        # though the window was opened a second time.
         self.assertEqual(self.sent(CAROL), [
             "[Forward conversation with Bob B]",
             "[FW] Bob B says: first",
             "[FW] Me Myself says: my reply",
             "[FW] Bob B says: third",
+            "[FW] Bob B says: ping",
             "[FW] Bob B says: after close",
         ], self.result.describe())
         self.assertEqual(self.sent(DAVE), [], self.result.describe())
-        # The forward window was opened twice: at the start and after it was closed.
         self.assertEqual(len(self.result.lines_starting("window-created conv:" + CAROL)), 2)
+        self.assertEqual(len(self.result.lines_starting("window-created conv:" + DAVE)), 1)
+        # The forward window opens minimised.
+        self.assertIn("state conv:%s enabled=yes minimized=yes" % CAROL, self.result.lines)
+
+    def test_windows_forwarding_to_each_other_do_not_echo(self):
+        # Carol's window forwarded back to Bob's: Bob's "ping" went to Carol once, Carol's
+        # "pong" to Bob once, and neither came back.
+        self.assertEqual(self.sent(BOB), [
+            "my reply",
+            "[Forward conversation with Carol C]",
+            "[FW] Carol C says: pong",
+        ], self.result.describe())
+        self.assertIn("Carol C - Conversation(Forward to Bob B)", self.titles(CAROL))
+        self.assertEqual(self.titles(CAROL)[-1], "Carol C - Conversation")
 
     def test_source_contact_is_not_offered_and_window_shows_forwarding(self):
         dialogs = [l for l in self.result.lines if l.startswith("dialog ") and "Forward conversation" in l]
-        self.assertTrue(dialogs, self.result.describe())
-        for line in dialogs:
-            self.assertIn("Carol C|" + CAROL, line)
-            self.assertNotIn(BOB, line)
-        self.assertIn("Bob B - Conversation(Forward to Carol C)", self.titles(BOB))
-        self.assertIn("Bob B - Conversation(Forward to Dave D)", self.titles(BOB))
+        # Bob's window to Carol, Carol's to Bob, Bob's to Dave: "Forward conversation..."
+        # while forwarding and in the offline-message window opened no picker.
+        self.assertEqual(len(dialogs), 3, dialogs)
+        for line, source, offered in ((dialogs[0], BOB, CAROL), (dialogs[1], CAROL, BOB), (dialogs[2], BOB, DAVE)):
+            self.assertIn("|" + offered + '"', line)
+            self.assertNotIn(source, line)
         titles = self.titles(BOB)
         # Cancel gives the title back; the contact going offline hands the window to
         # the offline-message handler.
@@ -142,8 +178,9 @@ class MessagingInStandinTest(unittest.TestCase):
         self.assertTrue(any("Parleym[Cancel forward|" in l for l in menus), menus)
         self.assertIn("Parleym[Forward conversation...|", menus[-1])
         self.assertNotIn("Cancel forward", menus[-1])
-        # "Forward conversation..." while forwarding opened no second picker.
-        self.assertEqual(len(dialogs), 2)
+        boxes = [l for l in self.result.lines if l.startswith("box ") and "You can not forward offline messages" in l]
+        self.assertEqual(len(boxes), 1, self.result.describe())
+        self.assertIn('caption="Error"', boxes[0])
 
     def test_logging_goes_on_in_the_same_stream(self):
         logs = olefile.OleFileIO(os.path.join(self.result.data_dir, "logs.dat"))
@@ -153,7 +190,7 @@ class MessagingInStandinTest(unittest.TestCase):
             numbers = [e["number"] for e in entries if e["contact"] == BOB]
             self.assertEqual(len(numbers), 1, numbers)
             text = logs.openstream([account, str(numbers[0])]).read().decode("latin-1")
-            for said in ("said before", "first", "third", "not forwarded"):
+            for said in ("said before", "first", "third", "ping", "not forwarded"):
                 self.assertIn(said, text)
         finally:
             logs.close()

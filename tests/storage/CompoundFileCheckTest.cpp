@@ -35,20 +35,39 @@ struct Layout {
     std::uint32_t directory = 1;
     std::uint32_t miniFat = 0;
     std::uint32_t miniStream = 0;
+    // Streams in the root storage, by size: from 4096 bytes on in sectors of
+    // their own (placed after the mini stream), smaller ones in the mini stream.
+    std::vector<std::uint64_t> streams = {};
 };
 
 struct Built {
     Bytes file;
     std::size_t sectorSize;
     std::vector<std::uint32_t> fat, difat, directory, miniFat, miniStream;
+    std::vector<std::vector<std::uint32_t>> chains; // per stream, its sectors or mini sectors
     std::size_t Offset(std::uint32_t sector) const { return (sector + 1) * sectorSize; }
+    // Where entry `index` of the directory lies in the file.
+    std::size_t EntryOffset(std::uint32_t index) const {
+        const std::size_t perSector = sectorSize / 128;
+        return Offset(directory[index / perSector]) + 128 * (index % perSector);
+    }
+    // Where the table entry naming the sector after `sector` lies.
+    std::size_t FatEntry(std::uint32_t sector) const {
+        return Offset(fat[sector / (sectorSize / 4)]) + 4 * (sector % (sectorSize / 4));
+    }
+    std::size_t MiniFatEntry(std::uint32_t sector) const {
+        return Offset(miniFat[sector / (sectorSize / 4)]) + 4 * (sector % (sectorSize / 4));
+    }
 };
 
 Built Build(const Layout& layout) {
     Built b;
     b.sectorSize = std::size_t{1} << layout.shift;
     const std::uint32_t perSector = static_cast<std::uint32_t>(b.sectorSize / 4);
-    const std::uint32_t data = layout.directory + layout.miniFat + layout.miniStream;
+    std::uint32_t bigSectors = 0;
+    for (std::uint64_t size : layout.streams)
+        if (size >= 4096) bigSectors += static_cast<std::uint32_t>((size + b.sectorSize - 1) / b.sectorSize);
+    const std::uint32_t data = layout.directory + layout.miniFat + layout.miniStream + bigSectors;
     std::uint32_t fatCount = 1, difatCount = 0;
     for (;;) {
         const std::uint32_t total = fatCount + difatCount + data;
@@ -67,14 +86,30 @@ Built Build(const Layout& layout) {
     take(b.directory, 1);
     take(b.miniFat, layout.miniFat);
     take(b.miniStream, layout.miniStream);
+    std::uint32_t nextMini = 0;
+    for (std::uint64_t size : layout.streams) {
+        b.chains.emplace_back();
+        if (size >= 4096) {
+            take(b.chains.back(), static_cast<std::uint32_t>((size + b.sectorSize - 1) / b.sectorSize));
+        } else {
+            for (std::uint64_t i = 0; i < (size + 63) / 64; ++i) b.chains.back().push_back(nextMini++);
+        }
+    }
     take(b.directory, layout.directory - 1);
     b.file.assign((next + 1) * b.sectorSize, 0);
 
     std::vector<std::uint32_t> table(static_cast<std::size_t>(fatCount) * perSector, kFree);
     for (std::uint32_t s : b.fat) table[s] = 0xFFFFFFFDu;
     for (std::uint32_t s : b.difat) table[s] = 0xFFFFFFFCu;
-    for (const auto* chain : {&b.directory, &b.miniFat, &b.miniStream})
-        for (std::size_t i = 0; i < chain->size(); ++i) table[(*chain)[i]] = i + 1 < chain->size() ? (*chain)[i + 1] : kEnd;
+    auto link = [](std::vector<std::uint32_t>& entries, const std::vector<std::uint32_t>& chain) {
+        for (std::size_t i = 0; i < chain.size(); ++i) entries[chain[i]] = i + 1 < chain.size() ? chain[i + 1] : kEnd;
+    };
+    for (const auto* chain : {&b.directory, &b.miniFat, &b.miniStream}) link(table, *chain);
+    std::vector<std::uint32_t> miniTable(layout.miniFat * perSector, kFree);
+    for (std::size_t i = 0; i < layout.streams.size(); ++i) link(layout.streams[i] >= 4096 ? table : miniTable, b.chains[i]);
+    for (std::uint32_t i = 0; i < layout.miniFat; ++i)
+        for (std::uint32_t e = 0; e < perSector; ++e)
+            Put32(b.file, b.Offset(b.miniFat[i]) + 4 * e, miniTable[i * perSector + e]);
     for (std::uint32_t i = 0; i < fatCount; ++i)
         for (std::uint32_t e = 0; e < perSector; ++e) Put32(b.file, b.Offset(b.fat[i]) + 4 * e, table[i * perSector + e]);
 
@@ -114,6 +149,18 @@ Built Build(const Layout& layout) {
     Put32(b.file, root + 116, b.miniStream.empty() ? kEnd : b.miniStream[0]);
     const std::size_t miniSize = layout.miniStream * b.sectorSize;
     Put32(b.file, root + 120, static_cast<std::uint32_t>(miniSize == 0 ? 0 : miniSize - 100));
+    // The streams hang below the root as a chain of right siblings.
+    for (std::uint32_t i = 0; i < layout.streams.size(); ++i) {
+        const std::size_t entry = b.EntryOffset(i + 1);
+        b.file[entry] = static_cast<std::uint8_t>('a' + i);
+        Put16(b.file, entry + 64, 4);
+        b.file[entry + 66] = 2;
+        Put32(b.file, entry + 72, i + 1 < layout.streams.size() ? i + 2 : kFree);
+        Put32(b.file, entry + 116, b.chains[i].empty() ? kEnd : b.chains[i][0]);
+        Put32(b.file, entry + 120, static_cast<std::uint32_t>(layout.streams[i]));
+        Put32(b.file, entry + 124, static_cast<std::uint32_t>(layout.streams[i] >> 32));
+    }
+    if (!layout.streams.empty()) Put32(b.file, root + 76, 1);
     return b;
 }
 
@@ -147,6 +194,8 @@ TEST(CompoundFileCheck, WholeFilesPassWithAFewReads) {
         {12, 0, 2, 1, 3},            // large sectors
         {9, 120, 2, 2, 2},           // more table sectors than the header can list
         {12, 1030, 1, 1, 1},         // ... with large sectors: a chained list of two
+        {9, 0, 2, 1, 4, {5000, 100, 0, 64, 9000}}, // streams in sectors and in the mini stream
+        {12, 0, 1, 1, 1, {4096, 700, 70000}},
     };
     for (const Layout& layout : layouts) {
         const Built b = Build(layout);
@@ -154,7 +203,8 @@ TEST(CompoundFileCheck, WholeFilesPassWithAFewReads) {
         GuardedReader reader{b.file};
         EXPECT_EQ(reader.Check(), CompoundFileFault::none);
         EXPECT_FALSE(reader.outside);
-        EXPECT_LE(reader.reads, static_cast<int>(3 + b.difat.size() + b.fat.size()));
+        // Each table and directory sector is read once at most.
+        EXPECT_LE(reader.reads, static_cast<int>(1 + b.difat.size() + b.fat.size() + b.directory.size() + b.miniFat.size()));
         EXPECT_EQ(CheckCompoundFile(b.file), CompoundFileFault::none);
         // Bytes after the last sector are no harm.
         Bytes longer = b.file;
@@ -259,4 +309,111 @@ TEST(CompoundFileCheck, ForeignAndRandomBytesFail) {
         reader.Check();
         EXPECT_FALSE(reader.outside) << round;
     }
+}
+
+TEST(CompoundFileCheck, StreamChainsMustEndInsideAndBelongToOneStream) {
+    // Streams a (5000 bytes, 10 sectors), b (100 bytes, 2 mini sectors), c (empty),
+    // d (3 mini sectors) and e (9000 bytes, 18 sectors).
+    const Built b = Build({9, 0, 2, 1, 4, {5000, 100, 0, 150, 9000}});
+    ASSERT_EQ(CheckCompoundFile(b.file), CompoundFileFault::none);
+    const std::uint32_t sectors = static_cast<std::uint32_t>(b.file.size() / b.sectorSize - 1);
+    auto with = [&b](std::initializer_list<std::pair<std::size_t, std::uint32_t>> changes) {
+        Bytes file = b.file;
+        for (const auto& change : changes) Put32(file, change.first, change.second);
+        GuardedReader reader{file};
+        const CompoundFileFault fault = reader.Check();
+        EXPECT_FALSE(reader.outside);
+        return fault;
+    };
+    const auto& a = b.chains[0];
+    const auto& e = b.chains[4];
+    // Sectors of their own: a loop back to the start or onto itself, a link
+    // past the end or to a free sector, a chain that ends early, a chain
+    // claiming a sector of another stream, of the directory or of the table.
+    EXPECT_EQ(with({{b.FatEntry(a.back()), a[0]}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.FatEntry(a[3]), a[3]}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.FatEntry(a[3]), sectors + 2}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.FatEntry(a[3]), 0xFFFFFFF0u}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.FatEntry(a[3]), kFree}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.FatEntry(a[8]), kEnd}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.EntryOffset(1) + 120, 5200}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.FatEntry(e[5]), a[2]}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.EntryOffset(5) + 116, a[9]}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.FatEntry(a.back()), b.directory[1]}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.FatEntry(a.back()), b.fat[0]}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.EntryOffset(1) + 116, kEnd}}), CompoundFileFault::streamChain);
+    // Cut inside the last stream's sectors: the directory is whole, the stream is not.
+    const Built cutAtEnd = Build({9, 0, 1, 1, 1, {9000}});
+    EXPECT_EQ(CheckCompoundFile(Cut(cutAtEnd.file, cutAtEnd.Offset(cutAtEnd.chains[0][10]) + 7)),
+              CompoundFileFault::streamChain);
+    EXPECT_EQ(CheckCompoundFile(Cut(cutAtEnd.file, cutAtEnd.Offset(cutAtEnd.chains[0].back()))),
+              CompoundFileFault::streamChain);
+
+    // The mini stream: a loop, a mini sector past the mini stream's end, two
+    // streams sharing one, a chain shorter than the stream, a size claiming
+    // sectors of its own that the table does not give it.
+    const auto& small = b.chains[1];
+    const auto& d = b.chains[3];
+    EXPECT_EQ(with({{b.MiniFatEntry(small[1]), small[0]}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.MiniFatEntry(small[0]), 40}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.MiniFatEntry(d[1]), small[1]}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.MiniFatEntry(d[1]), kEnd}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.EntryOffset(4) + 120, 3000}}), CompoundFileFault::streamChain);
+    EXPECT_EQ(with({{b.EntryOffset(2) + 120, 4096}}), CompoundFileFault::streamChain);
+    // An empty stream owns nothing; its start may name anything that ends,
+    // but not a loop that growing it would follow.
+    EXPECT_EQ(with({{b.EntryOffset(3) + 116, 0}}), CompoundFileFault::none);
+    EXPECT_EQ(with({{b.EntryOffset(3) + 116, small[0]}}), CompoundFileFault::none);
+    EXPECT_EQ(with({{b.EntryOffset(3) + 116, 0x00FFFFFF}}), CompoundFileFault::none);
+    EXPECT_EQ(with({{b.EntryOffset(3) + 116, small[0]}, {b.MiniFatEntry(small[1]), small[0]}}),
+              CompoundFileFault::streamChain);
+    // The high half of a size counts only with large sectors.
+    EXPECT_EQ(with({{b.EntryOffset(2) + 124, 1}}), CompoundFileFault::none);
+    const Built large = Build({12, 0, 1, 1, 1, {700, 70000}});
+    ASSERT_EQ(CheckCompoundFile(large.file), CompoundFileFault::none);
+    Bytes huge = large.file;
+    Put32(huge, large.EntryOffset(2) + 124, 1);
+    EXPECT_EQ(CheckCompoundFile(huge), CompoundFileFault::streamChain);
+}
+
+TEST(CompoundFileCheck, TheDirectoryTreeMustNotLoop) {
+    const Built b = Build({9, 0, 2, 1, 2, {100, 5000, 64}});
+    ASSERT_EQ(CheckCompoundFile(b.file), CompoundFileFault::none);
+    auto with = [&b](std::size_t at, std::uint32_t value) {
+        Bytes file = b.file;
+        Put32(file, at, value);
+        return CheckCompoundFile(file);
+    };
+    const std::size_t root = b.EntryOffset(0);
+    const std::uint32_t entries = static_cast<std::uint32_t>(b.directory.size() * b.sectorSize / 128);
+    EXPECT_EQ(with(b.EntryOffset(3) + 72, 1), CompoundFileFault::directoryTree);   // back to the first
+    EXPECT_EQ(with(b.EntryOffset(2) + 68, 2), CompoundFileFault::directoryTree);   // onto itself
+    EXPECT_EQ(with(b.EntryOffset(1) + 68, 3), CompoundFileFault::directoryTree);   // reached twice
+    EXPECT_EQ(with(root + 76, 0), CompoundFileFault::directoryTree);               // the root below itself
+    EXPECT_EQ(with(b.EntryOffset(2) + 72, entries), CompoundFileFault::directoryTree);
+    EXPECT_EQ(with(b.EntryOffset(3) + 72, 5), CompoundFileFault::directoryTree);   // an unused entry
+    // A storage's children are followed, a stream's are not.
+    EXPECT_EQ(with(b.EntryOffset(3) + 76, 1), CompoundFileFault::none);
+    Bytes storage = b.file;
+    storage[b.EntryOffset(3) + 66] = 1;
+    EXPECT_EQ(CheckCompoundFile(storage), CompoundFileFault::none);
+    Put32(storage, b.EntryOffset(3) + 76, 1);
+    EXPECT_EQ(CheckCompoundFile(storage), CompoundFileFault::directoryTree);
+    // Entries of unknown type, names without their end.
+    Bytes odd = b.file;
+    odd[b.EntryOffset(2) + 66] = 3;
+    EXPECT_EQ(CheckCompoundFile(odd), CompoundFileFault::directoryTree);
+    odd = b.file;
+    Put16(odd, b.EntryOffset(2) + 64, 66);
+    EXPECT_EQ(CheckCompoundFile(odd), CompoundFileFault::directoryTree);
+    odd = b.file;
+    odd[b.EntryOffset(2) + 2] = 'x';
+    EXPECT_EQ(CheckCompoundFile(odd), CompoundFileFault::directoryTree);
+    // Entries that nothing reaches are never opened, whatever they hold.
+    Bytes orphan = b.file;
+    Put32(orphan, b.EntryOffset(3) + 72, kFree);
+    Put32(orphan, b.FatEntry(b.chains[1].back()), b.chains[1][0]);
+    EXPECT_EQ(CheckCompoundFile(orphan), CompoundFileFault::streamChain); // still reached: b is entry 2
+    Put32(orphan, b.EntryOffset(1) + 72, kFree);
+    EXPECT_EQ(CheckCompoundFile(orphan), CompoundFileFault::none);
 }
