@@ -39,6 +39,7 @@ void COfflineMessageStore::Load(const char* accountName) {
         return;
     }
 
+    if (!db_.ReopenIfHeld()) return;  // the database has said why, or did at start
     HRESULT hr = S_OK;
     bool created = false;
     if (!db_.OpenAccount(accountName, {{kMessagesStream, &messages_}}, storage_, hr, &created) && SUCCEEDED(hr))

@@ -44,6 +44,7 @@ bool CStatsManager::OpenStatsFile(const char* path) { return db_.Open(path) != 0
 
 bool CStatsManager::OpenAccount(const char* signInName) {
     CloseAccount();
+    if (!db_.ReopenIfHeld()) return false;  // the database has said why, or did at start
     HRESULT hr = S_OK;
     bool created = false;
     const int opened =

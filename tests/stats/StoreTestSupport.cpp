@@ -224,6 +224,65 @@ void SaveReport::Fail(const std::string& why) {
 
 std::string ChildFile() { return EnvOr(kChildFileVariable, ""); }
 
+namespace {
+// Named after the parent, so that runs side by side do not meet.
+std::string HoldEventName(const char* what, DWORD parent) {
+    return std::string("parleym-held-file-") + what + "-" + std::to_string(parent);
+}
+const char kHolderParentVariable[] = "PARLEYM_STORE_HOLDER_PARENT";
+} // namespace
+
+HeldFile::HeldFile(const std::string& holderTest, const std::string& file) {
+    const DWORD self = GetCurrentProcessId();
+    const HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, HoldEventName("ready", self).c_str());
+    release_ = CreateEventA(nullptr, TRUE, FALSE, HoldEventName("release", self).c_str());
+    SetEnvironmentVariableA(kHolderParentVariable, std::to_string(self).c_str());
+    PROCESS_INFORMATION process;
+    const bool started = StartChild(holderTest, file, 0, process);
+    SetEnvironmentVariableA(kHolderParentVariable, nullptr);
+    if (started) {
+        CloseHandle(process.hThread);
+        process_ = process.hProcess;
+        const HANDLE waits[] = {ready, process.hProcess};
+        held_ = WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
+    }
+    if (ready) CloseHandle(ready);
+}
+
+void HeldFile::Release() {
+    if (release_) SetEvent(release_);
+    if (process_) {
+        if (WaitForSingleObject(process_, 30000) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
+        CloseHandle(process_);
+        process_ = nullptr;
+    }
+    held_ = false;
+}
+
+HeldFile::~HeldFile() {
+    Release();
+    if (release_) CloseHandle(release_);
+}
+
+void HoldChildFile() {
+    const DWORD parent = static_cast<DWORD>(std::strtoul(EnvOr(kHolderParentVariable, "0").c_str(), nullptr, 10));
+    CoInitialize(nullptr);
+    const std::string file = EnvOr(kChildFileVariable, "");
+    const std::wstring widePath(file.begin(), file.end());
+    IStorage* root = nullptr;
+    if (FAILED(StgOpenStorage(widePath.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0, &root)))
+        std::exit(4);
+    const HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, HoldEventName("ready", parent).c_str());
+    const HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, HoldEventName("release", parent).c_str());
+    if (!ready || !release) std::exit(6);
+    SetEvent(ready);
+    WaitForSingleObject(release, 60000);
+    root->Release();
+    std::exit(0);
+}
+
+
+
 void EndAbruptly() {
     TerminateProcess(GetCurrentProcess(), 77);
     for (;;) Sleep(1000);

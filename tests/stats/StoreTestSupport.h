@@ -97,6 +97,30 @@ struct EndedChild {
 // with TerminateProcess `afterMs` after its SaveReport began.
 EndedChild RunChildAndEnd(const std::string& childTest, const std::string& file, int run, DWORD afterMs);
 
+// The store's file held by another process, as a second messenger holds it:
+// the child test `holderTest` of this program opens `file` as a compound file
+// with exclusive sharing and keeps it until Release (or destruction). The
+// child's side is HoldChildFile.
+class HeldFile {
+public:
+    HeldFile(const std::string& holderTest, const std::string& file);
+    ~HeldFile();
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    // True once the child holds the file.
+    bool Held() const { return held_; }
+    void Release();
+
+private:
+    void* process_ = nullptr;
+    void* release_ = nullptr;
+    bool held_ = false;
+};
+
+// In the holder child: opens ChildFile() exclusively, tells the parent, and
+// waits to be released. Exits the process.
+[[noreturn]] void HoldChildFile();
+
 // Runs tests/stats/dump_store.py KIND FILE and returns its description of
 // the file; it starts with "FAILED" when the script rejects the file.
 std::string DumpStore(const ScratchFolder& folder, const std::string& kind, const std::string& file);
