@@ -89,6 +89,7 @@ int CLogManager::OpenAccount(const char* signInName) {
         return 0;
     }
     RecoverUnindexed();
+    accountName_ = signInName ? signInName : "";
     return 1;
 }
 
@@ -167,6 +168,7 @@ void CLogManager::ReleaseAccount() {
     accountStorage_.Reset();
     index_.clear();
     handedOut_.clear();
+    accountName_.clear();
 }
 
 void CLogManager::CloseAccount() {

@@ -56,6 +56,8 @@ public:
     const std::vector<LogEntry>& Index() const { return index_; }
     const std::string& Path() const { return path_; }
     bool IsAccountOpen() const { return accountStorage_ && indexStream_; }
+    // The sign-in name of the open account; empty when none is open.
+    const std::string& AccountName() const { return accountName_; }
     CStorageDb& Database() { return database_; }
 
 private:
@@ -77,4 +79,5 @@ private:
     int loggingEnabled_ = 1;
     std::vector<LogEntry> index_;
     std::set<std::int32_t> handedOut_;  // numbers found in a gap, not yet saved
+    std::string accountName_;
 };
