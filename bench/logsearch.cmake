@@ -1,0 +1,15 @@
+# The log search: the viewer's under Wine, parleym-logs natively, both on one
+# large logs file that make-bench-logs writes (natively, with libgsf).
+if(PARLEYM_WINDOWS)
+  add_executable(bench_logsearch BenchLogSearch.cpp BenchFigures.cpp)
+  target_include_directories(bench_logsearch PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(bench_logsearch PRIVATE parleym_plugin_lib)
+  parleym_warnings(bench_logsearch)
+elseif(TARGET parleym_logs_lib)
+  add_executable(make-bench-logs MakeBenchLogs.cpp)
+  target_link_libraries(make-bench-logs PRIVATE parleym_logs_lib)
+  parleym_warnings(make-bench-logs)
+  add_executable(bench_logs_cli BenchLogsCli.cpp BenchFigures.cpp)
+  target_link_libraries(bench_logs_cli PRIVATE parleym_logs_lib)
+  parleym_warnings(bench_logs_cli)
+endif()
