@@ -2,6 +2,9 @@
 
 #include "plugin/logging/LogViewerResources.h"
 
+#include <string>
+#include <unordered_map>
+
 namespace parleym {
 
 namespace {
@@ -43,13 +46,104 @@ bool CLogLeftView::Prepare() {
 
 void CLogLeftView::Show(const std::vector<LogTreeGroup>& groups) {
     DeleteAllItems();
-    HTREEITEM root = InsertItem("Parleym logs", kImageRoot);
-    for (const LogTreeGroup& group : groups) {
-        HTREEITEM groupItem = InsertItem(group.group.text, group.group.image, root, TVI_LAST, 0);
-        for (const LogTreeItem& conversation : group.conversations)
-            InsertItem(conversation.text, conversation.image, groupItem, TVI_LAST, conversation.number);
+    shown_.clear();
+    root_ = InsertItem("Parleym logs", kImageRoot);
+    shown_.reserve(groups.size());
+    for (const LogTreeGroup& group : groups) shown_.push_back(InsertGroup(group, TVI_LAST));
+    Expand(root_);
+}
+
+void CLogLeftView::Update(const std::vector<LogTreeGroup>& groups) {
+    if (!root_ || GetRootItem() != root_) {
+        Show(groups);
+        return;
     }
-    Expand(root);
+    std::unordered_map<std::string, std::size_t> positions;
+    for (std::size_t i = 0; i < shown_.size(); ++i) positions.emplace(shown_[i].key, i);
+    std::vector<ShownGroup> next;
+    next.reserve(groups.size());
+    std::size_t old = 0;
+    HTREEITEM after = TVI_FIRST;
+    for (const LogTreeGroup& group : groups) {
+        const auto found = positions.find(group.key);
+        if (found != positions.end() && found->second >= old) {
+            // Groups passed over are gone (or moved: they come back as new ones).
+            for (; old < found->second; ++old) DeleteItem(shown_[old].group.handle);
+            ShownGroup kept = std::move(shown_[old++]);
+            if (kept.group.item.text != group.group.text || kept.group.item.image != group.group.image) {
+                kept.group.item = group.group;
+                SetItem(kept.group.handle, group.group);
+            }
+            UpdateConversations(kept, group.conversations);
+            next.push_back(std::move(kept));
+        } else {
+            next.push_back(InsertGroup(group, after));
+        }
+        after = next.back().group.handle;
+    }
+    for (; old < shown_.size(); ++old) DeleteItem(shown_[old].group.handle);
+    shown_ = std::move(next);
+}
+
+void CLogLeftView::UpdateConversations(ShownGroup& shown, const std::vector<LogTreeItem>& conversations) const {
+    std::unordered_map<int, std::size_t> positions;
+    for (std::size_t i = 0; i < shown.conversations.size(); ++i) positions.emplace(shown.conversations[i].item.number, i);
+    std::vector<ShownItem> next;
+    next.reserve(conversations.size());
+    std::size_t old = 0;
+    HTREEITEM after = TVI_FIRST;
+    for (const LogTreeItem& conversation : conversations) {
+        const auto found = positions.find(conversation.number);
+        if (found != positions.end() && found->second >= old) {
+            for (; old < found->second; ++old) DeleteItem(shown.conversations[old].handle);
+            ShownItem kept = shown.conversations[old++];
+            if (kept.item.text != conversation.text || kept.item.image != conversation.image) {
+                kept.item = conversation;
+                SetItem(kept.handle, conversation);
+            }
+            next.push_back(std::move(kept));
+        } else {
+            next.push_back(ShownItem{conversation, InsertItem(conversation.text, conversation.image,
+                                                              shown.group.handle, after, conversation.number)});
+        }
+        after = next.back().handle;
+    }
+    for (; old < shown.conversations.size(); ++old) DeleteItem(shown.conversations[old].handle);
+    shown.conversations = std::move(next);
+}
+
+HTREEITEM CLogLeftView::ItemOf(int number) const {
+    if (number == 0) return nullptr;
+    for (const ShownGroup& group : shown_)
+        for (const ShownItem& conversation : group.conversations)
+            if (conversation.item.number == number) return conversation.handle;
+    return nullptr;
+}
+
+CLogLeftView::ShownGroup CLogLeftView::InsertGroup(const LogTreeGroup& group, HTREEITEM after) const {
+    ShownGroup shown{group.key, ShownItem{group.group, InsertItem(group.group.text, group.group.image, root_, after, 0)},
+                     {}};
+    shown.conversations.reserve(group.conversations.size());
+    for (const LogTreeItem& conversation : group.conversations)
+        shown.conversations.push_back(ShownItem{
+            conversation, InsertItem(conversation.text, conversation.image, shown.group.handle, TVI_LAST,
+                                     conversation.number)});
+    return shown;
+}
+
+void CLogLeftView::SetItem(HTREEITEM handle, const LogTreeItem& item) const {
+    TVITEMA change{};
+    change.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM;
+    change.hItem = handle;
+    change.pszText = const_cast<char*>(item.text.c_str());
+    change.iImage = item.image;
+    change.iSelectedImage = item.image;
+    change.lParam = item.number;
+    SendMessageA(GetSafeHwnd(), TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&change));
+}
+
+void CLogLeftView::DeleteItem(HTREEITEM handle) const {
+    SendMessageA(GetSafeHwnd(), TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(handle));
 }
 
 } // namespace parleym

@@ -81,6 +81,7 @@ std::vector<LogTreeGroup> BuildLogTree(const std::vector<LogEntry>& index,
         for (auto day = days.rbegin(); day != days.rend(); ++day) {
             LogTreeGroup group;
             group.group = {DayText(day->first), kImageDay, 0};
+            group.key = group.group.text;
             for (const LogEntry* entry : day->second)
                 group.conversations.push_back({DatedItemText(*entry), kImageConversation, entry->number});
             groups.push_back(std::move(group));
@@ -93,6 +94,7 @@ std::vector<LogTreeGroup> BuildLogTree(const std::vector<LogEntry>& index,
     for (const auto& contact : contacts) {
         const auto listed = friendlyNames.find(contact.first);
         LogTreeGroup group;
+        group.key = contact.first;
         group.group = {listed != friendlyNames.end() ? listed->second : contact.first, kImageConversation, 0};
         for (const LogEntry* entry : contact.second)
             group.conversations.push_back(

@@ -23,6 +23,7 @@ struct LogTreeItem {
 };
 
 struct LogTreeGroup {
+    std::string key;  // what the group stands for: the day's text, or the contact's sign-in name
     LogTreeItem group;
     std::vector<LogTreeItem> conversations;  // in index order
 };

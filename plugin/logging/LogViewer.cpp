@@ -1,5 +1,6 @@
 #include "plugin/logging/LogViewer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -86,7 +87,7 @@ bool CLogViewer::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
 }
 
 bool CLogViewer::OnNotify(NMHDR* header, LRESULT&) {
-    if (header && header->idFrom == treeId_ && (header->code == TVN_SELCHANGINGA || header->code == TVN_SELCHANGINGW)) {
+    if (header && header->idFrom == treeId_ && !changingTree_ && (header->code == TVN_SELCHANGINGA || header->code == TVN_SELCHANGINGW)) {
         // The tree is inside its own selection change: a box shown before it has
         // finished would let a contact's status change rebuild the tree under it.
         {
@@ -121,13 +122,57 @@ void CLogViewer::Refresh() {
     rightView_.Clear();
     shownConversation_ = 0;
     if (!manager_) return;
-
-    std::map<std::string, std::string> friendlyNames;
-    for (const CContactInfo& contact : manager_->Contacts())
-        friendlyNames.emplace(contact.signInName, contact.friendlyName);
-    const LogGrouping grouping = grouping_ == ID_LOG_GROUP_BY_USER ? LogGrouping::kByUser : LogGrouping::kByDate;
-    leftView_.Show(BuildLogTree(manager_->LogStore().Index(), friendlyNames, grouping));
+    const std::vector<LogTreeGroup> groups = BuildTree();
+    changingTree_ = true;
+    leftView_.Show(groups);
+    changingTree_ = false;
     ShowAccountInStatusBar();
+}
+
+void CLogViewer::Update() {
+    if (!manager_) return;
+    if (!TreeIsCurrent()) {
+        const std::vector<LogTreeGroup> groups = BuildTree();
+        changingTree_ = true;
+        leftView_.Update(groups);
+        // The conversation on show keeps its item selected, wherever the item now is.
+        HTREEITEM shown = leftView_.ItemOf(shownConversation_);
+        if (shown) {
+            if (leftView_.GetSelectedItem() != shown) leftView_.SelectItem(shown);
+        } else if (shownConversation_ != 0) {
+            // It left the index: nothing on show stands for it any more.
+            rightView_.Clear();
+            shownConversation_ = 0;
+        }
+        changingTree_ = false;
+    }
+    ShowAccountInStatusBar();
+}
+
+std::vector<LogTreeGroup> CLogViewer::BuildTree() {
+    builtFrom_.friendlyNames.clear();
+    for (const CContactInfo& contact : manager_->Contacts())
+        builtFrom_.friendlyNames.emplace(contact.signInName, contact.friendlyName);
+    builtFrom_.index = manager_->LogStore().Index();
+    builtFrom_.grouping = grouping_;
+    const LogGrouping grouping = grouping_ == ID_LOG_GROUP_BY_USER ? LogGrouping::kByUser : LogGrouping::kByDate;
+    return BuildLogTree(builtFrom_.index, builtFrom_.friendlyNames, grouping);
+}
+
+bool CLogViewer::TreeIsCurrent() const {
+    if (builtFrom_.grouping != grouping_) return false;
+    const std::vector<LogEntry>& index = manager_->LogStore().Index();
+    const auto sameEntry = [](const LogEntry& a, const LogEntry& b) {
+        return a.number == b.number && a.start == b.start && a.end == b.end && a.contact == b.contact;
+    };
+    if (index.size() != builtFrom_.index.size() ||
+        !std::equal(index.begin(), index.end(), builtFrom_.index.begin(), sameEntry))
+        return false;
+    // Friendly names show only when grouping by contact.
+    if (grouping_ != ID_LOG_GROUP_BY_USER) return true;
+    std::map<std::string, std::string> names;
+    for (const CContactInfo& contact : manager_->Contacts()) names.emplace(contact.signInName, contact.friendlyName);
+    return names == builtFrom_.friendlyNames;
 }
 
 void CLogViewer::ShowAccountInStatusBar() {
@@ -169,7 +214,7 @@ CLogViewer* OpenLogViewer(CParleymanager& manager) {
 }
 
 void RefreshLogViewer(CFrameWnd* viewer) {
-    if (auto* logViewer = dynamic_cast<CLogViewer*>(viewer)) logViewer->Refresh();
+    if (auto* logViewer = dynamic_cast<CLogViewer*>(viewer)) logViewer->Update();
 }
 
 } // namespace parleym

@@ -6,6 +6,10 @@
 #include "plugin/logging/LogLeftView.h"
 #include "plugin/logging/LogRightView.h"
 
+#include <map>
+#include <string>
+#include <vector>
+
 namespace parleym {
 
 class CParleymanager;
@@ -16,6 +20,10 @@ public:
 
     // Rebuilds the tree from the log store's index and empties the right pane.
     void Refresh();
+    // Brings the tree up to date with the index and the contacts' names after
+    // a contact's status changed: only what differs changes; the selection,
+    // grouping and the conversation on show stay.
+    void Update();
     // Loads the conversation into the right pane unless it is shown already.
     void ShowConversation(int number);
 
@@ -35,6 +43,15 @@ protected:
 private:
     void SetGrouping(UINT grouping);
     void ShowAccountInStatusBar();
+    std::vector<LogTreeGroup> BuildTree();
+    bool TreeIsCurrent() const;
+
+    // What the tree was last built from, so an update with nothing new is cheap.
+    struct BuiltFrom {
+        std::vector<LogEntry> index;
+        std::map<std::string, std::string> friendlyNames;
+        UINT grouping = 0;
+    };
 
     CParleymanager* manager_;
     CSplitterWnd splitter_;
@@ -43,12 +60,15 @@ private:
     UINT grouping_;
     UINT treeId_ = 0;
     int shownConversation_ = 0;
+    // Set while the tree is changed by the viewer itself: selection changes then show nothing.
+    bool changingTree_ = false;
+    BuiltFrom builtFrom_;
 };
 
 // "View logs...": creates, shows and registers the viewer with the manager,
 // or brings the open one forward. Null when the frame cannot be made.
 CLogViewer* OpenLogViewer(CParleymanager& manager);
-// Rebuilds an open viewer (a contact's status changed).
+// Brings an open viewer up to date (a contact's status changed).
 void RefreshLogViewer(CFrameWnd* viewer);
 
 } // namespace parleym

@@ -127,6 +127,56 @@ TEST_F(LogViewerTest, SignedOutStatusBarAndNewConversationsAfterRefresh) {
     EXPECT_EQ(viewer->Tree().GetItemData(Child(Child(Root(), 0), 1)), 4);
 }
 
+bool IsExpanded(parleym::CTreeView& tree, HTREEITEM item) {
+    return (SendMessageA(tree.GetSafeHwnd(), TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_EXPANDED) &
+            TVIS_EXPANDED) != 0;
+}
+
+TEST_F(LogViewerTest, AStatusChangeKeepsSelectionGroupingAndTheConversationOnShow) {
+    for (UINT grouping : {ID_LOG_GROUP_BY_DATE, ID_LOG_GROUP_BY_USER}) {
+        SCOPED_TRACE(grouping);
+        Command(grouping);
+        // Bob's second conversation on show, its group open, Carol's group open too.
+        HTREEITEM bobGroup = Child(Root(), grouping == ID_LOG_GROUP_BY_DATE ? 1 : 0);
+        HTREEITEM carolGroup = Child(Root(), grouping == ID_LOG_GROUP_BY_DATE ? 0 : 1);
+        viewer->Tree().Expand(bobGroup);
+        viewer->Tree().Expand(carolGroup);
+        HTREEITEM reading = Child(bobGroup, 1);
+        viewer->Tree().SelectItem(reading);
+        ASSERT_EQ(viewer->ShownConversation(), 2);
+
+        // Nothing new: nothing moves.
+        parleym::RefreshLogViewer(harness.Manager().LogViewer());
+        EXPECT_EQ(viewer->Tree().GetSelectedItem(), reading);
+        EXPECT_EQ(PaneText(), shownText[2]);
+
+        // Meanwhile a conversation with Carol was logged and Bob's first one went on.
+        Log(10 + static_cast<int>(grouping), "carol@parleym.example", 46001.80, 46001.81, "Carol says: later", "");
+        Log(1, "bob@parleym.example", 46000.40, 46000.55, "Bob says: hi and more", "");
+        ManagerHarness::Messages().clear();
+        parleym::RefreshLogViewer(harness.Manager().LogViewer());
+        EXPECT_EQ(viewer->Grouping(), grouping);
+        EXPECT_EQ(viewer->Tree().GetSelectedItem(), reading);
+        EXPECT_EQ(viewer->Tree().GetItemData(reading), 2);
+        EXPECT_EQ(viewer->ShownConversation(), 2);
+        EXPECT_EQ(PaneText(), shownText[2]);
+        EXPECT_TRUE(ManagerHarness::Messages().empty());
+        // The groups are the same items, still open, with the new conversation in Carol's.
+        EXPECT_EQ(Child(Root(), grouping == ID_LOG_GROUP_BY_DATE ? 1 : 0), bobGroup);
+        EXPECT_EQ(Child(Root(), grouping == ID_LOG_GROUP_BY_DATE ? 0 : 1), carolGroup);
+        EXPECT_TRUE(IsExpanded(viewer->Tree(), bobGroup));
+        EXPECT_TRUE(IsExpanded(viewer->Tree(), carolGroup));
+        HTREEITEM carolLast = Child(carolGroup, grouping == ID_LOG_GROUP_BY_DATE ? 1 : 0);
+        while (viewer->Tree().GetNextSiblingItem(carolLast)) carolLast = viewer->Tree().GetNextSiblingItem(carolLast);
+        EXPECT_EQ(viewer->Tree().GetItemData(carolLast), 10 + static_cast<int>(grouping));
+        // The conversation that went on shows its new end, as a fresh tree would.
+        const std::string updated = viewer->Tree().GetItemText(Child(bobGroup, 0));
+        Command(ID_LOG_UPDATE);
+        EXPECT_EQ(viewer->Tree().GetItemText(Child(Child(Root(), grouping == ID_LOG_GROUP_BY_DATE ? 1 : 0), 0)),
+                  updated);
+    }
+}
+
 TEST_F(LogViewerTest, OneViewerAtATimeAndExitLetsTheManagerKnow) {
     EXPECT_EQ(harness.Manager().LogViewer(), viewer);
     EXPECT_EQ(parleym::OpenLogViewer(harness.Manager()), viewer);
