@@ -263,6 +263,7 @@ def common_damages(data, looping_stream=None):
         "cut-in-header": data[:300],
         "cut-in-directory": c.cut_in_directory(),
         "cut-half": data[:len(data) // 2],
+        "cut-last-sector": data[:len(data) - c.sector_size],
         "zeroed-header": b"\0" * 512 + data[512:],
         "text": text_file(),
         "zip": zip_file(),
