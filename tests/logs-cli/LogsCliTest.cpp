@@ -1,0 +1,205 @@
+// parleym-logs on a logs.dat and objcache.dat written by the plug-in, and on
+// damaged and foreign files: a clear error, a non-zero status, no crash.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/parleym-logs/Commands.h"
+#include "tools/parleym-logs/LogsReader.h"
+
+using namespace parleym_logs;
+
+namespace {
+
+const std::string kFixture = PARLEYM_LOGS_FIXTURE;
+const std::string kLogs = kFixture + "/logs.dat";
+
+struct Captured {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string Drain(std::FILE* file) {
+    std::string text;
+    std::rewind(file);
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof(buffer), file)) > 0;) text.append(buffer, n);
+    std::fclose(file);
+    return text;
+}
+
+template <typename Command>
+Captured Capture(Command command) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    Captured captured;
+    captured.status = command(out, err);
+    captured.out = Drain(out);
+    captured.err = Drain(err);
+    return captured;
+}
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+void Write(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
+
+std::string Scratch(const std::string& name) {
+    const std::string folder = "/tmp/parleym-logs-test-" + std::to_string(getpid());
+    mkdir(folder.c_str(), 0777);
+    return folder + "/" + name;
+}
+
+} // namespace
+
+TEST(ParleymLogs, ListsAndShowsWhatThePluginLogged) {
+    const Captured list = Capture([](std::FILE* out, std::FILE* err) { return ListCommand(kLogs, out, err); });
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("me@parleym.example: 2 conversations\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("       1  2026-12-07 22:11:17 - 2026-12-07 22:11:29  bob@parleym.example\n"),
+              std::string::npos)
+        << list.out;
+    EXPECT_NE(list.out.find("carol@parleym.example"), std::string::npos);
+
+    const Captured show = Capture(
+        [](std::FILE* out, std::FILE* err) { return ShowCommand(kLogs, "me@parleym.example", "1", out, err); });
+    EXPECT_EQ(show.status, 0) << show.err;
+    // The pictures the plug-in cached stand where they were, as text.
+    EXPECT_NE(show.out.find("Conversation with bob@parleym.example\n"), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("Hi there [picture] how are you [picture]\n"), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("back again"), std::string::npos);
+
+    for (const char* number : {"9", "0", "-1", "1x", "", "99999999999"}) {
+        const Captured missing = Capture([&](std::FILE* out, std::FILE* err) {
+            return ShowCommand(kLogs, "me@parleym.example", number, out, err);
+        });
+        EXPECT_EQ(missing.status, 1) << number;
+        EXPECT_FALSE(missing.err.empty()) << number;
+        EXPECT_TRUE(missing.out.empty()) << number;
+    }
+    const Captured stranger =
+        Capture([](std::FILE* out, std::FILE* err) { return ShowCommand(kLogs, "nobody@x", "1", out, err); });
+    EXPECT_EQ(stranger.status, 1);
+    EXPECT_NE(stranger.err.find("no account nobody@x"), std::string::npos) << stranger.err;
+}
+
+TEST(ParleymLogs, ExportsEveryConversationOnce) {
+    const std::string folder = Scratch("export");
+    std::system(("rm -rf '" + folder + "'").c_str());
+    const Captured html =
+        Capture([&](std::FILE* out, std::FILE* err) { return ExportCommand(kLogs, folder, false, out, err); });
+    ASSERT_EQ(html.status, 0) << html.err;
+    EXPECT_NE(html.out.find("Exported 2 conversations"), std::string::npos) << html.out;
+    const std::string index = Read(folder + "/index.html");
+    EXPECT_EQ(std::count(index.begin(), index.end(), '\n') > 0, true);
+    for (const char* page : {"me@parleym.example/1-bob@parleym.example.html",
+                             "me@parleym.example/2-carol@parleym.example.html"}) {
+        EXPECT_NE(index.find(std::string("href=\"") + page + "\""), std::string::npos) << page;
+        EXPECT_NE(Read(folder + "/" + page).find("<div class=\"text\">"), std::string::npos) << page;
+    }
+    const Captured text =
+        Capture([&](std::FILE* out, std::FILE* err) { return ExportCommand(kLogs, folder + "-text", true, out, err); });
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(Read(folder + "-text/me@parleym.example/1-bob@parleym.example.txt").find("back again"),
+              std::string::npos);
+}
+
+TEST(ParleymLogs, DamagedAndForeignFilesGiveAClearErrorAndFail) {
+    const std::string logs = Read(kLogs);
+    ASSERT_GT(logs.size(), 8192u);
+    struct Case {
+        std::string name, data, reason;
+    };
+    const std::vector<Case> cases = {
+        {"empty.dat", "", "the file is empty"},
+        {"text.dat", "just some text, not a compound file at all\n", "not a compound file"},
+        {"header.dat", logs.substr(0, 300), "damaged"},
+        {"half.dat", logs.substr(0, logs.size() / 2), "damaged"},
+        {"cut.dat", logs.substr(0, logs.size() - 12288), "damaged"},
+        // A compound file of the plug-in's that is no logs file.
+        {"objcache.dat", Read(kFixture + "/objcache.dat"), "not a logs file"},
+    };
+    for (const Case& bad : cases) {
+        const std::string path = Scratch(bad.name);
+        Write(path, bad.data);
+        for (int command = 0; command < 3; ++command) {
+            const Captured run = Capture([&](std::FILE* out, std::FILE* err) {
+                if (command == 0) return ListCommand(path, out, err);
+                if (command == 1) return ShowCommand(path, "me@parleym.example", "1", out, err);
+                return ExportCommand(path, Scratch("never"), false, out, err);
+            });
+            EXPECT_NE(run.status, 0) << bad.name << " command " << command;
+            EXPECT_NE(run.err.find(path), std::string::npos) << bad.name << ": " << run.err;
+            EXPECT_NE(run.err.find(bad.reason), std::string::npos) << run.err;
+        }
+    }
+    // (The first record in the file is Carol's.) A conversation whose record claims more text than its stream holds: the
+    // rest is listed and exported, the export fails and says so.
+    std::string damaged = logs;
+    const std::size_t rtf = damaged.find("{\\rtf1");
+    ASSERT_NE(rtf, std::string::npos);
+    damaged.replace(rtf - 4, 4, "\xFF\xFF\xFF\x7F");
+    const std::string path = Scratch("record.dat");
+    Write(path, damaged);
+    const Captured list = Capture([&](std::FILE* out, std::FILE* err) { return ListCommand(path, out, err); });
+    EXPECT_EQ(list.status, 0) << list.err;
+    const Captured show = Capture([&](std::FILE* out, std::FILE* err) {
+        return ShowCommand(path, "me@parleym.example", "2", out, err);
+    });
+    EXPECT_EQ(show.status, 1);
+    EXPECT_NE(show.err.find("conversation 2 is damaged"), std::string::npos) << show.err;
+    const std::string folder = Scratch("partial");
+    const Captured partial =
+        Capture([&](std::FILE* out, std::FILE* err) { return ExportCommand(path, folder, false, out, err); });
+    EXPECT_EQ(partial.status, 1);
+    EXPECT_NE(partial.err.find("1 conversation could not be read"), std::string::npos) << partial.err;
+    EXPECT_NE(Read(folder + "/index.html").find("conversation 2 is damaged"), std::string::npos);
+    EXPECT_NE(Read(folder + "/me@parleym.example/1-bob@parleym.example.html").find("class=\"text\""),
+              std::string::npos);
+
+    const Captured missing = Capture([](std::FILE* out, std::FILE* err) { return ListCommand("/no/such/logs.dat", out, err); });
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("No such file"), std::string::npos) << missing.err;
+    const Captured directory = Capture([](std::FILE* out, std::FILE* err) { return ListCommand("/tmp", out, err); });
+    EXPECT_EQ(directory.status, 1);
+    EXPECT_FALSE(directory.err.empty());
+}
+
+TEST(ParleymLogs, TheProgramsExitStatus) {
+    const std::string program = PARLEYM_LOGS_PROGRAM;
+    auto status = [&](const std::string& arguments) {
+        const int raw = std::system((program + " " + arguments + " >/dev/null 2>&1").c_str());
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    };
+    EXPECT_EQ(status("list '" + kLogs + "'"), 0);
+    EXPECT_EQ(status(""), 2);
+    EXPECT_EQ(status("frobnicate '" + kLogs + "'"), 2);
+    EXPECT_EQ(status("export '" + kLogs + "' /tmp/x --html"), 2);
+    const std::string empty = Scratch("zero.dat");
+    Write(empty, "");
+    EXPECT_EQ(status("list '" + empty + "'"), 1);
+}
+
+TEST(ParleymLogs, OleDatesInTheCLocale) {
+    EXPECT_EQ(FormatOleDate(0.0), "1899-12-30 00:00:00");
+    EXPECT_EQ(FormatOleDate(36526.75), "2000-01-01 18:00:00");
+    EXPECT_EQ(FormatOleDate(-1.25), "1899-12-29 06:00:00");  // backwards in days, forwards in time
+    EXPECT_EQ(FormatOleDate(2.0 - 1.0 / 86400 / 4), "1900-01-01 00:00:00");  // rounds up into the next day
+    EXPECT_EQ(FormatOleDate(1e300), "Invalid DateTime");
+    EXPECT_EQ(FormatOleDate(0.0 / 0.0), "Invalid DateTime");
+}

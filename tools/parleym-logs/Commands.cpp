@@ -1,0 +1,126 @@
+#include "tools/parleym-logs/Commands.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "plugin/logging/LogExport.h"
+#include "tools/parleym-logs/LogsReader.h"
+
+namespace parleym_logs {
+
+namespace {
+
+bool OpenLogs(LogsReader& logs, const std::string& path, std::FILE* err) {
+    std::string error;
+    if (logs.Open(path, error)) return true;
+    std::fprintf(err, "parleym-logs: %s: %s\n", path.c_str(), error.c_str());
+    return false;
+}
+
+// The cache is optional: without it objects show as their codes.
+void OpenPictures(PictureCache& pictures, const std::string& logs) {
+    std::string ignored;
+    pictures.Open(ObjectCachePathFor(logs), ignored);
+}
+
+} // namespace
+
+std::string ObjectCachePathFor(const std::string& logs) {
+    const std::size_t slash = logs.find_last_of('/');
+    return (slash == std::string::npos ? std::string() : logs.substr(0, slash + 1)) + "objcache.dat";
+}
+
+int ListCommand(const std::string& path, std::FILE* out, std::FILE* err) {
+    LogsReader logs;
+    if (!OpenLogs(logs, path, err)) return 1;
+    for (const Account& account : logs.Accounts()) {
+        const std::string name = parleym::Utf8FromAnsi(account.name);
+        if (!account.problem.empty()) {
+            std::fprintf(out, "%s: %s\n", name.c_str(), account.problem.c_str());
+            continue;
+        }
+        std::fprintf(out, "%s: %zu conversation%s%s\n", name.c_str(), account.index.entries.size(),
+                     account.index.entries.size() == 1 ? "" : "s",
+                     account.index.loggingEnabled ? "" : ", logging off");
+        for (const LogEntry& entry : account.index.entries)
+            std::fprintf(out, "  %6d  %s - %s  %s\n", entry.number, FormatOleDate(entry.start).c_str(),
+                         FormatOleDate(entry.end).c_str(), parleym::Utf8FromAnsi(entry.contact).c_str());
+    }
+    return 0;
+}
+
+int ShowCommand(const std::string& path, const std::string& accountName, const std::string& numberText,
+                std::FILE* out, std::FILE* err) {
+    char* end = nullptr;
+    errno = 0;
+    const long number = std::strtol(numberText.c_str(), &end, 10);
+    if (numberText.empty() || *end != '\0' || errno != 0 || number <= 0 || number > 0x7FFFFFFF) {
+        std::fprintf(err, "parleym-logs: %s is not a conversation number\n", numberText.c_str());
+        return 1;
+    }
+    LogsReader logs;
+    if (!OpenLogs(logs, path, err)) return 1;
+    const Account* account = logs.FindAccount(accountName);
+    if (!account) {
+        std::fprintf(err, "parleym-logs: %s: no account %s\n", path.c_str(), accountName.c_str());
+        return 1;
+    }
+    const LogEntry* entry = nullptr;
+    for (const LogEntry& candidate : account->index.entries)
+        if (candidate.number == number) entry = &candidate;
+    if (!entry) {
+        std::fprintf(err, "parleym-logs: %s: account %s has no conversation %ld\n", path.c_str(),
+                     accountName.c_str(), number);
+        return 1;
+    }
+    CMessageContent content;
+    std::string error;
+    if (!logs.Load(*account, static_cast<int>(number), content, error)) {
+        std::fprintf(err, "parleym-logs: %s: %s\n", path.c_str(), error.c_str());
+        return 1;
+    }
+    PictureCache pictures;
+    OpenPictures(pictures, path);
+    ReaderSource source(logs, pictures);
+    std::fprintf(out, "Conversation with %s\n%s - %s\n\n", parleym::Utf8FromAnsi(entry->contact).c_str(),
+                 FormatOleDate(entry->start).c_str(), FormatOleDate(entry->end).c_str());
+    const std::string text =
+        parleym::ConversationText(content, [&](const std::string& key) { return source.ObjectText(key); });
+    std::fwrite(text.data(), 1, text.size(), out);
+    if (!text.empty() && text.back() != '\n') std::fputc('\n', out);
+    return 0;
+}
+
+int ExportCommand(const std::string& path, const std::string& folder, bool text, std::FILE* out, std::FILE* err) {
+    LogsReader logs;
+    if (!OpenLogs(logs, path, err)) return 1;
+    PictureCache pictures;
+    OpenPictures(pictures, path);
+    std::vector<parleym::ExportItem> items;
+    for (const Account& account : logs.Accounts()) {
+        for (const LogEntry& entry : account.index.entries) {
+            parleym::ExportItem item;
+            item.account = parleym::Utf8FromAnsi(account.name);
+            item.entry = entry;
+            items.push_back(std::move(item));
+        }
+    }
+    ReaderSource source(logs, pictures);
+    parleym::LogExport exporter(source, std::move(items), text ? parleym::ExportFormat::kText : parleym::ExportFormat::kHtml,
+                                folder);
+    const parleym::ExportOutcome outcome = parleym::RunExport(exporter, nullptr);
+    if (!outcome.ok) {
+        std::fprintf(err, "parleym-logs: %s\n", outcome.error.c_str());
+        return 1;
+    }
+    std::fprintf(out, "Exported %zu conversation%s to %s (%zu unreadable, %zu picture%s)\n",
+                 exporter.Exported() - exporter.Unreadable(), exporter.Exported() - exporter.Unreadable() == 1 ? "" : "s",
+                 folder.c_str(), exporter.Unreadable(), exporter.PicturesWritten(),
+                 exporter.PicturesWritten() == 1 ? "" : "s");
+    if (exporter.Unreadable() == 0) return 0;
+    std::fprintf(err, "parleym-logs: %s: %zu conversation%s could not be read (listed in the index)\n", path.c_str(),
+                 exporter.Unreadable(), exporter.Unreadable() == 1 ? "" : "s");
+    return 1;
+}
+
+} // namespace parleym_logs

@@ -1,0 +1,74 @@
+#pragma once
+// logs.dat and objcache.dat as the command-line reader sees them: accounts,
+// their conversation indexes and conversations, and the cached pictures.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "plugin/logging/ConversationIndexCodec.h"
+#include "plugin/logging/LogExport.h"
+#include "plugin/storage/MessageContent.h"
+#include "tools/parleym-logs/GsfFile.h"
+
+namespace parleym_logs {
+
+struct Account {
+    std::string name;  // sign-in name as stored (ANSI)
+    int number = 0;    // its sub-storage is named by it
+    parleym::ConversationIndex index;
+    std::string problem;  // why its index could not be read; empty when it could
+};
+
+class LogsReader {
+public:
+    // False with a reason when the file is no logs file or is damaged.
+    bool Open(const std::string& path, std::string& error);
+    const std::vector<Account>& Accounts() const { return accounts_; }
+    // By sign-in name, as stored or as UTF-8.
+    const Account* FindAccount(const std::string& name) const;
+    // False with a reason when the conversation's stream is missing or damaged.
+    bool Load(const Account& account, int number, CMessageContent& content, std::string& error) const;
+
+private:
+    GsfFile file_;
+    std::vector<Account> accounts_;
+    mutable std::map<int, InfilePtr> storages_;  // account number -> sub-storage
+};
+
+// objcache.dat; a missing or damaged cache simply has no pictures.
+class PictureCache {
+public:
+    bool Open(const std::string& path, std::string& error);
+    bool IsOpen() const { return file_.Root() != nullptr; }
+    bool Picture(const std::string& key, parleym::ExportPicture& picture) const;
+    // The emoticon code of the picture stored under `key`, found by its
+    // digest (any key) or by the standard key; empty when unknown.
+    std::string Code(const std::string& key) const;
+
+private:
+    bool Contents(const std::string& key, std::vector<std::uint8_t>& data) const;
+    GsfFile file_;
+};
+
+// The conversations of the file for the exporter, dates in the C library's
+// locale (LC_TIME).
+class ReaderSource : public parleym::ExportSource {
+public:
+    ReaderSource(const LogsReader& logs, const PictureCache& pictures) : logs_(logs), pictures_(pictures) {}
+    bool Load(const parleym::ExportItem& item, CMessageContent& content, std::string& error) override;
+    bool Picture(const std::string& key, parleym::ExportPicture& picture) override;
+    std::string FormatDate(double oleDate) override;
+    std::string ObjectText(const std::string& key) override;
+
+private:
+    const LogsReader& logs_;
+    const PictureCache& pictures_;
+    std::map<std::string, std::string> codes_;
+};
+
+// An OLE date (days since 30 December 1899, local time) in the C library's
+// locale as "%x %X" (ISO 8601 in the C locale); "Invalid DateTime" outside
+// the years 100 to 9999.
+std::string FormatOleDate(double date);
+
+} // namespace parleym_logs
