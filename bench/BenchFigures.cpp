@@ -23,6 +23,12 @@ double Median(std::vector<double> values) {
 }
 
 double Ratio(const Timing& timing) { return timing.floor > 0 ? timing.ours / timing.floor : 0; }
+
+bool HasGoal(double goal, double goalMs) { return goal > 0 || goalMs > 0; }
+
+bool Met(const Timing& timing, double goal, double goalMs) {
+    return (goal <= 0 || Ratio(timing) <= goal) && (goalMs <= 0 || timing.ours <= goalMs);
+}
 } // namespace
 
 Timing Compare(const std::function<void()>& ours, const std::function<void()>& floor, int maxRuns, double budgetMs,
@@ -38,27 +44,32 @@ Timing Compare(const std::function<void()>& ours, const std::function<void()>& f
     return Timing{Median(oursTimes), Median(floorTimes), static_cast<int>(oursTimes.size())};
 }
 
-void Table::Add(const std::string& figure, long long size, const Timing& timing, double goal) {
-    rows_.push_back(Row{figure, size, timing, goal});
+void Table::Add(const std::string& figure, long long size, const Timing& timing, double goal, double goalMs) {
+    rows_.push_back(Row{figure, size, timing, goal, goalMs});
 }
 
 void Table::Print() const {
     std::printf("%s\n", title_.c_str());
-    std::printf("  %-34s %8s %11s %11s %8s %6s %5s %4s\n", "figure", "size", "ours ms", "floor ms", "ratio", "goal",
-                "met", "runs");
+    std::printf("  %-34s %8s %11s %11s %8s %14s %5s %4s\n", "figure", "size", "ours ms", "floor ms", "ratio",
+                "goal", "met", "runs");
     for (const Row& row : rows_) {
         const double ratio = Ratio(row.timing);
-        char goal[16] = "-";
-        if (row.goal > 0) std::snprintf(goal, sizeof goal, "%.2f", row.goal);
-        const char* met = row.goal > 0 ? (ratio <= row.goal ? "yes" : "NO") : "-";
-        std::printf("  %-34s %8lld %11.2f %11.2f %8.2f %6s %5s %4d\n", row.figure.c_str(), row.size, row.timing.ours,
+        char goal[32] = "-";
+        if (row.goal > 0 && row.goalMs > 0)
+            std::snprintf(goal, sizeof goal, "%.2fx,%.0fms", row.goal, row.goalMs);
+        else if (row.goal > 0)
+            std::snprintf(goal, sizeof goal, "%.2f", row.goal);
+        else if (row.goalMs > 0)
+            std::snprintf(goal, sizeof goal, "%.0f ms", row.goalMs);
+        const char* met = HasGoal(row.goal, row.goalMs) ? (Met(row.timing, row.goal, row.goalMs) ? "yes" : "NO") : "-";
+        std::printf("  %-34s %8lld %11.2f %11.2f %8.2f %14s %5s %4d\n", row.figure.c_str(), row.size, row.timing.ours,
                     row.timing.floor, ratio, goal, met, row.timing.runs);
     }
     for (const Row& row : rows_) {
         const double ratio = Ratio(row.timing);
-        std::printf("BENCH figure=%s size=%lld ours_ms=%.3f floor_ms=%.3f ratio=%.3f goal=%.2f met=%s\n",
-                    row.figure.c_str(), row.size, row.timing.ours, row.timing.floor, ratio, row.goal,
-                    row.goal > 0 ? (ratio <= row.goal ? "yes" : "no") : "-");
+        std::printf("BENCH figure=%s size=%lld ours_ms=%.3f floor_ms=%.3f ratio=%.3f goal=%.2f goal_ms=%.0f met=%s\n",
+                    row.figure.c_str(), row.size, row.timing.ours, row.timing.floor, ratio, row.goal, row.goalMs,
+                    HasGoal(row.goal, row.goalMs) ? (Met(row.timing, row.goal, row.goalMs) ? "yes" : "no") : "-");
     }
     std::fflush(stdout);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Figures of the benchmark programs: our cost next to its floor measured in
 // the same run, as a table row and as one machine-readable line each
-// ("BENCH figure=... size=... ours_ms=... floor_ms=... ratio=... goal=... met=...").
+// ("BENCH figure=... size=... ours_ms=... floor_ms=... ratio=... goal=... goal_ms=... met=...").
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,8 +23,9 @@ Timing Compare(const std::function<void()>& ours, const std::function<void()>& f
 class Table {
 public:
     explicit Table(std::string title) : title_(std::move(title)) {}
-    // `goal` is the highest acceptable ratio; 0 for none.
-    void Add(const std::string& figure, long long size, const Timing& timing, double goal);
+    // `goal` is the highest acceptable ratio, `goalMs` the highest acceptable
+    // time of ours; 0 for none.
+    void Add(const std::string& figure, long long size, const Timing& timing, double goal, double goalMs = 0);
     // The table, then one BENCH line per row.
     void Print() const;
 
@@ -34,6 +35,7 @@ private:
         long long size;
         Timing timing;
         double goal;
+        double goalMs;
     };
     std::string title_;
     std::vector<Row> rows_;
