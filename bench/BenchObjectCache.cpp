@@ -9,8 +9,8 @@
 #include <string>
 
 #include "bench/BenchFigures.h"
+#include "bench/BenchFiles.h"
 #include "plugin/core/UserMessage.h"
-#include "plugin/logging/DigestMapCodec.h"
 #include "plugin/logging/ObjectCache.h"
 #include "plugin/storage/StorageDb.h"
 #include "plugin/storage/StreamIO.h"
@@ -31,31 +31,6 @@ std::string TempFile(const std::string& name) {
     std::string path = std::string(folder) + name;
     DeleteFileA(path.c_str());
     return path;
-}
-
-// A cache file as the plug-in leaves it: one sub-storage per object holding
-// a CONTENTS stream of about 1.5 KB, and the digest map naming them all.
-bool MakeCacheFile(const std::string& path, int objects) {
-    ComPtr<IStorage> root;
-    if (FAILED(StgCreateDocfile(ToElementName(path).c_str(), kStorageReplace, 0, root.Put()))) return false;
-    parleym::DigestMap digests;
-    const std::string picture(1500, 'p');
-    for (int key = 0; key < objects; ++key) {
-        const std::string name = std::to_string(key);
-        ComPtr<IStorage> storage;
-        ComPtr<IStream> contents;
-        const std::string bytes = name + picture;
-        if (FAILED(root->CreateStorage(ToElementName(name).c_str(), kStorageReplace, 0, 0, storage.Put())) ||
-            FAILED(storage->CreateStream(L"CONTENTS", kStorageReplace, 0, 0, contents.Put())) ||
-            FAILED(parleym::WriteBytes(contents.Get(), bytes.data(), bytes.size())))
-            return false;
-        char digest[33];
-        std::snprintf(digest, sizeof digest, "%032x", key);
-        digests[digest] = name;
-    }
-    ComPtr<IStream> map;
-    return SUCCEEDED(root->CreateStream(L"md5map", kStorageReplace, 0, 0, map.Put())) &&
-           SUCCEEDED(parleym::RewriteStream(map.Get(), parleym::EncodeDigestMap(digests)));
 }
 
 void OpenWithCache(const std::string& path, std::size_t expected) {
@@ -102,7 +77,7 @@ int main() {
     bench::Table table("object cache open (Init at start-up), floor: open the file and read md5map");
     for (int objects : {1000, 10000}) {
         const std::string path = TempFile("parleym-bench-objcache-" + std::to_string(objects) + ".dat");
-        if (!MakeCacheFile(path, objects)) {
+        if (!bench::MakeCacheFile(path, objects)) {
             std::printf("could not make a cache file of %d objects\n", objects);
             continue;
         }

@@ -148,7 +148,7 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
         ChooseLogsPath();
         return;
     case CMD_HISTORY_CHANGED:
-        OnHistoryChanged(reinterpret_cast<HWND>(lParam));
+        QueueHistoryChange(reinterpret_cast<HWND>(lParam));
         return;
     default:
         return;

@@ -22,6 +22,8 @@ CParleymanager* g_processInstance = nullptr;
 
 // Long enough for a loader that is merely busy; a hung one must not hold the messenger.
 constexpr UINT kLoaderTimeoutMs = 1000;
+// Posted to the dispatch window: save the histories changed since it was posted.
+constexpr UINT kSaveQueuedHistories = WM_APP + 27;
 
 HINSTANCE PluginModule() {
     HMODULE module = nullptr;
@@ -209,6 +211,8 @@ void CParleymanager::Uninit() {
         if (broadcastDialog_ && IsWindow(broadcastDialog_)) DestroyWindow(broadcastDialog_);
         broadcastDialog_ = nullptr;
     });
+    // Each handler makes its last save as it goes.
+    queuedHistories_.clear();
     while (!conversations_.empty()) {
         auto it = conversations_.begin();
         HWND window = it->first;
@@ -307,6 +311,10 @@ LRESULT CALLBACK CParleymanager::DispatchWindowProc(HWND window, UINT message, W
         auto* manager = reinterpret_cast<CParleymanager*>(GetWindowLongPtrA(window, GWLP_USERDATA));
         if (message == PLG_GET_AUTOLOCK) return static_cast<LRESULT>(g_autoLockChoice);
         if (message == PLG_GET_LOGGING) return manager ? manager->logManager_->IsLoggingEnabled() : 0;
+        if (message == kSaveQueuedHistories) {
+            if (manager) manager->SaveQueuedHistories();
+            return 0;
+        }
         return DefWindowProcA(window, message, wParam, lParam);
     } catch (...) {
         return 0;
@@ -444,6 +452,25 @@ void CParleymanager::OnHistoryChanged(HWND control) {
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnHistoryChanged(control);
     } catch (...) {
     }
+}
+
+void CParleymanager::QueueHistoryChange(HWND control) {
+    if (!control) return;
+    // Every insertion into a history posts a change, several per message; the
+    // save posted behind the first one comes after those already queued and
+    // captures them all. Without the window to carry it, the save is made now.
+    if (queuedHistories_.empty() && (!dispWnd_ || !PostMessageA(dispWnd_, kSaveQueuedHistories, 0, 0))) {
+        OnHistoryChanged(control);
+        return;
+    }
+    queuedHistories_.insert(control);
+}
+
+void CParleymanager::SaveQueuedHistories() {
+    // Changes arriving during these saves queue a save of their own.
+    std::set<HWND> controls;
+    controls.swap(queuedHistories_);
+    for (HWND control : controls) OnHistoryChanged(control);
 }
 
 void CParleymanager::OnEditChanged(HWND control) {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -239,6 +240,11 @@ private:
     // Refuses (with a message) a file that must not become the logs file.
     bool AcceptLogsPath(const std::string& path);
 
+    // History changes already queued when the first of them is handled make
+    // one save per control: the save runs once the queue has passed them.
+    void QueueHistoryChange(HWND control);
+    void SaveQueuedHistories();
+
     // conversation map
     std::unique_ptr<ConversationHandler> Untrack(HWND window);
     ConversationHandler* HandlerOfParent(HWND control) const;
@@ -273,6 +279,7 @@ private:
     HWND dispWnd_ = nullptr;
     HWND broadcastWnd_ = nullptr;
     std::map<HWND, std::unique_ptr<ConversationHandler>> conversations_;
+    std::set<HWND> queuedHistories_;  // changed since the queued save was posted
     std::vector<CContactInfo> contacts_;
     bool contactsLoaded_ = false;
     CContactInfo self_;

@@ -12,7 +12,7 @@ Bytes EncodeDigestMap(const DigestMap& digests) {
     return out.Take();
 }
 
-bool DecodeDigestMap(const Bytes& data, DigestMap& digests) {
+bool DecodeDigestMap(const Bytes& data, DigestMap& digests, bool* regular) {
     BinaryReader in(data);
     std::int32_t count = 0;
     if (!in.GetInt32(count)) return false;
@@ -20,11 +20,20 @@ bool DecodeDigestMap(const Bytes& data, DigestMap& digests) {
     // leaves it one ahead of or behind the pairs: every complete pair counts,
     // and a pair cut short at the end is dropped.
     DigestMap decoded;
+    bool unique = true;
+    std::string digest, key;
     while (!in.AtEnd()) {
-        std::string digest, key;
         if (!in.GetString(digest) || !in.GetString(key)) break;
-        decoded[digest] = key;
+        // Mostly written in order, so most pairs go in at the end.
+        const std::size_t before = decoded.size();
+        const auto placed = decoded.emplace_hint(decoded.end(), std::move(digest), key);
+        if (decoded.size() == before) {
+            // The later pair of a digest wins.
+            placed->second = key;
+            unique = false;
+        }
     }
+    if (regular) *regular = unique && in.AtEnd() && count >= 0 && static_cast<std::size_t>(count) == decoded.size();
     digests = std::move(decoded);
     return true;
 }

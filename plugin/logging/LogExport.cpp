@@ -152,6 +152,22 @@ bool MakeFolder(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && (info.st_mode & S_IFDIR);
 }
 
+// The folder and every missing folder above it; false with why and the
+// folder that could not be made.
+bool MakeFolders(const std::string& path, std::string& error) {
+    if (MakeFolder(path)) return true;
+    int cause = errno;
+    const std::size_t slash = path.find_last_of("/\\");
+    if (cause == ENOENT && slash != std::string::npos && slash > 0 && path[slash - 1] != ':') {
+        if (!MakeFolders(path.substr(0, slash), error)) return false;
+        if (MakeFolder(path)) return true;
+        cause = errno;
+    }
+    error = "Cannot create the folder " + path + ": " +
+            (cause == EEXIST ? std::string("a file of that name is in the way") : std::strerror(cause));
+    return false;
+}
+
 std::uint32_t Le32(const std::string& data, std::size_t at) {
     return static_cast<std::uint32_t>(static_cast<unsigned char>(data[at])) |
            static_cast<std::uint32_t>(static_cast<unsigned char>(data[at + 1])) << 8 |
@@ -289,10 +305,26 @@ LogExport::LogExport(ExportSource& source, std::vector<ExportItem> items, Export
 }
 
 bool LogExport::Start(std::string& error) {
-    if (folder_.empty() || !MakeFolder(folder_)) {
-        error = "Cannot create the folder " + folder_ + ": " + std::strerror(errno);
+    if (folder_.empty()) {
+        error = "No folder was given to export into.";
         return false;
     }
+    struct stat info {};
+    if (stat(folder_.c_str(), &info) == 0 && !(info.st_mode & S_IFDIR)) {
+        error = folder_ + " is a file, not a folder.";
+        return false;
+    }
+    error.clear();
+    if (!MakeFolders(folder_, error)) return false;
+    // A folder that takes no files is told now, before any work is done.
+    const std::string probe = folder_ + "/~parleym-export.tmp";
+    std::FILE* file = std::fopen(probe.c_str(), "wb");
+    if (!file) {
+        error = "Cannot write into the folder " + folder_ + ": " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(file);
+    std::remove(probe.c_str());
     if (format_ == ExportFormat::kHtml && !MakeFolder(folder_ + "/" + kPictureFolder)) {
         error = "Cannot create the folder " + folder_ + "/" + kPictureFolder + ": " + std::strerror(errno);
         return false;

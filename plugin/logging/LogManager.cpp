@@ -76,6 +76,7 @@ int CLogManager::OpenConfiguredOrDefault(const std::string& configuredPath, cons
 
 int CLogManager::OpenAccount(const char* signInName) {
     CloseAccount();
+    ++accountOpening_;
     HRESULT streamError = S_OK;
     if (!database_.OpenAccount(signInName, {{kIndexStream, &indexStream_}}, accountStorage_, streamError)) {
         if (FAILED(streamError))
@@ -89,6 +90,7 @@ int CLogManager::OpenAccount(const char* signInName) {
         return 0;
     }
     RecoverUnindexed();
+    accountName_ = signInName ? signInName : "";
     return 1;
 }
 
@@ -105,6 +107,7 @@ int CLogManager::LoadIndex() {
     nextNumber_ = index.nextNumber;
     loggingEnabled_ = index.loggingEnabled;
     index_ = std::move(index.entries);
+    indexStored_ = !data.empty();
     // A counter behind a recorded number would overwrite that conversation.
     for (const LogEntry& entry : index_) RaiseNextNumberAbove(entry.number);
     return 1;
@@ -158,14 +161,35 @@ void CLogManager::SaveIndex() {
     index.entries = index_;
     const HRESULT hr = parleym::ReplaceStream(accountStorage_.Get(), kIndexStream,
                                               parleym::EncodeConversationIndex(index), &indexStream_);
+    indexStored_ = SUCCEEDED(hr);
     if (FAILED(hr)) ReportStorageError("Failed to save logged conversation index. Code: 0x%08X", HexCode(hr));
 }
 
+bool CLogManager::WriteEndInPlace(std::size_t entry) {
+    if (!indexStored_ || !indexStream_ || entry >= index_.size()) return false;
+    // Next number, logging switch, count; per entry two dates, the contact
+    // (length and bytes) and the number.
+    std::uint64_t offset = 12;
+    for (std::size_t i = 0; i < entry; ++i) offset += 24 + index_[i].contact.size();
+    offset += 8;
+    parleym::BinaryWriter end;
+    end.PutDouble(index_[entry].end);
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (SUCCEEDED(indexStream_->Seek(at, STREAM_SEEK_SET, nullptr)) &&
+        SUCCEEDED(parleym::WriteBytes(indexStream_.Get(), end.Data().data(), end.Data().size())))
+        return true;
+    indexStored_ = false;
+    return false;
+}
+
 void CLogManager::ReleaseAccount() {
+    indexStored_ = false;
     indexStream_.Reset();
     accountStorage_.Reset();
     index_.clear();
     handedOut_.clear();
+    accountName_.clear();
 }
 
 void CLogManager::CloseAccount() {
@@ -231,12 +255,21 @@ int CLogManager::TakeNextNumber() {
     return number;
 }
 
-void CLogManager::SaveConversation(const LogEntry& entry, const CMessageContent& content) {
+void CLogManager::SaveConversation(const LogEntry& entry, const CMessageContent& content,
+                                   WrittenConversation* written) {
     if (!IsAccountOpen()) return;
     parleym::BinaryWriter out;
     content.Encode(out);
-    const HRESULT hr =
-        parleym::ReplaceStream(accountStorage_.Get(), ToElementName(std::to_string(entry.number)), out.Data());
+    const std::wstring name = ToElementName(std::to_string(entry.number));
+    const bool knownBefore = written && written->opening == accountOpening_ && !written->bytes.empty();
+    const HRESULT hr = knownBefore
+                           ? parleym::ReplaceStreamChanges(accountStorage_.Get(), name, out.Data(), written->bytes)
+                           : parleym::ReplaceStream(accountStorage_.Get(), name, out.Data());
+    if (written) {
+        // After a failure the stream's bytes are not known any more.
+        written->opening = accountOpening_;
+        written->bytes = SUCCEEDED(hr) ? out.Take() : parleym::Bytes();
+    }
     if (FAILED(hr)) {
         ReportStorageError("Failed to save conversation with %s. Code: 0x%08X", entry.contact.c_str(), HexCode(hr));
         return;
@@ -250,9 +283,15 @@ void CLogManager::SaveConversation(const LogEntry& entry, const CMessageContent&
     } else {
         found->end = entry.end;
         // A conversation recovered without its index entry gets its contact back.
-        if (found->contact.empty()) found->contact = entry.contact;
+        if (found->contact.empty() && !entry.contact.empty()) {
+            found->contact = entry.contact;
+        } else if (WriteEndInPlace(static_cast<std::size_t>(found - index_.begin()))) {
+            // Only the end time changed: the index stays as it is but for those
+            // eight bytes, however many conversations it lists.
+            return;
+        }
     }
-    // Small, and written at every save: an abrupt end loses no conversation from the viewer.
+    // New entries are written at once: an abrupt end loses no conversation from the viewer.
     SaveIndex();
 }
 

@@ -18,6 +18,14 @@ namespace parleym {
 class CParleymanager;
 }
 
+// What a conversation's stream was last written with by SaveConversation, so
+// the next save of it writes only what changed. Valid for one opening of the
+// account only.
+struct WrittenConversation {
+    unsigned opening = 0;
+    parleym::Bytes bytes;
+};
+
 class CLogManager {
 public:
     explicit CLogManager(parleym::CParleymanager* owner = nullptr);
@@ -40,8 +48,10 @@ public:
     void Close();
 
     // Creates or rewrites the conversation's stream; a new number also gets an
-    // index entry. Silently nothing without an open account.
-    void SaveConversation(const LogEntry& entry, const CMessageContent& content);
+    // index entry. Silently nothing without an open account. `written`, when
+    // given, is what this caller last wrote there and is kept up to date.
+    void SaveConversation(const LogEntry& entry, const CMessageContent& content,
+                          WrittenConversation* written = nullptr);
     // Reads the stream named `streamName` (a conversation number) into
     // `content`. S_OK, the failing code (content untouched), or S_FALSE
     // without an open account.
@@ -56,6 +66,8 @@ public:
     const std::vector<LogEntry>& Index() const { return index_; }
     const std::string& Path() const { return path_; }
     bool IsAccountOpen() const { return accountStorage_ && indexStream_; }
+    // The sign-in name of the open account; empty when none is open.
+    const std::string& AccountName() const { return accountName_; }
     CStorageDb& Database() { return database_; }
 
 private:
@@ -64,6 +76,9 @@ private:
     // abrupt end) get entries again.
     void RecoverUnindexed();
     void SaveIndex();
+    // Puts the entry's end time into the stored index in place; false when
+    // the stored index is not known to match the one in memory.
+    bool WriteEndInPlace(std::size_t entry);
     void ReleaseAccount();
     void RaiseNextNumberAbove(std::int32_t number);
     bool NumberInUse(std::int32_t number) const;
@@ -77,4 +92,8 @@ private:
     int loggingEnabled_ = 1;
     std::vector<LogEntry> index_;
     std::set<std::int32_t> handedOut_;  // numbers found in a gap, not yet saved
+    // The index stream holds index_ as encoded (set by each load and save).
+    bool indexStored_ = false;
+    unsigned accountOpening_ = 0;  // counts account openings, for WrittenConversation
+    std::string accountName_;
 };

@@ -7,7 +7,9 @@
 
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/UserMessage.h"
+#include "plugin/logging/LogExportResources.h"
 #include "plugin/logging/LogManager.h"
+#include "plugin/logging/LogViewerExport.h"
 #include "plugin/logging/LogViewerResources.h"
 #include "plugin/logging/ObjectCache.h"
 #include "plugin/storage/MessageContent.h"
@@ -55,6 +57,9 @@ bool CLogViewer::OnCommand(WORD id, WORD, HWND) {
     case ID_LOG_GROUP_BY_DATE:
     case ID_LOG_GROUP_BY_USER:
         SetGrouping(id);
+        return true;
+    case ID_LOG_EXPORT:
+        if (manager_) StartLogExport(*this, *manager_);
         return true;
     case ID_LOG_EXIT:
         PostMessageA(GetSafeHwnd(), WM_CLOSE, 0, 0);

@@ -51,9 +51,9 @@ void LoggingHandler::Save() {
 
     CMessageContent content;
     CRichEditBridge bridge(&owner_->ObjectCache(), historyControl_, true);
-    bridge.Capture(content, true, true, false);
+    bridge.Capture(content, true, true, false, &objectKeys_);
     logEntry_.end = CurrentOleDate();
-    store.SaveConversation(logEntry_, content);
+    store.SaveConversation(logEntry_, content, &written_);
     bridge.Release();
 }
 

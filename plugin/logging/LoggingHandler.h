@@ -6,6 +6,8 @@
 #include "plugin/core/ContactInfo.h"
 #include "plugin/logging/ConversationHandler.h"
 #include "plugin/logging/ConversationIndexCodec.h"
+#include "plugin/logging/LogManager.h"
+#include "plugin/storage/CapturedObjectKeys.h"
 
 namespace parleym {
 
@@ -39,6 +41,10 @@ protected:
     HWND conversationWindow_ = nullptr;
     HWND historyControl_ = nullptr;
     LogEntry logEntry_;
+    // What the last save wrote and which pictures it had stored: the next
+    // save writes what changed and stores only pictures new to the history.
+    WrittenConversation written_;
+    CapturedObjectKeys objectKeys_;
 };
 
 // Local time now, in whole seconds, as an OLE automation date.

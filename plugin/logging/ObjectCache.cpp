@@ -52,6 +52,7 @@ void CObjectCache::Close() {
 
 void CObjectCache::Open(const char* path) {
     Close();
+    ++opening_;
     nextKey_ = 0;
     const std::wstring widePath = ToElementName(path);
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
@@ -80,19 +81,15 @@ void CObjectCache::Open(const char* path) {
     if (hr == STG_E_FILENOTFOUND) hr = root_->CreateStream(kDigestStream, kStorageAccess, 0, 0, digestStream_.Put());
     if (SUCCEEDED(hr)) hr = parleym::ReadWholeStream(digestStream_.Get(), data);
     // A file created without its count (no object stored yet) holds an empty map.
-    if (FAILED(hr) || (!data.empty() && !parleym::DecodeDigestMap(data, digests_))) {
+    bool regular = false;
+    if (FAILED(hr) || (!data.empty() && !parleym::DecodeDigestMap(data, digests_, &regular))) {
         Close();
         return;
     }
-    // New pairs are appended after the recorded ones; a map whose count or
-    // length does not match its pairs (duplicates, an append cut short) is
-    // written afresh once.
-    parleym::BinaryReader stored(data);
-    std::int32_t storedCount = -1;
-    stored.GetInt32(storedCount);
-    if (parleym::EncodeDigestMap(digests_).size() != data.size() ||
-        storedCount != static_cast<std::int32_t>(digests_.size()))
-        SaveDigests();
+    // New pairs are appended after the recorded ones; a map whose count does
+    // not match its pairs (duplicates, an append cut short, bytes after the
+    // last pair) is written afresh once.
+    if (!regular) SaveDigests();
     // Elements the map does not name (left by an interrupted add or put there
     // by hand) are not listed here: each key is checked when handed out.
     for (const auto& pair : digests_) RaiseNextKeyAbove(pair.second);

@@ -39,6 +39,9 @@ public:
     void ConvertCodesToObjects(CMessageContent& content);
 
     int NextKey() const { return nextKey_; }
+    // Counts the openings: a key remembered from an earlier one may name
+    // another object or none.
+    unsigned Opening() const { return opening_; }
     const std::map<std::string, std::string>& Digests() const { return digests_; }
 
 private:
@@ -65,4 +68,5 @@ private:
     std::map<std::string, CachedObject> objects_;
     std::map<std::string, std::string> digests_;  // digest -> key
     int nextKey_ = 0;
+    unsigned opening_ = 0;
 };

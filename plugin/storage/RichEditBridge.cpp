@@ -7,6 +7,7 @@
 #include <string>
 
 #include "plugin/logging/ObjectCache.h"
+#include "plugin/storage/CapturedObjectKeys.h"
 #include "plugin/storage/MessageContent.h"
 
 namespace parleym {
@@ -68,7 +69,8 @@ CRichEditBridge::~CRichEditBridge() {
     ole_.Reset();
 }
 
-int CRichEditBridge::Capture(CMessageContent& content, bool withObjects, bool asRtf, bool selectionOnly) {
+int CRichEditBridge::Capture(CMessageContent& content, bool withObjects, bool asRtf, bool selectionOnly,
+                             CapturedObjectKeys* known) {
     content.text.clear();
     content.objects.clear();
 
@@ -81,11 +83,12 @@ int CRichEditBridge::Capture(CMessageContent& content, bool withObjects, bool as
     stream.pfnCallback = AppendStreamedOut;
     SendMessageA(control_, EM_STREAMOUT, format, reinterpret_cast<LPARAM>(&stream));
 
-    if (ole_ && withObjects) CaptureObjects(content, selectionOnly);
+    if (ole_ && withObjects) CaptureObjects(content, selectionOnly, known);
     return 1;
 }
 
-void CRichEditBridge::CaptureObjects(CMessageContent& content, bool selectionOnly) {
+void CRichEditBridge::CaptureObjects(CMessageContent& content, bool selectionOnly, CapturedObjectKeys* known) {
+    if (known) known->UseWith(objectCache_, objectCache_ ? objectCache_->Opening() : 0);
     const LONG count = ole_->GetObjectCount();
     CHARRANGE selection{};
     SendMessageA(control_, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
@@ -105,11 +108,18 @@ void CRichEditBridge::CaptureObjects(CMessageContent& content, bool selectionOnl
             position -= selection.cpMin;
         }
 
+        ComPtr<IUnknown> identity;
+        if (known) object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.Put()));
+        if (const std::string* key = identity ? known->Find(identity.Get()) : nullptr) {
+            content.AddObject(position, *key);
+            continue;
+        }
         ComPtr<IPersistStorage> persist;
         if (FAILED(object->QueryInterface(IID_IPersistStorage, reinterpret_cast<void**>(persist.Put()))) || !persist)
             continue;
         std::string key;
         if (!objectCache_ || !objectCache_->Add(persist.Get(), key)) continue;
+        if (identity) known->Remember(identity.Get(), key);
         content.AddObject(position, key);
     }
 }

@@ -14,6 +14,8 @@ class CObjectCache;
 
 namespace parleym {
 
+class CapturedObjectKeys;
+
 class CRichEditBridge {
 public:
     // A borrowed bridge leaves the control's objects alone in Release: the
@@ -26,7 +28,10 @@ public:
     // Empties `content`, then takes the control's text (RTF without objects or
     // plain text) and, when asked, the embedded objects with their positions.
     // With selectionOnly the text and positions are relative to the selection.
-    int Capture(CMessageContent& content, bool withObjects, bool asRtf, bool selectionOnly);
+    // `known`, when given, remembers the keys of the objects captured so far
+    // from this control, which then skip the object cache.
+    int Capture(CMessageContent& content, bool withObjects, bool asRtf, bool selectionOnly,
+                CapturedObjectKeys* known = nullptr);
 
     // Puts the text in (replacing everything, or after the existing text when
     // appending) and the objects back over their placeholders.
@@ -40,7 +45,7 @@ public:
     bool HasOleInterface() const { return static_cast<bool>(ole_); }
 
 private:
-    void CaptureObjects(CMessageContent& content, bool selectionOnly);
+    void CaptureObjects(CMessageContent& content, bool selectionOnly, CapturedObjectKeys* known);
     void InsertObjectAt(const std::string& key, LONG characterPosition);
     LONG MoveToEnd();
 

@@ -1,5 +1,7 @@
 #include "plugin/storage/StreamReplace.h"
 
+#include <algorithm>
+#include <cstring>
 #include <set>
 
 #include "plugin/storage/StorageDb.h"
@@ -38,6 +40,36 @@ HRESULT ReadNamedStream(IStorage* parent, const std::wstring& name, Bytes& data)
     return hr;
 }
 
+// Overwrites the stream where `data` differs from `previous`, which it holds,
+// and cuts or extends it to `data`'s size.
+HRESULT WriteChanges(IStream* stream, const Bytes& data, const Bytes& previous) {
+    constexpr std::size_t kChunk = 4096;
+    const std::size_t common = std::min(data.size(), previous.size());
+    std::size_t at = 0;
+    while (at < data.size()) {
+        // Skip the chunks that are unchanged; write the next run of changed
+        // ones (and everything past the old end) in one go.
+        while (at < common && std::memcmp(data.data() + at, previous.data() + at, std::min(kChunk, common - at)) == 0)
+            at += std::min(kChunk, common - at);
+        if (at >= data.size()) break;
+        std::size_t end = at;
+        while (end < common &&
+               std::memcmp(data.data() + end, previous.data() + end, std::min(kChunk, common - end)) != 0)
+            end += std::min(kChunk, common - end);
+        if (end >= common) end = data.size();
+        LARGE_INTEGER offset = {};
+        offset.QuadPart = static_cast<LONGLONG>(at);
+        HRESULT hr = stream->Seek(offset, STREAM_SEEK_SET, nullptr);
+        if (SUCCEEDED(hr)) hr = WriteBytes(stream, data.data() + at, end - at);
+        if (FAILED(hr)) return hr;
+        at = end;
+    }
+    if (data.size() >= previous.size()) return S_OK;
+    ULARGE_INTEGER size = {};
+    size.QuadPart = data.size();
+    return stream->SetSize(size);
+}
+
 bool Exists(IStorage* parent, const std::wstring& name) {
     ComPtr<IStream> stream;
     const HRESULT hr = parent->OpenStream(name.c_str(), nullptr, kStorageAccess, 0, stream.Put());
@@ -66,7 +98,10 @@ bool IsReplacementSibling(const std::wstring& name) {
     return EndsWith(name, kNewSuffix) || EndsWith(name, kMarkSuffix);
 }
 
-HRESULT ReplaceStream(IStorage* parent, const std::wstring& name, const Bytes& data, ComPtr<IStream>* held) {
+namespace {
+// The common steps of both rewrites; `previous` null for a whole rewrite.
+HRESULT Replace(IStorage* parent, const std::wstring& name, const Bytes& data, const Bytes* previous,
+                ComPtr<IStream>* held) {
     const std::wstring fresh = name + kNewSuffix;
     const std::wstring mark = name + kMarkSuffix;
     // A complete new content still waiting from a failed rewrite goes in first,
@@ -88,7 +123,17 @@ HRESULT ReplaceStream(IStorage* parent, const std::wstring& name, const Bytes& d
         parent->DestroyElement(fresh.c_str());
         return hr;
     }
-    hr = WriteNewStream(parent, name, data, held);
+    hr = E_FAIL;
+    if (previous) {
+        ComPtr<IStream> stream;
+        STATSTG stat = {};
+        if (SUCCEEDED(parent->OpenStream(name.c_str(), nullptr, kStorageAccess, 0, stream.Put())) &&
+            SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) && stat.cbSize.QuadPart == previous->size()) {
+            hr = WriteChanges(stream.Get(), data, *previous);
+            if (SUCCEEDED(hr) && held) *held = std::move(stream);
+        }
+    }
+    if (FAILED(hr)) hr = WriteNewStream(parent, name, data, held);
     if (FAILED(hr)) {
         // The marked copy stays: the next rewrite or open puts it in place.
         if (held && !*held) parent->OpenStream(name.c_str(), nullptr, kStorageAccess, 0, held->Put());
@@ -98,6 +143,15 @@ HRESULT ReplaceStream(IStorage* parent, const std::wstring& name, const Bytes& d
     hr = parent->DestroyElement(mark.c_str());
     if (SUCCEEDED(hr)) parent->DestroyElement(fresh.c_str());
     return S_OK;
+}
+} // namespace
+
+HRESULT ReplaceStream(IStorage* parent, const std::wstring& name, const Bytes& data, ComPtr<IStream>* held) {
+    return Replace(parent, name, data, nullptr, held);
+}
+
+HRESULT ReplaceStreamChanges(IStorage* parent, const std::wstring& name, const Bytes& data, const Bytes& previous) {
+    return Replace(parent, name, data, &previous, nullptr);
 }
 
 HRESULT RecoverReplacements(IStorage* parent) {

@@ -23,6 +23,13 @@ namespace parleym {
 // place by the next ReplaceStream of that name or by RecoverReplacements.
 HRESULT ReplaceStream(IStorage* parent, const std::wstring& name, const Bytes& data, ComPtr<IStream>* held = nullptr);
 
+// As ReplaceStream, for a stream that holds `previous` (what this process last
+// wrote there): the new content is written whole beside it as always, but the
+// stream itself only where its bytes differ, so a stream that grows at its end
+// costs little more than one write. A stream whose size is not `previous`'s
+// is rewritten whole.
+HRESULT ReplaceStreamChanges(IStorage* parent, const std::wstring& name, const Bytes& data, const Bytes& previous);
+
 // Finishes or drops what interrupted rewrites left in `parent`. Call before
 // opening the storage's streams. S_OK or the first failure.
 HRESULT RecoverReplacements(IStorage* parent);

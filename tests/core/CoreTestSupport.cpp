@@ -126,6 +126,7 @@ int RecordingHandler::s_nextNumber = 100;
 // ---------------------------------------------------------------- TestManager
 
 std::unique_ptr<ConversationHandler> TestManager::CreateLogHandler(const CContactInfo& contact) {
+    if (realLogHandlers) return CParleymanager::CreateLogHandler(contact);
     return std::make_unique<RecordingHandler>(kLogHandlerKind, contact, TRUE);
 }
 std::unique_ptr<ConversationHandler> TestManager::CreateOfflineMessageHandler(const CContactInfo& contact) {

@@ -53,6 +53,8 @@ public:
     std::vector<std::string> pendingFor;  // contacts with offline messages waiting
     // The real password dialogs and lock instead of the recorders.
     bool realLock = false;
+    // Logging windows get the real handler, saving into the log store.
+    bool realLogHandlers = false;
 
 protected:
     std::unique_ptr<parleym::ConversationHandler> CreateLogHandler(const parleym::CContactInfo& contact) override;

@@ -2,7 +2,11 @@
 // contact list, and which kind of handler serves each conversation window.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "plugin/core/UserMessage.h"
+#include "plugin/logging/LogManager.h"
+#include "plugin/storage/MessageContent.h"
 #include "shared/Protocol.h"
 #include "tests/core/CoreTestSupport.h"
 
@@ -31,6 +35,11 @@ struct Session {
     int KindOf(HWND window) {
         ConversationHandler* handler = manager().HandlerOf(window);
         return handler ? handler->GetKind() : -1;
+    }
+    // As the hook library reports an insertion into a history: a command
+    // posted to the thread, handled once the messages ahead of it are.
+    static void PostHistoryChange(HWND control) {
+        PostThreadMessageA(GetCurrentThreadId(), WM_COMMAND, CMD_HISTORY_CHANGED, reinterpret_cast<LPARAM>(control));
     }
     void SetStatus(const standin::ContactPtr& contact, MISTATUS status) {
         contact->status = status;
@@ -276,4 +285,84 @@ TEST(MessengerSession, StoreErrorsAreShownOnlyOnceTheCallThatRaisedThemHasReturn
     s.bench.ClearMessages();
     ShowError("now", "Error");
     EXPECT_EQ(1u, s.bench.Messages().size());
+}
+
+TEST(MessengerSession, HistoryChangesQueuedTogetherMakeOneSavePerWindow) {
+    Session s;
+    HWND withAnn = s.Track("ann@example.com");
+    HWND withCid = s.Track("cid@example.com");
+    auto child = [](HWND window) {
+        return CreateWindowExA(0, "edit", "", WS_CHILD, 0, 0, 10, 10, window, nullptr, GetModuleHandleA(nullptr),
+                               nullptr);
+    };
+    HWND annHistory = child(withAnn);
+    HWND cidHistory = child(withCid);
+    auto saves = [](HWND window) {
+        int count = 0;
+        for (const HandlerEvent& event : g_handlerEvents)
+            if (event.what == "history" && event.window == window) ++count;
+        return count;
+    };
+
+    g_handlerEvents.clear();
+    for (int i = 0; i < 20; ++i) Session::PostHistoryChange(annHistory);
+    Session::PostHistoryChange(cidHistory);
+    Session::PostHistoryChange(annHistory);
+    s.bench.Pump();
+    EXPECT_EQ(1, saves(withAnn));
+    EXPECT_EQ(1, saves(withCid));
+
+    // A change after that save is saved again, not folded into the one before.
+    Session::PostHistoryChange(annHistory);
+    s.bench.Pump();
+    EXPECT_EQ(2, saves(withAnn));
+    EXPECT_EQ(1, saves(withCid));
+
+    // A window that went before its save is simply left out.
+    Session::PostHistoryChange(cidHistory);
+    Session::PostHistoryChange(annHistory);
+    s.manager().OnWindowDestroyed(withCid);
+    DestroyWindow(withCid);
+    s.bench.Pump();
+    EXPECT_EQ(3, saves(withAnn));
+    EXPECT_EQ(1, saves(withCid));
+}
+
+TEST(MessengerSession, BurstOfMessagesBeforeTheSaveIsStoredWhole) {
+    Session s;
+    s.manager().realLogHandlers = true;
+    HWND window = s.bench.CreateConversationWindow("ann@example.com");
+    HWND history = CreateWindowExA(0, "RichEdit20W", "", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY, 0, 30,
+                                   380, 200, window, nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(nullptr, history);
+    s.manager().OnCommand(nullptr, CMD_TRACK_WINDOW, reinterpret_cast<LPARAM>(window));
+    ASSERT_EQ(kLogHandlerKind, s.KindOf(window));
+    const int number = s.manager().HandlerOf(window)->GetConversationNumber();
+
+    // Twenty messages land in the history before the first change is handled.
+    for (int i = 1; i <= 20; ++i) {
+        const std::string line = "Ann says: message " + std::to_string(i) + " of the burst\r\n";
+        SendMessageA(history, EM_SETSEL, -1, -1);
+        SendMessageA(history, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
+        Session::PostHistoryChange(history);
+    }
+    s.bench.Pump();
+
+    CMessageContent stored;
+    ASSERT_EQ(S_OK, s.manager().LogStore().LoadConversation(std::to_string(number).c_str(), stored));
+    for (int i = 1; i <= 20; ++i)
+        EXPECT_NE(std::string::npos, stored.text.find("message " + std::to_string(i) + " of the burst"))
+            << "message " << i << " is missing";
+
+    // One more afterwards, saved over the stored stream, still holds them all.
+    const char more[] = "Ann says: one more\r\n";
+    SendMessageA(history, EM_SETSEL, -1, -1);
+    SendMessageA(history, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(more));
+    Session::PostHistoryChange(history);
+    s.bench.Pump();
+    ASSERT_EQ(S_OK, s.manager().LogStore().LoadConversation(std::to_string(number).c_str(), stored));
+    EXPECT_NE(std::string::npos, stored.text.find("message 1 of the burst"));
+    EXPECT_NE(std::string::npos, stored.text.find("message 20 of the burst"));
+    EXPECT_NE(std::string::npos, stored.text.find("one more"));
+    s.manager().OnWindowDestroyed(window);
 }

@@ -232,6 +232,13 @@ TEST(LogExport, AFolderThatCannotBeMadeOrWrittenIsReported) {
     EXPECT_FALSE(outcome.ok);
     EXPECT_NE(outcome.error.find("Cannot create the folder"), std::string::npos) << outcome.error;
     EXPECT_EQ(source.loads, 0);
+    // The file itself as the folder: said so, and the file is left as it was.
+    LogExport onFile(source, {Item("me", "bob", 1)}, ExportFormat::kText, blocker);
+    const ExportOutcome refused = RunExport(onFile, nullptr);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.error, blocker + " is a file, not a folder.");
+    EXPECT_EQ(Read(blocker), "a file, not a folder");
+    EXPECT_EQ(source.loads, 0);
 
     // The account folder's name is taken by a file: the step fails with a reason.
     CMessageContent content;
@@ -243,6 +250,14 @@ TEST(LogExport, AFolderThatCannotBeMadeOrWrittenIsReported) {
     const ExportOutcome failed = RunExport(taken, nullptr);
     EXPECT_FALSE(failed.ok);
     EXPECT_NE(failed.error.find("me"), std::string::npos);
+
+    // Folders missing on the way are made; no probe file is left behind.
+    const std::string deep = TempFolder("deep") + "/a/b";
+    LogExport nested(source, {Item("me", "bob", 1)}, ExportFormat::kText, deep + "/");
+    const ExportOutcome made = RunExport(nested, nullptr);
+    ASSERT_TRUE(made.ok) << made.error;
+    EXPECT_TRUE(Exists(deep + "/index.txt"));
+    EXPECT_FALSE(Exists(deep + "/~parleym-export.tmp"));
 }
 
 TEST(LogExport, PicturesAreRecognisedByTheirData) {

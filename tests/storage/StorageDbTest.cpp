@@ -409,3 +409,52 @@ TEST_F(StorageDbTest, TruncatedFilesAreReportedAndLeftAlone) {
     }
     EXPECT_GT(tried, 8);
 }
+
+// A rewrite told what the stream holds writes only where the bytes differ;
+// whatever the change, the stream ends up holding exactly the new content,
+// and a stream that does not hold what the caller thinks is rewritten whole.
+TEST_F(StorageDbTest, RewriteOfChangesLeavesExactlyTheNewContent) {
+    ComPtr<IStorage> root;
+    ASSERT_EQ(StgCreateDocfile(parleym::ToElementName(path).c_str(), kStorageReplace, 0, root.Put()), S_OK);
+    Bytes previous(20000);
+    for (std::size_t i = 0; i < previous.size(); ++i) previous[i] = static_cast<std::uint8_t>(i * 7);
+    ASSERT_EQ(parleym::ReplaceStream(root.Get(), L"7", previous), S_OK);
+
+    auto stored = [&] {
+        ComPtr<IStream> stream;
+        Bytes data;
+        EXPECT_EQ(root->OpenStream(L"7", nullptr, kStorageAccess, 0, stream.Put()), S_OK);
+        if (stream) {
+            EXPECT_EQ(parleym::ReadWholeStream(stream.Get(), data), S_OK);
+        }
+        return data;
+    };
+    Bytes grown = previous;
+    grown.insert(grown.end(), 5000, 0x5A);
+    grown[4] = 1;  // the length at the front changes as well
+    Bytes middle = grown;
+    for (std::size_t i = 8000; i < 8100; ++i) middle[i] ^= 0xFF;
+    middle[16383] ^= 0x01;  // the last byte of a chunk only
+    Bytes shrunk(middle.begin(), middle.begin() + 9000);
+    shrunk[3] = 2;
+    const std::vector<Bytes> steps{grown, middle, middle, shrunk, Bytes(), Bytes{1, 2, 3}};
+    for (std::size_t step = 0; step < steps.size(); ++step) {
+        SCOPED_TRACE(step);
+        ASSERT_EQ(parleym::ReplaceStreamChanges(root.Get(), L"7", steps[step], previous), S_OK);
+        EXPECT_EQ(stored(), steps[step]);
+        previous = steps[step];
+    }
+
+    // Written behind the caller's back: the size tells, and all is written.
+    ASSERT_EQ(parleym::ReplaceStream(root.Get(), L"7", Bytes(100, 9)), S_OK);
+    const Bytes next(3000, 4);
+    ASSERT_EQ(parleym::ReplaceStreamChanges(root.Get(), L"7", next, previous), S_OK);
+    EXPECT_EQ(stored(), next);
+    // Gone altogether: made again.
+    ASSERT_EQ(root->DestroyElement(L"7"), S_OK);
+    ASSERT_EQ(parleym::ReplaceStreamChanges(root.Get(), L"7", previous, next), S_OK);
+    EXPECT_EQ(stored(), previous);
+    root.Reset();
+    // Nothing of the rewrites is left beside it.
+    EXPECT_EQ(ElementNames(path), (std::vector<std::string>{"7"}));
+}

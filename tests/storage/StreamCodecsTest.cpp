@@ -164,18 +164,56 @@ TEST(StreamCodecs, DigestMapKeepsTheCompletePairsWhateverItsCount) {
             EXPECT_EQ(target.count("marker"), 1u);
             continue;
         }
-        ASSERT_TRUE(parleym::DecodeDigestMap(cut, target));
+        bool regular = true;
+        ASSERT_TRUE(parleym::DecodeDigestMap(cut, target, &regular));
         const std::size_t expected = size == valid.size() ? 2 : size >= firstPairEnd ? 1 : 0;
         EXPECT_EQ(target.size(), expected);
         EXPECT_EQ(target.count("marker"), 0u);
+        // Only the whole map may have pairs appended after it.
+        EXPECT_EQ(regular, size == valid.size());
     }
     for (std::int32_t count : {0, 1, 3, 0x7FFFFFFF, -1}) {
         Bytes recounted = valid;
         const Bytes le = Le32({count});
         std::copy(le.begin(), le.end(), recounted.begin());
         parleym::DigestMap target;
-        ASSERT_TRUE(parleym::DecodeDigestMap(recounted, target)) << count;
+        bool regular = true;
+        ASSERT_TRUE(parleym::DecodeDigestMap(recounted, target, &regular)) << count;
         EXPECT_EQ(target, both) << count;
+        EXPECT_FALSE(regular) << count;
+    }
+    // Pairs in another order than the encoder's are as good; a digest twice
+    // (the later pair wins) or bytes after the last pair are not.
+    {
+        parleym::BinaryWriter out;
+        out.PutInt32(2);
+        for (const auto& pair : {std::make_pair(c, std::string("4")), std::make_pair(b, std::string("3"))}) {
+            out.PutString(pair.first);
+            out.PutString(pair.second);
+        }
+        parleym::DigestMap target;
+        bool regular = false;
+        ASSERT_TRUE(parleym::DecodeDigestMap(out.Data(), target, &regular));
+        EXPECT_EQ(target, both);
+        EXPECT_TRUE(regular);
+        Bytes trailing = out.Data();
+        trailing.push_back(0);
+        ASSERT_TRUE(parleym::DecodeDigestMap(trailing, target, &regular));
+        EXPECT_EQ(target, both);
+        EXPECT_FALSE(regular);
+    }
+    {
+        parleym::BinaryWriter out;
+        out.PutInt32(2);
+        for (const char* key : {"3", "5"}) {
+            out.PutString(b);
+            out.PutString(key);
+        }
+        parleym::DigestMap target;
+        bool regular = true;
+        ASSERT_TRUE(parleym::DecodeDigestMap(out.Data(), target, &regular));
+        EXPECT_EQ(target, (parleym::DigestMap{{b, "5"}}));
+        EXPECT_FALSE(regular);
     }
     // A key length pointing past the end is a pair cut short.
     parleym::DigestMap target;
