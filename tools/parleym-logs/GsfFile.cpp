@@ -100,9 +100,10 @@ InfilePtr GsfFile::Storage(GsfInfile* parent, const std::string& name) {
     return InfilePtr(GSF_INFILE(child));
 }
 
-GsfFile::Read GsfFile::ReadStream(GsfInfile* parent, const std::string& name, std::vector<std::uint8_t>& data) {
-    if (!parent) return Read::kMissing;
-    InputPtr stream(gsf_infile_child_by_name(parent, name.c_str()));
+namespace {
+
+GsfFile::Read ReadWhole(InputPtr stream, std::vector<std::uint8_t>& data) {
+    using Read = GsfFile::Read;
     if (!stream) return Read::kMissing;
     if (GSF_IS_INFILE(stream.get()) && gsf_infile_num_children(GSF_INFILE(stream.get())) >= 0) return Read::kMissing;
     const gsf_off_t size = gsf_input_size(stream.get());
@@ -116,6 +117,19 @@ GsfFile::Read GsfFile::ReadStream(GsfInfile* parent, const std::string& name, st
         at += chunk;
     }
     return Read::kOk;
+}
+
+} // namespace
+
+GsfFile::Read GsfFile::ReadStream(GsfInfile* parent, const std::string& name, std::vector<std::uint8_t>& data) {
+    if (!parent) return Read::kMissing;
+    return ReadWhole(InputPtr(gsf_infile_child_by_name(parent, name.c_str())), data);
+}
+
+GsfFile::Read GsfFile::ReadStreamAt(GsfInfile* parent, int index, std::vector<std::uint8_t>& data) {
+    // Out of range gives no child; counting the children first would cost a list walk per read.
+    if (!parent || index < 0) return Read::kMissing;
+    return ReadWhole(InputPtr(gsf_infile_child_by_index(parent, index)), data);
 }
 
 std::vector<std::string> GsfFile::Children(GsfInfile* parent) {

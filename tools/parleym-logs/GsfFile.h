@@ -28,6 +28,9 @@ public:
     enum class Read { kOk, kMissing, kDamaged };
     // The whole stream `name` under `parent`.
     static Read ReadStream(GsfInfile* parent, const std::string& name, std::vector<std::uint8_t>& data);
+    // The whole stream that is the `index`th child of `parent` (see Children):
+    // no search by name, for storages with thousands of streams.
+    static Read ReadStreamAt(GsfInfile* parent, int index, std::vector<std::uint8_t>& data);
     // Names of the direct children of `parent`.
     static std::vector<std::string> Children(GsfInfile* parent);
 

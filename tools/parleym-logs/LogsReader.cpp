@@ -61,9 +61,19 @@ const Account* LogsReader::FindAccount(const std::string& name) const {
 bool LogsReader::Load(const Account& account, int number, CMessageContent& content, std::string& error) const {
     const auto storage = storages_.find(account.number);
     std::vector<std::uint8_t> data;
-    const GsfFile::Read read = storage == storages_.end()
-                                   ? GsfFile::Read::kMissing
-                                   : GsfFile::ReadStream(storage->second.get(), std::to_string(number), data);
+    GsfFile::Read read = GsfFile::Read::kMissing;
+    if (storage != storages_.end()) {
+        GsfInfile* parent = storage->second.get();
+        auto known = children_.find(account.number);
+        if (known == children_.end()) {
+            known = children_.emplace(account.number, std::map<std::string, int>()).first;
+            const int count = gsf_infile_num_children(parent);
+            for (int i = 0; i < count; ++i)
+                if (const char* name = gsf_infile_name_by_index(parent, i)) known->second.emplace(name, i);
+        }
+        const auto child = known->second.find(std::to_string(number));
+        if (child != known->second.end()) read = GsfFile::ReadStreamAt(parent, child->second, data);
+    }
     if (read != GsfFile::Read::kOk) {
         error = "conversation " + std::to_string(number) +
                 (read == GsfFile::Read::kMissing ? " is not in the file" : " is damaged");

@@ -33,6 +33,9 @@ private:
     GsfFile file_;
     std::vector<Account> accounts_;
     mutable std::map<int, InfilePtr> storages_;  // account number -> sub-storage
+    // Account number -> its children's names -> their index, made at the first
+    // load: a name search per conversation would make reading all of them quadratic.
+    mutable std::map<int, std::map<std::string, int>> children_;
 };
 
 // objcache.dat; a missing or damaged cache simply has no pictures.
