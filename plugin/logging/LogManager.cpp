@@ -160,7 +160,8 @@ void CLogManager::SaveIndex() {
     index.loggingEnabled = loggingEnabled_;
     index.entries = index_;
     const HRESULT hr = parleym::ReplaceStream(accountStorage_.Get(), kIndexStream,
-                                              parleym::EncodeConversationIndex(index), &indexStream_);
+                                              parleym::EncodeConversationIndex(index), &indexStream_,
+                                              database_.Root());
     indexStored_ = SUCCEEDED(hr);
     if (FAILED(hr)) ReportStorageError("Failed to save logged conversation index. Code: 0x%08X", HexCode(hr));
 }
@@ -263,8 +264,9 @@ void CLogManager::SaveConversation(const LogEntry& entry, const CMessageContent&
     const std::wstring name = ToElementName(std::to_string(entry.number));
     const bool knownBefore = written && written->opening == accountOpening_ && !written->bytes.empty();
     const HRESULT hr = knownBefore
-                           ? parleym::ReplaceStreamChanges(accountStorage_.Get(), name, out.Data(), written->bytes)
-                           : parleym::ReplaceStream(accountStorage_.Get(), name, out.Data());
+                           ? parleym::ReplaceStreamChanges(accountStorage_.Get(), name, out.Data(), written->bytes,
+                                                           database_.Root())
+                           : parleym::ReplaceStream(accountStorage_.Get(), name, out.Data(), nullptr, database_.Root());
     if (written) {
         // After a failure the stream's bytes are not known any more.
         written->opening = accountOpening_;

@@ -39,6 +39,7 @@ void COfflineMessageStore::Load(const char* accountName) {
         return;
     }
 
+    if (!db_.ReopenIfHeld()) return;  // the database has said why, or did at start
     HRESULT hr = S_OK;
     bool created = false;
     if (!db_.OpenAccount(accountName, {{kMessagesStream, &messages_}}, storage_, hr, &created) && SUCCEEDED(hr))
@@ -86,7 +87,7 @@ void COfflineMessageStore::RemoveMessages(const std::string& contactName) {
 }
 
 HRESULT COfflineMessageStore::WriteStream(IStorage* storage, const Bytes& data, ComPtr<IStream>& stream) {
-    return ReplaceStream(storage, kMessagesStream, data, &stream);
+    return ReplaceStream(storage, kMessagesStream, data, &stream, db_.Root());
 }
 
 HRESULT COfflineMessageStore::Write(IStorage* storage, const PendingMessages& pending, ComPtr<IStream>& stream) {

@@ -24,7 +24,8 @@ public:
 
     // 1 on success, 0 after the database reported the failure.
     int Open(const char* path);
-    // Makes the account's pending messages current. A stream that cannot be
+    // Makes the account's pending messages current, opening the file again
+    // when another process held it at start. A stream that cannot be
     // read is reported and left untouched; the store then stays unloaded.
     // Messages of another account that could not be saved are set aside (and
     // saved again at every later Save) rather than served to this one.

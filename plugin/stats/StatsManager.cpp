@@ -44,6 +44,7 @@ bool CStatsManager::OpenStatsFile(const char* path) { return db_.Open(path) != 0
 
 bool CStatsManager::OpenAccount(const char* signInName) {
     CloseAccount();
+    if (!db_.ReopenIfHeld()) return false;  // the database has said why, or did at start
     HRESULT hr = S_OK;
     bool created = false;
     const int opened =
@@ -84,8 +85,9 @@ HRESULT CStatsManager::LoadAccount() {
 
 bool CStatsManager::SaveAccount() {
     HRESULT hr = ReplaceStream(storage_.Get(), kUsersStream, EncodeStatsUsers(ledger_.OwnTotal(), ledger_.Contacts()),
-                               &users_);
-    if (SUCCEEDED(hr)) hr = ReplaceStream(storage_.Get(), kSessionsStream, EncodeStatsSessions(ledger_.Sessions()), &sessions_);
+                               &users_, db_.Root());
+    if (SUCCEEDED(hr)) hr = ReplaceStream(storage_.Get(), kSessionsStream, EncodeStatsSessions(ledger_.Sessions()),
+                                             &sessions_, db_.Root());
     if (SUCCEEDED(hr)) hr = db_.Flush();
     if (FAILED(hr)) {
         ReportStorageError("Failed to save statistics. Code 0x%08X", HexCode(hr));

@@ -42,6 +42,7 @@ public:
 
     bool OpenStatsFile(const char* path);
     // Makes the account's statistics current; an account already open is closed first.
+    // A file that was held by another process at start is opened again here.
     bool OpenAccount(const char* signInName);
     // Ends the open session, saves and forgets the account.
     void CloseAccount();

@@ -72,8 +72,11 @@ int CStorageDb::Open(const char* path) {
     const bool exists = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
     HRESULT hr = exists ? parleym::OpenStorageFile(widePath, kStorageAccess, root_.Put())
                         : StgCreateDocfile(widePath.c_str(), kStorageAccess, 0, root_.Put());
+    heldPath_.clear();
     if (FAILED(hr)) {
         root_.Reset();
+        // Damage stays damage, but a held file is only held for a while.
+        if (hr == STG_E_SHAREVIOLATION || hr == STG_E_LOCKVIOLATION) heldPath_ = path;
         ReportStorageError("Failed to open storage %s. Code: 0x%08X", path, HexCode(hr));
         return 0;
     }
@@ -115,6 +118,13 @@ int CStorageDb::Open(const char* path) {
         return 0;
     }
     return 1;
+}
+
+int CStorageDb::ReopenIfHeld() {
+    if (root_) return 1;
+    if (heldPath_.empty()) return 0;
+    const std::string path = heldPath_;
+    return Open(path.c_str());
 }
 
 int CStorageDb::OpenUserStorage(const char* accountName, IStorage** storage) {
@@ -173,7 +183,7 @@ int CStorageDb::OpenAccount(const char* accountName, std::initializer_list<Accou
         // the storage unrecorded and the account without its data next time.
         SaveUserIds();
     }
-    parleym::RecoverReplacements(storage.Get());
+    parleym::RecoverReplacements(storage.Get(), root_.Get());
     HRESULT hr = S_OK;
     for (const AccountStream& slot : streams) {
         hr = storage->OpenStream(slot.name, nullptr, kStorageAccess, 0, slot.stream->Put());

@@ -33,6 +33,11 @@ public:
     // the account has none yet; 0 when not open or after reporting a failure.
     int OpenUserStorage(const char* accountName, IStorage** storage);
 
+    // A file that Open found held by another process (a second messenger) is
+    // opened again once it is free: the stores call this at sign-in. 1 when
+    // the file is open, 0 when it is not (reported when it is still held).
+    int ReopenIfHeld();
+
     // Numbers a new sub-storage for the account and creates it; the caller owns
     // the result. Null after reporting a failure.
     IStorage* CreateUserStorage(const char* accountName);
@@ -80,4 +85,6 @@ private:
     parleym::ComPtr<IStorage> root_;
     parleym::ComPtr<IStream> userIds_;
     int lastUserId_ = 0;
+    // The path of a file found held at the last Open; empty otherwise.
+    std::string heldPath_;
 };

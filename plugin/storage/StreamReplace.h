@@ -16,29 +16,39 @@
 
 namespace parleym {
 
-// Writes `data` as the stream `name` of `parent`. `held`, when given, is the
+// Writes `data` as the stream `name` of `parent`; `root`, when given, is the
+// file's root storage, flushed between the steps (else `parent` is). `held`, when given, is the
 // caller's open pointer to that stream: it is let go while the stream is
 // rewritten and reopened afterwards (also after most failures). On failure the
 // old content is intact, or the new one waits complete beside it and is put in
 // place by the next ReplaceStream of that name or by RecoverReplacements.
-HRESULT ReplaceStream(IStorage* parent, const std::wstring& name, const Bytes& data, ComPtr<IStream>* held = nullptr);
+HRESULT ReplaceStream(IStorage* parent, const std::wstring& name, const Bytes& data, ComPtr<IStream>* held = nullptr,
+                      IStorage* root = nullptr);
 
 // As ReplaceStream, for a stream that holds `previous` (what this process last
 // wrote there): the new content is written whole beside it as always, but the
 // stream itself only where its bytes differ, so a stream that grows at its end
 // costs little more than one write. A stream whose size is not `previous`'s
 // is rewritten whole.
-HRESULT ReplaceStreamChanges(IStorage* parent, const std::wstring& name, const Bytes& data, const Bytes& previous);
+HRESULT ReplaceStreamChanges(IStorage* parent, const std::wstring& name, const Bytes& data, const Bytes& previous,
+                             IStorage* root = nullptr);
 
 // Finishes or drops what interrupted rewrites left in `parent`. Call before
 // opening the storage's streams. S_OK or the first failure.
-HRESULT RecoverReplacements(IStorage* parent);
+HRESULT RecoverReplacements(IStorage* parent, IStorage* root = nullptr);
 
 // The same for the one stream `name` only, without listing `parent`: for a
 // storage with many elements and a single rewritten stream.
-HRESULT RecoverReplacement(IStorage* parent, const std::wstring& name);
+HRESULT RecoverReplacement(IStorage* parent, const std::wstring& name, IStorage* root = nullptr);
 
-// True for the siblings' names, which no store gives its own elements.
+// True for the siblings' names, which no store gives its own elements, and
+// for those of elements set aside.
 bool IsReplacementSibling(const std::wstring& name);
+
+// An element that an abrupt end left broken (the compound-file code can no
+// longer read, write or destroy it) is set aside under a name of the same
+// length starting with '~' (one of a few punctuation marks for one-letter
+// names), and a fresh one takes its place from the complete copy.
+bool IsSetAside(const std::wstring& name);
 
 } // namespace parleym

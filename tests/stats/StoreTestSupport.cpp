@@ -108,18 +108,30 @@ namespace {
 const char kChildFileVariable[] = "PARLEYM_STORE_CHILD_FILE";
 }
 
-DWORD RunChildTest(const std::string& childTest, const std::string& file) {
+namespace {
+const char kChildRunVariable[] = "PARLEYM_STORE_CHILD_RUN";
+constexpr DWORD kEndedExitCode = 99;
+enum ReportKind : std::int32_t { kIntent = 1, kDone = 2, kFailure = 3 };
+
+std::string ReportFile(const std::string& file) { return file + ".saves"; }
+
+bool StartChild(const std::string& childTest, const std::string& file, int run, PROCESS_INFORMATION& process) {
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     std::string command = std::string("\"") + self + "\" --gtest_filter=" + childTest;
     SetEnvironmentVariableA(kChildFileVariable, file.c_str());
+    SetEnvironmentVariableA(kChildRunVariable, std::to_string(run).c_str());
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
+    process = {};
     const BOOL started =
         CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
     SetEnvironmentVariableA(kChildFileVariable, nullptr);
-    if (!started) return 0xFFFFFFFF;
+    SetEnvironmentVariableA(kChildRunVariable, nullptr);
+    return started != FALSE;
+}
+
+DWORD WaitAndClose(PROCESS_INFORMATION& process) {
     WaitForSingleObject(process.hProcess, 60000);
     DWORD exitCode = 0xFFFFFFFF;
     GetExitCodeProcess(process.hProcess, &exitCode);
@@ -128,7 +140,148 @@ DWORD RunChildTest(const std::string& childTest, const std::string& file) {
     return exitCode;
 }
 
+void ReadReports(const std::string& file, EndedChild& child) {
+    const parleym::Bytes data = ReadFileBytes(ReportFile(file));
+    parleym::BinaryReader in(data);
+    std::int32_t kind = 0;
+    std::int32_t length = 0;
+    // A record cut short by the end is one that was never made.
+    while (in.GetInt32(kind) && in.GetInt32(length) && length >= 0 &&
+           in.Remaining() >= static_cast<std::size_t>(length)) {
+        parleym::Bytes record(static_cast<std::size_t>(length));
+        if (length > 0) in.GetBytes(record.data(), record.size());
+        if (kind == kIntent) {
+            child.pending = std::move(record);
+            child.inFlight = true;
+        } else if (kind == kDone && child.inFlight) {
+            child.completed.push_back(std::move(child.pending));
+            child.pending.clear();
+            child.inFlight = false;
+        } else if (kind == kFailure) {
+            child.failure.assign(record.begin(), record.end());
+        }
+    }
+}
+} // namespace
+
+DWORD RunChildTest(const std::string& childTest, const std::string& file) {
+    PROCESS_INFORMATION process;
+    if (!StartChild(childTest, file, 0, process)) return 0xFFFFFFFF;
+    return WaitAndClose(process);
+}
+
+EndedChild RunChildAndEnd(const std::string& childTest, const std::string& file, int run, DWORD afterMs) {
+    EndedChild child;
+    const std::string reports = ReportFile(file);
+    DeleteFileA(reports.c_str());
+    PROCESS_INFORMATION process;
+    if (!StartChild(childTest, file, run, process)) {
+        child.failure = "could not start the child";
+        return child;
+    }
+    // The child's start-up is not part of its saving: the clock starts once it reports.
+    for (int waited = 0; GetFileAttributesA(reports.c_str()) == INVALID_FILE_ATTRIBUTES && waited < 30000; ++waited) {
+        if (WaitForSingleObject(process.hProcess, 1) == WAIT_OBJECT_0) break;
+    }
+    if (WaitForSingleObject(process.hProcess, afterMs) == WAIT_TIMEOUT) {
+        TerminateProcess(process.hProcess, kEndedExitCode);
+        child.ended = true;
+    }
+    child.exitCode = WaitAndClose(process);
+    if (child.exitCode != kEndedExitCode) child.ended = false;
+    ReadReports(file, child);
+    return child;
+}
+
+SaveReport::SaveReport() : run_(std::atoi(EnvOr(kChildRunVariable, "0").c_str())) {
+    file_ = CreateFileA(ReportFile(ChildFile()).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+SaveReport::~SaveReport() {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+}
+
+void SaveReport::Append(std::int32_t kind, const parleym::Bytes& data) {
+    parleym::BinaryWriter record;
+    record.PutInt32(kind);
+    record.PutInt32(static_cast<std::int32_t>(data.size()));
+    record.PutBytes(data.data(), data.size());
+    // One write per record: an end in the middle leaves it short, and the parent drops it.
+    DWORD written = 0;
+    if (file_ == INVALID_HANDLE_VALUE ||
+        !WriteFile(file_, record.Data().data(), static_cast<DWORD>(record.Data().size()), &written, nullptr))
+        std::exit(5);
+}
+
+void SaveReport::Intent(const parleym::Bytes& save) { Append(kIntent, save); }
+void SaveReport::Done() { Append(kDone, parleym::Bytes()); }
+
+void SaveReport::Fail(const std::string& why) {
+    Append(kFailure, parleym::Bytes(why.begin(), why.end()));
+    std::exit(3);
+}
+
 std::string ChildFile() { return EnvOr(kChildFileVariable, ""); }
+
+namespace {
+// Named after the parent, so that runs side by side do not meet.
+std::string HoldEventName(const char* what, DWORD parent) {
+    return std::string("parleym-held-file-") + what + "-" + std::to_string(parent);
+}
+const char kHolderParentVariable[] = "PARLEYM_STORE_HOLDER_PARENT";
+} // namespace
+
+HeldFile::HeldFile(const std::string& holderTest, const std::string& file) {
+    const DWORD self = GetCurrentProcessId();
+    const HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, HoldEventName("ready", self).c_str());
+    release_ = CreateEventA(nullptr, TRUE, FALSE, HoldEventName("release", self).c_str());
+    SetEnvironmentVariableA(kHolderParentVariable, std::to_string(self).c_str());
+    PROCESS_INFORMATION process;
+    const bool started = StartChild(holderTest, file, 0, process);
+    SetEnvironmentVariableA(kHolderParentVariable, nullptr);
+    if (started) {
+        CloseHandle(process.hThread);
+        process_ = process.hProcess;
+        const HANDLE waits[] = {ready, process.hProcess};
+        held_ = WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
+    }
+    if (ready) CloseHandle(ready);
+}
+
+void HeldFile::Release() {
+    if (release_) SetEvent(release_);
+    if (process_) {
+        if (WaitForSingleObject(process_, 30000) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
+        CloseHandle(process_);
+        process_ = nullptr;
+    }
+    held_ = false;
+}
+
+HeldFile::~HeldFile() {
+    Release();
+    if (release_) CloseHandle(release_);
+}
+
+void HoldChildFile() {
+    const DWORD parent = static_cast<DWORD>(std::strtoul(EnvOr(kHolderParentVariable, "0").c_str(), nullptr, 10));
+    CoInitialize(nullptr);
+    const std::string file = EnvOr(kChildFileVariable, "");
+    const std::wstring widePath(file.begin(), file.end());
+    IStorage* root = nullptr;
+    if (FAILED(StgOpenStorage(widePath.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0, &root)))
+        std::exit(4);
+    const HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, HoldEventName("ready", parent).c_str());
+    const HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, HoldEventName("release", parent).c_str());
+    if (!ready || !release) std::exit(6);
+    SetEvent(ready);
+    WaitForSingleObject(release, 60000);
+    root->Release();
+    std::exit(0);
+}
+
+
 
 void EndAbruptly() {
     TerminateProcess(GetCurrentProcess(), 77);
