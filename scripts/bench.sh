@@ -1,20 +1,28 @@
 #!/usr/bin/env bash
 # Builds the win64 flavour and runs every benchmark program (bench/) under Wine
-# in a throwaway prefix, printing its figures. Usage: bench.sh
+# in a throwaway prefix, printing its figures. Usage: bench.sh [name...]
+# (names such as "hook" or "viewer" run only bench_<name>.exe).
 # Set WINEPREFIX to reuse an existing prefix made by scripts/wine-prefix.sh.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/build.sh" win64 >/dev/null
+# The hook library as the release ships it (i686, stripped), for its size.
+"$root/scripts/build.sh" win32 ParleymHk >/dev/null
+mkdir -p "$root/build/bench-release"
+i686-w64-mingw32-strip -o "$root/build/bench-release/ParleymHk.dll" "$root/build/win32/hook/ParleymHk.dll"
 if [ -z "${WINEPREFIX:-}" ]; then
   export WINEPREFIX="$root/build/bench-prefix"
   own_prefix=1
 fi
+programs=""
+for name in "$@"; do programs+=" $root/build/win64/bench/bench_$name.exe"; done
+[ -n "$programs" ] || programs="$root/build/win64/bench/bench_*.exe"
 session="$root/build/bench-session.sh"
 cat > "$session" <<EOS
 #!/usr/bin/env bash
 [ -n "${own_prefix:-}" ] && [ ! -d "$WINEPREFIX/drive_c" ] && "$root/scripts/wine-prefix.sh" "$WINEPREFIX"
 status=0
-for program in "$root"/build/win64/bench/bench_*.exe; do
+for program in $programs; do
   echo "== \$(basename "\$program" .exe)"
   "$root/scripts/wine-run.sh" "\$program" || status=1
 done

@@ -13,13 +13,15 @@ namespace {
 
 FaultPlan g_plan;
 
-enum class Verdict { Pass, Fail, Partial };
+enum class Verdict { Pass, Fail, Partial, FailIfGrowing };
 
 Verdict Count() {
     FaultPlan& plan = g_plan;
     if (!plan.armed) return Verdict::Pass;
     ++plan.calls;
     if (plan.failAt == 0) return Verdict::Pass;
+    // The caller counts what it made fail.
+    if (plan.failure == Failure::DiskFull) return plan.calls >= plan.failAt ? Verdict::FailIfGrowing : Verdict::Pass;
     if (plan.calls == plan.failAt) {
         ++plan.injected;
         return plan.failure == Failure::Partial ? Verdict::Partial : Verdict::Fail;
@@ -86,9 +88,19 @@ public:
     }
     HRESULT STDMETHODCALLTYPE WriteAt(ULARGE_INTEGER offset, const void* buffer, ULONG size, ULONG* written) override {
         if (written) *written = 0;
-        const Verdict verdict = Count();
+        Verdict verdict = Count();
         if (verdict == Verdict::Fail) return kInjected;
-        const ULONG length = verdict == Verdict::Partial ? size / 2 : size;
+        ULONG length = verdict == Verdict::Partial ? size / 2 : size;
+        if (verdict == Verdict::FailIfGrowing) {
+            const ULONGLONG end = FileSize();
+            if (offset.QuadPart + size <= end) {
+                verdict = Verdict::Pass;
+            } else {
+                ++g_plan.injected;
+                verdict = Verdict::Partial;
+                length = offset.QuadPart >= end ? 0 : static_cast<ULONG>(end - offset.QuadPart);
+            }
+        }
         OVERLAPPED at = {};
         at.Offset = offset.LowPart;
         at.OffsetHigh = offset.HighPart;
@@ -97,9 +109,20 @@ public:
         if (written) *written = done;
         return verdict == Verdict::Partial ? kInjected : S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Flush() override { return Count() == Verdict::Pass ? S_OK : kInjected; }
+    HRESULT STDMETHODCALLTYPE Flush() override {
+        const Verdict verdict = Count();
+        return verdict == Verdict::Pass || verdict == Verdict::FailIfGrowing ? S_OK : kInjected;
+    }
     HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER size) override {
-        if (Count() != Verdict::Pass) return kInjected;
+        const Verdict verdict = Count();
+        if (verdict == Verdict::FailIfGrowing) {
+            if (size.QuadPart > FileSize()) {
+                ++g_plan.injected;
+                return kInjected;
+            }
+        } else if (verdict != Verdict::Pass) {
+            return kInjected;
+        }
         LARGE_INTEGER to;
         to.QuadPart = static_cast<LONGLONG>(size.QuadPart);
         if (!SetFilePointerEx(file_, to, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) return STG_E_MEDIUMFULL;
@@ -128,6 +151,11 @@ public:
 
 private:
     ~FileLockBytes() { CloseHandle(file_); }
+
+    ULONGLONG FileSize() const {
+        LARGE_INTEGER size = {};
+        return GetFileSizeEx(file_, &size) ? static_cast<ULONGLONG>(size.QuadPart) : 0;
+    }
 
     LONG refs_ = 1;
     HANDLE file_;

@@ -21,6 +21,9 @@ enum class Layer { LockBytes, Interfaces };
 enum class Failure {
     Refuse,   // nothing is done
     Partial,  // half of the bytes are written, then the call fails
+    // A full disk (lock-bytes layer only): from failAt on, whatever would make
+    // the file longer fails, the part inside it is written; the rest works.
+    DiskFull,
 };
 
 struct FaultPlan {

@@ -334,6 +334,8 @@ struct Figures {
     long stayedOld = 0;
     long mixed = 0;    // some elements old, some new
     long reported = 0; // cases whose save said it failed
+    long injected = 0; // cases in which a call was made to fail
+    long sound = 0;    // cases that lost nothing and reported what failed
 };
 
 class FaultInjectionTest : public ::testing::Test {
@@ -380,7 +382,12 @@ protected:
         return claimed && messages.Messages().empty();
     }
 
-    Figures Run(const Scenario& scenario, Layer layer) {
+    struct Mode {
+        bool sticky;
+        Failure failure;
+    };
+
+    Figures Run(const Scenario& scenario, Layer layer, const std::vector<Mode>& modes) {
         const std::string path = folder.Path(scenario.file);
         DeleteFileA(path.c_str());
         scenario.prepare(path);
@@ -400,28 +407,40 @@ protected:
 
         Figures figures;
         figures.points = counted.calls;
-        for (bool sticky : {false, true}) {
-            for (Failure failure : {Failure::Refuse, Failure::Partial}) {
+        for (const Mode& mode : modes) {
+            const bool sticky = mode.sticky;
+            const Failure failure = mode.failure;
+            {
                 for (long failAt = 1; failAt <= counted.calls; ++failAt) {
                     if (std::getenv("PARLEYM_FAULT_TRACE"))
                         std::printf("CASE %s %ld %d %d\n", scenario.name.c_str(), failAt, sticky ? 1 : 0,
-                                    failure == Failure::Partial ? 1 : 0), std::fflush(stdout);
+                                    static_cast<int>(failure)), std::fflush(stdout);
                     storage_test::WriteFileBytes(path, before);
-                    const bool claimed = RunSave(scenario, path, layer, failAt, sticky, failure, nullptr, nullptr);
+                    FaultPlan plan;
+                    const bool claimed = RunSave(scenario, path, layer, failAt, sticky, failure, nullptr, &plan);
+                    if (plan.injected > 0) ++figures.injected;
                     const Bytes left = storage_test::ReadFileBytes(path);
                     const State after = Read(scenario, path);
                     const std::string where = scenario.name + (layer == Layer::LockBytes ? " lockbytes" : " interfaces") +
                                               (sticky ? " from call " : " call ") + std::to_string(failAt) +
-                                              (failure == Failure::Partial ? " partial" : " refused");
+                                              (failure == Failure::Partial    ? " partial"
+                                               : failure == Failure::DiskFull ? " disk full"
+                                                                              : " refused");
                     ++figures.cases;
                     if (!claimed) ++figures.reported;
-                    if (!Judge(scenario, where, old, intended, closed, after, claimed, figures)) Keep(where, left);
+                    if (Judge(scenario, where, old, intended, closed, after, claimed, figures))
+                        ++figures.sound;
+                    else
+                        Keep(where, left);
                 }
             }
         }
-        std::printf("FAULTS %s %s: %ld calls in one save, %ld cases, %ld new, %ld old, %ld mixed, %ld reported\n",
-                    scenario.name.c_str(), layer == Layer::LockBytes ? "lockbytes" : "interfaces", figures.points,
-                    figures.cases, figures.becameNew, figures.stayedOld, figures.mixed, figures.reported);
+        std::printf("FAULTS %s %s%s: %ld calls in one save, %ld cases, %ld with a fault injected, %ld recovered "
+                    "(%ld new, %ld old, %ld mixed), %ld reported\n",
+                    scenario.name.c_str(), layer == Layer::LockBytes ? "lockbytes" : "interfaces",
+                    modes.size() == 1 && modes[0].failure == Failure::DiskFull ? " disk full" : "", figures.points,
+                    figures.cases, figures.injected, figures.sound, figures.becameNew, figures.stayedOld,
+                    figures.mixed, figures.reported);
         return figures;
     }
 
@@ -469,9 +488,18 @@ protected:
     }
 
     void RunLayer(const Scenario& scenario, Layer layer) {
-        const Figures figures = Run(scenario, layer);
+        const std::vector<Mode> modes = {
+            {false, Failure::Refuse}, {false, Failure::Partial}, {true, Failure::Refuse}, {true, Failure::Partial}};
+        const Figures figures = Run(scenario, layer, modes);
         EXPECT_GT(figures.points, 0) << scenario.name;
         EXPECT_EQ(figures.cases, 4 * figures.points) << scenario.name;
+    }
+
+    // The disk fills up at each point of the save and stays full until the
+    // store lets go of the file.
+    void RunDiskFull(const Scenario& scenario) {
+        const Figures figures = Run(scenario, Layer::LockBytes, {{true, Failure::DiskFull}});
+        EXPECT_GT(figures.points, 0) << scenario.name;
     }
 };
 
@@ -605,5 +633,18 @@ TEST_F(FaultInjectionTest, OfflineMessagesDelivered) { RunLayer(OfflineMessagesD
 // stays broken, an assertion inside it), whatever the stores do above it. Run
 // by hand with --gtest_also_run_disabled_tests to see the figures.
 TEST_F(FaultInjectionTest, DISABLED_EveryStoreBelowTheCompoundFileCode) {
-    for (const Scenario& scenario : EveryScenario()) RunLayer(scenario, Layer::LockBytes);
+    // PARLEYM_FAULT_ONLY picks the scenarios whose name holds it.
+    const char* only = std::getenv("PARLEYM_FAULT_ONLY");
+    for (const Scenario& scenario : EveryScenario())
+        if (!only || scenario.name.find(only) != std::string::npos) RunLayer(scenario, Layer::LockBytes);
+}
+
+// A disk that fills up during a save which grows logs.dat or objcache.dat
+// leaves Wine's direct-mode compound-file code with a file it reports as
+// damaged at the next open; the saves that fit in the file's free sectors are
+// untouched. By hand as above; PARLEYM_FAULT_ONLY as above.
+TEST_F(FaultInjectionTest, DISABLED_EveryStoreOnAFullDisk) {
+    const char* only = std::getenv("PARLEYM_FAULT_ONLY");
+    for (const Scenario& scenario : EveryScenario())
+        if (!only || scenario.name.find(only) != std::string::npos) RunDiskFull(scenario);
 }
