@@ -117,6 +117,7 @@ private:
 } // namespace
 
 int main() {
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     bench::InProcessMessenger messenger;
     if (!messenger.Start()) {
         std::printf("the manager did not start\n");

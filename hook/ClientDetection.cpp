@@ -3,7 +3,6 @@
 #include "shared/Protocol.h"
 
 #include <string.h>
-#include <vector>
 
 namespace parleym {
 
@@ -26,16 +25,20 @@ bool ReadFileVersion(const char* path, WORD& major, WORD& minor) {
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
     if (size == 0) return false;
-    std::vector<char> data(size);
-    if (!GetFileVersionInfoA(path, 0, size, data.data())) return false;
+    // The process heap, not the C++ library: this runs in every process with a window.
+    void* data = HeapAlloc(GetProcessHeap(), 0, size);
+    if (!data) return false;
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) || !info ||
-        length < sizeof(VS_FIXEDFILEINFO))
-        return false;
-    major = HIWORD(info->dwFileVersionMS);
-    minor = LOWORD(info->dwFileVersionMS);
-    return true;
+    const bool found = GetFileVersionInfoA(path, 0, size, data) &&
+                       VerQueryValueA(data, "\\", reinterpret_cast<void**>(&info), &length) && info &&
+                       length >= sizeof(VS_FIXEDFILEINFO);
+    if (found) {
+        major = HIWORD(info->dwFileVersionMS);
+        minor = LOWORD(info->dwFileVersionMS);
+    }
+    HeapFree(GetProcessHeap(), 0, data);
+    return found;
 }
 
 } // namespace

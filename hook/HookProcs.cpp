@@ -1,7 +1,16 @@
 #include "hook/HookDispatch.h"
 #include "hook/PluginHost.h"
 
+#include <stdlib.h>
 #include <string.h>
+
+// The C++ library's default handler for an exception nobody catches prints its
+// type's name, demangled: that demangler alone would be most of this library,
+// which every process with a window maps. Such an exception ends the process
+// either way (the hook procedures and DllMain catch everything they run).
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { abort(); }
+} // namespace __gnu_cxx
 
 namespace {
 

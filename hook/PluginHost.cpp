@@ -4,9 +4,7 @@
 #include "hook/ImportPatch.h"
 #include "shared/Protocol.h"
 
-#include <stdio.h>
-#include <string>
-#include <vector>
+#include <string.h>
 
 namespace parleym {
 namespace {
@@ -31,8 +29,20 @@ Function Original(void* saved, const char* name) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), name)));
 }
 
-bool IsHeldByAnotherProcess(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+// `folder` followed by `name` in `path`; false when it does not fit. The
+// library keeps to fixed buffers and the system's own calls: it is mapped into
+// every process with a window, so it carries no C++ library of its own.
+bool JoinPath(const char* folder, const char* name, char (&path)[MAX_PATH + 1]) {
+    const size_t folderLength = folder ? strlen(folder) : 0;
+    const size_t nameLength = strlen(name);
+    if (folderLength + nameLength > MAX_PATH) return false;
+    if (folderLength) memcpy(path, folder, folderLength);
+    memcpy(path + folderLength, name, nameLength + 1);
+    return true;
+}
+
+bool IsHeldByAnotherProcess(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         CloseHandle(file);
@@ -70,16 +80,20 @@ void StartPlugin(const char* folder) {
     const int kind = DetectMessengerClient();
     if (kind == CLIENT_KIND_NONE) return;
 
-    const std::string base = folder ? folder : "";
+    char path[MAX_PATH + 1];
     // Only one messenger process runs the plug-in: the running one holds the
     // object cache open without sharing.
-    if (IsHeldByAnotherProcess(base + kObjectCacheFileName)) return;
+    if (JoinPath(folder, kObjectCacheFileName, path) && IsHeldByAnotherProcess(path)) return;
 
-    HMODULE module = LoadLibraryA((base + kPluginLibraryName).c_str());
+    HMODULE module = nullptr;
+    DWORD code = ERROR_FILENAME_EXCED_RANGE;
+    if (JoinPath(folder, kPluginLibraryName, path)) {
+        module = LoadLibraryA(path);
+        if (!module) code = GetLastError();
+    }
     if (!module) {
         char text[96];
-        snprintf(text, sizeof(text), "Failed to load ParleymPlugin.dll. Code: %d",
-                 static_cast<int>(GetLastError()));
+        wsprintfA(text, "Failed to load ParleymPlugin.dll. Code: %d", static_cast<int>(code));
         MessageBoxA(nullptr, text, "Error", MB_TASKMODAL | MB_ICONERROR | MB_OK);
         return;
     }
@@ -136,23 +150,44 @@ BOOL WINAPI HookedSetWindowTextA(HWND window, LPCSTR text) {
         window, replacement ? replacement : text);
 }
 
+namespace {
+
+// A title converted for SetWindowTextW, on the process heap.
+class WideText {
+public:
+    WideText() = default;
+    WideText(const WideText&) = delete;
+    WideText& operator=(const WideText&) = delete;
+    ~WideText() { Clear(); }
+    void Convert(const char* text) {
+        Clear();
+        const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+        if (length <= 0) return;
+        text_ = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, static_cast<size_t>(length) * sizeof(wchar_t)));
+        if (text_ && MultiByteToWideChar(CP_ACP, 0, text, -1, text_, length) != length) Clear();
+    }
+    void Clear() {
+        if (text_) HeapFree(GetProcessHeap(), 0, text_);
+        text_ = nullptr;
+    }
+    const wchar_t* Get() const { return text_; }
+
+private:
+    wchar_t* text_ = nullptr;
+};
+
+} // namespace
+
 BOOL WINAPI HookedSetWindowTextW(HWND window, LPCWSTR text) {
-    std::vector<wchar_t> wide;
+    WideText wide;
     try {
         const char* replacement = g_plugin ? g_plugin->GetWindowTitle(window) : nullptr;
-        if (replacement) {
-            const int length = MultiByteToWideChar(CP_ACP, 0, replacement, -1, nullptr, 0);
-            if (length > 0) {
-                wide.resize(static_cast<size_t>(length));
-                if (MultiByteToWideChar(CP_ACP, 0, replacement, -1, wide.data(), length) != length)
-                    wide.clear();
-            }
-        }
+        if (replacement) wide.Convert(replacement);
     } catch (...) {
-        wide.clear();
+        wide.Clear();
     }
     return Original<SetWindowTextWFunction>(g_savedSetWindowTextW, "SetWindowTextW")(
-        window, wide.empty() ? text : wide.data());
+        window, wide.Get() ? wide.Get() : text);
 }
 
 } // namespace parleym

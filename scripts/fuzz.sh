@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) in build/fuzz and runs
 # each for the given number of seconds (default 60). Usage: fuzz.sh [seconds] [target...]
-# With FUZZ_RUNS=N in the environment each target runs N inputs instead.
+# With FUZZ_RUNS=N in the environment each target runs N inputs instead. Each
+# target prints its time, executions and the coverage reached.
 # The corpus of each target is kept in build/fuzz/corpus/<target>, seeded from
 # fuzz/corpus/<target> when that exists; crashes are written to build/fuzz/crashes/.
 set -euo pipefail
@@ -27,12 +28,16 @@ for target in "${targets[@]}"; do
     limit=(-max_total_time="$seconds")
     echo "== $target: ${seconds}s"
   fi
+  started=$SECONDS
   if ! "$build/fuzz/$target" "${limit[@]}" -print_final_stats=1 \
       -artifact_prefix="$build/crashes/$target-" "$corpus" "${seeds[@]}" 2>"$build/$target.log"; then
-    echo "$target: FAILED (see $build/$target.log)"
+    echo "$target: FAILED after $((SECONDS - started))s (see $build/$target.log)"
     tail -n 30 "$build/$target.log"
     status=1
   else
+    echo "$target: seconds: $((SECONDS - started))"
+    # The last progress line carries the coverage reached (cov: edges, ft: features).
+    grep -E '^#[0-9]+' "$build/$target.log" | tail -n 1 | sed "s/^/$target: /"
     grep -E 'stat::number_of_executed_units|stat::new_units_added|stat::average_exec_per_sec' "$build/$target.log" | sed "s/^/$target: /"
   fi
 done

@@ -3,6 +3,8 @@
 //   users-dat create FILE
 //   users-dat write FILE [NAME DIGEST PATH]...
 //   users-dat dump FILE        prints "count N" and one "name|digest|path" line per record
+//   users-dat seal FILE PLAIN  encrypts the bytes of PLAIN as they are, so that tests
+//                              can make files whose records do not decode
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -60,8 +62,23 @@ bool Load(const std::string& path, std::vector<CUserSettings>& records) {
 }
 #endif
 
+bool Seal(const std::string& path, const std::string& plainPath) {
+    std::ifstream in(plainPath, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "cannot open %s\n", plainPath.c_str());
+        return false;
+    }
+    const Bytes plain((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Bytes cipher;
+    if (!EncryptUserSettings(plain, cipher)) return false;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(cipher.data()), static_cast<std::streamsize>(cipher.size()));
+    return static_cast<bool>(out);
+}
+
 int Usage() {
-    std::fprintf(stderr, "usage: users-dat create FILE | write FILE [NAME DIGEST PATH]... | dump FILE\n");
+    std::fprintf(stderr,
+                 "usage: users-dat create FILE | write FILE [NAME DIGEST PATH]... | dump FILE | seal FILE PLAIN\n");
     return 2;
 }
 
@@ -85,5 +102,6 @@ int main(int argc, char** argv) {
             std::printf("%s|%s|%s\n", r.signInName.c_str(), r.passwordDigest.c_str(), r.logsPath.c_str());
         return 0;
     }
+    if (command == "seal") return argc == 4 && Seal(path, argv[3]) ? 0 : argc == 4 ? 1 : Usage();
     return Usage();
 }

@@ -32,6 +32,23 @@ long long KeyNumber(const std::string& name) {
     return std::strtoll(name.c_str(), nullptr, 10);
 }
 
+// True when the root holds nothing but object storages named by keys (and
+// leftovers of an interrupted rewrite): a file of ours that lost its map. Any
+// other file without a map is not ours and is never written to.
+bool HoldsOnlyObjects(IStorage* root) {
+    ComPtr<IEnumSTATSTG> elements;
+    if (FAILED(root->EnumElements(0, nullptr, 0, elements.Put()))) return false;
+    bool ours = true;
+    STATSTG stat;
+    while (elements->Next(1, &stat, nullptr) == S_OK) {
+        const std::wstring name = stat.pwcsName ? stat.pwcsName : L"";
+        CoTaskMemFree(stat.pwcsName);
+        if (parleym::IsReplacementSibling(name)) continue;
+        if (stat.type != STGTY_STORAGE || KeyNumber(parleym::FromElementName(name.c_str())) < 0) ours = false;
+    }
+    return ours;
+}
+
 } // namespace
 
 CObjectCache::CObjectCache(parleym::CParleymanager* owner) : owner_(owner) {}
@@ -78,7 +95,8 @@ void CObjectCache::Open(const char* path) {
     HRESULT hr = root_->OpenStream(kDigestStream, nullptr, kStorageAccess, 0, digestStream_.Put());
     // Cut short before the map was first written: the objects stay where they
     // are and only their deduplication starts afresh.
-    if (hr == STG_E_FILENOTFOUND) hr = root_->CreateStream(kDigestStream, kStorageAccess, 0, 0, digestStream_.Put());
+    if (hr == STG_E_FILENOTFOUND && HoldsOnlyObjects(root_.Get()))
+        hr = root_->CreateStream(kDigestStream, kStorageAccess, 0, 0, digestStream_.Put());
     if (SUCCEEDED(hr)) hr = parleym::ReadWholeStream(digestStream_.Get(), data);
     // A file created without its count (no object stored yet) holds an empty map.
     bool regular = false;

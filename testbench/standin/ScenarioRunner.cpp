@@ -1,5 +1,6 @@
 #include "testbench/standin/ScenarioRunner.h"
 
+#include "bench/HookStream.h"
 #include "testbench/standin/MenuText.h"
 #include "testbench/standin/RichEditText.h"
 #include "testbench/standin/Screenshot.h"
@@ -9,6 +10,7 @@
 #include <commctrl.h>
 #include <richedit.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -496,6 +498,7 @@ bool ScenarioRunner::Execute(const Step& step) {
     return true;
   }
   if (c == "free-library") return FreeLibraryStep(step);
+  if (c == "hook-stream") return HookStreamStep(step);
   if (c == "fail") {
     unsigned long count = static_cast<unsigned long>(-1);
     if (step.Has("count") && !ParseNumber(step.Option("count"), count)) return false;
@@ -747,6 +750,24 @@ bool ScenarioRunner::PressStep(const Step& step) {
 
 // Windows unmaps a hook library when its hooks go; Wine keeps it loaded, so a test
 // that needs the library's detach has the messenger free it at that moment instead.
+bool ScenarioRunner::HookStreamStep(const Step& step) {
+  unsigned long count = 2000;
+  if (step.Has("count") && !ParseNumber(step.Option("count"), count)) return false;
+  const std::string library = step.Arg(0) == "none" ? std::string() : Resolve(step.Arg(0));
+  std::vector<bench::StreamKindTime> times;
+  std::string error;
+  if (!bench::RunHookStream(library, static_cast<int>(count), times, error)) {
+    Log("error hook-stream " + Quote(error));
+    return false;
+  }
+  char ms[32];
+  for (const bench::StreamKindTime& time : times) {
+    std::snprintf(ms, sizeof ms, "%.3f", time.ms);
+    Log("hook-stream library=" + step.Arg(0) + " kind=" + time.kind + " count=" + std::to_string(count) + " ms=" + ms);
+  }
+  return true;
+}
+
 bool ScenarioRunner::FreeLibraryStep(const Step& step) {
   const std::string name = step.Arg(0);
   int freed = 0;

@@ -39,6 +39,7 @@ private:
   bool SpawnStep(const Step& step);
   bool PostStep(const Step& step, bool send);
   bool FreeLibraryStep(const Step& step);
+  bool HookStreamStep(const Step& step);
   bool PressStep(const Step& step);
   ConversationWindow* Conversation(const Step& step, size_t index);
   HWND WindowByName(const std::string& name);

@@ -230,6 +230,41 @@ TEST_F(ObjectCacheTest, DamagedFilesLeaveTheCacheClosedAndTheFileAsItWas) {
     EXPECT_EQ(ReadFileBytes(path), foreign);
 }
 
+namespace {
+void DestroyRootElement(const std::string& file, const wchar_t* name) {
+    ComPtr<IStorage> root;
+    ASSERT_EQ(StgOpenStorage(parleym::ToElementName(file).c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                             nullptr, 0, root.Put()),
+              S_OK);
+    ASSERT_EQ(root->DestroyElement(name), S_OK);
+}
+} // namespace
+
+// Without a map, only a file that holds nothing but our objects is taken as
+// ours (its map is started afresh); another program's compound file is left
+// alone.
+TEST_F(ObjectCacheTest, FileWithoutAMapIsOursOnlyWhenItHoldsOnlyObjects) {
+    MakeFileWithThreePictures();
+    DestroyRootElement(path, L"md5map");
+    {
+        CObjectCache cache;
+        cache.Open(path.c_str());
+        ASSERT_TRUE(cache.IsOpen());
+        EXPECT_EQ(AddPicture(cache, "new"), "3");
+    }
+    EXPECT_EQ(ElementNames(path), (std::vector<std::string>{"0", "1", "2", "3", "md5map"}));
+
+    DestroyRootElement(path, L"md5map");
+    WriteElementStream(path, "WordDocument", Bytes(700, 1));
+    const Bytes foreign = ReadFileBytes(path);
+    {
+        CObjectCache cache;
+        cache.Open(path.c_str());
+        EXPECT_FALSE(cache.IsOpen());
+    }
+    EXPECT_EQ(ReadFileBytes(path), foreign);
+}
+
 // A rewrite of the map cut short leaves its siblings; the cache finds the old
 // map or the new one, never an empty one.
 TEST_F(ObjectCacheTest, InterruptedMapRewriteKeepsAMap) {

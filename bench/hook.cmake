@@ -1,0 +1,20 @@
+# The hook procedures' cost per message next to a bare hook and no hook (runs under Wine).
+if(PARLEYM_WINDOWS)
+  # Bench equipment: procedures that only pass the message on.
+  add_library(BareHook SHARED BareHook.def BareHook.cpp)
+  set_target_properties(BareHook PROPERTIES PREFIX "" OUTPUT_NAME BareHook)
+  if(PARLEYM_ARCH STREQUAL "i686")
+    target_link_options(BareHook PRIVATE -Wl,--enable-stdcall-fixup)
+  endif()
+  target_link_libraries(BareHook PRIVATE user32)
+  parleym_warnings(BareHook)
+
+  add_executable(bench_hook BenchHook.cpp HookStream.cpp BenchFigures.cpp)
+  target_include_directories(bench_hook PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(bench_hook PRIVATE parleym_plugin_lib)
+  add_dependencies(bench_hook BareHook ParleymHk ParleymPlugin)
+  if(TARGET standin_msmsgs)
+    add_dependencies(bench_hook standin_msmsgs)
+  endif()
+  parleym_warnings(bench_hook)
+endif()
