@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -72,11 +73,13 @@ bool Exists(const std::string& path) {
 }
 
 std::string TempFolder(const std::string& name) {
-    const char* base = std::getenv("TMPDIR");
-    std::string folder = std::string(base ? base : "/tmp") + "/parleym-export-" + name + "-" +
-                         std::to_string(static_cast<long>(std::hash<std::string>()(name) % 100000));
-    std::system(("rm -rf '" + folder + "'").c_str());
-    return folder;
+    // std::filesystem rather than a shell: the same test runs under Wine, whose command
+    // prompt has no rm or mkdir -p.
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("parleym-export-" + name);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    return folder.generic_string();
 }
 
 // Every src="..." and href="..." in a page.
@@ -245,7 +248,8 @@ TEST(LogExport, AFolderThatCannotBeMadeOrWrittenIsReported) {
     content.text = Rtf("x");
     source.conversations[1] = content;
     const std::string folder = TempFolder("taken");
-    ASSERT_EQ(std::system(("mkdir -p '" + folder + "' && touch '" + folder + "/me'").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::create_directories(folder));
+    std::ofstream(folder + "/me") << "";
     LogExport taken(source, {Item("me", "bob", 1)}, ExportFormat::kText, folder);
     const ExportOutcome failed = RunExport(taken, nullptr);
     EXPECT_FALSE(failed.ok);
