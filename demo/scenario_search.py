@@ -1,0 +1,87 @@
+"""Finding a word in every logged conversation from the log viewer."""
+import os
+
+from tour import check
+
+TITLE = "Finding text in all logs"
+REQUIRES = ["plugin/logging/LogFindPane.cpp"]
+WORD = "lunch"
+
+SCENARIO = r'''
+wait no-window ParleymLdrClass timeout=10000
+spawn ParleymLdr.exe
+wait sinks 1 timeout=30000
+wait menu main Parleym timeout=10000
+signin me@parleym.example "Me Myself"
+add-contact bob@parleym.example "Bob B" status=ONLINE
+add-contact carol@parleym.example "Carol C" status=ONLINE
+open bob@parleym.example
+receive bob@parleym.example "Shall we have LUNCH on Friday? :-)"
+type bob@parleym.example "yes, see you then"
+enter bob@parleym.example
+wait history bob@parleym.example then
+open carol@parleym.example
+receive carol@parleym.example "The report is done"
+type carol@parleym.example "great, then lunch is on me"
+enter carol@parleym.example
+wait history carol@parleym.example "on me"
+sleep 500
+menu main Parleym "View logs..."
+wait window ParleymFwWindow "Log viewer"
+sleep 500
+# Edit, Find...: the word, in any case, in every conversation of the account.
+answer 1 caption=Find edit=4101:{word} screenshot=find-dialog
+menu class:ParleymFwWindow Edit "Find..."
+wait answered timeout=20000
+sleep 1500
+# F3 from the menu: the first match, then the next one, each shown selected.
+menu class:ParleymFwWindow Edit "Find Next"
+sleep 800
+screenshot find-first
+spawn logviewer_pilot.exe pane find-first.txt
+sleep 1000
+menu class:ParleymFwWindow Edit "Find Next"
+sleep 800
+screenshot find-second
+spawn logviewer_pilot.exe pane find-second.txt
+sleep 1000
+signout
+sleep 500
+post class:ParleymLdrClass 16
+wait no-window ParleymLdrClass timeout=10000
+exit
+'''.replace("{word}", WORD)
+
+
+def run_options(ctx):
+    return dict(messenger="wm", windows_version="winxp", data_files={"users.dat": ctx.fresh_users_dat()},
+                extra_files={"logviewer_pilot.exe": ctx.built("tests/logging/logviewer_pilot.exe")})
+
+
+def steps(result, ctx):
+    def pane(name):
+        path = os.path.join(result.data_dir, name)
+        if not os.path.exists(path):
+            return ""
+        with open(path, "rb") as f:
+            return f.read().decode("latin-1")
+
+    first, second = pane("find-first.txt"), pane("find-second.txt")
+    return [
+        dict(title="Asking for a word", shot="find-dialog",
+             story="In the log viewer the user chose Edit, \"Find...\" (Ctrl+F) and typed \"%s\". Parleym "
+                   "searches every logged conversation of the account, not just the one on show, without "
+                   "regard to case." % WORD,
+             checks=[check("the \"Find\" dialog was shown and answered",
+                           any("Find in all logged conversations" in line for line in result.lines))]),
+        dict(title="The first match, shown selected", shot="find-first",
+             story="The search ran in short slices on the messenger's own thread, its progress in the status "
+                   "bar; the hits (date, contact, the line with the match) are listed below the conversation. "
+                   "\"Find Next\" (F3) showed the first one: Bob's \"LUNCH\", selected in his conversation.",
+             checks=[check("the pane shows a conversation that holds the word in another case",
+                           "LUNCH" in first and "Friday" in first)]),
+        dict(title="The next match, in another contact's conversation", shot="find-second",
+             story="F3 again went on to the next hit, in Carol's conversation, and selected it there.",
+             checks=[check("the pane now shows Carol's conversation with the word",
+                           "lunch is on me" in second and "Friday" not in second)]),
+    ]
