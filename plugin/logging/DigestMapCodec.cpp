@@ -21,9 +21,15 @@ bool DecodeDigestMap(const Bytes& data, DigestMap& digests, bool* regular) {
     // and a pair cut short at the end is dropped.
     DigestMap decoded;
     bool unique = true;
+    bool torn = false;
     std::string digest, key;
     while (!in.AtEnd()) {
-        if (!in.GetString(digest) || !in.GetString(key)) break;
+        // A stream grown for an append that never got written reads as zeros,
+        // that is as empty strings: the append's end, not a pair.
+        if (!in.GetString(digest) || !in.GetString(key) || digest.empty() || key.empty()) {
+            torn = true;
+            break;
+        }
         // Mostly written in order, so most pairs go in at the end.
         const std::size_t before = decoded.size();
         const auto placed = decoded.emplace_hint(decoded.end(), std::move(digest), key);
@@ -33,7 +39,7 @@ bool DecodeDigestMap(const Bytes& data, DigestMap& digests, bool* regular) {
             unique = false;
         }
     }
-    if (regular) *regular = unique && in.AtEnd() && count >= 0 && static_cast<std::size_t>(count) == decoded.size();
+    if (regular) *regular = unique && !torn && count >= 0 && static_cast<std::size_t>(count) == decoded.size();
     digests = std::move(decoded);
     return true;
 }

@@ -182,6 +182,17 @@ TEST(StreamCodecs, DigestMapKeepsTheCompletePairsWhateverItsCount) {
         EXPECT_EQ(target, both) << count;
         EXPECT_FALSE(regular) << count;
     }
+    // An append cut after the stream grew leaves zeros: the pairs before them
+    // are kept, nothing names an empty key, and the map is to be written anew.
+    for (std::size_t zeros : {1u, 4u, 8u, 40u}) {
+        Bytes grown = valid;
+        grown.insert(grown.end(), zeros, 0);
+        parleym::DigestMap target;
+        bool regular = true;
+        ASSERT_TRUE(parleym::DecodeDigestMap(grown, target, &regular)) << zeros;
+        EXPECT_EQ(target, both) << zeros;
+        EXPECT_FALSE(regular) << zeros;
+    }
     // Pairs in another order than the encoder's are as good; a digest twice
     // (the later pair wins) or bytes after the last pair are not.
     {
