@@ -15,6 +15,9 @@
 #include "bench/BenchFigures.h"
 #include "bench/BenchMessenger.h"
 #include "bench/HeavyFiles.h"
+#include "plugin/logging/LogManager.h"
+#include "plugin/logging/ObjectCache.h"
+#include "plugin/stats/StatsManager.h"
 #include "plugin/storage/StorageDb.h"
 #include "plugin/storage/StreamIO.h"
 
@@ -61,8 +64,8 @@ void Floor(const bench::InProcessMessenger& messenger) {
     OpenAndRead(messenger.DataFile("logs.dat"), {L"userids"}, {L"conversations"});
 }
 
-// What looking for conversations the index lost costs on its own: listing the
-// account's elements, which the log store does at every sign-in.
+// What sign-in would pay to find conversations the index lost by listing the
+// account's elements (it looks up the numbers without an entry instead).
 void ListLogAccount(const bench::InProcessMessenger& messenger) {
     ComPtr<IStorage> root, account;
     ComPtr<IEnumSTATSTG> elements;
@@ -77,6 +80,43 @@ void ListLogAccount(const bench::InProcessMessenger& messenger) {
     while (elements->Next(1, &stat, nullptr) == S_OK) CoTaskMemFree(stat.pwcsName);
 }
 
+// The stores' own parts of the start, each next to opening its file and
+// reading what it reads: where the start's time goes.
+void MeasureParts(const bench::InProcessMessenger& messenger, bench::Table& table, long long size) {
+    const std::string logs = messenger.DataFile("logs.dat");
+    table.Add("start_part_log_sign_in", size,
+              bench::Compare(
+                  [&] {
+                      CLogManager store;
+                      if (!store.Open(logs.c_str()) || !store.OpenAccount(bench::kHeavyAccount))
+                          std::printf("  log store: sign-in FAILED\n");
+                  },
+                  [&] { OpenAndRead(logs, {L"userids"}, {L"conversations"}); }),
+              0);
+    const std::string stats = messenger.DataFile("stats.dat");
+    const parleym::StatsIdentity self{bench::kHeavyAccount, "Me", parleym::kStatsOnline};
+    table.Add("start_part_stats_sign_in", size,
+              bench::Compare(
+                  [&] {
+                      parleym::CStatsManager store([&self] { return self; });
+                      if (!store.OpenStatsFile(stats.c_str()) || !store.OpenAccount(bench::kHeavyAccount))
+                          std::printf("  statistics: sign-in FAILED\n");
+                      store.Shutdown();
+                  },
+                  [&] { OpenAndRead(stats, {L"userids"}, {L"users", L"sessions"}); }),
+              0);
+    const std::string objects = messenger.DataFile("objcache.dat");
+    table.Add("start_part_object_cache_open", size,
+              bench::Compare(
+                  [&] {
+                      CObjectCache cache;
+                      cache.Open(objects.c_str());
+                      if (!cache.IsOpen()) std::printf("  object cache: open FAILED\n");
+                  },
+                  [&] { OpenAndRead(objects, {L"md5map"}, {}); }),
+              0);
+}
+
 void Measure(bench::InProcessMessenger& messenger, bench::Table& table, const char* figure, long long size) {
     const auto start = bench::Compare(
         [&] {
@@ -85,6 +125,7 @@ void Measure(bench::InProcessMessenger& messenger, bench::Table& table, const ch
         [&] { Floor(messenger); }, 5, 30000, [&] { messenger.Stop(); });
     messenger.Stop();
     table.Add(figure, size, start, 2.0, 300);
+    MeasureParts(messenger, table, size);
     const auto listing = bench::Compare([&] { ListLogAccount(messenger); }, [&] { Floor(messenger); }, 1);
     table.Add("start_log_account_listing_alone", size, listing, 0);
 }
