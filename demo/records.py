@@ -2,7 +2,7 @@
 test bench's own (testbench/streams.py)."""
 import re
 
-from streams import conversation_index, int32, message_content, shown_text, unquote  # noqa: F401
+from streams import conversation_index, int32, log_index, message_content, shown_text, unquote  # noqa: F401
 
 
 def control_text(line, control):

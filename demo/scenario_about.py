@@ -2,16 +2,13 @@
 import os
 import re
 
+from driver import LOADER_END, LOADER_START
 from tour import ROOT, check
 
 TITLE = "The About box"
 REQUIRES = ["plugin/about/AboutDlg.cpp"]
 
-SCENARIO = r'''
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+SCENARIO = LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
 open bob@parleym.example
@@ -19,14 +16,11 @@ wait menu conv:bob@parleym.example Parleym timeout=10000
 answer caption=About delay=500 screenshot=about button=OK
 menu conv:bob@parleym.example Parleym "About Parleym..."
 wait answered timeout=10000
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-'''
+''' + LOADER_END
 
 
 def run_options(ctx):
-    return dict(messenger="msn", windows_version="win2k", data_files={"users.dat": ctx.fresh_users_dat()})
+    return ctx.run_options("msn")
 
 
 def steps(result, ctx):

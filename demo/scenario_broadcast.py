@@ -3,7 +3,8 @@ import os
 
 import olefile
 
-from records import conversation_index, list_rows, unquote
+from records import list_rows, log_index
+from driver import LOADER_END, LOADER_START
 from tour import check
 
 TITLE = "Broadcast message"
@@ -17,11 +18,7 @@ SECOND = "Same place as last week."
 
 # The picker shares the broadcast dialog's caption; its prompt tells them apart. Each answer
 # is given before the click that opens its dialog.
-SCENARIO = r'''
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+SCENARIO = LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
 add-contact carol@parleym.example "Carol C" status=ONLINE
@@ -53,27 +50,19 @@ status dave@parleym.example OFFLINE
 wait no-window #32770 timeout=3000
 signout
 sleep 300
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-''' % dict(first=FIRST, second=SECOND)
+''' % dict(first=FIRST, second=SECOND) + LOADER_END
 
 
 def run_options(ctx):
-    return dict(messenger="wm", windows_version="winxp", data_files={"users.dat": ctx.fresh_users_dat()})
-
-
-def sent(lines, contact):
-    prefix = "sent conv:%s delivered=yes text=" % contact
-    return [unquote(line[len(prefix):])[0] for line in lines if line.startswith(prefix)]
+    return ctx.run_options("wm")
 
 
 def logged(path):
     """{contact: the text of its logged conversations} from logs.dat."""
     found = {}
     with olefile.OleFileIO(path) as logs:
-        account = [p[0] for p in logs.listdir() if p[-1] == "conversations"][0]
-        for entry in conversation_index(logs.openstream([account, "conversations"]).read())[2]:
+        account, (_, _, entries) = log_index(logs)
+        for entry in entries:
             stream = [account, str(entry["number"])]
             if logs.exists("/".join(stream)):
                 found[entry["contact"]] = found.get(entry["contact"], "") + \
@@ -109,11 +98,11 @@ def steps(result, ctx):
              story="Parleym opened a conversation window for each recipient, put the text in and clicked Send; "
                    "a second line, \"%s\", went through the same two windows." % SECOND,
              checks=[check("Carol and Dave each received both lines, in order",
-                           sent(lines, CAROL) == [FIRST, SECOND] and sent(lines, DAVE) == [FIRST, SECOND]),
+                           result.sent(CAROL) == [FIRST, SECOND] and result.sent(DAVE) == [FIRST, SECOND]),
                      check("one window each: the second send reused them",
                            len(result.lines_starting("window-created conv:" + CAROL)) == 1
                            and len(result.lines_starting("window-created conv:" + DAVE)) == 1),
-                     check("Bob, not chosen, got nothing", not sent(lines, BOB)),
+                     check("Bob, not chosen, got nothing", not result.sent(BOB)),
                      check("logs.dat (decoded) holds both lines in Carol's and in Dave's conversation",
                            all(FIRST in logs.get(c, "") and SECOND in logs.get(c, "") for c in (CAROL, DAVE)))]),
         dict(title="Recipients who sign out leave the list", shot="one-left",

@@ -5,18 +5,15 @@ import shutil
 
 import olefile
 
-from records import conversation_index
+from records import log_index
+from driver import LOADER_END, LOADER_START
 from tour import check
 
 TITLE = "Exporting logs"
 REQUIRES = ["plugin/logging/LogViewerExport.cpp"]
 FOLDER = "Parleym tour export"  # under C:\, made by the export itself
 
-SCENARIO = r'''
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+SCENARIO = LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
 add-contact carol@parleym.example "Carol C" status=ONLINE
@@ -40,16 +37,13 @@ menu class:ParleymFwWindow File "Export..."
 wait answered timeout=20000
 signout
 sleep 500
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-'''.replace("{folder}", FOLDER)
+'''.replace("{folder}", FOLDER) + LOADER_END
 
 
 def run_options(ctx):
     # A folder left by an earlier tour would let an export that wrote nothing look fine.
     shutil.rmtree(os.path.join(ctx.bench.drive_c, FOLDER), ignore_errors=True)
-    return dict(messenger="wm", windows_version="winxp", data_files={"users.dat": ctx.fresh_users_dat()})
+    return ctx.run_options("wm")
 
 
 class Page(html.parser.HTMLParser):
@@ -87,8 +81,7 @@ def steps(result, ctx):
     try:
         logs = olefile.OleFileIO(os.path.join(result.data_dir, "logs.dat"))
         try:
-            account = [p[0] for p in logs.listdir() if p[-1] == "conversations"][0]
-            numbers = [e["number"] for e in conversation_index(logs.openstream([account, "conversations"]).read())[2]]
+            numbers = [e["number"] for e in log_index(logs)[1][2]]
         finally:
             logs.close()
     except Exception:  # an unreadable log fails the checks below

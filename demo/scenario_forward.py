@@ -3,7 +3,8 @@ import os
 
 import olefile
 
-from records import conversation_index, list_rows, unquote
+from records import list_rows, log_index
+from driver import LOADER_END, LOADER_START
 from tour import check
 
 TITLE = "Forward conversation"
@@ -16,12 +17,7 @@ BEFORE = "Hi! Did you get the tickets?"
 AFTER = "Bring the tickets, please."
 TITLE_FORWARDING = "Bob B - Conversation(Forward to Carol C)"
 
-SCENARIO = r'''
-option window-states
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+SCENARIO = "option window-states\n" + LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
 add-contact carol@parleym.example "Carol C" status=ONLINE
@@ -56,31 +52,17 @@ sleep 500
 screenshot cancelled
 signout
 sleep 300
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-''' % dict(before=BEFORE, after=AFTER)
+''' % dict(before=BEFORE, after=AFTER) + LOADER_END
 
 
 def run_options(ctx):
-    return dict(messenger="msn", windows_version="win2k", data_files={"users.dat": ctx.fresh_users_dat()})
-
-
-def sent(lines, contact):
-    prefix = "sent conv:%s delivered=yes text=" % contact
-    return [unquote(line[len(prefix):])[0] for line in lines if line.startswith(prefix)]
-
-
-def titles(lines, contact):
-    prefix = "title conv:%s " % contact
-    return [unquote(line[len(prefix):])[0] for line in lines if line.startswith(prefix)]
+    return ctx.run_options("msn")
 
 
 def bob_log(path):
     """The numbers of Bob's logged conversations and the text of the first, from logs.dat."""
     with olefile.OleFileIO(path) as logs:
-        account = [p[0] for p in logs.listdir() if p[-1] == "conversations"][0]
-        entries = conversation_index(logs.openstream([account, "conversations"]).read())[2]
+        account, (_, _, entries) = log_index(logs)
         numbers = [e["number"] for e in entries if e["contact"] == BOB]
         text = logs.openstream([account, str(numbers[0])]).read().decode("latin-1") if numbers else ""
     return numbers, text
@@ -90,9 +72,9 @@ def steps(result, ctx):
     lines = result.lines
     pickers = result.lines_starting('dialog caption="Forward conversation"')
     offered = sorted(row[1] for row in list_rows(pickers[0], 4000)) if pickers else []
-    to_carol = sent(lines, CAROL)
+    to_carol = result.sent(CAROL)
     menus = result.lines_starting("menubar conv:%s " % BOB)
-    bob_titles = titles(lines, BOB)
+    bob_titles = result.titles(BOB)
     try:
         numbers, text = bob_log(os.path.join(result.data_dir, "logs.dat"))
     except Exception:

@@ -2,17 +2,14 @@
 import hashlib
 import os
 
+from driver import LOADER_END, LOADER_START
 from tour import check
 
 TITLE = "Password and lock, by hand and automatic"
 REQUIRES = ["plugin/lock/ManagerLock.cpp", "plugin/lock/SetPasswordDlg.cpp", "plugin/lock/LockedDlg.cpp"]
 PASSWORD = "secret"
 
-SCENARIO = r'''
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+SCENARIO = LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
 open bob@parleym.example
@@ -42,14 +39,11 @@ wait answered timeout=20000
 sleep 300
 signout
 sleep 300
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-'''
+''' + LOADER_END
 
 
 def run_options(ctx):
-    return dict(messenger="wm", windows_version="winxp", data_files={"users.dat": ctx.fresh_users_dat()})
+    return ctx.run_options("wm")
 
 
 def lock_command_returned(lines):
@@ -66,7 +60,7 @@ def lock_command_returned(lines):
 def steps(result, ctx):
     digest = hashlib.md5(PASSWORD.encode()).hexdigest()
     try:
-        dump = ctx.wine_tool("dump", os.path.join(result.data_dir, "users.dat"))
+        dump = ctx.bench.users_dat_tool("dump", os.path.join(result.data_dir, "users.dat"))
     except Exception as error:
         dump = "error: %s" % error
     records = [line.split("|") for line in dump.splitlines() if "|" in line]

@@ -3,7 +3,8 @@ import os
 
 import olefile
 
-from records import conversation_index, message_content, shown_text, unquote
+from records import log_index, message_content, shown_text, unquote
+from driver import LOADER_END, LOADER_START
 from tour import check
 
 TITLE = "Conversation logging and the log viewer"
@@ -12,12 +13,8 @@ BOB = "bob@parleym.example"
 CAROL = "carol@parleym.example"
 QUESTION = "If you enable logging all current conversation will be logged"
 
-SCENARIO = r'''
 # The user starts Parleym while the messenger runs.
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+SCENARIO = LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
 add-contact carol@parleym.example "Carol C" status=ONLINE
@@ -50,15 +47,11 @@ sleep 1500
 screenshot viewer-by-user
 signout
 sleep 500
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-'''
+''' + LOADER_END
 
 
 def run_options(ctx):
-    return dict(messenger="wm", windows_version="winxp", data_files={"users.dat": ctx.fresh_users_dat()},
-                extra_files={"logviewer_pilot.exe": ctx.built("tests/logging/logviewer_pilot.exe")})
+    return ctx.run_options("wm", extra_files=ctx.bench.viewer_pilot())
 
 
 def steps(result, ctx):
@@ -67,8 +60,7 @@ def steps(result, ctx):
     try:
         logs = olefile.OleFileIO(os.path.join(result.data_dir, "logs.dat"))
         cache = olefile.OleFileIO(os.path.join(result.data_dir, "objcache.dat"))
-        account = [p[0] for p in logs.listdir() if p[-1] == "conversations"][0]
-        _, enabled, index = conversation_index(logs.openstream([account, "conversations"]).read())
+        account, (_, enabled, index) = log_index(logs)
         for entry in index:
             contents[entry["contact"]] = message_content(logs.openstream([account, str(entry["number"])]).read())
         cached = {p[0] for p in cache.listdir(storages=True, streams=False) if len(p) == 1}

@@ -5,6 +5,7 @@ import struct
 
 import olefile
 
+from driver import LOADER_END, LOADER_START
 from tour import check
 
 TITLE = "Offline messages, composed and delivered"
@@ -13,11 +14,7 @@ CAROL = "carol@parleym.example"
 DAVE = "dave@parleym.example"
 PREFIX = r"\[Offline message on [^\]]+\] "
 
-SCENARIO = r'''
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+SCENARIO = LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
 add-contact carol@parleym.example "Carol C" status=OFFLINE
@@ -47,10 +44,7 @@ sleep 500
 screenshot delivered
 signout
 sleep 300
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-'''
+''' + LOADER_END
 
 
 def int32(data, at):
@@ -82,7 +76,7 @@ def pending(path):
 
 
 def run_options(ctx):
-    return dict(messenger="wm", windows_version="winxp", data_files={"users.dat": ctx.fresh_users_dat()})
+    return ctx.run_options("wm")
 
 
 def steps(result, ctx):

@@ -1,17 +1,14 @@
 """Finding a word in every logged conversation from the log viewer."""
 import os
 
+from driver import LOADER_END, LOADER_START
 from tour import check
 
 TITLE = "Finding text in all logs"
 REQUIRES = ["plugin/logging/LogFindPane.cpp"]
 WORD = "lunch"
 
-SCENARIO = r'''
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+SCENARIO = LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
 add-contact carol@parleym.example "Carol C" status=ONLINE
@@ -47,15 +44,11 @@ spawn logviewer_pilot.exe pane find-second.txt
 sleep 1000
 signout
 sleep 500
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-'''.replace("{word}", WORD)
+'''.replace("{word}", WORD) + LOADER_END
 
 
 def run_options(ctx):
-    return dict(messenger="wm", windows_version="winxp", data_files={"users.dat": ctx.fresh_users_dat()},
-                extra_files={"logviewer_pilot.exe": ctx.built("tests/logging/logviewer_pilot.exe")})
+    return ctx.run_options("wm", extra_files=ctx.bench.viewer_pilot())
 
 
 def steps(result, ctx):

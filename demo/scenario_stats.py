@@ -5,6 +5,7 @@ import re
 import olefile
 
 from records import control_text, list_rows
+from driver import LOADER_END, LOADER_START
 from tour import check
 
 TITLE = "Online-time statistics and details"
@@ -13,11 +14,7 @@ STATS = "Online time statistics"
 BOB = "bob@parleym.example"
 CAROL = "carol@parleym.example"
 
-SCENARIO = r'''
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+SCENARIO = LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=OFFLINE
 add-contact carol@parleym.example "Carol C" status=OFFLINE
@@ -34,10 +31,7 @@ menu main Parleym "Statistics..."
 wait answered timeout=20000
 signout
 sleep 500
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-'''
+''' + LOADER_END
 
 
 def seconds(text):
@@ -49,7 +43,7 @@ def seconds(text):
 
 
 def run_options(ctx):
-    return dict(messenger="wm", windows_version="winxp", data_files={"users.dat": ctx.fresh_users_dat()})
+    return ctx.run_options("wm")
 
 
 def steps(result, ctx):

@@ -21,38 +21,24 @@ ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "testbench"))
 sys.path.insert(0, HERE)
 
-from driver import Bench  # noqa: E402
+from driver import WINDOWS_VERSIONS, Bench  # noqa: E402
 
 # The tour's order: a user's first day with Parleym.
 FEATURES = ["logging", "search", "export", "lock", "stats", "offline", "broadcast", "forward", "about"]
 
 
 class Context:
-    """What every scenario may need: the bench, a fresh users.dat and a few helpers."""
+    """What every scenario may need: the bench and the options of an ordinary run."""
 
     def __init__(self, bench, root):
         self.bench = bench
         self.root = root
-        self._users = None
 
-    def fresh_users_dat(self):
-        if self._users is None:
-            path = os.path.join(self.bench.drive_c, "tour-users.dat")
-            self.wine_tool("create", path)
-            with open(path, "rb") as f:
-                self._users = f.read()
-        return self._users
-
-    def wine_tool(self, command, path):
-        """Runs the build's users-dat.exe on a file inside the prefix; returns its output."""
-        tool = os.path.join(self.bench.binary_dir, "tools", "users-dat.exe")
-        done = subprocess.run(["/usr/bin/wine", tool, command, self.bench.windows_path(path)],
-                              env=self.bench.env, timeout=60, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, text=True, errors="replace", check=True)
-        return done.stdout
-
-    def built(self, relative):
-        return self.bench.built(relative)
+    def run_options(self, messenger, **more):
+        """Bench.run's options for a run in `messenger`, in the Windows version its
+        installation sets, on a fresh users.dat; `more` adds to them."""
+        return dict(messenger=messenger, windows_version=WINDOWS_VERSIONS[messenger],
+                    data_files={"users.dat": self.bench.fresh_users_dat()}, **more)
 
 
 def check(label, ok):

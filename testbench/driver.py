@@ -39,6 +39,8 @@ import subprocess
 import sys
 import time
 
+from streams import unquote
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 MESSENGERS = {
@@ -46,6 +48,24 @@ MESSENGERS = {
     "wm": ("msmsgs.exe", "Messenger"),
     "msn": ("msnmsgr.exe", "MSN Messenger"),
 }
+
+# A scenario's first lines when the loader is started in the messenger already running
+# (Wine keeps a hook library mapped, so a plug-in loaded before the messenger is ready would
+# never start over): the plug-in is in once it listens to the Messenger API and its menu is there.
+# Without a line end: what follows starts with one (LOADER_START + r'''<newline>signin ...).
+LOADER_START = '''wait no-window ParleymLdrClass timeout=10000
+spawn ParleymLdr.exe
+wait sinks 1 timeout=30000
+wait menu main Parleym timeout=10000'''
+
+# Its last lines: the loader closed (WM_CLOSE) goes with its hooks, so the next run starts clean.
+LOADER_END = '''post class:ParleymLdrClass 16
+wait no-window ParleymLdrClass timeout=10000
+exit
+'''
+
+# The Windows version each messenger runs in: the one its installation sets.
+WINDOWS_VERSIONS = {"wm": "winxp", "msn": "win2k"}
 
 DELIVERABLES = {
     # file name: where the win64 build puts it, relative to the build tree
@@ -89,6 +109,16 @@ class Result:
         return [line for line in self.lines
                 if line.startswith(("step-failed", "wait-failed", "error", "box-unexpected"))]
 
+    def sent(self, contact):
+        """The texts the user's side sent, delivered, in the contact's conversation window."""
+        prefix = "sent conv:%s delivered=yes text=" % contact
+        return [unquote(line[len(prefix):])[0] for line in self.lines if line.startswith(prefix)]
+
+    def titles(self, contact):
+        """The titles the contact's conversation window had, in order."""
+        prefix = "title conv:%s " % contact
+        return [unquote(line[len(prefix):])[0] for line in self.lines if line.startswith(prefix)]
+
     def data_file(self, name):
         path = os.path.join(self.data_dir, name)
         if not os.path.exists(path):
@@ -125,6 +155,7 @@ class Bench:
         self.env["WINEPREFIX"] = self.prefix
         self.env.setdefault("WINEDEBUG", "-all")
         self.env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+        self._fresh_users = None
 
     # -- paths -------------------------------------------------------------------
     def windows_path(self, linux_path):
@@ -148,6 +179,10 @@ class Bench:
         path = os.path.join(self.binary_dir, relative)
         return path if os.path.exists(path) else None
 
+    def viewer_pilot(self):
+        """extra_files entry for the test program that drives the log viewer."""
+        return {"logviewer_pilot.exe": os.path.join(self.binary_dir, "tests", "logging", "logviewer_pilot.exe")}
+
     # -- Wine ----------------------------------------------------------------------
     def wine(self, *args, timeout=60):
         return subprocess.run(["/usr/bin/wine"] + list(args), env=self.env, timeout=timeout,
@@ -163,6 +198,24 @@ class Bench:
                   "/d", "0", "/f")
         os.makedirs(os.path.dirname(marker), exist_ok=True)
         open(marker, "w").close()
+
+    def users_dat_tool(self, command, path):
+        """Runs the build's users-dat.exe on a file inside the prefix; returns its output."""
+        tool = os.path.join(self.binary_dir, "tools", "users-dat.exe")
+        return subprocess.run(["/usr/bin/wine", tool, command, self.windows_path(path)], env=self.env,
+                              timeout=60, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                              errors="replace", check=True).stdout
+
+    def fresh_users_dat(self):
+        """users.dat as a fresh installation has it (no accounts), written once by the build's tool."""
+        if self._fresh_users is None:
+            path = os.path.join(self.drive_c, "ParleymBench", "fresh-users-%d.dat" % os.getpid())
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            self.users_dat_tool("create", path)
+            with open(path, "rb") as f:
+                self._fresh_users = f.read()
+            os.remove(path)
+        return self._fresh_users
 
     def set_windows_version(self, exe, version):
         """Per-program Windows version (winxp, win2k, ...); None removes the setting.
@@ -187,6 +240,10 @@ class Bench:
         os.makedirs(os.path.dirname(state_path), exist_ok=True)
         with open(state_path, "w") as f:
             f.write(version or "")
+
+    def clear_windows_version(self, messenger):
+        """Puts the messenger's Windows version back to the prefix's own (after windows_version=)."""
+        self.set_windows_version(MESSENGERS[messenger][0], None)
 
     # -- a run -----------------------------------------------------------------------
     def run(self, scenario, messenger="wm", version=None, deliverables=True, loader=False,

@@ -39,6 +39,13 @@ def conversation_index(data):
     return next_number, enabled, entries
 
 
+def log_index(logs):
+    """The one account of an open logs.dat: (its storage's name, its index as
+    conversation_index reads it)."""
+    account = [p[0] for p in logs.listdir() if p[-1] == "conversations"][0]
+    return account, conversation_index(logs.openstream([account, "conversations"]).read())
+
+
 def message_content(data):
     """A message-content stream: (is rtf, text, [(position, object key)])."""
     is_rtf, at = int32(data, 0)

@@ -22,29 +22,6 @@ namespace {
 constexpr char kPictureFolder[] = "pictures";
 constexpr char kObjectCharacter[] = "\xEF\xBF\xBC";  // U+FFFC as UTF-8
 
-void AppendUtf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
-// Windows-1252 0x80..0x9F; the holes map to the C1 codes as Windows maps them.
-constexpr std::uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-std::uint32_t FromAnsi(unsigned char byte) {
-    return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;
-}
-
 // A conversation as UTF-8 text plus each object's byte offset in it, in order.
 struct PlainConversation {
     std::string text;
@@ -67,7 +44,7 @@ PlainConversation Flatten(const CMessageContent& content) {
                 if (at + 1 < in.size() && in[at + 1] == '\n') ++at;
                 plain.text += '\n';
             } else {
-                AppendUtf8(plain.text, FromAnsi(c));
+                AppendUtf8(plain.text, Windows1252ToUnicode(c));
             }
         }
     }
@@ -275,7 +252,7 @@ std::string Utf8FromAnsi(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
-        if (c != '\0') AppendUtf8(out, FromAnsi(static_cast<unsigned char>(c)));
+        if (c != '\0') AppendUtf8(out, Windows1252ToUnicode(static_cast<unsigned char>(c)));
     }
     return out;
 }

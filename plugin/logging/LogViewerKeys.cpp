@@ -5,29 +5,7 @@
 namespace parleym {
 namespace {
 
-// A thread hook has no context pointer; there is one viewer at most.
-HHOOK g_hook = nullptr;
-HWND g_viewer = nullptr;
-
 bool Down(int key) { return (GetKeyState(key) & 0x8000) != 0; }
-
-LRESULT CALLBACK GetMessageHook(int code, WPARAM wParam, LPARAM lParam) {
-    try {
-        // Only removed messages: a peeked one comes back and must not count twice.
-        if (code == HC_ACTION && wParam == PM_REMOVE && lParam) {
-            MSG* msg = reinterpret_cast<MSG*>(lParam);
-            if (const WORD command = CLogViewerKeys::CommandFor(g_viewer, *msg)) {
-                // Posted, not sent: "Find..." runs a dialog, which must not run inside this hook.
-                PostMessageA(g_viewer, WM_COMMAND, command, 0);
-                msg->message = WM_NULL;
-                msg->wParam = 0;
-                msg->lParam = 0;
-            }
-        }
-    } catch (...) {
-    }
-    return CallNextHookEx(g_hook, code, wParam, lParam);
-}
 
 } // namespace
 
@@ -45,25 +23,12 @@ WORD CLogViewerKeys::CommandFor(HWND viewer, const MSG& msg) {
     }
 }
 
-bool CLogViewerKeys::Start(HWND viewer) {
-    Stop();
-    if (g_hook) return false;
-    HMODULE self = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&GetMessageHook), &self);
-    g_hook = SetWindowsHookExA(WH_GETMESSAGE, GetMessageHook, self, GetCurrentThreadId());
-    if (!g_hook) return false;
-    g_viewer = viewer;
-    started_ = true;
+bool CLogViewerKeys::Take(HWND viewer, MSG& msg) {
+    const WORD command = CommandFor(viewer, msg);
+    if (!command) return false;
+    // Posted, not sent: "Find..." runs a dialog, which must not run inside the hook.
+    PostMessageA(viewer, WM_COMMAND, command, 0);
     return true;
-}
-
-void CLogViewerKeys::Stop() {
-    if (!started_) return;
-    started_ = false;
-    if (g_hook) UnhookWindowsHookEx(g_hook);
-    g_hook = nullptr;
-    g_viewer = nullptr;
 }
 
 } // namespace parleym

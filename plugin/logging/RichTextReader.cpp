@@ -306,24 +306,7 @@ private:
         if (out_.characters <= std::numeric_limits<std::int32_t>::max() - units) out_.characters += units;
     }
 
-    void Append(std::uint32_t code) {
-        std::string& s = out_.text;
-        if (code < 0x80) {
-            s += static_cast<char>(code);
-        } else if (code < 0x800) {
-            s += static_cast<char>(0xC0 | (code >> 6));
-            s += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            s += static_cast<char>(0xE0 | (code >> 12));
-            s += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            s += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            s += static_cast<char>(0xF0 | (code >> 18));
-            s += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            s += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            s += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
+    void Append(std::uint32_t code) { AppendUtf8(out_.text, code); }
 
     static bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
     static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -348,6 +331,24 @@ private:
 };
 
 } // namespace
+
+void AppendUtf8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
 
 std::uint32_t Windows1252ToUnicode(unsigned char byte) {
     return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;

@@ -27,6 +27,9 @@ struct RichText {
 // maps them, to the C1 codes).
 std::uint32_t Windows1252ToUnicode(unsigned char byte);
 
+// Appends one Unicode character (up to U+10FFFF) to `out` as UTF-8.
+void AppendUtf8(std::string& out, std::uint32_t code);
+
 // Never fails: damaged or foreign input gives whatever text could be read.
 RichText ReadRichText(const std::string& rtf);
 

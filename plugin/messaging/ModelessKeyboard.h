@@ -6,26 +6,23 @@
 // dispatched. One dialog at a time: the plug-in has one modeless dialog.
 #include <windows.h>
 
+#include "framework/ThreadMessageHook.h"
+
 namespace parleym {
 
 class CModelessKeyboard {
 public:
-    CModelessKeyboard() = default;
-    CModelessKeyboard(const CModelessKeyboard&) = delete;
-    CModelessKeyboard& operator=(const CModelessKeyboard&) = delete;
-    ~CModelessKeyboard() { Stop(); }
-
     // False when the hook cannot be installed (the dialog then works by mouse only).
-    bool Start(HWND dialog);
-    void Stop();
-    bool Started() const { return started_; }
+    bool Start(HWND dialog) { return hook_.Start(dialog); }
+    void Stop() { hook_.Stop(); }
+    bool Started() const { return hook_.Started(); }
 
     // What the hook does with one retrieved message; true when it was the
     // dialog's and has been handled (the caller then makes it WM_NULL).
     static bool Filter(HWND dialog, MSG& msg);
 
 private:
-    bool started_ = false;
+    CThreadMessageHook<&CModelessKeyboard::Filter> hook_;
 };
 
 } // namespace parleym

@@ -21,6 +21,10 @@ constexpr std::uint8_t kStreamType = 2;
 constexpr std::uint8_t kRootStorageType = 5;
 constexpr unsigned kMiniSectorShift = 6;
 constexpr std::uint64_t kMiniStreamCutoff = 4096;
+// Unwanted bytes read between two wanted sectors rather than reading twice,
+// and the longest single read.
+constexpr std::uint64_t kMaxGapBytes = 32 * 1024;
+constexpr std::uint64_t kMaxReadBytes = 1024 * 1024;
 
 std::uint32_t Le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -98,15 +102,50 @@ private:
 
     bool ReadSector(std::uint32_t sector, std::uint8_t* buffer) { return read_(SectorOffset(sector), buffer, sectorSize_); }
 
-    // The given sectors' bytes one after another, neighbouring sectors read at once.
+    // The given sectors' bytes one after another into `out`. Tables and
+    // directory lie scattered between the data of a file that grew a little
+    // at a time, and each read of the platform costs far more than copying a
+    // few sectors: sectors close to each other in the file are read at once,
+    // with what lies between them, in reads of a bounded size.
+    bool ReadSectors(const std::vector<std::uint32_t>& sectors, std::uint8_t* out) {
+        if (sectors.empty()) return true;
+        std::vector<std::size_t> order(sectors.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return sectors[a] < sectors[b]; });
+        const std::uint64_t maxGap = std::max<std::uint64_t>(1, kMaxGapBytes / sectorSize_);
+        const std::uint64_t maxSpan = std::max<std::uint64_t>(1, kMaxReadBytes / sectorSize_);
+        std::vector<std::uint8_t> span;
+        for (std::size_t first = 0; first < order.size();) {
+            const std::uint64_t from = sectors[order[first]];
+            std::size_t last = first;
+            while (last + 1 < order.size()) {
+                const std::uint64_t next = sectors[order[last + 1]];
+                if (next - sectors[order[last]] > maxGap || next - from >= maxSpan) break;
+                ++last;
+            }
+            const std::size_t length = static_cast<std::size_t>(sectors[order[last]] - from + 1) * sectorSize_;
+            span.resize(length);
+            if (!read_(SectorOffset(static_cast<std::uint32_t>(from)), span.data(), length)) return false;
+            for (std::size_t i = first; i <= last; ++i)
+                std::memcpy(out + order[i] * sectorSize_,
+                            span.data() + static_cast<std::size_t>(sectors[order[i]] - from) * sectorSize_,
+                            sectorSize_);
+            first = last + 1;
+        }
+        return true;
+    }
+
     bool ReadSectors(const std::vector<std::uint32_t>& sectors, std::vector<std::uint8_t>& bytes) {
         bytes.resize(sectors.size() * sectorSize_);
-        for (std::size_t i = 0; i < sectors.size();) {
-            std::size_t run = 1;
-            while (i + run < sectors.size() && sectors[i + run] == sectors[i] + run) ++run;
-            if (!read_(SectorOffset(sectors[i]), bytes.data() + i * sectorSize_, run * sectorSize_)) return false;
-            i += run;
-        }
+        return ReadSectors(sectors, bytes.data());
+    }
+
+    // A table's sectors as its entries, read straight into the entries' memory.
+    bool ReadTable(const std::vector<std::uint32_t>& sectors, std::vector<std::uint32_t>& next) {
+        next.resize(sectors.size() * entriesPerSector_);
+        auto* bytes = reinterpret_cast<std::uint8_t*>(next.data());
+        if (!ReadSectors(sectors, bytes)) return false;
+        for (std::size_t i = 0; i < next.size(); ++i) next[i] = Le32(bytes + 4 * i);
         return true;
     }
 
@@ -155,10 +194,7 @@ private:
         std::vector<std::uint32_t> sectors(fatSectors_.begin(),
                                            fatSectors_.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(
                                                                      needed, fatSectors_.size())));
-        std::vector<std::uint8_t> bytes;
-        if (!ReadSectors(sectors, bytes)) return CompoundFileFault::unreadable;
-        fat_.next.resize(bytes.size() / 4);
-        for (std::size_t i = 0; i < fat_.next.size(); ++i) fat_.next[i] = Le32(bytes.data() + 4 * i);
+        if (!ReadTable(sectors, fat_.next)) return CompoundFileFault::unreadable;
         return CompoundFileFault::none;
     }
 
@@ -242,10 +278,7 @@ private:
     }
 
     CompoundFileFault LoadMiniFat(const std::vector<std::uint32_t>& sectors) {
-        std::vector<std::uint8_t> bytes;
-        if (!ReadSectors(sectors, bytes)) return CompoundFileFault::unreadable;
-        mini_.next.resize(bytes.size() / 4);
-        for (std::size_t i = 0; i < mini_.next.size(); ++i) mini_.next[i] = Le32(bytes.data() + 4 * i);
+        if (!ReadTable(sectors, mini_.next)) return CompoundFileFault::unreadable;
         mini_.sectors = (miniStreamSize_ + 63) >> kMiniSectorShift;
         mini_.used.assign(static_cast<std::size_t>(std::min<std::uint64_t>(mini_.sectors, mini_.next.size())), false);
         return CompoundFileFault::none;

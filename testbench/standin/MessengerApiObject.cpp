@@ -20,6 +20,13 @@ HRESULT PutString(BSTR* out, const std::string& text) {
   return *out ? S_OK : E_OUTOFMEMORY;
 }
 
+// The failure a scenario set up for `method`, logged; S_OK when there is none.
+HRESULT InjectedFailure(MessengerState& state, const char* method) {
+  HRESULT hr = state.TakeFailure(method);
+  if (hr != S_OK) Log(std::string("api-fail ") + method + " hr=" + Hex32(static_cast<unsigned long>(hr)));
+  return hr;
+}
+
 // The seven IUnknown and IDispatch slots shared by every object here. Late binding is
 // not offered: every caller we serve uses the vtable.
 #define STANDIN_DISPATCH_STUBS                                                                     \
@@ -57,21 +64,21 @@ public:
 
   HRESULT STDMETHODCALLTYPE get_FriendlyName(BSTR* name) override {
     STANDIN_COM_TRY
-    if (HRESULT hr = Fail("get_FriendlyName")) return hr;
+    if (HRESULT hr = InjectedFailure(state_, "get_FriendlyName")) return hr;
     return PutString(name, record_->friendlyName);
     STANDIN_COM_CATCH
   }
   HRESULT STDMETHODCALLTYPE get_Status(MISTATUS* status) override {
     STANDIN_COM_TRY
     if (!status) return E_POINTER;
-    if (HRESULT hr = Fail("get_Status")) return hr;
+    if (HRESULT hr = InjectedFailure(state_, "get_Status")) return hr;
     *status = record_->isSelf ? state_.MyStatus() : record_->status;
     return S_OK;
     STANDIN_COM_CATCH
   }
   HRESULT STDMETHODCALLTYPE get_SigninName(BSTR* name) override {
     STANDIN_COM_TRY
-    if (HRESULT hr = Fail("get_SigninName")) return hr;
+    if (HRESULT hr = InjectedFailure(state_, "get_SigninName")) return hr;
     return PutString(name, record_->signinName);
     STANDIN_COM_CATCH
   }
@@ -95,7 +102,7 @@ public:
   HRESULT STDMETHODCALLTYPE get_IsSelf(VARIANT_BOOL* isSelf) override {
     STANDIN_COM_TRY
     if (!isSelf) return E_POINTER;
-    if (HRESULT hr = Fail("get_IsSelf")) return hr;
+    if (HRESULT hr = InjectedFailure(state_, "get_IsSelf")) return hr;
     *isSelf = record_->isSelf ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
     STANDIN_COM_CATCH
@@ -110,12 +117,6 @@ public:
 
 private:
   ~ContactObject() = default;
-  HRESULT Fail(const char* method) {
-    HRESULT hr = state_.TakeFailure(method);
-    if (hr != S_OK) Log(std::string("api-fail ") + method + " hr=" + Hex32(static_cast<unsigned long>(hr)));
-    return hr;
-  }
-
   RefCount refs_;
   MessengerState& state_;
   ContactPtr record_;
@@ -140,7 +141,7 @@ public:
   HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
     STANDIN_COM_TRY
     if (!count) return E_POINTER;
-    if (HRESULT hr = Fail("get_Count")) return hr;
+    if (HRESULT hr = InjectedFailure(state_, "get_Count")) return hr;
     *count = static_cast<LONG>(contacts_.size());
     return S_OK;
     STANDIN_COM_CATCH
@@ -149,7 +150,7 @@ public:
     STANDIN_COM_TRY
     if (!contact) return E_POINTER;
     *contact = nullptr;
-    if (HRESULT hr = Fail("Item")) return hr;
+    if (HRESULT hr = InjectedFailure(state_, "Item")) return hr;
     if (index < 0 || static_cast<size_t>(index) >= contacts_.size()) return E_INVALIDARG;
     *contact = new ContactObject(state_, contacts_[static_cast<size_t>(index)]);
     return S_OK;
@@ -160,12 +161,6 @@ public:
 
 private:
   ~ContactsObject() = default;
-  HRESULT Fail(const char* method) {
-    HRESULT hr = state_.TakeFailure(method);
-    if (hr != S_OK) Log(std::string("api-fail ") + method + " hr=" + Hex32(static_cast<unsigned long>(hr)));
-    return hr;
-  }
-
   RefCount refs_;
   MessengerState& state_;
   std::vector<ContactPtr> contacts_;
@@ -433,7 +428,7 @@ public:
     STANDIN_COM_TRY
     if (!window) return E_POINTER;
     *window = nullptr;
-    if (HRESULT hr = Fail("get_Window")) return hr;
+    if (HRESULT hr = InjectedFailure(state_, "get_Window")) return hr;
     HWND main = host_.MainWindow();
     if (!main) return E_FAIL;
     *window = new WindowObject(state_, main, false);
@@ -453,7 +448,7 @@ public:
     STANDIN_COM_TRY
     if (!contact) return E_POINTER;
     *contact = nullptr;
-    if (HRESULT hr = Fail("GetContact")) return hr;
+    if (HRESULT hr = InjectedFailure(state_, "GetContact")) return hr;
     if (!state_.SignedIn()) return MSGR_E_NOT_LOGGED_ON;
     std::string name = Narrow(signinName);
     ContactPtr record = name == state_.Self()->signinName ? state_.Self() : state_.FindContact(name);
@@ -474,7 +469,7 @@ public:
     bool ok = false;
     std::string name = ArgumentOf(contact, state_, ok);
     std::string call = "api InstantMessage(" + (ok ? Quote(name) : std::string("vt=") + std::to_string(contact.vt)) + ")";
-    HRESULT hr = Fail("InstantMessage");
+    HRESULT hr = InjectedFailure(state_, "InstantMessage");
     if (hr == S_OK && !ok) hr = E_INVALIDARG;
     if (hr == S_OK && !state_.SignedIn()) hr = MSGR_E_NOT_LOGGED_ON;
     HWND conversation = nullptr;
@@ -496,7 +491,7 @@ public:
     STANDIN_COM_TRY
     if (!contacts) return E_POINTER;
     *contacts = nullptr;
-    if (HRESULT hr = Fail("get_MyContacts")) return hr;
+    if (HRESULT hr = InjectedFailure(state_, "get_MyContacts")) return hr;
     if (!state_.SignedIn()) return MSGR_E_NOT_LOGGED_ON;
     Log("api get_MyContacts count=" + std::to_string(state_.Contacts().size()));
     *contacts = new ContactsObject(state_, state_.Contacts());
@@ -505,13 +500,13 @@ public:
   }
   HRESULT STDMETHODCALLTYPE get_MySigninName(BSTR* name) override {
     STANDIN_COM_TRY
-    if (HRESULT hr = Fail("get_MySigninName")) return hr;
+    if (HRESULT hr = InjectedFailure(state_, "get_MySigninName")) return hr;
     return PutString(name, state_.SignedIn() ? state_.Self()->signinName : std::string());
     STANDIN_COM_CATCH
   }
   HRESULT STDMETHODCALLTYPE get_MyFriendlyName(BSTR* name) override {
     STANDIN_COM_TRY
-    if (HRESULT hr = Fail("get_MyFriendlyName")) return hr;
+    if (HRESULT hr = InjectedFailure(state_, "get_MyFriendlyName")) return hr;
     return PutString(name, state_.SignedIn() ? state_.Self()->friendlyName : std::string());
     STANDIN_COM_CATCH
   }
@@ -519,7 +514,7 @@ public:
   HRESULT STDMETHODCALLTYPE get_MyStatus(MISTATUS* status) override {
     STANDIN_COM_TRY
     if (!status) return E_POINTER;
-    if (HRESULT hr = Fail("get_MyStatus")) return hr;
+    if (HRESULT hr = InjectedFailure(state_, "get_MyStatus")) return hr;
     *status = state_.MyStatus();
     return S_OK;
     STANDIN_COM_CATCH
@@ -539,12 +534,6 @@ public:
   HRESULT STDMETHODCALLTYPE put_MyProperty(MCONTACTPROPERTY, VARIANT) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_MyServiceId(BSTR*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_Services(IDispatch**) override { return E_NOTIMPL; }
-
-  HRESULT Fail(const char* method) {
-    HRESULT hr = state_.TakeFailure(method);
-    if (hr != S_OK) Log(std::string("api-fail ") + method + " hr=" + Hex32(static_cast<unsigned long>(hr)));
-    return hr;
-  }
 
   // Arguments in declared order; DISPPARAMS wants them reversed.
   void Fire(DISPID id, const char* name, std::vector<VARIANT> arguments, const std::string& detail) {
@@ -599,7 +588,7 @@ HRESULT MessengerFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out
   if (!out) return E_POINTER;
   *out = nullptr;
   if (outer) return CLASS_E_NOAGGREGATION;
-  if (HRESULT hr = impl_.Fail("CreateInstance")) return hr;
+  if (HRESULT hr = InjectedFailure(impl_.state_, "CreateInstance")) return hr;
   Log("api CreateInstance");
   return impl_.QueryInterface(iid, out);
   STANDIN_COM_CATCH

@@ -116,10 +116,10 @@ bool StandinMessenger::RegisterClasses() {
   wc.hInstance = instance_;
   wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  wc.lpfnWndProc = MainProc;
+  wc.lpfnWndProc = WindowProc<&StandinMessenger::HandleMain>;
   wc.lpszClassName = profile_.mainClass.c_str();
   if (!RegisterClassExA(&wc)) return false;
-  wc.lpfnWndProc = GenericProc;
+  wc.lpfnWndProc = WindowProc<&StandinMessenger::HandleGeneric>;
   wc.lpszClassName = profile_.genericClass.c_str();
   if (!RegisterClassExA(&wc)) return false;
   wc.lpfnWndProc = DefWindowProcA;
@@ -351,7 +351,8 @@ void StandinMessenger::OnOwnCommand(UINT id, const char* where) {
   }
 }
 
-LRESULT CALLBACK StandinMessenger::MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+template <LRESULT (StandinMessenger::*Handle)(HWND, UINT, WPARAM, LPARAM)>
+LRESULT CALLBACK StandinMessenger::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   try {
     if (message == WM_NCCREATE) {
       auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
@@ -359,7 +360,7 @@ LRESULT CALLBACK StandinMessenger::MainProc(HWND window, UINT message, WPARAM wP
     }
     auto* self = reinterpret_cast<StandinMessenger*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (!self) return DefWindowProcA(window, message, wParam, lParam);
-    return self->HandleMain(window, message, wParam, lParam);
+    return (self->*Handle)(window, message, wParam, lParam);
   } catch (...) {
     return 0;
   }
@@ -387,20 +388,6 @@ LRESULT StandinMessenger::HandleMain(HWND window, UINT message, WPARAM wParam, L
       return 0;
     default:
       return DefWindowProcA(window, message, wParam, lParam);
-  }
-}
-
-LRESULT CALLBACK StandinMessenger::GenericProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  try {
-    if (message == WM_NCCREATE) {
-      auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-      SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<StandinMessenger*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (!self) return DefWindowProcA(window, message, wParam, lParam);
-    return self->HandleGeneric(window, message, wParam, lParam);
-  } catch (...) {
-    return 0;
   }
 }
 

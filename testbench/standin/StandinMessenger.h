@@ -52,8 +52,10 @@ public:
   const Profile& GetProfile() const { return profile_; }
 
 private:
-  static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  static LRESULT CALLBACK GenericProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // The window procedure of a window whose CreateWindowEx parameter is this object:
+  // every message goes to `Handle`.
+  template <LRESULT (StandinMessenger::*Handle)(HWND, UINT, WPARAM, LPARAM)>
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static void OnConversationDestroyed(void* context, ConversationWindow* window);
   LRESULT HandleMain(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleGeneric(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

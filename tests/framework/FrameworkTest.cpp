@@ -1,5 +1,5 @@
-// The window framework: dialogs from templates with routed handlers, and a
-// frame with status bar, static splitter and views.
+// The window framework: dialogs from templates with routed handlers, a frame
+// with status bar, static splitter and views, and the thread message hook.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +8,7 @@
 #include "framework/Dialog.h"
 #include "framework/FrameWnd.h"
 #include "framework/ListView.h"
+#include "framework/ThreadMessageHook.h"
 
 using namespace parleym;
 
@@ -188,4 +189,62 @@ TEST(FrameworkListView, RowsCarryTextDataAndChecks) {
     EXPECT_TRUE(view.DeleteItem(0));
     EXPECT_EQ(1, view.GetItemCount());
     DestroyWindow(list);
+}
+
+namespace {
+
+std::vector<UINT> g_offered;
+
+// Takes the window's key-down messages and lets everything else through.
+bool TakeKeyDown(HWND window, MSG& msg) {
+    if (msg.hwnd != window) return false;
+    g_offered.push_back(msg.message);
+    return msg.message == WM_KEYDOWN;
+}
+
+// The message the thread retrieves after posting `message` to `window`.
+UINT Retrieve(HWND window, UINT message) {
+    PostMessageA(window, message, 'A', 0);
+    MSG msg{};
+    if (!PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) return 0xFFFFFFFF;
+    return msg.message;
+}
+
+} // namespace
+
+TEST(FrameworkThreadMessageHook, TakenMessagesBecomeNullForOneWindowAtATime) {
+    HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    Pump();
+    g_offered.clear();
+    {
+        CThreadMessageHook<&TakeKeyDown> hook;
+        ASSERT_TRUE(hook.Start(window));
+        EXPECT_TRUE(hook.Started());
+        CThreadMessageHook<&TakeKeyDown> second;
+        EXPECT_FALSE(second.Start(window));  // the first holds the thread's hook
+
+        EXPECT_EQ(static_cast<UINT>(WM_NULL), Retrieve(window, WM_KEYDOWN));
+        EXPECT_EQ(static_cast<UINT>(WM_KEYUP), Retrieve(window, WM_KEYUP));
+        // A message only looked at is offered once it is removed, not before.
+        PostMessageA(window, WM_KEYDOWN, 'B', 0);
+        MSG peeked{};
+        ASSERT_TRUE(PeekMessageA(&peeked, window, 0, 0, PM_NOREMOVE));
+        EXPECT_EQ(static_cast<UINT>(WM_KEYDOWN), peeked.message);
+        EXPECT_EQ((std::vector<UINT>{WM_KEYDOWN, WM_KEYUP}), g_offered);
+        MSG removed{};
+        ASSERT_TRUE(PeekMessageA(&removed, window, 0, 0, PM_REMOVE));
+        EXPECT_EQ(static_cast<UINT>(WM_NULL), removed.message);
+        EXPECT_EQ((std::vector<UINT>{WM_KEYDOWN, WM_KEYUP, WM_KEYDOWN}), g_offered);
+
+        hook.Stop();
+        EXPECT_FALSE(hook.Started());
+        EXPECT_EQ(static_cast<UINT>(WM_KEYDOWN), Retrieve(window, WM_KEYDOWN));
+        ASSERT_TRUE(second.Start(window));  // free again once stopped
+    }
+    // Gone with its owner.
+    g_offered.clear();
+    EXPECT_EQ(static_cast<UINT>(WM_KEYDOWN), Retrieve(window, WM_KEYDOWN));
+    EXPECT_TRUE(g_offered.empty());
+    DestroyWindow(window);
 }

@@ -6,8 +6,6 @@ loader's relay and posted directly; a loader that hangs holds neither the
 plug-in's start nor the messenger's end; a messenger that ends with the hooks
 still in saves the plug-in's stores."""
 import os
-import struct
-import subprocess
 import sys
 import unittest
 
@@ -16,7 +14,8 @@ SOURCE_DIR = os.environ.get("PARLEYM_SOURCE_DIR",
 sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
 
 import olefile  # noqa: E402
-from driver import Bench  # noqa: E402
+from driver import LOADER_END, LOADER_START, Bench  # noqa: E402
+from streams import log_index  # noqa: E402
 
 PROBE = os.environ.get("PARLEYM_PROBE_PLUGIN")
 LOADER = "class:ParleymLdrClass"
@@ -44,11 +43,7 @@ exit
 '''
 
 # The real plug-in, started by a loader launched once the messenger runs.
-REAL_ROAD = r'''
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+REAL_ROAD = LOADER_START + r'''
 signin me@parleym.example Me
 add-contact bob@parleym.example Bob status=ONLINE
 sleep 300
@@ -70,10 +65,7 @@ open bob@parleym.example
 receive bob@parleym.example "hello from bob"
 sleep 500
 screenshot foreign-and-own
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-'''
+''' + LOADER_END
 
 # Hooks installed by a loader that then answers nothing; the messenger is quit
 # while they are in, its conversation window open and the user signed in.
@@ -97,34 +89,21 @@ def probe_log(result):
 
 def users_file(bench):
     """users.dat without accounts, written by the build's own tool."""
-    tool = bench.built("tools/users-dat.exe")
-    if not tool:
+    if not bench.built("tools/users-dat.exe"):
         raise unittest.SkipTest("users-dat.exe not built")
-    path = os.path.join(bench.drive_c, "hook-standin-users.dat")
-    subprocess.run(["/usr/bin/wine", tool, "create", bench.windows_path(path)], env=bench.env, check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-    with open(path, "rb") as f:
-        return f.read()
+    return bench.fresh_users_dat()
 
 
 def logged(result):
     """{stream name: bytes} of the one account in logs.dat, and its index's contacts."""
     logs = olefile.OleFileIO(os.path.join(result.data_dir, "logs.dat"))
     try:
-        account = [p[0] for p in logs.listdir() if p[-1] == "conversations"][0]
-        streams = {p[1]: logs.openstream(p).read() for p in logs.listdir() if p[0] == account and len(p) == 2}
+        account, (_, _, entries) = log_index(logs)
+        streams = {p[1]: logs.openstream(p).read() for p in logs.listdir()
+                   if p[0] == account and len(p) == 2 and p[1] != "conversations"}
     finally:
         logs.close()
-    index = streams.pop("conversations")
-    contacts = []
-    at = 8
-    (count,) = struct.unpack_from("<i", index, at)
-    at += 4
-    for _ in range(count):
-        (length,) = struct.unpack_from("<i", index, at + 16)
-        contacts.append(index[at + 20:at + 20 + length].decode("latin-1"))
-        at += 20 + length + 4
-    return streams, contacts
+    return streams, [entry["contact"] for entry in entries]
 
 
 class HookInStandinTest(unittest.TestCase):

@@ -4,7 +4,6 @@ account's sign-in, in the stand-in messenger with the real loader, hook library
 and plug-in: what it showed is logged into the account that signed out, and it
 never writes over the next account's conversations."""
 import os
-import subprocess
 import sys
 import unittest
 
@@ -15,14 +14,10 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import olefile  # noqa: E402
-from benchtest import bench  # noqa: E402
+from benchtest import LOADER_END, LOADER_START, bench  # noqa: E402
 from test_logging_standin import read_content, read_index  # noqa: E402
 
-SCENARIO = r'''
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+SCENARIO = LOADER_START + r'''
 signin ann@parleym.example "Ann"
 add-contact bob@parleym.example "Bob" status=ONLINE
 receive bob@parleym.example "bob tells ann"
@@ -41,30 +36,22 @@ close bob@parleym.example
 sleep 300
 signout
 sleep 300
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-'''
+''' + LOADER_END
 
 
 class AccountSwitchTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.bench = bench()
-        users = os.path.join(cls.bench.drive_c, "switch-users.dat")
-        subprocess.run(["/usr/bin/wine", os.path.join(cls.bench.binary_dir, "tools", "users-dat.exe"), "create",
-                        cls.bench.windows_path(users)], env=cls.bench.env, check=True, timeout=60)
-        with open(users, "rb") as f:
-            users_dat = f.read()
         cls.result = cls.bench.run(SCENARIO, messenger="wm", deliverables=True, loader=False,
                                    name="account-switch", windows_version="winxp",
-                                   data_files={"users.dat": users_dat})
+                                   data_files={"users.dat": cls.bench.fresh_users_dat()})
         cls.logs = olefile.OleFileIO(os.path.join(cls.result.data_dir, "logs.dat"))
 
     @classmethod
     def tearDownClass(cls):
         cls.logs.close()
-        cls.bench.set_windows_version("msmsgs.exe", None)
+        cls.bench.clear_windows_version("wm")
 
     def conversations(self, account_number):
         """{contact: [conversation text, ...]} of one account's sub-storage."""

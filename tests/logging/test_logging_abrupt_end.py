@@ -5,7 +5,6 @@ and the first save, once between the first save and sign-out. Each next start
 logs the account again and the log viewer lists every conversation."""
 import os
 import struct
-import subprocess
 import sys
 import unittest
 
@@ -15,18 +14,14 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
 import olefile  # noqa: E402
-from benchtest import bench  # noqa: E402
+from benchtest import LOADER_START, bench  # noqa: E402
 
 ME = "new@parleym.example"
 
 # The loader is ended cleanly before the messenger dies (a loader killed from
 # outside leaves its hooks with Wine); Wine keeps the plug-in loaded, and the
 # messenger then ends without any clean-up, as when it is killed.
-START = r'''
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+START = LOADER_START + r'''
 signin {me} "New User"
 add-contact bob@parleym.example "Bob B" status=ONLINE
 add-contact carol@parleym.example "Carol C" status=ONLINE
@@ -84,13 +79,8 @@ class AbruptEndTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.bench = bench()
-        binary_dir = cls.bench.binary_dir
-        users = os.path.join(cls.bench.drive_c, "abrupt-users.dat")
-        subprocess.run(["/usr/bin/wine", os.path.join(binary_dir, "tools", "users-dat.exe"), "create",
-                        cls.bench.windows_path(users)], env=cls.bench.env, check=True, timeout=60)
-        with open(users, "rb") as f:
-            data = {"users.dat": f.read()}
-        pilot = {"logviewer_pilot.exe": os.path.join(binary_dir, "tests", "logging", "logviewer_pilot.exe")}
+        data = {"users.dat": cls.bench.fresh_users_dat()}
+        pilot = cls.bench.viewer_pilot()
         cls.runs = []
         for n, scenario in enumerate((SIGNED_IN_ONLY, FIRST_SAVE, LAST)):
             result = cls.bench.run(scenario, messenger="wm", windows_version="winxp", data_files=data,
@@ -102,7 +92,7 @@ class AbruptEndTest(unittest.TestCase):
                 if name.endswith(".dat"):
                     with open(os.path.join(result.data_dir, name), "rb") as f:
                         data[name] = f.read()
-        cls.bench.set_windows_version("msmsgs.exe", None)
+        cls.bench.clear_windows_version("wm")
 
     def test_each_run_ended_as_planned_without_store_errors(self):
         for result in self.runs[:2]:

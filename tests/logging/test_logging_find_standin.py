@@ -4,7 +4,6 @@ library, loader and plug-in: every logged conversation is searched whatever the
 case, F3 and Shift+F3 show each match in its conversation, and a conversation
 logged after the first search is found by the second."""
 import os
-import subprocess
 import sys
 import unittest
 
@@ -13,7 +12,7 @@ SOURCE_DIR = os.environ.get("PARLEYM_SOURCE_DIR",
 sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
-from benchtest import bench  # noqa: E402
+from benchtest import LOADER_END, LOADER_START, bench  # noqa: E402
 
 # Each step: choose the menu item, then have the pilot write what the pane shows.
 STEP = '''menu class:ParleymFwWindow Edit "{item}"
@@ -26,11 +25,7 @@ def step(item, name):
     return STEP.replace("{item}", item).replace("{name}", name)
 
 
-SCENARIO = r'''
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+SCENARIO = LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
 add-contact carol@parleym.example "Carol C" status=ONLINE
@@ -67,10 +62,7 @@ sleep 1500
 screenshot find-again
 signout
 sleep 500
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-'''
+''' + LOADER_END
 for key, item in (("first", "Find Next"), ("second", "Find Next"), ("back", "Find Previous"),
                   ("again1", "Find Next"), ("again2", "Find Next"), ("again3", "Find Next")):
     SCENARIO = SCENARIO.replace("{%s}" % key, step(item, key))
@@ -80,20 +72,13 @@ class FindInStandinTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.bench = bench()
-        binary_dir = cls.bench.binary_dir
-        users = os.path.join(cls.bench.drive_c, "find-users.dat")
-        subprocess.run(["/usr/bin/wine", os.path.join(binary_dir, "tools", "users-dat.exe"), "create",
-                        cls.bench.windows_path(users)], env=cls.bench.env, check=True, timeout=60)
-        with open(users, "rb") as f:
-            users_dat = f.read()
         cls.result = cls.bench.run(
             SCENARIO, messenger="wm", deliverables=True, loader=False, name="find-wm", windows_version="winxp",
-            data_files={"users.dat": users_dat},
-            extra_files={"logviewer_pilot.exe": os.path.join(binary_dir, "tests", "logging", "logviewer_pilot.exe")})
+            data_files={"users.dat": cls.bench.fresh_users_dat()}, extra_files=cls.bench.viewer_pilot())
 
     @classmethod
     def tearDownClass(cls):
-        cls.bench.set_windows_version("msmsgs.exe", None)
+        cls.bench.clear_windows_version("wm")
 
     def pane(self, name):
         path = os.path.join(self.result.data_dir, name + ".txt")

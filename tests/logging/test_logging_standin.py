@@ -4,7 +4,6 @@ library, loader and plug-in: what lands in logs.dat and objcache.dat, and what
 the log viewer shows of it. Screenshots are kept in the run's output folder."""
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import unittest
@@ -15,21 +14,14 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
 import olefile  # noqa: E402
-from benchtest import bench, history_positions, unquote  # noqa: E402
-from streams import conversation_index as read_index  # noqa: E402
+from benchtest import LOADER_END, LOADER_START, bench, history_positions, unquote  # noqa: E402
+from streams import conversation_index as read_index, log_index  # noqa: E402
 from streams import message_content as read_content, shown_text  # noqa: E402
 
 QUESTION = ("If you enable logging all current conversation will be logged (including content "
             "when logging was off). Are you sure you want to continue?")
 
-SCENARIO = r'''
-# The user starts the loader while the messenger runs (Wine keeps a hook library
-# mapped, so a plug-in loaded before the messenger is ready would never start over).
-# The plug-in is in once it listens to the Messenger API and its menu is there.
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+SCENARIO = LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
 add-contact carol@parleym.example "Carol C" status=ONLINE
@@ -68,11 +60,7 @@ screenshot viewer-by-user
 # Signing out writes the account's index.
 signout
 sleep 500
-# The loader goes with its hooks, so the next run starts clean.
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-'''
+''' + LOADER_END
 
 
 class LoggingInStandinTest(unittest.TestCase):
@@ -83,30 +71,19 @@ class LoggingInStandinTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.bench = bench()
-        binary_dir = cls.bench.binary_dir
-        users = os.path.join(cls.bench.drive_c, "logging-users.dat")
-        subprocess.run(["/usr/bin/wine", os.path.join(binary_dir, "tools", "users-dat.exe"), "create",
-                        cls.bench.windows_path(users)], env=cls.bench.env, check=True, timeout=60)
-        with open(users, "rb") as f:
-            users_dat = f.read()
         cls.result = cls.bench.run(
             SCENARIO.replace("{my_reply}", cls.MY_REPLY), messenger=cls.MESSENGER, deliverables=True, loader=False, name="logging-" + cls.MESSENGER,
             windows_version=cls.WINDOWS,
-            data_files={"users.dat": users_dat},
-            extra_files={"logviewer_pilot.exe": os.path.join(binary_dir, "tests", "logging", "logviewer_pilot.exe")})
+            data_files={"users.dat": cls.bench.fresh_users_dat()}, extra_files=cls.bench.viewer_pilot())
         cls.logs = olefile.OleFileIO(os.path.join(cls.result.data_dir, "logs.dat"))
         cls.cache = olefile.OleFileIO(os.path.join(cls.result.data_dir, "objcache.dat"))
-        account = [path[0] for path in cls.logs.listdir() if path[-1] == "conversations"]
-        cls.account = account[0]
-        cls.next_number, cls.enabled, cls.index = read_index(
-            cls.logs.openstream([cls.account, "conversations"]).read())
+        cls.account, (cls.next_number, cls.enabled, cls.index) = log_index(cls.logs)
 
     @classmethod
     def tearDownClass(cls):
         cls.logs.close()
         cls.cache.close()
-        exe = "msnmsgr.exe" if cls.MESSENGER == "msn" else "msmsgs.exe"
-        cls.bench.set_windows_version(exe, None)
+        cls.bench.clear_windows_version(cls.MESSENGER)
 
     def history(self, contact):
         """Text and pictures of the contact's history as last reported."""

@@ -2,7 +2,6 @@
 """Broadcasting one line to several contacts, end to end in the stand-in messenger with
 the real loader, hook library and plug-in, for both messengers."""
 import os
-import subprocess
 import sys
 import unittest
 
@@ -11,18 +10,14 @@ SOURCE_DIR = os.environ.get("PARLEYM_SOURCE_DIR",
 sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
-from benchtest import bench, unquote  # noqa: E402
+from benchtest import LOADER_END, LOADER_START, bench  # noqa: E402
 
 CAROL, DAVE = "carol@parleym.example", "dave@parleym.example"
 
 # Every answer is given before the click that opens its box or dialog: the click's
 # modal loop runs inside the step that pumps it. The picker shares the broadcast
 # dialog's caption and is told apart by its prompt.
-SCENARIO = r'''
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+SCENARIO = LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
 add-contact carol@parleym.example "Carol C" status=ONLINE
@@ -89,10 +84,7 @@ press Escape in=class:#32770
 wait no-window #32770 timeout=3000
 signout
 sleep 300
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-'''
+''' + LOADER_END
 
 
 class BroadcastInStandinTest(unittest.TestCase):
@@ -102,30 +94,20 @@ class BroadcastInStandinTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.bench = bench()
-        users = os.path.join(cls.bench.drive_c, "broadcast-users.dat")
-        subprocess.run(["/usr/bin/wine", os.path.join(cls.bench.binary_dir, "tools", "users-dat.exe"), "create",
-                        cls.bench.windows_path(users)], env=cls.bench.env, check=True, timeout=60)
-        with open(users, "rb") as f:
-            users_dat = f.read()
         cls.result = cls.bench.run(SCENARIO, messenger=cls.MESSENGER, deliverables=True, loader=False,
                                    name="broadcast-" + cls.MESSENGER, windows_version=cls.WINDOWS,
-                                   data_files={"users.dat": users_dat})
+                                   data_files={"users.dat": cls.bench.fresh_users_dat()})
 
     @classmethod
     def tearDownClass(cls):
-        exe = "msnmsgr.exe" if cls.MESSENGER == "msn" else "msmsgs.exe"
-        cls.bench.set_windows_version(exe, None)
-
-    def sent(self, contact):
-        prefix = "sent conv:%s delivered=yes text=" % contact
-        return [unquote(line[len(prefix):])[0] for line in self.result.lines if line.startswith(prefix)]
+        cls.bench.clear_windows_version(cls.MESSENGER)
 
     def test_each_recipient_gets_every_line_through_its_own_window(self):
         r = self.result
         self.assertTrue(r.ok, r.describe())
         # The failed open skipped Dave's "third" only; the next send opened his window again.
-        self.assertEqual(self.sent(CAROL), ["hello-all", "second", "third", "fourth", "by-keys"], r.describe())
-        self.assertEqual(self.sent(DAVE), ["hello-all", "second", "fourth", "by-keys", "fifth"], r.describe())
+        self.assertEqual(r.sent(CAROL), ["hello-all", "second", "third", "fourth", "by-keys"], r.describe())
+        self.assertEqual(r.sent(DAVE), ["hello-all", "second", "fourth", "by-keys", "fifth"], r.describe())
         self.assertEqual(len(r.lines_starting("window-created conv:" + CAROL)), 1)
         self.assertEqual(len(r.lines_starting("window-created conv:" + DAVE)), 2)
         for contact, lines in ((CAROL, ("hello-all", "second", "third", "fourth")), (DAVE, ("third", "fourth"))):

@@ -3,7 +3,6 @@
 real loader, hook library and plug-in, for both messengers. Screenshots are kept in the
 run's output folder."""
 import os
-import subprocess
 import sys
 import unittest
 
@@ -13,17 +12,12 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
 import olefile  # noqa: E402
-from benchtest import bench, unquote  # noqa: E402
-from streams import conversation_index  # noqa: E402
+from benchtest import LOADER_END, LOADER_START, bench  # noqa: E402
+from streams import log_index  # noqa: E402
 
 BOB, CAROL, DAVE = "bob@parleym.example", "carol@parleym.example", "dave@parleym.example"
 
-SCENARIO = r'''
-option window-states
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
+SCENARIO = "option window-states\n" + LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
 add-contact carol@parleym.example "Carol C" status=ONLINE
@@ -92,10 +86,7 @@ wait answered timeout=5000
 sleep 300
 signout
 sleep 500
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-'''
+''' + LOADER_END
 
 
 class MessagingInStandinTest(unittest.TestCase):
@@ -105,27 +96,13 @@ class MessagingInStandinTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.bench = bench()
-        users = os.path.join(cls.bench.drive_c, "messaging-users.dat")
-        subprocess.run(["/usr/bin/wine", os.path.join(cls.bench.binary_dir, "tools", "users-dat.exe"), "create",
-                        cls.bench.windows_path(users)], env=cls.bench.env, check=True, timeout=60)
-        with open(users, "rb") as f:
-            users_dat = f.read()
         cls.result = cls.bench.run(SCENARIO, messenger=cls.MESSENGER,
                                    deliverables=True, loader=False, name="messaging-" + cls.MESSENGER,
-                                   windows_version=cls.WINDOWS, data_files={"users.dat": users_dat})
+                                   windows_version=cls.WINDOWS, data_files={"users.dat": cls.bench.fresh_users_dat()})
 
     @classmethod
     def tearDownClass(cls):
-        exe = "msnmsgr.exe" if cls.MESSENGER == "msn" else "msmsgs.exe"
-        cls.bench.set_windows_version(exe, None)
-
-    def sent(self, contact):
-        prefix = "sent conv:%s delivered=yes text=" % contact
-        return [unquote(line[len(prefix):])[0] for line in self.result.lines if line.startswith(prefix)]
-
-    def titles(self, contact):
-        return [unquote(line.split(" ", 2)[2])[0] for line in self.result.lines
-                if line.startswith("title conv:%s " % contact)]
+        cls.bench.clear_windows_version(cls.MESSENGER)
 
     def test_scenario_ran(self):
         self.assertTrue(self.result.ok, self.result.describe())
@@ -134,7 +111,7 @@ class MessagingInStandinTest(unittest.TestCase):
     def test_forwarded_lines_reach_the_target_in_pairs_with_one_header(self):
         # Nothing said before the start, no blank lines, nothing after Cancel; one header
         # though the window was opened a second time.
-        self.assertEqual(self.sent(CAROL), [
+        self.assertEqual(self.result.sent(CAROL), [
             "[Forward conversation with Bob B]",
             "[FW] Bob B says: first",
             "[FW] Me Myself says: my reply",
@@ -142,7 +119,7 @@ class MessagingInStandinTest(unittest.TestCase):
             "[FW] Bob B says: ping",
             "[FW] Bob B says: after close",
         ], self.result.describe())
-        self.assertEqual(self.sent(DAVE), [], self.result.describe())
+        self.assertEqual(self.result.sent(DAVE), [], self.result.describe())
         self.assertEqual(len(self.result.lines_starting("window-created conv:" + CAROL)), 2)
         self.assertEqual(len(self.result.lines_starting("window-created conv:" + DAVE)), 1)
         # The forward window opens minimised.
@@ -151,13 +128,13 @@ class MessagingInStandinTest(unittest.TestCase):
     def test_windows_forwarding_to_each_other_do_not_echo(self):
         # Carol's window forwarded back to Bob's: Bob's "ping" went to Carol once, Carol's
         # "pong" to Bob once, and neither came back.
-        self.assertEqual(self.sent(BOB), [
+        self.assertEqual(self.result.sent(BOB), [
             "my reply",
             "[Forward conversation with Carol C]",
             "[FW] Carol C says: pong",
         ], self.result.describe())
-        self.assertIn("Carol C - Conversation(Forward to Bob B)", self.titles(CAROL))
-        self.assertEqual(self.titles(CAROL)[-1], "Carol C - Conversation")
+        self.assertIn("Carol C - Conversation(Forward to Bob B)", self.result.titles(CAROL))
+        self.assertEqual(self.result.titles(CAROL)[-1], "Carol C - Conversation")
 
     def test_source_contact_is_not_offered_and_window_shows_forwarding(self):
         dialogs = [l for l in self.result.lines if l.startswith("dialog ") and "Forward conversation" in l]
@@ -167,7 +144,7 @@ class MessagingInStandinTest(unittest.TestCase):
         for line, source, offered in ((dialogs[0], BOB, CAROL), (dialogs[1], CAROL, BOB), (dialogs[2], BOB, DAVE)):
             self.assertIn("|" + offered + '"', line)
             self.assertNotIn(source, line)
-        titles = self.titles(BOB)
+        titles = self.result.titles(BOB)
         # Cancel gives the title back; the contact going offline hands the window to
         # the offline-message handler.
         to_carol = titles.index("Bob B - Conversation(Forward to Carol C)")
@@ -185,8 +162,7 @@ class MessagingInStandinTest(unittest.TestCase):
     def test_logging_goes_on_in_the_same_stream(self):
         logs = olefile.OleFileIO(os.path.join(self.result.data_dir, "logs.dat"))
         try:
-            account = [path[0] for path in logs.listdir() if path[-1] == "conversations"][0]
-            entries = conversation_index(logs.openstream([account, "conversations"]).read())[2]
+            account, (_, _, entries) = log_index(logs)
             numbers = [e["number"] for e in entries if e["contact"] == BOB]
             self.assertEqual(len(numbers), 1, numbers)
             text = logs.openstream([account, str(numbers[0])]).read().decode("latin-1")

@@ -1,5 +1,5 @@
 // The rich-text reader against texts as Rich Edit controls write them, odd
-// escapes, and damaged input.
+// escapes, and damaged input; the UTF-8 and Windows-1252 helpers it shares.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -94,6 +94,21 @@ TEST(RichTextReader, UnicodeFallbacksAreSkippedByTheirCount) {
     // Out-of-range and lone surrogate values give the replacement character.
     EXPECT_EQ(ReadRichText("{\\rtf1\\uc0\\u70000 \\u-40000 \\u-9000 a\\u-8704 b}").text,
               "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD" "a\xEF\xBF\xBD" "b");
+}
+
+TEST(RichTextReader, Utf8AndWindows1252AtTheirBoundaries) {
+    std::string out;
+    for (const std::uint32_t code : {0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xFFFFu, 0x10000u, 0x10FFFFu})
+        parleym::AppendUtf8(out, code);
+    EXPECT_EQ(out, "\x7F" "\xC2\x80" "\xDF\xBF" "\xE0\xA0\x80" "\xEF\xBF\xBF" "\xF0\x90\x80\x80"
+                   "\xF4\x8F\xBF\xBF");
+    // 0x80..0x9F are the code page's own letters, its holes the C1 codes; the rest is Latin-1.
+    EXPECT_EQ(parleym::Windows1252ToUnicode(0x7F), 0x7Fu);
+    EXPECT_EQ(parleym::Windows1252ToUnicode(0x80), 0x20ACu);
+    EXPECT_EQ(parleym::Windows1252ToUnicode(0x81), 0x81u);
+    EXPECT_EQ(parleym::Windows1252ToUnicode(0x9F), 0x178u);
+    EXPECT_EQ(parleym::Windows1252ToUnicode(0xA0), 0xA0u);
+    EXPECT_EQ(parleym::Windows1252ToUnicode(0xFF), 0xFFu);
 }
 
 TEST(RichTextReader, DestinationsAreLeftOut) {

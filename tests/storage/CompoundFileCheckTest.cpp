@@ -3,6 +3,7 @@
 // read outside its length.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -38,6 +39,9 @@ struct Layout {
     // Streams in the root storage, by size: from 4096 bytes on in sectors of
     // their own (placed after the mini stream), smaller ones in the mini stream.
     std::vector<std::uint64_t> streams = {};
+    // The remaining directory sectors one by one between the sectors of the
+    // streams, chained from the file's end backwards: a file that grew a little at a time.
+    bool scattered = false;
 };
 
 struct Built {
@@ -87,15 +91,21 @@ Built Build(const Layout& layout) {
     take(b.miniFat, layout.miniFat);
     take(b.miniStream, layout.miniStream);
     std::uint32_t nextMini = 0;
+    std::vector<std::uint32_t> laterDirectory;
     for (std::uint64_t size : layout.streams) {
         b.chains.emplace_back();
         if (size >= 4096) {
-            take(b.chains.back(), static_cast<std::uint32_t>((size + b.sectorSize - 1) / b.sectorSize));
+            for (std::uint64_t i = 0; i < (size + b.sectorSize - 1) / b.sectorSize; ++i) {
+                take(b.chains.back(), 1);
+                if (layout.scattered && laterDirectory.size() + 1 < layout.directory) take(laterDirectory, 1);
+            }
         } else {
             for (std::uint64_t i = 0; i < (size + 63) / 64; ++i) b.chains.back().push_back(nextMini++);
         }
     }
-    take(b.directory, layout.directory - 1);
+    take(laterDirectory, layout.directory - 1 - static_cast<std::uint32_t>(laterDirectory.size()));
+    if (layout.scattered) std::reverse(laterDirectory.begin(), laterDirectory.end());
+    b.directory.insert(b.directory.end(), laterDirectory.begin(), laterDirectory.end());
     b.file.assign((next + 1) * b.sectorSize, 0);
 
     std::vector<std::uint32_t> table(static_cast<std::size_t>(fatCount) * perSector, kFree);
@@ -518,4 +528,30 @@ TEST(CompoundFileCheck, WhatAnAbruptEndLeavesIsMendedAndNothingElse) {
         EXPECT_TRUE(kept.patches.empty());
     }
     EXPECT_NE(Mend(Cut(b.file, b.Offset(e[4]))).fault, CompoundFileFault::none);
+}
+
+TEST(CompoundFileCheck, ScatteredTablesAreReadInAFewReadsAndStillChecked) {
+    // Forty small streams whose entries fill twelve directory sectors lying
+    // between the sectors of a large stream, chained backwards.
+    Layout layout{9, 0, 12, 1, 11, std::vector<std::uint64_t>(40, 100), true};
+    layout.streams.push_back(16384);
+    const Built b = Build(layout);
+    ASSERT_GT(b.directory[1], b.chains.back()[0]);
+    ASSERT_GT(b.directory[1], b.directory[2]);
+    GuardedReader reader{b.file};
+    EXPECT_EQ(reader.Check(), CompoundFileFault::none);
+    EXPECT_FALSE(reader.outside);
+    // Header, table, directory, mini table: each in one read however scattered.
+    EXPECT_LE(reader.reads, 4);
+    // Each entry is still read from its own place: damage to an entry in the
+    // first directory sector and to one far down the chain is found.
+    const std::uint32_t sectors = static_cast<std::uint32_t>(b.file.size() / b.sectorSize - 1);
+    for (std::uint32_t entry : {1u, 40u}) {
+        Bytes file = b.file;
+        Put32(file, b.EntryOffset(entry) + 120, 5000);
+        EXPECT_EQ(CheckCompoundFile(file), CompoundFileFault::streamChain) << entry;
+        file = b.file;
+        Put32(file, b.EntryOffset(entry) + 72, sectors * 4);
+        EXPECT_EQ(CheckCompoundFile(file), CompoundFileFault::directoryTree) << entry;
+    }
 }

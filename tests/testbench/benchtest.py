@@ -7,7 +7,7 @@ SOURCE_DIR = os.environ.get("PARLEYM_SOURCE_DIR",
                             os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
 
-from driver import Bench  # noqa: E402
+from driver import LOADER_END, LOADER_START, Bench  # noqa: E402,F401
 from streams import unquote  # noqa: E402,F401
 
 
