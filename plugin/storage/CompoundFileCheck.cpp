@@ -42,9 +42,19 @@ struct Table {
     std::uint64_t sectors = 0; // sectors that exist for this table
 };
 
+// How a chain walked for repair ended: `runsIntoFree` when it reached a
+// sector whose own entry is free, which is left out of `kept`.
+struct Walked {
+    std::vector<std::uint32_t> kept;
+    bool runsIntoFree = false;
+};
+
+bool IsFreeEntry(const std::uint8_t* entry) { return entry[66] == 0 && Le16(entry + 64) == 0; }
+
 class Checker {
 public:
-    Checker(std::uint64_t fileSize, const FileReader& read) : fileSize_(fileSize), read_(read) {}
+    Checker(std::uint64_t fileSize, const FileReader& read, std::vector<CompoundFilePatch>* repairs = nullptr)
+        : fileSize_(fileSize), read_(read), repairs_(repairs) {}
 
     CompoundFileFault Run() {
         if (fileSize_ == 0) return CompoundFileFault::empty;
@@ -70,21 +80,19 @@ public:
         fault = LoadFat();
         if (fault != CompoundFileFault::none) return fault;
 
-        std::vector<std::uint32_t> directorySectors;
-        fault = WalkChain(fat_, Le32(header + 48), 0, CompoundFileFault::directoryOutside, &directorySectors);
+        fault = WalkChain(fat_, Le32(header + 48), 0, CompoundFileFault::directoryOutside, &directorySectors_);
         if (fault != CompoundFileFault::none) return fault;
-        if (directorySectors.empty()) return CompoundFileFault::directoryOutside;
+        if (directorySectors_.empty()) return CompoundFileFault::directoryOutside;
         const std::uint32_t miniFatStart = Le32(header + 60);
-        std::vector<std::uint32_t> miniFatSectors;
         if (miniFatStart != kEndOfChain && miniFatStart != kFreeSector) {
-            fault = WalkChain(fat_, miniFatStart, 0, CompoundFileFault::miniFatOutside, &miniFatSectors);
+            fault = WalkChain(fat_, miniFatStart, 0, CompoundFileFault::miniFatOutside, &miniFatSectors_);
             if (fault != CompoundFileFault::none) return fault;
         }
-        if (!ReadSectors(directorySectors, directory_)) return CompoundFileFault::unreadable;
+        if (!ReadSectors(directorySectors_, directory_)) return CompoundFileFault::unreadable;
         entryCount_ = directory_.size() / kDirectoryEntry;
         fault = CheckRootEntry();
         if (fault != CompoundFileFault::none) return fault;
-        fault = LoadMiniFat(miniFatSectors);
+        fault = LoadMiniFat(miniFatSectors_);
         if (fault != CompoundFileFault::none) return fault;
         return CheckTree();
     }
@@ -192,17 +200,58 @@ private:
 
     // Follows a chain to its end; every sector must lie inside, be described
     // by the table and belong to no other chain (which also ends loops). The
-    // chain must hold at least `minimum` sectors.
+    // chain must hold at least `minimum` sectors. With `walked`, a chain that
+    // reaches a sector whose entry is free stops before it instead of failing.
     static CompoundFileFault WalkChain(Table& table, std::uint32_t start, std::uint64_t minimum, CompoundFileFault fault,
-                                       std::vector<std::uint32_t>* sectors) {
+                                       std::vector<std::uint32_t>* sectors, Walked* walked = nullptr) {
         std::uint64_t length = 0;
         for (std::uint32_t sector = start; sector != kEndOfChain; sector = table.next[sector]) {
             if (sector >= table.sectors || sector >= table.next.size() || table.used[sector]) return fault;
+            if (walked && table.next[sector] == kFreeSector) {
+                walked->runsIntoFree = true;
+                return CompoundFileFault::none;
+            }
             table.used[sector] = true;
             if (sectors) sectors->push_back(sector);
+            if (walked) walked->kept.push_back(sector);
             ++length;
         }
         return length < minimum ? fault : CompoundFileFault::none;
+    }
+
+    void Patch(std::uint64_t offset, std::uint32_t value) { repairs_->push_back({offset, value}); }
+
+    std::uint64_t TableEntryOffset(const std::vector<std::uint32_t>& tableSectors, std::uint32_t sector) const {
+        return SectorOffset(tableSectors[sector / entriesPerSector_]) + 4 * (sector % entriesPerSector_);
+    }
+
+    std::uint64_t EntryFieldOffset(std::uint32_t index, std::size_t field) const {
+        const std::size_t at = index * kDirectoryEntry;
+        return SectorOffset(directorySectors_[at / sectorSize_]) + at % sectorSize_ + field;
+    }
+
+    void PatchSize(std::uint32_t index, std::uint64_t size) {
+        Patch(EntryFieldOffset(index, 120), static_cast<std::uint32_t>(size));
+        if (sectorSize_ > kHeaderFields) Patch(EntryFieldOffset(index, 124), static_cast<std::uint32_t>(size >> 32));
+    }
+
+    // Ends the chain of entry `index` before the free sector it ran into and
+    // cuts the size to what it still owns. A stream of its own sectors left
+    // with too few of them for its kind becomes empty, its sectors free.
+    std::uint64_t CutShort(std::uint32_t index, std::uint64_t size, const Walked& walked, bool ownSectors) {
+        const std::vector<std::uint32_t>& tableSectors = ownSectors ? fatSectors_ : miniFatSectors_;
+        const std::uint64_t owned = walked.kept.size() * (ownSectors ? sectorSize_ : std::size_t{1} << kMiniSectorShift);
+        const bool streamTooSmall = index != 0 && ownSectors && owned < kMiniStreamCutoff;
+        if (walked.kept.empty() || streamTooSmall) {
+            for (std::uint32_t sector : walked.kept) Patch(TableEntryOffset(tableSectors, sector), kFreeSector);
+            Patch(EntryFieldOffset(index, 116), kEndOfChain);
+            PatchSize(index, 0);
+            return 0;
+        }
+        Patch(TableEntryOffset(tableSectors, walked.kept.back()), kEndOfChain);
+        if (size <= owned) return size;
+        PatchSize(index, owned);
+        return owned;
     }
 
     const std::uint8_t* Entry(std::uint32_t index) const { return directory_.data() + index * kDirectoryEntry; }
@@ -220,8 +269,12 @@ private:
         if (root[66] != kRootStorageType) return CompoundFileFault::rootEntry;
         miniStreamSize_ = EntrySize(root);
         if (miniStreamSize_ == 0) return CompoundFileFault::none;
-        return WalkChain(fat_, Le32(root + 116), (miniStreamSize_ + sectorSize_ - 1) / sectorSize_,
-                         CompoundFileFault::miniStreamOutside, nullptr);
+        Walked walked;
+        const CompoundFileFault fault =
+            WalkChain(fat_, Le32(root + 116), (miniStreamSize_ + sectorSize_ - 1) / sectorSize_,
+                      CompoundFileFault::miniStreamOutside, nullptr, repairs_ ? &walked : nullptr);
+        if (walked.runsIntoFree) miniStreamSize_ = CutShort(0, miniStreamSize_, walked, true);
+        return fault;
     }
 
     CompoundFileFault LoadMiniFat(const std::vector<std::uint32_t>& sectors) {
@@ -236,24 +289,36 @@ private:
     CompoundFileFault CheckTree() {
         std::vector<bool> reached(entryCount_, false);
         reached[0] = true;
-        std::vector<std::uint32_t> pending{Le32(Entry(0) + 76)};
+        struct Link {
+            std::uint32_t index;
+            std::uint64_t from; // where the link is written
+        };
+        std::vector<Link> pending{{Le32(Entry(0) + 76), 0}};
+        if (repairs_) pending.back().from = EntryFieldOffset(0, 76);
         while (!pending.empty()) {
-            const std::uint32_t index = pending.back();
+            const Link link = pending.back();
             pending.pop_back();
+            const std::uint32_t index = link.index;
             if (index == kNoEntry) continue;
+            if (repairs_ && index < entryCount_ && IsFreeEntry(Entry(index))) {
+                Patch(link.from, kNoEntry);
+                continue;
+            }
             if (index >= entryCount_ || reached[index]) return CompoundFileFault::directoryTree;
             reached[index] = true;
             const std::uint8_t* entry = Entry(index);
-            const CompoundFileFault fault = CheckEntry(entry);
+            const CompoundFileFault fault = CheckEntry(index);
             if (fault != CompoundFileFault::none) return fault;
-            pending.push_back(Le32(entry + 68));
-            pending.push_back(Le32(entry + 72));
-            if (entry[66] == kStorageType) pending.push_back(Le32(entry + 76));
+            for (std::size_t field : {68, 72, 76}) {
+                if (field == 76 && entry[66] != kStorageType) continue;
+                pending.push_back({Le32(entry + field), repairs_ ? EntryFieldOffset(index, field) : 0});
+            }
         }
         return CompoundFileFault::none;
     }
 
-    CompoundFileFault CheckEntry(const std::uint8_t* entry) {
+    CompoundFileFault CheckEntry(std::uint32_t index) {
+        const std::uint8_t* entry = Entry(index);
         // A name of at most 31 characters and its terminating zero.
         const std::uint16_t nameBytes = Le16(entry + 64);
         if (nameBytes < 2 || nameBytes > 64 || nameBytes % 2 != 0 || Le16(entry + nameBytes - 2) != 0)
@@ -262,10 +327,16 @@ private:
         if (entry[66] != kStreamType) return CompoundFileFault::directoryTree;
         const std::uint64_t size = EntrySize(entry);
         const std::uint32_t start = Le32(entry + 116);
-        if (size >= kMiniStreamCutoff)
-            return WalkChain(fat_, start, (size + sectorSize_ - 1) / sectorSize_, CompoundFileFault::streamChain, nullptr);
         if (size == 0) return CheckEmptyStream(start);
-        return WalkChain(mini_, start, (size + 63) >> kMiniSectorShift, CompoundFileFault::streamChain, nullptr);
+        const bool ownSectors = size >= kMiniStreamCutoff;
+        Walked walked;
+        const CompoundFileFault fault =
+            ownSectors ? WalkChain(fat_, start, (size + sectorSize_ - 1) / sectorSize_, CompoundFileFault::streamChain,
+                                   nullptr, repairs_ ? &walked : nullptr)
+                       : WalkChain(mini_, start, (size + 63) >> kMiniSectorShift, CompoundFileFault::streamChain,
+                                   nullptr, repairs_ ? &walked : nullptr);
+        if (walked.runsIntoFree) CutShort(index, size, walked, ownSectors);
+        return fault;
     }
 
     // An empty stream owns no sectors, but a stream that grows follows
@@ -285,7 +356,10 @@ private:
     const FileReader& read_;
     std::size_t sectorSize_ = 0;
     std::size_t entriesPerSector_ = 0;
+    std::vector<CompoundFilePatch>* const repairs_;
     std::vector<std::uint32_t> fatSectors_;
+    std::vector<std::uint32_t> directorySectors_;
+    std::vector<std::uint32_t> miniFatSectors_;
     Table fat_;
     Table mini_;
     std::uint64_t miniStreamSize_ = 0;
@@ -297,6 +371,36 @@ private:
 
 CompoundFileFault CheckCompoundFile(std::uint64_t fileSize, const FileReader& read) {
     return Checker(fileSize, read).Run();
+}
+
+CompoundFileFault CheckCompoundFileForRepair(std::uint64_t fileSize, const FileReader& read,
+                                             std::vector<CompoundFilePatch>& repairs) {
+    repairs.clear();
+    CompoundFileFault fault = Checker(fileSize, read, &repairs).Run();
+    if (fault == CompoundFileFault::none && !repairs.empty()) {
+        // The repair only counts when the patched file passes in full.
+        const FileReader patched = [&read, &repairs](std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
+            if (!read(offset, buffer, size)) return false;
+            for (const CompoundFilePatch& patch : repairs) {
+                for (unsigned byte = 0; byte < 4; ++byte) {
+                    const std::uint64_t at = patch.offset + byte;
+                    if (at >= offset && at - offset < size)
+                        buffer[at - offset] = static_cast<std::uint8_t>(patch.value >> (8 * byte));
+                }
+            }
+            return true;
+        };
+        fault = Checker(fileSize, patched).Run();
+    }
+    if (fault != CompoundFileFault::none) repairs.clear();
+    return fault;
+}
+
+void ApplyCompoundFilePatches(Bytes& file, const std::vector<CompoundFilePatch>& patches) {
+    for (const CompoundFilePatch& patch : patches)
+        for (unsigned byte = 0; byte < 4; ++byte)
+            if (patch.offset + byte < file.size())
+                file[static_cast<std::size_t>(patch.offset + byte)] = static_cast<std::uint8_t>(patch.value >> (8 * byte));
 }
 
 CompoundFileFault CheckCompoundFile(const Bytes& file) {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "plugin/storage/BinaryCodec.h"
 
@@ -35,8 +36,28 @@ enum class CompoundFileFault {
 // Reads exactly `size` bytes at `offset`; false when it cannot.
 using FileReader = std::function<bool(std::uint64_t offset, std::uint8_t* buffer, std::size_t size)>;
 
+// One 32-bit little-endian value to write at `offset`.
+struct CompoundFilePatch {
+    std::uint64_t offset;
+    std::uint32_t value;
+};
+
 // `read` is only asked for ranges inside [0, fileSize).
 CompoundFileFault CheckCompoundFile(std::uint64_t fileSize, const FileReader& read);
 CompoundFileFault CheckCompoundFile(const Bytes& file);
+
+// As CheckCompoundFile, but the damage that a process ended in the middle of
+// a change leaves in a sound file is mended in `repairs` instead of reported:
+// a stream whose chain runs into a sector the table marks free (a shrink or
+// growth cut short) ends before that sector, its size cut to what it still
+// owns; a link to a free directory entry (an entry made or removed whose
+// neighbour's link reached the disk first) is dropped. What the streams still
+// own is never touched. Returns none with the patches when the file, patched,
+// passes the strict check; otherwise the fault and no patches.
+CompoundFileFault CheckCompoundFileForRepair(std::uint64_t fileSize, const FileReader& read,
+                                             std::vector<CompoundFilePatch>& repairs);
+
+// `file` with the patches written into it.
+void ApplyCompoundFilePatches(Bytes& file, const std::vector<CompoundFilePatch>& patches);
 
 } // namespace parleym

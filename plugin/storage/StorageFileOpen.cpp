@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <vector>
 
 #include "plugin/storage/CompoundFileCheck.h"
 
@@ -13,6 +14,33 @@ struct HandleCloser {
     void operator()(void* handle) const { CloseHandle(handle); }
 };
 using ScopedFile = std::unique_ptr<void, HandleCloser>;
+
+HRESULT LastErrorResult() {
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? STG_E_SHAREVIOLATION
+                                                                              : STG_E_DOCFILECORRUPT;
+}
+
+// Writes the repair of what an abrupt end left; the file stays as it was
+// (and is reported damaged) when it cannot be written.
+HRESULT WritePatches(const std::wstring& path, const std::vector<CompoundFilePatch>& patches) {
+    const HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return LastErrorResult();
+    const ScopedFile file(opened);
+    for (const CompoundFilePatch& patch : patches) {
+        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(patch.value), static_cast<std::uint8_t>(patch.value >> 8),
+                                       static_cast<std::uint8_t>(patch.value >> 16),
+                                       static_cast<std::uint8_t>(patch.value >> 24)};
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(patch.offset);
+        at.OffsetHigh = static_cast<DWORD>(patch.offset >> 32);
+        DWORD written = 0;
+        if (!WriteFile(file.get(), bytes, sizeof bytes, &written, &at) || written != sizeof bytes)
+            return STG_E_DOCFILECORRUPT;
+    }
+    return FlushFileBuffers(file.get()) ? S_OK : STG_E_DOCFILECORRUPT;
+}
 } // namespace
 
 HRESULT CheckStorageFile(const std::wstring& path) {
@@ -21,7 +49,7 @@ HRESULT CheckStorageFile(const std::wstring& path) {
     const HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (opened == INVALID_HANDLE_VALUE) return S_OK;
-    const ScopedFile file(opened);
+    ScopedFile file(opened);
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return S_OK;
 
@@ -33,8 +61,12 @@ HRESULT CheckStorageFile(const std::wstring& path) {
         DWORD got = 0;
         return ReadFile(file.get(), buffer, static_cast<DWORD>(length), &got, &at) && got == length;
     };
-    switch (CheckCompoundFile(static_cast<std::uint64_t>(size.QuadPart), read)) {
+    std::vector<CompoundFilePatch> repairs;
+    switch (CheckCompoundFileForRepair(static_cast<std::uint64_t>(size.QuadPart), read, repairs)) {
     case CompoundFileFault::none:
+        if (repairs.empty()) return S_OK;
+        file.reset();
+        return WritePatches(path, repairs);
     case CompoundFileFault::unreadable:
         return S_OK;
     case CompoundFileFault::empty:

@@ -4,6 +4,10 @@
 // truncated files, for instance one whose directory continues past the end,
 // where Windows reports them as damaged. A file that fails the look is
 // reported the way the platform reports a damaged one and is never touched.
+// What a process ended in the middle of a change leaves (a chain running
+// into a freed sector, a link to a freed directory entry) is mended in place
+// first; Wine would otherwise hand the freed sector out again while a stream
+// still names it.
 #include <objbase.h>
 
 #include <string>
@@ -12,8 +16,9 @@ namespace parleym {
 
 // S_OK when the file may be handed to the platform; STG_E_FILEALREADYEXISTS
 // for a file that is not a compound file at all (zero length included),
-// STG_E_DOCFILECORRUPT for a damaged one. A file that cannot be read here is
-// left to the platform's own open to report.
+// STG_E_DOCFILECORRUPT for a damaged one (or one whose mending cannot be
+// written), STG_E_SHAREVIOLATION when the mending finds the file held. A file
+// that cannot be read here is left to the platform's own open to report.
 HRESULT CheckStorageFile(const std::wstring& path);
 
 // CheckStorageFile, then StgOpenStorage with `mode`.

@@ -21,6 +21,16 @@ unsigned Seed() {
     return value && *value ? static_cast<unsigned>(std::strtoul(value, nullptr, 10))
                            : static_cast<unsigned>(std::time(nullptr));
 }
+// PARLEYM_ABRUPT_KEEP names a folder that outlives the test's scratch folder.
+void KeepEndedFile(const std::string& ended, const std::string& store, int run) {
+    const char* folder = std::getenv("PARLEYM_ABRUPT_KEEP");
+    if (!folder || !*folder) return;
+    std::string name = store;
+    for (char& c : name)
+        if (c == ' ') c = '-';
+    const std::string kept = std::string(folder) + "\\" + name + "-run" + std::to_string(run) + ".dat";
+    if (CopyFileA(ended.c_str(), kept.c_str(), FALSE)) std::printf("file as the end left it: %s\n", kept.c_str());
+}
 } // namespace
 
 void RunAbruptEnds(const std::string& store, const std::string& childTest, const std::string& file,
@@ -41,7 +51,11 @@ void RunAbruptEnds(const std::string& store, const std::string& childTest, const
         ASSERT_TRUE(child.ended) << store << " run " << run << " exited by itself with " << child.exitCode;
         saves += child.completed.size();
         if (child.inFlight) ++midSave;
+        // The file as the end left it, kept for a look when the check fails.
+        const std::string ended = file + ".ended";
+        CopyFileA(file.c_str(), ended.c_str(), FALSE);
         const Found found = check(child);
+        if (::testing::Test::HasFailure()) KeepEndedFile(ended, store, run);
         ASSERT_FALSE(::testing::Test::HasFailure())
             << store << " run " << run << " ended after " << afterMs << " ms (seed " << seed << ")";
         ASSERT_NE(found, Found::failed);

@@ -124,8 +124,12 @@ bool StartChild(const std::string& childTest, const std::string& file, int run, 
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     process = {};
-    const BOOL started =
-        CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    // Under Wine a start now and then fails on a busy machine; a few more tries.
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        if (attempt > 0) Sleep(200);
+        started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    }
     SetEnvironmentVariableA(kChildFileVariable, nullptr);
     SetEnvironmentVariableA(kChildRunVariable, nullptr);
     return started != FALSE;
@@ -176,7 +180,7 @@ EndedChild RunChildAndEnd(const std::string& childTest, const std::string& file,
     DeleteFileA(reports.c_str());
     PROCESS_INFORMATION process;
     if (!StartChild(childTest, file, run, process)) {
-        child.failure = "could not start the child";
+        child.failure = "could not start the child: error " + std::to_string(GetLastError());
         return child;
     }
     // The child's start-up is not part of its saving: the clock starts once it reports.

@@ -428,6 +428,108 @@ TEST(CompoundFileCheck, TheDirectoryTreeMustNotLoop) {
     EXPECT_EQ(CheckCompoundFile(orphan), CompoundFileFault::none);
 }
 
+namespace {
+// Checks `file` for repair; when it is mended, returns the patched file,
+// which must pass the strict check.
+struct Mended {
+    CompoundFileFault fault;
+    std::vector<parleym::CompoundFilePatch> patches;
+    Bytes file;
+};
+Mended Mend(const Bytes& file) {
+    Mended mended{CompoundFileFault::none, {}, file};
+    mended.fault = parleym::CheckCompoundFileForRepair(
+        file.size(),
+        [&file](std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
+            if (offset > file.size() || size > file.size() - offset) return false;
+            std::copy(file.begin() + static_cast<std::ptrdiff_t>(offset),
+                      file.begin() + static_cast<std::ptrdiff_t>(offset + size), buffer);
+            return true;
+        },
+        mended.patches);
+    parleym::ApplyCompoundFilePatches(mended.file, mended.patches);
+    if (mended.fault == CompoundFileFault::none) {
+        EXPECT_EQ(CheckCompoundFile(mended.file), CompoundFileFault::none);
+    }
+    return mended;
+}
+std::uint32_t Get32(const Bytes& file, std::size_t at) {
+    return static_cast<std::uint32_t>(file[at]) | static_cast<std::uint32_t>(file[at + 1]) << 8 |
+           static_cast<std::uint32_t>(file[at + 2]) << 16 | static_cast<std::uint32_t>(file[at + 3]) << 24;
+}
+} // namespace
+
+// What an abrupt end in the middle of a change leaves is mended: a stream
+// whose sectors were being freed from its end, or given one more sector whose
+// own entry was not yet written, ends before the free sector, and a link to
+// an entry that was made or removed is dropped. Other damage is not.
+TEST(CompoundFileCheck, WhatAnAbruptEndLeavesIsMendedAndNothingElse) {
+    const Built b = Build({9, 0, 2, 1, 4, {5000, 100, 0, 150, 9000}});
+    ASSERT_EQ(Mend(b.file).patches.size(), 0u);
+    const auto& a = b.chains[0];
+    const auto& d = b.chains[3];
+    const auto& e = b.chains[4];
+    auto with = [&b](const std::vector<std::pair<std::size_t, std::uint32_t>>& changes) {
+        Bytes file = b.file;
+        for (const auto& change : changes) Put32(file, change.first, change.second);
+        EXPECT_NE(CheckCompoundFile(file), CompoundFileFault::none);
+        return file;
+    };
+    std::vector<std::pair<std::size_t, std::uint32_t>> freed;
+    // e (18 sectors) freed back to its 11th: it keeps 10 sectors, 5120 bytes.
+    for (std::size_t i = 10; i < e.size(); ++i) freed.push_back({b.FatEntry(e[i]), kFree});
+    Mended m = Mend(with(freed));
+    ASSERT_EQ(m.fault, CompoundFileFault::none);
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(5) + 120), 5120u);
+    EXPECT_EQ(Get32(m.file, b.FatEntry(e[9])), kEnd);
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(5) + 116), e[0]);
+    // a keeps 4 sectors, too few for a stream of its own sectors: it becomes empty.
+    freed.clear();
+    for (std::size_t i = 4; i < a.size(); ++i) freed.push_back({b.FatEntry(a[i]), kFree});
+    m = Mend(with(freed));
+    ASSERT_EQ(m.fault, CompoundFileFault::none);
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(1) + 120), 0u);
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(1) + 116), kEnd);
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(Get32(m.file, b.FatEntry(a[i])), kFree);
+    // Freed up to its very first sector.
+    freed.push_back({b.FatEntry(a[0]), kFree});
+    EXPECT_EQ(Mend(with(freed)).fault, CompoundFileFault::none);
+    // Growth cut short: the new last sector's own entry is still free; a
+    // size already written that the chain does not cover is cut to it.
+    m = Mend(with({{b.FatEntry(e.back()), kFree}}));
+    ASSERT_EQ(m.fault, CompoundFileFault::none);
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(5) + 120), 17u * 512);
+    // The same in the small sectors, and in the mini stream that holds them.
+    m = Mend(with({{b.MiniFatEntry(d[2]), kFree}}));
+    ASSERT_EQ(m.fault, CompoundFileFault::none);
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(4) + 120), 128u);
+    m = Mend(with({{b.FatEntry(b.miniStream.back()), kFree}}));
+    ASSERT_EQ(m.fault, CompoundFileFault::none);
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(0) + 120), 3u * 512);
+    // A link to a free entry goes; the rest of the tree stays.
+    m = Mend(with({{b.EntryOffset(3) + 68, 7}}));
+    ASSERT_EQ(m.fault, CompoundFileFault::none);
+    EXPECT_EQ(m.patches.size(), 1u);
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(3) + 68), kFree);
+    m = Mend(with({{b.EntryOffset(5) + 72, 6}}));
+    EXPECT_EQ(m.fault, CompoundFileFault::none);
+
+    // Not what an abrupt end leaves: no patches, the fault as before.
+    for (const auto& damage : std::vector<std::vector<std::pair<std::size_t, std::uint32_t>>>{
+             {{b.FatEntry(a[3]), a[0]}},                      // a loop
+             {{b.FatEntry(e[5]), a[2]}},                      // a shared sector
+             {{b.FatEntry(a[8]), kEnd}},                      // ends early without a free sector
+             {{b.EntryOffset(2) + 72, 400}},                  // a link outside the directory
+             {{b.FatEntry(a[3]), kFree}, {b.FatEntry(e[2]), a[4]}},  // the freed sector given to another stream
+             {{b.MiniFatEntry(d[2]), kFree}, {b.EntryOffset(0) + 120, 64}},  // mini sectors past the mini stream
+         }) {
+        const Mended kept = Mend(with(damage));
+        EXPECT_NE(kept.fault, CompoundFileFault::none);
+        EXPECT_TRUE(kept.patches.empty());
+    }
+    EXPECT_NE(Mend(Cut(b.file, b.Offset(e[4]))).fault, CompoundFileFault::none);
+}
+
 TEST(CompoundFileCheck, ScatteredTablesAreReadInAFewReadsAndStillChecked) {
     // Forty small streams whose entries fill twelve directory sectors lying
     // between the sectors of a large stream, chained backwards.
