@@ -77,10 +77,13 @@ bench::Timing Alternate(const std::function<void()>& ours, const std::function<v
                         const std::function<void()>& before = nullptr, const std::function<void()>& after = nullptr) {
     std::vector<double> oursTimes, floorTimes;
     for (int run = 0; run < runs; ++run) {
-        if (before) before();
+        const double beforeMs = before ? TimeMs(before) : 0;
         oursTimes.push_back(TimeMs(ours));
-        if (after) after();
+        const double afterMs = after ? TimeMs(after) : 0;
         floorTimes.push_back(TimeMs(floor));
+        std::printf("    run %d: ours %.1f ms, floor %.1f ms (untimed steps: before %.1f ms, after %.1f ms)\n", run + 1,
+                    oursTimes.back(), floorTimes.back(), beforeMs, afterMs);
+        std::fflush(stdout);
     }
     return bench::Timing{Median(oursTimes), Median(floorTimes), runs};
 }
@@ -181,6 +184,12 @@ void StreamIntoControl(HWND control, const std::string& rtf) {
 
 // ---- figures of the viewer
 
+// Each figure takes a while under Wine: say which one runs.
+void Progress(const char* figure) {
+    std::printf("  measuring %s\n", figure);
+    std::fflush(stdout);
+}
+
 void ViewerFigures(const std::string& folder) {
     const std::string floorCopy = folder + "logs-floor.dat";
     if (!CopyFileA((folder + "logs.dat").c_str(), floorCopy.c_str(), FALSE)) {
@@ -216,6 +225,7 @@ void ViewerFigures(const std::string& folder) {
     const auto readBig = [&] { plain.ReadConversation("1"); };
 
     parleym::CLogViewer* viewer = nullptr;
+    Progress("viewer_open");
     const bench::Timing open = Alternate([&] { viewer = OpenViewer(*manager); }, readIndex, 3, nullptr, [&] {
         if (viewer) DestroyWindow(viewer->GetSafeHwnd());
         viewer = nullptr;
@@ -224,6 +234,7 @@ void ViewerFigures(const std::string& folder) {
     table.Add("viewer_open", kConversations, open, 0, 1000);
     // Its parts: what the tree is built from (our code) and the tree control's share.
     std::map<std::string, std::string> names;
+    Progress("viewer_open_build_items");
     table.Add("viewer_open_build_items", kConversations,
               Alternate([&] { parleym::BuildLogTree(manager->LogStore().Index(), names, parleym::LogGrouping::kByDate); },
                         readIndex, 3),
@@ -234,14 +245,17 @@ void ViewerFigures(const std::string& folder) {
         std::printf("  the viewer did not open with the conversations\n");
         return;
     }
+    Progress("viewer_show_1mb");
     const bench::Timing show =
         Alternate([&] { viewer->ShowConversation(1); }, readBig, 5, [&] { viewer->ShowConversation(2); });
     table.Add("viewer_show_1mb", static_cast<long long>(kBigConversation), show, 2.0);
     // Its parts: reading and decoding the record, and Rich Edit taking the RTF in.
     CMessageContent big;
+    Progress("viewer_show_load_record");
     table.Add("viewer_show_load_record", static_cast<long long>(kBigConversation),
               Alternate([&] { manager->LogStore().LoadConversation("1", big); }, readBig, 5), 0);
     const std::string rtf = big.text;
+    Progress("viewer_show_richedit_streamin");
     table.Add("viewer_show_richedit_streamin", static_cast<long long>(rtf.size()),
               Alternate([&] { StreamIntoControl(viewer->Pane().RichEdit(), rtf); }, readBig, 5,
                         [&] { viewer->Pane().Clear(); }),
@@ -251,6 +265,7 @@ void ViewerFigures(const std::string& folder) {
     Pump();
 
     const auto refresh = [&] { parleym::RefreshLogViewer(viewer); };
+    Progress("viewer_refresh_status_change");
     table.Add("viewer_refresh_status_change", kConversations, Alternate(refresh, readIndex, 7), 0, 100);
     // A conversation logged since the last status change: the tree takes it in.
     int next = kConversations + 1;
@@ -261,11 +276,14 @@ void ViewerFigures(const std::string& folder) {
         const double start = 44000.0 + next / 10 + 0.3;
         manager->LogStore().SaveConversation(LogEntry{start, start + 0.01, "newcomer@parleym.example", next++}, small);
     };
+    Progress("viewer_refresh_new_conversation");
     table.Add("viewer_refresh_new_conversation", kConversations, Alternate(refresh, readIndex, 5, logOneMore), 0,
               100);
     SendMessageA(viewer->GetSafeHwnd(), WM_COMMAND, ID_LOG_GROUP_BY_USER, 0);
     Pump();
+    Progress("viewer_refresh_by_contact");
     table.Add("viewer_refresh_by_contact", kConversations, Alternate(refresh, readIndex, 7), 0, 100);
+    Progress("viewer_refresh_by_contact_new");
     table.Add("viewer_refresh_by_contact_new", kConversations, Alternate(refresh, readIndex, 5, logOneMore), 0, 100);
     const bool kept = viewer->ShownConversation() == 2 &&
                       viewer->Tree().GetSelectedItem() == viewer->Tree().ItemOf(2) &&
