@@ -9,7 +9,7 @@
 #include <string>
 
 #include "bench/BenchFigures.h"
-#include "bench/BenchFiles.h"
+#include "bench/HeavyFiles.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/logging/ObjectCache.h"
 #include "plugin/storage/StorageDb.h"
@@ -77,9 +77,10 @@ int main() {
     parleym::SetUserMessageSink(PrintMessage);
     bench::Table table("object cache open (Init at start-up), floor: open the file and read md5map");
     for (int objects : {1000, 10000}) {
+        const std::string made = bench::HeavyFilePath(bench::HeavyObjectCacheName(objects));
         const std::string path = TempFile("parleym-bench-objcache-" + std::to_string(objects) + ".dat");
-        if (!bench::MakeCacheFile(path, objects)) {
-            std::printf("could not make a cache file of %d objects\n", objects);
+        if (made.empty() || !CopyFileA(made.c_str(), path.c_str(), FALSE)) {
+            std::printf("no cache file of %d objects\n", objects);
             continue;
         }
         const auto open = bench::Compare([&] { OpenWithCache(path, objects); }, [&] { OpenAndReadMap(path); });

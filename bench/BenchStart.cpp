@@ -1,25 +1,23 @@
 // The plug-in's start in a signed-in messenger: Init, from the stores' files
 // being opened to the menus being in, with the real manager and the stand-in's
 // Messenger API object in process. First with the files a first start leaves,
-// then with heavy ones: 1,000 and 10,000 cached objects, a log index of 10,000
-// conversations, 1,000 statistics sessions of 50 periods. Floor: opening the
-// same files and reading the streams the stores read at start.
+// then with heavy ones (bench/HeavyFiles.h): 1,000 and 10,000 cached objects,
+// a log index of 10,000 conversations, 1,000 statistics sessions of 50
+// periods. Floor: opening the same files and reading the streams the stores
+// read at start.
 #include <objbase.h>
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "bench/BenchFigures.h"
-#include "bench/BenchFiles.h"
 #include "bench/BenchMessenger.h"
-#include "plugin/logging/ConversationIndexCodec.h"
+#include "bench/HeavyFiles.h"
 #include "plugin/logging/LogManager.h"
+#include "plugin/logging/ObjectCache.h"
 #include "plugin/stats/StatsManager.h"
-#include "plugin/storage/BinaryCodec.h"
-#include "plugin/storage/MessageContent.h"
 #include "plugin/storage/StorageDb.h"
 #include "plugin/storage/StreamIO.h"
 
@@ -28,69 +26,10 @@ using parleym::ToElementName;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-class SteppedStats : public parleym::CStatsManager {
-public:
-    explicit SteppedStats(parleym::StatsIdentity* self) : CStatsManager([self] { return *self; }) {}
-    double now = 45000.0;
-
-protected:
-    double Now() const override { return now; }
-};
-
-bool MakeStatsFile(const std::string& path, int sessions, int periods) {
-    parleym::StatsIdentity self{bench::InProcessMessenger::kAccount, "Me", parleym::kStatsOnline};
-    SteppedStats stats(&self);
-    if (!stats.OpenStatsFile(path.c_str()) || !stats.OpenAccount(self.signInName.c_str())) return false;
-    for (int session = 0; session < sessions; ++session) {
-        stats.OnStatusChange(self.signInName, self.friendlyName, parleym::kStatsOnline, false);
-        for (int contact = 0; contact < periods; ++contact) {
-            stats.now += 1.0 / 86400;
-            stats.OnStatusChange("contact" + std::to_string(contact) + "@example.com", "Friend",
-                                 parleym::kStatsOnline, false);
-        }
-        stats.now += 1.0 / 24;
-        stats.OnStatusChange(self.signInName, self.friendlyName, parleym::kStatsOffline, false);
-    }
-    stats.Shutdown();
-    return true;
-}
-
-// A log file whose account lists `conversations` in its index, each with its
-// stream of a few lines.
-bool MakeLogFile(const std::string& path, int conversations) {
-    {
-        CLogManager logs;
-        if (!logs.Open(path.c_str()) || !logs.OpenAccount(bench::InProcessMessenger::kAccount)) return false;
-        logs.Close();
-    }
-    ComPtr<IStorage> root, account;
-    ComPtr<IStream> index;
-    if (FAILED(StgOpenStorage(ToElementName(path).c_str(), nullptr, kStorageAccess, nullptr, 0, root.Put())) ||
-        FAILED(root->OpenStorage(L"1", nullptr, kStorageAccess, nullptr, 0, account.Put())) ||
-        FAILED(account->OpenStream(L"conversations", nullptr, kStorageAccess, 0, index.Put())))
-        return false;
-    parleym::ConversationIndex entries;
-    entries.nextNumber = conversations + 1;
-    CMessageContent content;
-    content.text = "{\\rtf1 Ann says:\\par a few lines of an old conversation\\par}";
-    parleym::BinaryWriter encoded;
-    content.Encode(encoded);
-    for (int number = 1; number <= conversations; ++number) {
-        entries.entries.push_back(LogEntry{45000.0 + number, 45000.0 + number + 0.01,
-                                           "contact" + std::to_string(number % 50) + "@example.com", number});
-        ComPtr<IStream> stream;
-        if (FAILED(account->CreateStream(ToElementName(std::to_string(number)).c_str(), kStorageReplace, 0, 0,
-                                         stream.Put())) ||
-            FAILED(parleym::WriteBytes(stream.Get(), encoded.Data().data(), encoded.Data().size())))
-            return false;
-    }
-    return SUCCEEDED(parleym::RewriteStream(index.Get(), parleym::EncodeConversationIndex(entries)));
+// The heavy file `name` made by make-bench-files, as the data file `as`.
+bool CopyHeavyFile(const bench::InProcessMessenger& messenger, const std::string& name, const char* as) {
+    const std::string made = bench::HeavyFilePath(name);
+    return !made.empty() && CopyFileA(made.c_str(), messenger.DataFile(as).c_str(), FALSE);
 }
 
 void ReadStream(IStorage* storage, const wchar_t* name) {
@@ -125,8 +64,8 @@ void Floor(const bench::InProcessMessenger& messenger) {
     OpenAndRead(messenger.DataFile("logs.dat"), {L"userids"}, {L"conversations"});
 }
 
-// What looking for conversations the index lost costs on its own: listing the
-// account's elements, which the log store does at every sign-in.
+// What sign-in would pay to find conversations the index lost by listing the
+// account's elements (it looks up the numbers without an entry instead).
 void ListLogAccount(const bench::InProcessMessenger& messenger) {
     ComPtr<IStorage> root, account;
     ComPtr<IEnumSTATSTG> elements;
@@ -141,6 +80,43 @@ void ListLogAccount(const bench::InProcessMessenger& messenger) {
     while (elements->Next(1, &stat, nullptr) == S_OK) CoTaskMemFree(stat.pwcsName);
 }
 
+// The stores' own parts of the start, each next to opening its file and
+// reading what it reads: where the start's time goes.
+void MeasureParts(const bench::InProcessMessenger& messenger, bench::Table& table, long long size) {
+    const std::string logs = messenger.DataFile("logs.dat");
+    table.Add("start_part_log_sign_in", size,
+              bench::Compare(
+                  [&] {
+                      CLogManager store;
+                      if (!store.Open(logs.c_str()) || !store.OpenAccount(bench::kHeavyAccount))
+                          std::printf("  log store: sign-in FAILED\n");
+                  },
+                  [&] { OpenAndRead(logs, {L"userids"}, {L"conversations"}); }),
+              0);
+    const std::string stats = messenger.DataFile("stats.dat");
+    const parleym::StatsIdentity self{bench::kHeavyAccount, "Me", parleym::kStatsOnline};
+    table.Add("start_part_stats_sign_in", size,
+              bench::Compare(
+                  [&] {
+                      parleym::CStatsManager store([&self] { return self; });
+                      if (!store.OpenStatsFile(stats.c_str()) || !store.OpenAccount(bench::kHeavyAccount))
+                          std::printf("  statistics: sign-in FAILED\n");
+                      store.Shutdown();
+                  },
+                  [&] { OpenAndRead(stats, {L"userids"}, {L"users", L"sessions"}); }),
+              0);
+    const std::string objects = messenger.DataFile("objcache.dat");
+    table.Add("start_part_object_cache_open", size,
+              bench::Compare(
+                  [&] {
+                      CObjectCache cache;
+                      cache.Open(objects.c_str());
+                      if (!cache.IsOpen()) std::printf("  object cache: open FAILED\n");
+                  },
+                  [&] { OpenAndRead(objects, {L"md5map"}, {}); }),
+              0);
+}
+
 void Measure(bench::InProcessMessenger& messenger, bench::Table& table, const char* figure, long long size) {
     const auto start = bench::Compare(
         [&] {
@@ -149,6 +125,7 @@ void Measure(bench::InProcessMessenger& messenger, bench::Table& table, const ch
         [&] { Floor(messenger); }, 5, 30000, [&] { messenger.Stop(); });
     messenger.Stop();
     table.Add(figure, size, start, 2.0, 300);
+    MeasureParts(messenger, table, size);
     const auto listing = bench::Compare([&] { ListLogAccount(messenger); }, [&] { Floor(messenger); }, 1);
     table.Add("start_log_account_listing_alone", size, listing, 0);
 }
@@ -169,25 +146,16 @@ int main() {
     messenger.Stop();
     Measure(messenger, table, "start_first_files", 0);
 
-    constexpr int kConversations = 10000;
-    auto made = Clock::now();
-    DeleteFileA(messenger.DataFile("logs.dat").c_str());
-    DeleteFileA(messenger.DataFile("stats.dat").c_str());
-    if (!MakeLogFile(messenger.DataFile("logs.dat"), kConversations) ||
-        !MakeStatsFile(messenger.DataFile("stats.dat"), 1000, 50)) {
-        std::printf("could not make the heavy files\n");
+    if (!CopyHeavyFile(messenger, bench::HeavyLogsName(), "logs.dat") ||
+        !CopyHeavyFile(messenger, bench::HeavyStatsName(), "stats.dat")) {
+        std::printf("the heavy files are missing\n");
         return 1;
     }
-    std::printf("log file of %d conversations and statistics of 1,000 sessions made in %.1f s\n", kConversations,
-                SecondsSince(made));
     for (int objects : {1000, 10000}) {
-        made = Clock::now();
-        DeleteFileA(messenger.DataFile("objcache.dat").c_str());
-        if (!bench::MakeCacheFile(messenger.DataFile("objcache.dat"), objects)) {
-            std::printf("could not make a cache of %d objects\n", objects);
+        if (!CopyHeavyFile(messenger, bench::HeavyObjectCacheName(objects), "objcache.dat")) {
+            std::printf("the cache of %d objects is missing\n", objects);
             return 1;
         }
-        std::printf("object cache of %d made in %.1f s\n", objects, SecondsSince(made));
         Measure(messenger, table, "start_heavy_files", objects);
     }
     table.Print();

@@ -38,10 +38,10 @@ using parleym::ToElementName;
 
 namespace {
 
-constexpr int kConversations = 10000;
-constexpr std::size_t kBigConversation = 1024 * 1024;
-constexpr int kStatsSessions = 1000;
-constexpr int kStatsPeriods = 50;
+constexpr int kConversations = bench::kHeavyConversations;
+constexpr std::size_t kBigConversation = bench::kBigConversationBytes;
+constexpr int kStatsSessions = bench::kStatsSessions;
+constexpr int kStatsPeriods = bench::kStatsPeriods;
 constexpr double kMemoryGoalMb = 30;
 
 int PrintMessage(HWND, const char* text, const char* caption, UINT) {
@@ -392,10 +392,16 @@ void MemoryFiguresFor(const std::vector<std::pair<int, std::string>>& folders) {
     std::fflush(stdout);
 }
 
-bool Prepare(const std::string& folder, int objects, const std::string& logs, const std::string& stats) {
-    return WriteSettings(folder) && bench::MakeObjectCacheFile(folder + "objcache.dat", objects) &&
-           CopyFileA(logs.c_str(), (folder + "logs.dat").c_str(), FALSE) &&
-           CopyFileA(stats.c_str(), (folder + "stats.dat").c_str(), FALSE);
+// The heavy file `name` made by make-bench-files, as `path`.
+bool CopyHeavyFile(const std::string& name, const std::string& path) {
+    const std::string made = bench::HeavyFilePath(name);
+    return !made.empty() && CopyFileA(made.c_str(), path.c_str(), FALSE);
+}
+
+bool Prepare(const std::string& folder, int objects) {
+    return WriteSettings(folder) && CopyHeavyFile(bench::HeavyObjectCacheName(objects), folder + "objcache.dat") &&
+           CopyHeavyFile(bench::HeavyLogsName(), folder + "logs.dat") &&
+           CopyHeavyFile(bench::HeavyStatsName(), folder + "stats.dat");
 }
 
 } // namespace
@@ -407,32 +413,14 @@ int main(int argc, char** argv) {
     OleInitialize(nullptr);
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
-    const std::string files = TempFolder("parleym-bench-heavy");
-    const std::string logs = files + "logs.dat";
-    const std::string stats = files + "stats.dat";
-    bool made = false;
-    const double madeMs = TimeMs([&] {
-        made = bench::MakeLogFile(logs, kConversations, kBigConversation) &&
-               bench::MakeStatsFile(stats, kStatsSessions, kStatsPeriods);
-    });
-    if (!made) {
-        std::printf("could not write the heavy logs and statistics files\n");
-        return 1;
-    }
-    std::printf("heavy logs and statistics written in %.0f ms\n", madeMs);
-    std::fflush(stdout);
-
     std::vector<std::pair<int, std::string>> folders;
     for (int objects : {1000, 10000}) {
         const std::string folder = TempFolder("parleym-bench-heavy-" + std::to_string(objects));
-        bool prepared = false;
-        const double preparedMs = TimeMs([&] { prepared = Prepare(folder, objects, logs, stats); });
+        const bool prepared = Prepare(folder, objects);
         if (!prepared) {
             std::printf("could not prepare the data folder of %d objects\n", objects);
             continue;
         }
-        std::printf("data folder with %d cached objects written in %.0f ms\n", objects, preparedMs);
-        std::fflush(stdout);
         folders.emplace_back(objects, folder);
     }
     if (folders.empty()) return 1;

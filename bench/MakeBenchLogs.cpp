@@ -4,20 +4,13 @@
 // plug-in's own record codecs, in a second or two.
 //   make-bench-logs OUT.DAT [CONVERSATIONS [BYTES-EACH]]
 // Every 97th conversation mentions "the Lighthouse": what the benchmark looks for.
-#include <gsf/gsf-outfile-msole.h>
-#include <gsf/gsf-outfile.h>
-#include <gsf/gsf-output-stdio.h>
-#include <gsf/gsf-utils.h>
+#include "bench/GsfBenchFile.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -108,100 +101,6 @@ std::string Conversation(int number, const std::string& contactName, std::size_t
     return rtf + "\\cf0 \\par\n}\n";
 }
 
-bool WriteStream(GsfOutfile* parent, const char* name, const parleym::Bytes& data) {
-    GsfOutput* stream = gsf_outfile_new_child(parent, name, FALSE);
-    if (!stream) return false;
-    const bool ok = gsf_output_write(stream, data.size(), data.data()) && gsf_output_close(stream);
-    g_object_unref(stream);
-    return ok;
-}
-
-std::uint32_t Le32(const std::vector<char>& file, std::size_t at) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(file[at + static_cast<std::size_t>(i)]);
-    return value;
-}
-
-void Put32(std::vector<char>& file, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) file[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
-}
-
-// libgsf links each storage's children as one list of right siblings. The
-// system's own compound files keep a balanced red-black tree, which finds
-// a name among 10,000 in a few steps instead of thousands: give the file
-// that tree, so the benchmark reads a file as the messenger's machine writes it.
-bool BalanceDirectory(const std::string& path) {
-    std::vector<char> file;
-    {
-        std::ifstream in(path, std::ios::binary);
-        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    constexpr std::uint32_t kEnd = 0xFFFFFFFE;
-    constexpr std::uint32_t kNone = 0xFFFFFFFF;
-    if (file.size() < 512 || static_cast<unsigned char>(file[0x1E]) != 9) return false;
-    auto sectorAt = [](std::uint32_t sector) { return (static_cast<std::size_t>(sector) + 1) * 512; };
-    std::vector<std::uint32_t> fatSectors;
-    for (std::uint32_t i = 0; i < 109; ++i) fatSectors.push_back(Le32(file, 0x4C + 4 * i));
-    for (std::uint32_t difat = Le32(file, 0x44); difat < kEnd && sectorAt(difat) + 512 <= file.size();
-         difat = Le32(file, sectorAt(difat) + 508))
-        for (std::uint32_t i = 0; i < 127; ++i) fatSectors.push_back(Le32(file, sectorAt(difat) + 4 * i));
-    fatSectors.resize(std::min<std::size_t>(fatSectors.size(), Le32(file, 0x2C)));
-    auto next = [&](std::uint32_t sector) {
-        const std::uint32_t fat = fatSectors[sector / 128];
-        return Le32(file, sectorAt(fat) + 4 * (sector % 128));
-    };
-    std::vector<std::size_t> entries;  // file offsets of the directory entries
-    for (std::uint32_t sector = Le32(file, 0x30); sector < kEnd; sector = next(sector)) {
-        if (sector / 128 >= fatSectors.size() || sectorAt(sector) + 512 > file.size()) return false;
-        for (std::size_t i = 0; i < 4; ++i) entries.push_back(sectorAt(sector) + 128 * i);
-    }
-    auto name = [&](std::uint32_t sid) {
-        std::string upper;
-        const std::size_t at = entries[sid];
-        const std::size_t units = std::min<std::size_t>(32, (static_cast<unsigned char>(file[at + 0x40]) | 0u) / 2);
-        for (std::size_t i = 0; i + 1 < units; ++i)
-            upper += static_cast<char>(std::toupper(static_cast<unsigned char>(file[at + 2 * i])));
-        return upper;
-    };
-    for (std::size_t storage = 0; storage < entries.size(); ++storage) {
-        const char type = file[entries[storage] + 0x42];
-        if (type != 1 && type != 5) continue;
-        std::vector<std::uint32_t> children;
-        std::vector<std::uint32_t> pending{Le32(file, entries[storage] + 0x4C)};
-        while (!pending.empty()) {
-            const std::uint32_t sid = pending.back();
-            pending.pop_back();
-            if (sid >= entries.size() || children.size() > entries.size()) continue;
-            children.push_back(sid);
-            pending.push_back(Le32(file, entries[sid] + 0x44));
-            pending.push_back(Le32(file, entries[sid] + 0x48));
-        }
-        // The order of compound files: shorter names first, then by upper case.
-        std::sort(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
-            const std::string x = name(a), y = name(b);
-            return x.size() != y.size() ? x.size() < y.size() : x < y;
-        });
-        // Halving gives full levels but perhaps the last: that one red, the rest black.
-        int height = 0;
-        while ((std::size_t{1} << height) - 1 < children.size()) ++height;
-        const bool full = (std::size_t{1} << height) - 1 == children.size();
-        std::function<std::uint32_t(std::size_t, std::size_t, int)> build = [&](std::size_t from, std::size_t to,
-                                                                             int depth) -> std::uint32_t {
-            if (from >= to) return kNone;
-            const std::size_t middle = from + (to - from) / 2;
-            const std::uint32_t sid = children[middle];
-            Put32(file, entries[sid] + 0x44, build(from, middle, depth + 1));
-            Put32(file, entries[sid] + 0x48, build(middle + 1, to, depth + 1));
-            file[entries[sid] + 0x43] = !full && depth == height - 1 ? 0 : 1;
-            return sid;
-        };
-        Put32(file, entries[storage] + 0x4C, build(0, children.size(), 0));
-    }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(file.data(), static_cast<std::streamsize>(file.size()));
-    return static_cast<bool>(out);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -215,19 +114,18 @@ int main(int argc, char** argv) {
         std::fputs("make-bench-logs: counts must be positive\n", stderr);
         return 2;
     }
-    gsf_init();
-    GError* error = nullptr;
-    GsfOutput* file = gsf_output_stdio_new(argv[1], &error);
-    if (!file) {
-        std::fprintf(stderr, "make-bench-logs: %s: %s\n", argv[1], error ? error->message : "cannot create");
+    bench::GsfBenchFile file(argv[1]);
+    GsfOutfile* root = file.Root();
+    if (!root) {
+        std::fprintf(stderr, "make-bench-logs: %s: cannot create\n", argv[1]);
         return 1;
     }
-    GsfOutfile* root = gsf_outfile_msole_new(file);
     parleym::UserIdsRecord ids;
     ids.lastUserId = 1;
     ids.entries.push_back(parleym::UserIdEntry{kAccount, 1});
-    bool ok = WriteStream(root, "userids", parleym::EncodeUserIds(ids));
-    GsfOutput* account = gsf_outfile_new_child(root, "1", TRUE);
+    bool ok = bench::WriteStream(root, "userids", parleym::EncodeUserIds(ids));
+    GsfOutfile* account = bench::NewStorage(root, "1");
+    ok = ok && account;
     parleym::ConversationIndex index;
     Random random;
     long long total = 0;
@@ -243,18 +141,12 @@ int main(int argc, char** argv) {
         parleym::BinaryWriter out;
         content.Encode(out);
         total += static_cast<long long>(out.Data().size());
-        ok = WriteStream(GSF_OUTFILE(account), std::to_string(number).c_str(), out.Data());
+        ok = bench::WriteStream(account, std::to_string(number).c_str(), out.Data());
     }
     index.nextNumber = conversations + 1;
-    ok = ok && WriteStream(GSF_OUTFILE(account), "conversations", parleym::EncodeConversationIndex(index));
-    ok = gsf_output_close(account) && ok;
-    g_object_unref(account);
-    ok = gsf_output_close(GSF_OUTPUT(root)) && ok;
-    g_object_unref(root);
-    // The compound file lets go of its sink without closing it.
-    if (!gsf_output_is_closed(file)) ok = gsf_output_close(file) && ok;
-    g_object_unref(file);
-    if (!ok || !BalanceDirectory(argv[1])) {
+    ok = ok && bench::WriteStream(account, "conversations", parleym::EncodeConversationIndex(index));
+    ok = bench::CloseStorage(account) && ok;
+    if (!file.Finish() || !ok) {
         std::fprintf(stderr, "make-bench-logs: %s: writing failed\n", argv[1]);
         return 1;
     }

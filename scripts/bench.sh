@@ -18,6 +18,11 @@ if [ ! -s "$logs" ] && [ -x "$root/build/tools/bench/make-bench-logs" ]; then
   mkdir -p "$(dirname "$logs")"
   "$root/build/tools/bench/make-bench-logs" "$logs.part" 10000 8400 && mv "$logs.part" "$logs"
 fi
+# The heavy data files of the start, object cache, viewer and memory figures,
+# made natively once (seconds; under Wine it takes many minutes) and kept.
+files="$root/build/bench-files"
+mkdir -p "$files"
+"$root/build/tools/bench/make-bench-files" "$files"
 if [ -z "${WINEPREFIX:-}" ]; then
   export WINEPREFIX="$root/build/bench-prefix"
   own_prefix=1
@@ -27,6 +32,7 @@ for name in "$@"; do programs+=" $root/build/win64/bench/bench_$name.exe"; done
 [ -n "$programs" ] || programs="$root/build/win64/bench/bench_*.exe"
 # Wine's Z: drive is the Unix root.
 [ -s "$logs" ] && export PARLEYM_BENCH_LOGS="Z:${logs//\//\\}"
+export PARLEYM_BENCH_FILES="Z:${files//\//\\}"
 session="$root/build/bench-session.sh"
 cat > "$session" <<EOS
 #!/usr/bin/env bash

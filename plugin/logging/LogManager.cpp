@@ -22,6 +22,12 @@ namespace {
 const wchar_t kIndexStream[] = L"conversations";
 // Numbers ahead that are found taken before the search looks for a gap.
 constexpr int kMaxNumberAttempts = 1000;
+// At sign-in, numbers past the counter looked up for streams the index lost:
+// the search ends after this many in a row are free.
+constexpr int kLookupsPastCounter = 10;
+// With more numbers below the counter lacking an entry than this, the
+// account's elements are listed instead of looking each number up.
+constexpr std::int64_t kMaxGapLookups = 4096;
 
 // A conversation stream's number, or 0 for any other name (no sign, no leading zero).
 std::int32_t ConversationNumber(const std::string& name) {
@@ -129,20 +135,34 @@ void CLogManager::RecoverUnindexed() {
                                    ? OleDateOf(account.mtime)
                                    : 0;
     std::map<std::int32_t, double> found;  // number -> the best time known for it
-    parleym::ComPtr<IEnumSTATSTG> elements;
-    if (FAILED(accountStorage_->EnumElements(0, nullptr, 0, elements.Put()))) return;
-    STATSTG stat;
-    while (elements->Next(1, &stat, nullptr) == S_OK) {
-        const std::int32_t number = ConversationNumber(parleym::FromElementName(stat.pwcsName));
-        CoTaskMemFree(stat.pwcsName);
-        if (stat.type != STGTY_STREAM || number <= 0 || indexed.count(number)) continue;
+    const auto note = [&](std::int32_t number, const FILETIME& modified) {
         // Compound files keep no times for streams; the account's storage may
         // have one, and the newest indexed conversation is earlier still.
-        double when = OleDateOf(stat.mtime);
+        double when = OleDateOf(modified);
         if (when == 0) when = accountTime;
         if (when == 0) when = newestKnown;
         if (when == 0) when = Now();
         found[number] = when;
+    };
+    // Numbers are handed out in order from the counter, and a new
+    // conversation's entry is written right after its stream. A stream the
+    // index lost therefore has a number below the counter that has no entry
+    // (its window opened before the index was last written, its first save
+    // came after) or one of the first numbers past the counter (its window
+    // opened since). Looking those up costs the gaps only, where listing the
+    // account costs every conversation it holds.
+    const std::int64_t counter = nextNumber_;
+    std::int64_t gaps = counter - 1;
+    for (std::int32_t number : indexed)
+        if (number > 0 && number < counter) --gaps;
+    if (gaps > kMaxGapLookups) {
+        ListUnindexed(indexed, note);
+    } else {
+        for (std::int64_t number = 1; number < counter; ++number)
+            if (!indexed.count(static_cast<std::int32_t>(number))) LookUpUnindexed(static_cast<std::int32_t>(number), note);
+        int misses = 0;
+        for (std::int64_t number = counter; number <= INT_MAX && misses < kLookupsPastCounter; ++number)
+            misses = LookUpUnindexed(static_cast<std::int32_t>(number), note) ? 0 : misses + 1;
     }
     if (found.empty()) return;
     for (const auto& conversation : found) {
@@ -151,6 +171,31 @@ void CLogManager::RecoverUnindexed() {
         RaiseNextNumberAbove(conversation.first);
     }
     SaveIndex();
+}
+
+bool CLogManager::LookUpUnindexed(std::int32_t number, const std::function<void(std::int32_t, const FILETIME&)>& note) {
+    parleym::ComPtr<IStream> stream;
+    const HRESULT hr = accountStorage_->OpenStream(ToElementName(std::to_string(number)).c_str(), nullptr,
+                                                   kStorageAccess, 0, stream.Put());
+    // A name taken by anything but a stream, or a failing file, recovers
+    // nothing and ends the search past the counter as a free number would;
+    // the number is still never handed out (NumberInUse).
+    if (FAILED(hr)) return false;
+    STATSTG stat = {};
+    note(number, SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) ? stat.mtime : FILETIME{});
+    return true;
+}
+
+void CLogManager::ListUnindexed(const std::set<std::int32_t>& indexed,
+                                const std::function<void(std::int32_t, const FILETIME&)>& note) {
+    parleym::ComPtr<IEnumSTATSTG> elements;
+    if (FAILED(accountStorage_->EnumElements(0, nullptr, 0, elements.Put()))) return;
+    STATSTG stat;
+    while (elements->Next(1, &stat, nullptr) == S_OK) {
+        const std::int32_t number = ConversationNumber(parleym::FromElementName(stat.pwcsName));
+        CoTaskMemFree(stat.pwcsName);
+        if (stat.type == STGTY_STREAM && number > 0 && !indexed.count(number)) note(number, stat.mtime);
+    }
 }
 
 void CLogManager::SaveIndex() {

@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -79,6 +80,11 @@ private:
     // Conversation streams the index does not list (written just before an
     // abrupt end) get entries again.
     void RecoverUnindexed();
+    // Whether a stream of that number is there; it is given to `note` with
+    // its modification time.
+    bool LookUpUnindexed(std::int32_t number, const std::function<void(std::int32_t, const FILETIME&)>& note);
+    void ListUnindexed(const std::set<std::int32_t>& indexed,
+                       const std::function<void(std::int32_t, const FILETIME&)>& note);
     void SaveIndex();
     // Puts the entry's end time into the stored index in place; false when
     // the stored index is not known to match the one in memory.

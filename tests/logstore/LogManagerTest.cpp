@@ -1,8 +1,10 @@
 // CLogManager on real log files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <set>
 
 #include "plugin/logging/ConversationIndexCodec.h"
 #include "plugin/logging/LogManager.h"
@@ -285,6 +287,63 @@ TEST_F(LogManagerTest, UnindexedConversationIsListedAgain) {
     ASSERT_EQ(stored.entries.size(), 1u);
     EXPECT_EQ(stored.entries[0].contact, "bob");
     EXPECT_EQ(stored.nextNumber, 3);
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+// Streams written behind the index's back where the plug-in could have left
+// them: one whose window opened before the index was last written and whose
+// first save came after, and ones numbered past the counter with free numbers
+// between (windows opened since, some never written to). Each is listed again,
+// and none is written over, not even a stream far past the counter.
+TEST_F(LogManagerTest, ConversationsTheIndexLostAreFoundAndKept) {
+    {
+        CLogManager logs;
+        ASSERT_EQ(logs.Open(path.c_str()), 1);
+        ASSERT_EQ(logs.OpenAccount("amy"), 1);
+        for (int i = 0; i < 3; ++i) {
+            const int number = logs.TakeNextNumber();
+            logs.SaveConversation(LogEntry{100.0 + number, 100.5 + number, "bob", number}, Content("{\\rtf1 indexed}"));
+        }
+    }
+    parleym::ConversationIndex index = StoredIndex("1");
+    ASSERT_EQ(index.entries.size(), 3u);
+    ASSERT_EQ(index.nextNumber, 4);
+    index.entries.erase(index.entries.begin() + 1);
+    WriteElementStream(path, "1/conversations", parleym::EncodeConversationIndex(index));
+    for (const char* number : {"5", "7", "40"})
+        WriteElementStream(path, std::string("1/") + number, Encoded(Content(std::string("lost ") + number)));
+    std::vector<int> taken;
+    {
+        CLogManager logs;
+        ASSERT_EQ(logs.Open(path.c_str()), 1);
+        ASSERT_EQ(logs.OpenAccount("amy"), 1);
+        std::vector<int> listed;
+        for (const LogEntry& entry : logs.Index()) listed.push_back(entry.number);
+        ASSERT_GE(listed.size(), 5u);
+        EXPECT_EQ(std::vector<int>(listed.begin(), listed.begin() + 5), (std::vector<int>{1, 3, 2, 5, 7}));
+        for (std::size_t i = 2; i < logs.Index().size(); ++i) EXPECT_TRUE(logs.Index()[i].contact.empty());
+        // New conversations take free numbers only; the 34 of them reach past 40.
+        for (int i = 0; i < 34; ++i) {
+            const int number = logs.TakeNextNumber();
+            taken.push_back(number);
+            logs.SaveConversation(LogEntry{200.0 + i, 200.5 + i, "carl", number}, Content("{\\rtf1 new}"));
+        }
+        for (int number : {1, 2, 3, 5, 7, 40}) EXPECT_EQ(std::count(taken.begin(), taken.end(), number), 0) << number;
+        EXPECT_EQ(std::set<int>(taken.begin(), taken.end()).size(), taken.size());
+        CMessageContent kept;
+        for (const char* number : {"2", "5", "7", "40"}) {
+            ASSERT_EQ(logs.LoadConversation(number, kept), S_OK) << number;
+            EXPECT_EQ(kept.text, std::string(number) == "2" ? "{\\rtf1 indexed}" : std::string("lost ") + number);
+        }
+    }
+    const parleym::ConversationIndex stored = StoredIndex("1");
+    std::vector<int> storedNumbers;
+    for (const LogEntry& entry : stored.entries) storedNumbers.push_back(entry.number);
+    // Each conversation once; 4 and 6 were never written.
+    for (int number : {1, 2, 3, 5, 7}) taken.push_back(number);
+    for (int number : taken) EXPECT_EQ(std::count(storedNumbers.begin(), storedNumbers.end(), number), 1) << number;
+    for (int number : {4, 6}) EXPECT_EQ(std::count(storedNumbers.begin(), storedNumbers.end(), number), 0) << number;
+    EXPECT_GT(stored.nextNumber, *std::max_element(taken.begin(), taken.end()));
     EXPECT_TRUE(messages.Messages().empty());
 }
 
