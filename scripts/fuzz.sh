@@ -15,6 +15,8 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebI
 mapfile -t targets < <(if [ $# -gt 0 ]; then printf '%s\n' "$@"; else grep -v '^$' "$build/fuzz-targets.txt"; fi)
 cmake --build "$build" -j2 --target "${targets[@]}" -- --no-print-directory
 mkdir -p "$build/crashes"
+# Leaks inside libraries we do not own (see the file) are not ours to find.
+export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 status=0
 for target in "${targets[@]}"; do
   corpus="$build/corpus/$target"
