@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "tests/stats/ClockedStats.h"
 #include "plugin/stats/StatsCodec.h"
 #include "plugin/stats/StatsManager.h"
 #include "tests/abrupt/AbruptEndRuns.h"
@@ -15,14 +16,7 @@ namespace {
 constexpr double kDay = 45000.0;
 constexpr double kMinute = 1.0 / 1440.0;
 
-class ClockedStats : public CStatsManager {
-public:
-    explicit ClockedStats(StatsIdentity* self) : CStatsManager([self] { return *self; }) {}
-    double now = kDay;
-
-protected:
-    double Now() const override { return now; }
-};
+using storetest::ClockedStats;
 
 // What a save writes, in an order that does not depend on the contact map:
 // the length of "users", "users", then "sessions".

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "tests/stats/ClockedStats.h"
 #include "plugin/logging/LogManager.h"
 #include "plugin/logging/ObjectCache.h"
 #include "plugin/offline/OfflineMessageStore.h"
@@ -27,14 +28,7 @@ namespace {
 const char kAmy[] = "amy@example.com";
 const char kBob[] = "bob@example.com";
 
-class ClockedStats : public CStatsManager {
-public:
-    explicit ClockedStats(StatsIdentity* self) : CStatsManager([self] { return *self; }) {}
-    double now = 45000.0;
-
-protected:
-    double Now() const override { return now; }
-};
+using storetest::ClockedStats;
 
 // One stream: how the store writes it a first and a second time (each a
 // complete start, save and shut-down), and what the store shows of it.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "tests/stats/ClockedStats.h"
 #include "plugin/stats/StatsCodec.h"
 #include "plugin/stats/StatsManager.h"
 #include "plugin/storage/CompoundFileCheck.h"
@@ -21,14 +22,7 @@ namespace {
 constexpr double kDay = 45000.0;
 constexpr double kMinute = 1.0 / 1440.0;
 
-class ClockedStats : public CStatsManager {
-public:
-    explicit ClockedStats(StatsIdentity* self) : CStatsManager([self] { return *self; }) {}
-    double now = kDay;
-
-protected:
-    double Now() const override { return now; }
-};
+using storetest::ClockedStats;
 
 class StatsStoreTest : public ::testing::Test {
 protected:

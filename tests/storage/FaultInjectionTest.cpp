@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/stats/ClockedStats.h"
 #include "plugin/logging/DigestMapCodec.h"
 #include "plugin/logging/LogManager.h"
 #include "plugin/logging/ObjectCache.h"
@@ -226,14 +227,7 @@ void PrepareCacheWithLostObject(const std::string& path) {
 constexpr double kDay = 45000.0;
 constexpr double kMinute = 1.0 / 1440.0;
 
-class ClockedStats : public parleym::CStatsManager {
-public:
-    explicit ClockedStats(parleym::StatsIdentity* self) : CStatsManager([self] { return *self; }) {}
-    double now = kDay;
-
-protected:
-    double Now() const override { return now; }
-};
+using storetest::ClockedStats;
 
 class StatsStore : public StoreUnderTest {
 public:
