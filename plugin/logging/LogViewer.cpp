@@ -135,6 +135,7 @@ void CLogViewer::ShowConversation(int number) {
         ShowError(text, "Error");
         return;
     }
+    rightView_.Clear();
     CRichEditBridge bridge(&manager_->ObjectCache(), rightView_.RichEdit(), true);
     bridge.Replay(content, false);
     bridge.Release();

@@ -222,3 +222,42 @@ TEST_F(LogViewerTest, AFailedLoadOnSelectionIsShownOnlyOnceTheTreeHasFinishedSel
 }
 
 } // namespace
+
+namespace {
+// The pane after a long conversation is a control made anew (Wine's Rich Edit
+// takes half a minute to empty 1 MB): it must stand where the old one stood.
+TEST_F(LogViewerTest, LeavingALongConversationLeavesAPaneLikeTheFirst) {
+    std::string lines;
+    while (lines.size() < 100 * 1024) lines += "Dave says: a line of a long conversation " + std::to_string(lines.size()) + "\r\n";
+    Log(4, "dave@parleym.example", 46002.50, 46002.52, lines.c_str(), "smile");
+    viewer->ShowConversation(4);
+    HWND first = viewer->Pane().RichEdit();
+    EXPECT_EQ(PaneText(), shownText[4]);
+    RECT firstArea{};
+    GetWindowRect(first, &firstArea);
+    SetFocus(first);
+
+    viewer->ShowConversation(3);
+    HWND pane = viewer->Pane().RichEdit();
+    EXPECT_FALSE(IsWindow(first));
+    EXPECT_EQ(PaneText(), shownText[3]);
+    ASSERT_EQ(PicturesIn(pane).size(), 1u);
+    EXPECT_EQ(PicturesIn(pane)[0].name, "thumbs");
+    EXPECT_EQ(GetParent(pane), viewer->Pane().GetSafeHwnd());
+    EXPECT_TRUE(IsWindowVisible(pane));
+    EXPECT_EQ(GetWindowLongPtrA(pane, GWL_STYLE) & ES_READONLY, ES_READONLY);
+    EXPECT_EQ(GetFocus(), pane);
+    RECT area{};
+    GetWindowRect(pane, &area);
+    EXPECT_TRUE(EqualRect(&area, &firstArea));
+
+    // A short conversation leaves the control in place.
+    viewer->ShowConversation(1);
+    EXPECT_EQ(viewer->Pane().RichEdit(), pane);
+    EXPECT_EQ(PaneText(), shownText[1]);
+    // So does the pane emptied by a refresh.
+    viewer->ShowConversation(4);
+    viewer->Refresh();
+    EXPECT_EQ(PaneText(), "");
+}
+} // namespace
