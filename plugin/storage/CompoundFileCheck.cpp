@@ -42,19 +42,32 @@ struct Table {
     std::uint64_t sectors = 0; // sectors that exist for this table
 };
 
-// How a chain walked for repair ended: `runsIntoFree` when it reached a
-// sector whose own entry is free, which is left out of `kept`.
+// How a chain walked for repair ended. The platform writes the allocation
+// table at once but keeps directory sectors and the newest mini-table sectors
+// in memory a while, so an end can leave sizes behind or ahead of chains.
+// `linkCut`: the chain reached a sector whose own entry is free (a shrink or
+// growth cut short), or, in the mini table, a sector past the mini stream's
+// recorded size but inside the sectors the mini stream holds (`spareSectors`:
+// the mini stream grew, its new size not yet written); that sector is left out
+// of `kept`. `endsShort`: the chain ended before it held as many sectors as
+// the size needs (a shrink whose new size was not yet written, a growth whose
+// link was not), mendable when `shortMendable`.
 struct Walked {
+    bool shortMendable = false;
+    std::uint64_t spareSectors = 0;
     std::vector<std::uint32_t> kept;
-    bool runsIntoFree = false;
+    bool linkCut = false;
+    bool endsShort = false;
+    bool Cut() const { return linkCut || endsShort; }
 };
 
 bool IsFreeEntry(const std::uint8_t* entry) { return entry[66] == 0 && Le16(entry + 64) == 0; }
 
 class Checker {
 public:
-    Checker(std::uint64_t fileSize, const FileReader& read, std::vector<CompoundFilePatch>* repairs = nullptr)
-        : fileSize_(fileSize), read_(read), repairs_(repairs) {}
+    Checker(std::uint64_t fileSize, const FileReader& read, std::vector<CompoundFilePatch>* repairs = nullptr,
+            bool unwrittenMiniTable = false)
+        : fileSize_(fileSize), read_(read), repairs_(repairs), unwrittenMiniTable_(unwrittenMiniTable) {}
 
     CompoundFileFault Run() {
         if (fileSize_ == 0) return CompoundFileFault::empty;
@@ -201,14 +214,19 @@ private:
     // Follows a chain to its end; every sector must lie inside, be described
     // by the table and belong to no other chain (which also ends loops). The
     // chain must hold at least `minimum` sectors. With `walked`, a chain that
-    // reaches a sector whose entry is free stops before it instead of failing.
+    // reaches a sector whose entry is free stops before it, and one that ends
+    // short is kept as it is, instead of failing.
     static CompoundFileFault WalkChain(Table& table, std::uint32_t start, std::uint64_t minimum, CompoundFileFault fault,
                                        std::vector<std::uint32_t>* sectors, Walked* walked = nullptr) {
         std::uint64_t length = 0;
         for (std::uint32_t sector = start; sector != kEndOfChain; sector = table.next[sector]) {
+            if (walked && sector >= table.sectors && sector < walked->spareSectors && !walked->kept.empty()) {
+                walked->linkCut = true;
+                return CompoundFileFault::none;
+            }
             if (sector >= table.sectors || sector >= table.next.size() || table.used[sector]) return fault;
             if (walked && table.next[sector] == kFreeSector) {
-                walked->runsIntoFree = true;
+                walked->linkCut = true;
                 return CompoundFileFault::none;
             }
             table.used[sector] = true;
@@ -216,7 +234,10 @@ private:
             if (walked) walked->kept.push_back(sector);
             ++length;
         }
-        return length < minimum ? fault : CompoundFileFault::none;
+        if (length >= minimum) return CompoundFileFault::none;
+        if (!walked || !walked->shortMendable) return fault;
+        walked->endsShort = true;
+        return CompoundFileFault::none;
     }
 
     void Patch(std::uint64_t offset, std::uint32_t value) { repairs_->push_back({offset, value}); }
@@ -238,6 +259,7 @@ private:
     // Ends the chain of entry `index` before the free sector it ran into and
     // cuts the size to what it still owns. A stream of its own sectors left
     // with too few of them for its kind becomes empty, its sectors free.
+    // (Sectors past the early end of a chain stay taken: they may be no one's.)
     std::uint64_t CutShort(std::uint32_t index, std::uint64_t size, const Walked& walked, bool ownSectors) {
         const std::vector<std::uint32_t>& tableSectors = ownSectors ? fatSectors_ : miniFatSectors_;
         const std::uint64_t owned = walked.kept.size() * (ownSectors ? sectorSize_ : std::size_t{1} << kMiniSectorShift);
@@ -248,7 +270,7 @@ private:
             PatchSize(index, 0);
             return 0;
         }
-        Patch(TableEntryOffset(tableSectors, walked.kept.back()), kEndOfChain);
+        if (walked.linkCut) Patch(TableEntryOffset(tableSectors, walked.kept.back()), kEndOfChain);
         if (size <= owned) return size;
         PatchSize(index, owned);
         return owned;
@@ -273,15 +295,32 @@ private:
         const CompoundFileFault fault =
             WalkChain(fat_, Le32(root + 116), (miniStreamSize_ + sectorSize_ - 1) / sectorSize_,
                       CompoundFileFault::miniStreamOutside, nullptr, repairs_ ? &walked : nullptr);
-        if (walked.runsIntoFree) miniStreamSize_ = CutShort(0, miniStreamSize_, walked, true);
+        if (walked.Cut()) miniStreamSize_ = CutShort(0, miniStreamSize_, walked, true);
+        miniStreamChainSectors_ = walked.kept.size();
         return fault;
     }
 
     CompoundFileFault LoadMiniFat(const std::vector<std::uint32_t>& sectors) {
         if (!ReadTable(sectors, mini_.next)) return CompoundFileFault::unreadable;
+        if (repairs_ && unwrittenMiniTable_) FreeUnwrittenMiniTableSectors();
         mini_.sectors = (miniStreamSize_ + 63) >> kMiniSectorShift;
         mini_.used.assign(static_cast<std::size_t>(std::min<std::uint64_t>(mini_.sectors, mini_.next.size())), false);
         return CompoundFileFault::none;
+    }
+
+    // The platform keeps the newest sectors of the mini table in memory: an
+    // end before they are written leaves a sector the table just grew by all
+    // zeros on the disk, where every entry would name the first small sector.
+    // No sound table holds such a sector; its entries are free ones unwritten.
+    void FreeUnwrittenMiniTableSectors() {
+        for (std::size_t first = 0; first < mini_.next.size(); first += entriesPerSector_) {
+            const auto begin = mini_.next.begin() + static_cast<std::ptrdiff_t>(first);
+            const auto end = begin + static_cast<std::ptrdiff_t>(entriesPerSector_);
+            if (!std::all_of(begin, end, [](std::uint32_t next) { return next == 0; })) continue;
+            std::fill(begin, end, kFreeSector);
+            for (std::size_t entry = first; entry < first + entriesPerSector_; ++entry)
+                Patch(TableEntryOffset(miniFatSectors_, static_cast<std::uint32_t>(entry)), kFreeSector);
+        }
     }
 
     // Every entry reachable from the root, each reached once; each storage's
@@ -330,12 +369,14 @@ private:
         if (size == 0) return CheckEmptyStream(start);
         const bool ownSectors = size >= kMiniStreamCutoff;
         Walked walked;
+        walked.shortMendable = true;
+        if (!ownSectors) walked.spareSectors = miniStreamChainSectors_ * (sectorSize_ >> kMiniSectorShift);
         const CompoundFileFault fault =
             ownSectors ? WalkChain(fat_, start, (size + sectorSize_ - 1) / sectorSize_, CompoundFileFault::streamChain,
                                    nullptr, repairs_ ? &walked : nullptr)
                        : WalkChain(mini_, start, (size + 63) >> kMiniSectorShift, CompoundFileFault::streamChain,
                                    nullptr, repairs_ ? &walked : nullptr);
-        if (walked.runsIntoFree) CutShort(index, size, walked, ownSectors);
+        if (walked.Cut()) CutShort(index, size, walked, ownSectors);
         return fault;
     }
 
@@ -357,12 +398,14 @@ private:
     std::size_t sectorSize_ = 0;
     std::size_t entriesPerSector_ = 0;
     std::vector<CompoundFilePatch>* const repairs_;
+    const bool unwrittenMiniTable_;
     std::vector<std::uint32_t> fatSectors_;
     std::vector<std::uint32_t> directorySectors_;
     std::vector<std::uint32_t> miniFatSectors_;
     Table fat_;
     Table mini_;
     std::uint64_t miniStreamSize_ = 0;
+    std::uint64_t miniStreamChainSectors_ = 0;
     std::vector<std::uint8_t> directory_;
     std::size_t entryCount_ = 0;
 };
@@ -377,6 +420,11 @@ CompoundFileFault CheckCompoundFileForRepair(std::uint64_t fileSize, const FileR
                                              std::vector<CompoundFilePatch>& repairs) {
     repairs.clear();
     CompoundFileFault fault = Checker(fileSize, read, &repairs).Run();
+    // Unwritten table sectors are only taken for such when nothing else mends the file.
+    if (fault != CompoundFileFault::none) {
+        repairs.clear();
+        fault = Checker(fileSize, read, &repairs, true).Run();
+    }
     if (fault == CompoundFileFault::none && !repairs.empty()) {
         // The repair only counts when the patched file passes in full.
         const FileReader patched = [&read, &repairs](std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {

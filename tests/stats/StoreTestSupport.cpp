@@ -121,15 +121,24 @@ bool StartChild(const std::string& childTest, const std::string& file, int run, 
     std::string command = std::string("\"") + self + "\" --gtest_filter=" + childTest;
     SetEnvironmentVariableA(kChildFileVariable, file.c_str());
     SetEnvironmentVariableA(kChildRunVariable, std::to_string(run).c_str());
+    // The child's own test output would bury the parent's report of a failure.
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    const HANDLE nowhere = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                                       OPEN_EXISTING, 0, nullptr);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = nowhere;
+    startup.hStdError = nowhere;
     process = {};
     // Under Wine a start now and then fails on a busy machine; a few more tries.
     BOOL started = FALSE;
     for (int attempt = 0; attempt < 5 && !started; ++attempt) {
         if (attempt > 0) Sleep(200);
-        started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+        started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
     }
+    if (nowhere != INVALID_HANDLE_VALUE) CloseHandle(nowhere);
     SetEnvironmentVariableA(kChildFileVariable, nullptr);
     SetEnvironmentVariableA(kChildRunVariable, nullptr);
     return started != FALSE;

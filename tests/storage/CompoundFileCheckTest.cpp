@@ -513,21 +513,66 @@ TEST(CompoundFileCheck, WhatAnAbruptEndLeavesIsMendedAndNothingElse) {
     EXPECT_EQ(Get32(m.file, b.EntryOffset(3) + 68), kFree);
     m = Mend(with({{b.EntryOffset(5) + 72, 6}}));
     EXPECT_EQ(m.fault, CompoundFileFault::none);
+    // A chain shorter than its size: a shrink whose new size, or a growth
+    // whose link, had not reached the disk. The size is cut to the chain.
+    m = Mend(with({{b.FatEntry(a[8]), kEnd}}));
+    ASSERT_EQ(m.fault, CompoundFileFault::none);
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(1) + 120), 9u * 512);
+    m = Mend(with({{b.MiniFatEntry(d[0]), kEnd}}));
+    ASSERT_EQ(m.fault, CompoundFileFault::none);
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(4) + 120), 64u);
+    EXPECT_EQ(m.patches.size(), 1u);
+    // The mini stream grew by a sector whose size did not reach the disk: a
+    // chain into it ends before it.
+    m = Mend(with({{b.EntryOffset(0) + 120, 256}}));
+    ASSERT_EQ(m.fault, CompoundFileFault::none);
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(0) + 120), 256u);
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(4) + 120), 128u);
+    EXPECT_EQ(Get32(m.file, b.MiniFatEntry(d[1])), kEnd);
 
     // Not what an abrupt end leaves: no patches, the fault as before.
     for (const auto& damage : std::vector<std::vector<std::pair<std::size_t, std::uint32_t>>>{
              {{b.FatEntry(a[3]), a[0]}},                      // a loop
              {{b.FatEntry(e[5]), a[2]}},                      // a shared sector
-             {{b.FatEntry(a[8]), kEnd}},                      // ends early without a free sector
              {{b.EntryOffset(2) + 72, 400}},                  // a link outside the directory
-             {{b.FatEntry(a[3]), kFree}, {b.FatEntry(e[2]), a[4]}},  // the freed sector given to another stream
-             {{b.MiniFatEntry(d[2]), kFree}, {b.EntryOffset(0) + 120, 64}},  // mini sectors past the mini stream
+             {{b.MiniFatEntry(d[1]), 40}},                    // a mini sector past what the mini stream holds
          }) {
         const Mended kept = Mend(with(damage));
         EXPECT_NE(kept.fault, CompoundFileFault::none);
         EXPECT_TRUE(kept.patches.empty());
     }
     EXPECT_NE(Mend(Cut(b.file, b.Offset(e[4]))).fault, CompoundFileFault::none);
+}
+
+// The mini table grew by a sector that the end kept from the disk: there it
+// is all zeros, as the file grew, while the sector before may already link
+// into it.
+TEST(CompoundFileCheck, AMiniTableSectorNeverWrittenIsTakenForFree) {
+    const Built b = Build({9, 0, 2, 2, 17, {4000, 4000, 300}});
+    ASSERT_EQ(Mend(b.file).patches.size(), 0u);
+    const auto& last = b.chains[2];
+    ASSERT_EQ(last[2], 128u);  // the third stream crosses into the second table sector
+    Bytes file = b.file;
+    for (std::uint32_t entry = 128; entry < 256; ++entry) Put32(file, b.MiniFatEntry(entry), 0);
+    ASSERT_NE(CheckCompoundFile(file), CompoundFileFault::none);
+    Mended m = Mend(file);
+    ASSERT_EQ(m.fault, CompoundFileFault::none);
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(3) + 120), 128u);
+    EXPECT_EQ(Get32(m.file, b.MiniFatEntry(last[1])), kEnd);
+    for (std::uint32_t entry = 128; entry < 256; ++entry) EXPECT_EQ(Get32(m.file, b.MiniFatEntry(entry)), kFree);
+    // The other two streams keep every sector.
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(1) + 120), 4000u);
+    EXPECT_EQ(Get32(m.file, b.EntryOffset(2) + 120), 4000u);
+
+    // A sector of zeros that no chain reaches is left alone.
+    const Built unused = Build({9, 0, 2, 2, 17, {4000, 4000, 100}});
+    Bytes sound = unused.file;
+    for (std::uint32_t entry = 128; entry < 256; ++entry) Put32(sound, unused.MiniFatEntry(entry), 0);
+    EXPECT_EQ(CheckCompoundFile(sound), CompoundFileFault::none);
+    EXPECT_TRUE(Mend(sound).patches.empty());
+    // A sector of zeros does not excuse other damage.
+    Put32(file, b.MiniFatEntry(b.chains[0][5]), b.chains[1][0]);
+    EXPECT_NE(Mend(file).fault, CompoundFileFault::none);
 }
 
 TEST(CompoundFileCheck, ScatteredTablesAreReadInAFewReadsAndStillChecked) {
