@@ -279,7 +279,11 @@ void ViewerFigures(const std::string& folder) {
     Progress("viewer_refresh_new_conversation");
     table.Add("viewer_refresh_new_conversation", kConversations, Alternate(refresh, readIndex, 5, logOneMore), 0,
               100);
+    // A change of grouping rebuilds the tree and empties the pane, as a Refresh does.
     SendMessageA(viewer->GetSafeHwnd(), WM_COMMAND, ID_LOG_GROUP_BY_USER, 0);
+    Pump();
+    viewer->ShowConversation(2);
+    viewer->Tree().SelectItem(viewer->Tree().ItemOf(2));
     Pump();
     Progress("viewer_refresh_by_contact");
     table.Add("viewer_refresh_by_contact", kConversations, Alternate(refresh, readIndex, 7), 0, 100);

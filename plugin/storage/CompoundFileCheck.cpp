@@ -66,8 +66,9 @@ bool IsFreeEntry(const std::uint8_t* entry) { return entry[66] == 0 && Le16(entr
 class Checker {
 public:
     Checker(std::uint64_t fileSize, const FileReader& read, std::vector<CompoundFilePatch>* repairs = nullptr,
-            bool unwrittenMiniTable = false)
-        : fileSize_(fileSize), read_(read), repairs_(repairs), unwrittenMiniTable_(unwrittenMiniTable) {}
+            bool unwrittenMiniTable = false, const StreamNameVisitor* streamNames = nullptr)
+        : fileSize_(fileSize), read_(read), repairs_(repairs), unwrittenMiniTable_(unwrittenMiniTable),
+          streamNames_(streamNames) {}
 
     CompoundFileFault Run() {
         if (fileSize_ == 0) return CompoundFileFault::empty;
@@ -364,6 +365,11 @@ private:
             return CompoundFileFault::directoryTree;
         if (entry[66] == kStorageType) return CompoundFileFault::none;
         if (entry[66] != kStreamType) return CompoundFileFault::directoryTree;
+        if (streamNames_ && *streamNames_) {
+            std::u16string name(nameBytes / 2 - 1, u'\0');
+            for (std::size_t i = 0; i < name.size(); ++i) name[i] = static_cast<char16_t>(Le16(entry + 2 * i));
+            (*streamNames_)(name);
+        }
         const std::uint64_t size = EntrySize(entry);
         const std::uint32_t start = Le32(entry + 116);
         if (size == 0) return CheckEmptyStream(start);
@@ -399,6 +405,7 @@ private:
     std::size_t entriesPerSector_ = 0;
     std::vector<CompoundFilePatch>* const repairs_;
     const bool unwrittenMiniTable_;
+    const StreamNameVisitor* const streamNames_;
     std::vector<std::uint32_t> fatSectors_;
     std::vector<std::uint32_t> directorySectors_;
     std::vector<std::uint32_t> miniFatSectors_;
@@ -417,13 +424,14 @@ CompoundFileFault CheckCompoundFile(std::uint64_t fileSize, const FileReader& re
 }
 
 CompoundFileFault CheckCompoundFileForRepair(std::uint64_t fileSize, const FileReader& read,
-                                             std::vector<CompoundFilePatch>& repairs) {
+                                             std::vector<CompoundFilePatch>& repairs,
+                                             const StreamNameVisitor& streamNames) {
     repairs.clear();
-    CompoundFileFault fault = Checker(fileSize, read, &repairs).Run();
+    CompoundFileFault fault = Checker(fileSize, read, &repairs, false, &streamNames).Run();
     // Unwritten table sectors are only taken for such when nothing else mends the file.
     if (fault != CompoundFileFault::none) {
         repairs.clear();
-        fault = Checker(fileSize, read, &repairs, true).Run();
+        fault = Checker(fileSize, read, &repairs, true, &streamNames).Run();
     }
     if (fault == CompoundFileFault::none && !repairs.empty()) {
         // The repair only counts when the patched file passes in full.

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "plugin/storage/BinaryCodec.h"
@@ -36,6 +37,10 @@ enum class CompoundFileFault {
 // Reads exactly `size` bytes at `offset`; false when it cannot.
 using FileReader = std::function<bool(std::uint64_t offset, std::uint8_t* buffer, std::size_t size)>;
 
+// Told the name of every stream the directory's tree reaches, as stored
+// (possibly more than once for one stream).
+using StreamNameVisitor = std::function<void(const std::u16string& name)>;
+
 // One 32-bit little-endian value to write at `offset`.
 struct CompoundFilePatch {
     std::uint64_t offset;
@@ -55,7 +60,8 @@ CompoundFileFault CheckCompoundFile(const Bytes& file);
 // own is never touched. Returns none with the patches when the file, patched,
 // passes the strict check; otherwise the fault and no patches.
 CompoundFileFault CheckCompoundFileForRepair(std::uint64_t fileSize, const FileReader& read,
-                                             std::vector<CompoundFilePatch>& repairs);
+                                             std::vector<CompoundFilePatch>& repairs,
+                                             const StreamNameVisitor& streamNames = nullptr);
 
 // `file` with the patches written into it.
 void ApplyCompoundFilePatches(Bytes& file, const std::vector<CompoundFilePatch>& patches);

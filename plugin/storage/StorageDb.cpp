@@ -70,7 +70,9 @@ int CStorageDb::Open(const char* path) {
 
     const std::wstring widePath = ToElementName(path);
     const bool exists = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-    HRESULT hr = exists ? parleym::OpenStorageFile(widePath, kStorageAccess, root_.Put())
+    unfinishedRewritesAtOpen_ = parleym::RewritesLeftUnfinished();
+    mayHoldPendingRewrites_ = exists;
+    HRESULT hr = exists ? parleym::OpenStorageFile(widePath, kStorageAccess, root_.Put(), &mayHoldPendingRewrites_)
                         : StgCreateDocfile(widePath.c_str(), kStorageAccess, 0, root_.Put());
     heldPath_.clear();
     if (FAILED(hr)) {
@@ -183,7 +185,8 @@ int CStorageDb::OpenAccount(const char* accountName, std::initializer_list<Accou
         // the storage unrecorded and the account without its data next time.
         SaveUserIds();
     }
-    parleym::RecoverReplacements(storage.Get(), root_.Get());
+    if (mayHoldPendingRewrites_ || parleym::RewritesLeftUnfinished() != unfinishedRewritesAtOpen_)
+        parleym::RecoverReplacements(storage.Get(), root_.Get());
     HRESULT hr = S_OK;
     for (const AccountStream& slot : streams) {
         hr = storage->OpenStream(slot.name, nullptr, kStorageAccess, 0, slot.stream->Put());

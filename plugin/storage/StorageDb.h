@@ -87,4 +87,9 @@ private:
     int lastUserId_ = 0;
     // The path of a file found held at the last Open; empty otherwise.
     std::string heldPath_;
+    // Listing an account's elements for what interrupted rewrites left is
+    // most of a sign-in with many conversations; it is skipped while neither
+    // the file held such siblings when opened nor a rewrite since left any.
+    bool mayHoldPendingRewrites_ = true;
+    unsigned long unfinishedRewritesAtOpen_ = 0;
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "plugin/storage/CompoundFileCheck.h"
+#include "plugin/storage/StreamReplace.h"
 
 namespace parleym {
 
@@ -43,7 +44,9 @@ HRESULT WritePatches(const std::wstring& path, const std::vector<CompoundFilePat
 }
 } // namespace
 
-HRESULT CheckStorageFile(const std::wstring& path) {
+HRESULT CheckStorageFile(const std::wstring& path, bool* mayHoldPendingRewrites) {
+    if (mayHoldPendingRewrites) *mayHoldPendingRewrites = true;
+    bool siblingSeen = false;
     // Shared with everyone so that this look never makes the real open fail;
     // closed again before the platform opens the file.
     const HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -62,8 +65,12 @@ HRESULT CheckStorageFile(const std::wstring& path) {
         return ReadFile(file.get(), buffer, static_cast<DWORD>(length), &got, &at) && got == length;
     };
     std::vector<CompoundFilePatch> repairs;
-    switch (CheckCompoundFileForRepair(static_cast<std::uint64_t>(size.QuadPart), read, repairs)) {
+    const StreamNameVisitor streamNames = [&siblingSeen](const std::u16string& name) {
+        if (!siblingSeen) siblingSeen = IsPendingRewriteSibling(std::wstring(name.begin(), name.end()));
+    };
+    switch (CheckCompoundFileForRepair(static_cast<std::uint64_t>(size.QuadPart), read, repairs, streamNames)) {
     case CompoundFileFault::none:
+        if (mayHoldPendingRewrites) *mayHoldPendingRewrites = siblingSeen;
         if (repairs.empty()) return S_OK;
         file.reset();
         return WritePatches(path, repairs);
@@ -77,9 +84,9 @@ HRESULT CheckStorageFile(const std::wstring& path) {
     }
 }
 
-HRESULT OpenStorageFile(const std::wstring& path, DWORD mode, IStorage** root) {
+HRESULT OpenStorageFile(const std::wstring& path, DWORD mode, IStorage** root, bool* mayHoldPendingRewrites) {
     *root = nullptr;
-    const HRESULT checked = CheckStorageFile(path);
+    const HRESULT checked = CheckStorageFile(path, mayHoldPendingRewrites);
     if (FAILED(checked)) return checked;
     return StgOpenStorage(path.c_str(), nullptr, mode, nullptr, 0, root);
 }

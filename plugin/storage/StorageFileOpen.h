@@ -19,9 +19,12 @@ namespace parleym {
 // STG_E_DOCFILECORRUPT for a damaged one (or one whose mending cannot be
 // written), STG_E_SHAREVIOLATION when the mending finds the file held. A file
 // that cannot be read here is left to the platform's own open to report.
-HRESULT CheckStorageFile(const std::wstring& path);
+// `mayHoldPendingRewrites`, when given, is false only when the look went
+// through the whole file and no stream anywhere bears the name of a rewrite's
+// sibling (see StreamReplace.h), so that no storage needs listing for them.
+HRESULT CheckStorageFile(const std::wstring& path, bool* mayHoldPendingRewrites = nullptr);
 
 // CheckStorageFile, then StgOpenStorage with `mode`.
-HRESULT OpenStorageFile(const std::wstring& path, DWORD mode, IStorage** root);
+HRESULT OpenStorageFile(const std::wstring& path, DWORD mode, IStorage** root, bool* mayHoldPendingRewrites = nullptr);
 
 } // namespace parleym

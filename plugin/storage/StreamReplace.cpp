@@ -1,6 +1,7 @@
 #include "plugin/storage/StreamReplace.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <set>
 
@@ -33,6 +34,7 @@ constexpr wchar_t kAsideMark = L'~';
 const wchar_t kSingles[] = L"~!#$%&'()+,-;=@[]^_`{}";
 constexpr std::size_t kNewLength = sizeof kNewSuffix / sizeof kNewSuffix[0] - 1;
 constexpr std::size_t kMarkLength = sizeof kMarkSuffix / sizeof kMarkSuffix[0] - 1;
+std::atomic<unsigned long> unfinishedRewrites{0};
 
 bool EndsWith(const std::wstring& name, const std::wstring& suffix) {
     return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -187,13 +189,19 @@ bool IsSetAside(const std::wstring& name) {
 }
 
 bool IsReplacementSibling(const std::wstring& name) {
-    return IsSetAside(name) || EndsWith(name, kNewSuffix) || EndsWith(name, kMarkSuffix);
+    return IsSetAside(name) || IsPendingRewriteSibling(name);
 }
+
+bool IsPendingRewriteSibling(const std::wstring& name) {
+    return EndsWith(name, kNewSuffix) || EndsWith(name, kMarkSuffix);
+}
+
+unsigned long RewritesLeftUnfinished() { return unfinishedRewrites.load(); }
 
 namespace {
 // The common steps of both rewrites; `previous` null for a whole rewrite.
-HRESULT Replace(IStorage* parent, const std::wstring& name, const Bytes& data, const Bytes* previous,
-                ComPtr<IStream>* held, IStorage* root) {
+HRESULT ReplaceSteps(IStorage* parent, const std::wstring& name, const Bytes& data, const Bytes* previous,
+                     ComPtr<IStream>* held, IStorage* root, bool& siblingsGone) {
     const std::wstring fresh = name + kNewSuffix;
     const std::wstring mark = name + kMarkSuffix;
     // A complete new content still waiting from a failed rewrite goes in first,
@@ -238,8 +246,16 @@ HRESULT Replace(IStorage* parent, const std::wstring& name, const Bytes& data, c
     // The mark goes first: a copy left without it is only ever dropped.
     hr = parent->DestroyElement(mark.c_str());
     if (SUCCEEDED(hr)) hr = Flush(parent, root);
-    if (SUCCEEDED(hr)) DestroyOrMoveAside(parent, fresh);
+    if (SUCCEEDED(hr)) siblingsGone = SUCCEEDED(DestroyOrMoveAside(parent, fresh));
     return S_OK;
+}
+
+HRESULT Replace(IStorage* parent, const std::wstring& name, const Bytes& data, const Bytes* previous,
+                ComPtr<IStream>* held, IStorage* root) {
+    bool siblingsGone = false;
+    const HRESULT hr = ReplaceSteps(parent, name, data, previous, held, root, siblingsGone);
+    if (!siblingsGone) ++unfinishedRewrites;
+    return hr;
 }
 } // namespace
 

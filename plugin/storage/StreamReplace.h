@@ -45,6 +45,15 @@ HRESULT RecoverReplacement(IStorage* parent, const std::wstring& name, IStorage*
 // for those of elements set aside.
 bool IsReplacementSibling(const std::wstring& name);
 
+// True for the names of the two siblings a rewrite leaves while it runs.
+bool IsPendingRewriteSibling(const std::wstring& name);
+
+// How many rewrites in this process ended without removing their siblings
+// (a failure, or a copy that could not be destroyed): while this stays as it
+// was when a file was opened, and the file held no siblings then, there is
+// nothing for RecoverReplacements to find in it.
+unsigned long RewritesLeftUnfinished();
+
 // An element that an abrupt end left broken (the compound-file code can no
 // longer read, write or destroy it) is set aside under a name of the same
 // length starting with '~' (one of a few punctuation marks for one-letter

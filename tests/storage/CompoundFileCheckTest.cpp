@@ -575,6 +575,26 @@ TEST(CompoundFileCheck, AMiniTableSectorNeverWrittenIsTakenForFree) {
     EXPECT_NE(Mend(file).fault, CompoundFileFault::none);
 }
 
+// Which streams the tree reaches is told on the way, so that an opener can
+// see whether any rewrite was left unfinished without listing storages.
+TEST(CompoundFileCheck, TheStreamsReachedAreNamed) {
+    const Built b = Build({9, 0, 2, 1, 4, {5000, 100, 0}});
+    Bytes file = b.file;
+    Put32(file, b.EntryOffset(2) + 72, kFree);  // the tree no longer reaches c
+    std::vector<std::u16string> names;
+    std::vector<parleym::CompoundFilePatch> repairs;
+    const auto read = [&file](std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
+        std::copy(file.begin() + static_cast<std::ptrdiff_t>(offset),
+                  file.begin() + static_cast<std::ptrdiff_t>(offset + size), buffer);
+        return true;
+    };
+    ASSERT_EQ(parleym::CheckCompoundFileForRepair(file.size(), read, repairs,
+                                                  [&names](const std::u16string& name) { names.push_back(name); }),
+              CompoundFileFault::none);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"a", u"b"}));
+}
+
 TEST(CompoundFileCheck, ScatteredTablesAreReadInAFewReadsAndStillChecked) {
     // Forty small streams whose entries fill twelve directory sectors lying
     // between the sectors of a large stream, chained backwards.

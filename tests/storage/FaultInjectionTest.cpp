@@ -24,6 +24,7 @@
 #include "plugin/stats/StatsManager.h"
 #include "plugin/storage/MessageContent.h"
 #include "plugin/storage/StreamIO.h"
+#include "plugin/storage/StreamReplace.h"
 #include "tests/objcache/TestStoredObject.h"
 #include "tests/storage/FaultInjection.h"
 #include "tests/storage/StorageTestSupport.h"
@@ -641,4 +642,53 @@ TEST_F(FaultInjectionTest, DISABLED_EveryStoreOnAFullDisk) {
     const char* only = std::getenv("PARLEYM_FAULT_ONLY");
     for (const Scenario& scenario : EveryScenario())
         if (!only || scenario.name.find(only) != std::string::npos) RunDiskFull(scenario);
+}
+
+// A rewrite that fails leaves its siblings in the account; signing in again
+// without reopening the file must still finish or drop them, although the
+// file held none when it was opened.
+TEST_F(FaultInjectionTest, ARewriteLeftUnfinishedIsRecoveredAtTheNextSignIn) {
+    const std::string path = folder.Path("logs.dat");
+    PrepareLogs(path);
+    const Bytes before = storage_test::ReadFileBytes(path);
+    const LogEntry rewritten{45000.25, 45000.75, "bob@example.com", 1};
+    const std::string newText = "hello bob, and more " + std::string(700, 'b');
+    auto hasSiblings = [&path](const std::string& account) {
+        for (const std::string& name : storage_test::ElementNames(path, account))
+            if (parleym::IsPendingRewriteSibling(parleym::ToElementName(name))) return true;
+        return false;
+    };
+    std::string account;
+    int leftBehind = 0;
+    for (long failAt = 1; failAt <= 40; ++failAt) {
+        for (const bool signInAgain : {false, true}) {
+            storage_test::WriteFileBytes(path, before);
+            std::string text;
+            {
+                FaultyStorageFiles faulty(Layer::Interfaces);
+                ASSERT_TRUE(faulty.Installed());
+                CLogManager logs;
+                ASSERT_EQ(logs.Open(path.c_str()), 1);
+                ASSERT_EQ(logs.OpenAccount("me@example.com"), 1);
+                account = logs.Database().Users().at("me@example.com");
+                Arm(failAt, false, Failure::Refuse);
+                logs.SaveConversation(rewritten, Text(newText));
+                Disarm();
+                if (signInAgain) {
+                    ASSERT_EQ(logs.OpenAccount("me@example.com"), 1);
+                    CMessageContent content;
+                    if (SUCCEEDED(logs.LoadConversation("1", content))) text = content.text;
+                }
+                logs.Close();
+            }
+            if (!signInAgain) {
+                if (hasSiblings(account)) ++leftBehind;
+                continue;
+            }
+            EXPECT_FALSE(hasSiblings(account)) << "call " << failAt;
+            EXPECT_TRUE(text == "hello bob" || text == newText) << "call " << failAt << ": '" << text << "'";
+        }
+    }
+    // Otherwise the second sign-in had nothing to recover.
+    EXPECT_GT(leftBehind, 0);
 }
