@@ -6,20 +6,23 @@
 
 namespace bench {
 
-namespace {
-using Clock = std::chrono::steady_clock;
-
-double TimeOnce(const std::function<void()>& work, const std::function<void()>& prepare) {
-    if (prepare) prepare();
-    const auto start = Clock::now();
+double TimeMs(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
     work();
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
 double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
     const std::size_t middle = values.size() / 2;
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+namespace {
+double TimeOnce(const std::function<void()>& work, const std::function<void()>& prepare) {
+    if (prepare) prepare();
+    return TimeMs(work);
 }
 
 double Ratio(const Timing& timing) { return timing.floor > 0 ? timing.ours / timing.floor : 0; }

@@ -14,6 +14,10 @@ struct Timing {
     int runs = 0;
 };
 
+// Milliseconds `work` takes, once.
+double TimeMs(const std::function<void()>& work);
+double Median(std::vector<double> values);  // 0 for none
+
 // Runs `ours` and `floor` in turn until `maxRuns` pairs are done or `budgetMs`
 // has been spent (at least one pair), so both see the same machine load.
 // `prepare`, when given, runs before each of them and is not timed.

@@ -39,12 +39,7 @@ long long FileSize(const std::string& path) {
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-double Median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
+using bench::Median;
 
 // Times per library ("none", "BareHook.dll", "ParleymHk.dll") and kind, one per round.
 using Samples = std::map<std::string, std::map<std::string, std::vector<double>>>;

@@ -57,19 +57,8 @@ std::string TempFolder(const std::string& name) {
     return folder;
 }
 
-using Clock = std::chrono::steady_clock;
-
-double TimeMs(const std::function<void()>& work) {
-    const auto start = Clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
+using bench::Median;
+using bench::TimeMs;
 
 // Ours and the floor in turn; `before` (untimed) runs ahead of each of ours,
 // `after` (untimed) behind it.
@@ -360,7 +349,9 @@ int MeasureMemory(const std::string& folder, const std::string& resultPath) {
 bool RunMemoryProcess(const std::string& folder, const std::string& resultPath) {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string commandLine = "\"" + std::string(self) + "\" --memory \"" + folder + "\" \"" + resultPath + "\"";
+    // A backslash before a closing quote would escape it: the folder's own is doubled.
+    const std::string quotedFolder = !folder.empty() && folder.back() == '\\' ? folder + "\\" : folder;
+    std::string commandLine = "\"" + std::string(self) + "\" --memory \"" + quotedFolder + "\" \"" + resultPath + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
