@@ -73,7 +73,7 @@ void CObjectCache::Open(const char* path) {
     nextKey_ = 0;
     const std::wstring widePath = ToElementName(path);
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
-        if (FAILED(StgCreateDocfile(widePath.c_str(), kStorageReplace, 0, root_.Put()))) {
+        if (FAILED(parleym::CreateStorageFile(widePath, kStorageAccess, root_.Put()))) {
             root_.Reset();
             return;
         }

@@ -73,7 +73,7 @@ int CStorageDb::Open(const char* path) {
     unfinishedRewritesAtOpen_ = parleym::RewritesLeftUnfinished();
     mayHoldPendingRewrites_ = exists;
     HRESULT hr = exists ? parleym::OpenStorageFile(widePath, kStorageAccess, root_.Put(), &mayHoldPendingRewrites_)
-                        : StgCreateDocfile(widePath.c_str(), kStorageAccess, 0, root_.Put());
+                        : parleym::CreateStorageFile(widePath, kStorageAccess, root_.Put());
     heldPath_.clear();
     if (FAILED(hr)) {
         root_.Reset();

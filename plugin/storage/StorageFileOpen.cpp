@@ -84,6 +84,28 @@ HRESULT CheckStorageFile(const std::wstring& path, bool* mayHoldPendingRewrites)
     }
 }
 
+HRESULT CreateStorageFile(const std::wstring& path, DWORD mode, IStorage** root) {
+    *root = nullptr;
+    const std::wstring made = path + L".new";
+    {
+        IStorage* fresh = nullptr;
+        const HRESULT hr = StgCreateDocfile(made.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &fresh);
+        if (FAILED(hr)) return hr;
+        const HRESULT committed = fresh->Commit(STGC_DEFAULT);
+        fresh->Release();
+        if (FAILED(committed)) {
+            DeleteFileW(made.c_str());
+            return committed;
+        }
+    }
+    if (!MoveFileExW(made.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
+        DeleteFileW(made.c_str());
+        return hr;
+    }
+    return StgOpenStorage(path.c_str(), nullptr, mode, nullptr, 0, root);
+}
+
 HRESULT OpenStorageFile(const std::wstring& path, DWORD mode, IStorage** root, bool* mayHoldPendingRewrites) {
     *root = nullptr;
     const HRESULT checked = CheckStorageFile(path, mayHoldPendingRewrites);

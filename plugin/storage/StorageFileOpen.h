@@ -27,4 +27,11 @@ HRESULT CheckStorageFile(const std::wstring& path, bool* mayHoldPendingRewrites 
 // CheckStorageFile, then StgOpenStorage with `mode`.
 HRESULT OpenStorageFile(const std::wstring& path, DWORD mode, IStorage** root, bool* mayHoldPendingRewrites = nullptr);
 
+// A new, empty compound file at `path`, opened with `mode`. It is made
+// beside as "<path>.new" and moved into place complete: an end during the
+// making would otherwise leave a file of zero length under the data file's
+// name, which every later start has to refuse as foreign. Never replaces a
+// file already at `path`.
+HRESULT CreateStorageFile(const std::wstring& path, DWORD mode, IStorage** root);
+
 } // namespace parleym

@@ -48,10 +48,18 @@ ScratchFolder::ScratchFolder(const std::string& name) {
     unixDir_ = EnvOr("PARLEYM_BINARY_DIR", "/tmp") + "/scratch-" + name + "-" + std::to_string(GetCurrentProcessId());
     winDir_ = UnixToWin(unixDir_);
     CreateDirectoryA(UnixToWin(EnvOr("PARLEYM_BINARY_DIR", "/tmp")).c_str(), nullptr);
+    // Named after the process, whose number Wine soon hands out again: what a
+    // process that was killed left here must not meet this one.
+    EmptyOut();
     CreateDirectoryA(winDir_.c_str(), nullptr);
 }
 
 ScratchFolder::~ScratchFolder() {
+    EmptyOut();
+    RemoveDirectoryA(winDir_.c_str());
+}
+
+void ScratchFolder::EmptyOut() const {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((winDir_ + "\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
@@ -60,7 +68,6 @@ ScratchFolder::~ScratchFolder() {
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryA(winDir_.c_str());
 }
 
 parleym::Bytes ReadFileBytes(const std::string& path) {

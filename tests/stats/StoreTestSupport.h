@@ -37,6 +37,7 @@ public:
     std::string UnixPath(const std::string& file) const { return unixDir_ + "/" + file; }
 
 private:
+    void EmptyOut() const;
     std::string winDir_;
     std::string unixDir_;
 };

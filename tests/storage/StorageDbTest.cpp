@@ -51,6 +51,19 @@ TEST_F(StorageDbTest, NewFileClosedAtOnceHoldsEmptyUserIds) {
     EXPECT_TRUE(messages.Messages().empty());
 }
 
+// A new file is made beside and moved into place whole: what a making cut
+// short left beside does not stand in the way, and the data file's name never
+// holds a file of zero length.
+TEST_F(StorageDbTest, ANewFileIsMadeBesideAndMovedIntoPlace) {
+    WriteFileBytes(path + ".new", Bytes(100, 0x41));
+    CStorageDb db;
+    ASSERT_EQ(db.Open(path.c_str()), 1);
+    db.Close();
+    EXPECT_EQ(GetFileAttributesA((path + ".new").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ReadElementStream(path, "userids"), Bytes(8, 0));
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
 TEST_F(StorageDbTest, AccountsAreNumberedAndNumberingContinuesAfterReopen) {
     {
         CStorageDb db;
