@@ -54,11 +54,17 @@ CompoundFileFault CheckCompoundFile(const Bytes& file);
 // As CheckCompoundFile, but the damage that a process ended in the middle of
 // a change leaves in a sound file is mended in `repairs` instead of reported:
 // a stream whose chain runs into a sector the table marks free (a shrink or
-// growth cut short) ends before that sector, its size cut to what it still
-// owns; a link to a free directory entry (an entry made or removed whose
-// neighbour's link reached the disk first) is dropped. What the streams still
-// own is never touched. Returns none with the patches when the file, patched,
-// passes the strict check; otherwise the fault and no patches.
+// growth cut short), or into a small sector past the mini stream's recorded
+// size but inside its chain (its growth not yet recorded), ends before that
+// sector; a chain shorter than its stream's size (a new size or a link that
+// had not reached the disk) is kept as it is; either way the size is cut to
+// what the chain still owns. A mini-table sector of all zeros (the table grew
+// by it, its contents never written) counts as free, but only when nothing
+// else mends the file. A link to a free directory entry (an entry made or
+// removed whose neighbour's link reached the disk first) is dropped. What the
+// streams still own is never touched. Returns none with the patches when the
+// file, patched, passes the strict check; otherwise the fault and no patches.
+// `streamNames`, when given, is told every stream name the tree reaches.
 CompoundFileFault CheckCompoundFileForRepair(std::uint64_t fileSize, const FileReader& read,
                                              std::vector<CompoundFilePatch>& repairs,
                                              const StreamNameVisitor& streamNames = nullptr);

@@ -5,9 +5,9 @@
 // where Windows reports them as damaged. A file that fails the look is
 // reported the way the platform reports a damaged one and is never touched.
 // What a process ended in the middle of a change leaves (a chain running
-// into a freed sector, a link to a freed directory entry) is mended in place
-// first; Wine would otherwise hand the freed sector out again while a stream
-// still names it.
+// into a freed sector or ending before its size, a link to a freed directory
+// entry; see CompoundFileCheck.h) is mended in place first; Wine would
+// otherwise hand the freed sector out again while a stream still names it.
 #include <objbase.h>
 
 #include <string>
