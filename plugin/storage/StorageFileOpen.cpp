@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "plugin/storage/ComPtr.h"
 #include "plugin/storage/CompoundFileCheck.h"
 #include "plugin/storage/StreamReplace.h"
 
@@ -88,11 +89,12 @@ HRESULT CreateStorageFile(const std::wstring& path, DWORD mode, IStorage** root)
     *root = nullptr;
     const std::wstring made = path + L".new";
     {
-        IStorage* fresh = nullptr;
-        const HRESULT hr = StgCreateDocfile(made.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &fresh);
+        ComPtr<IStorage> fresh;
+        const HRESULT hr =
+            StgCreateDocfile(made.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, fresh.Put());
         if (FAILED(hr)) return hr;
         const HRESULT committed = fresh->Commit(STGC_DEFAULT);
-        fresh->Release();
+        fresh.Reset();
         if (FAILED(committed)) {
             DeleteFileW(made.c_str());
             return committed;
