@@ -369,9 +369,10 @@ def main():
     args = parser.parse_args()
     with open(args.scenario) as f:
         scenario = f.read()
-    result = Bench(deliverables_dir=args.deliverables_dir).run(scenario, messenger=args.messenger, version=args.version,
-                         deliverables=not args.no_deliverables, loader=args.loader,
-                         windows_version=args.windows_version, timeout=args.timeout)
+    bench = Bench(deliverables_dir=args.deliverables_dir)
+    result = bench.run(scenario, messenger=args.messenger, version=args.version,
+                       deliverables=not args.no_deliverables, loader=args.loader,
+                       windows_version=args.windows_version, timeout=args.timeout)
     sys.stdout.write(result.transcript)
     print("-- transcript and screenshots in", result.out_dir)
     print("-- data folder", result.data_dir)

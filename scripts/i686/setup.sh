@@ -32,8 +32,9 @@ print("http://deb.debian.org/debian")
 PY
 }
 
-# qemu-user from the suite's backports (static since 10; qemu-user-static is only links there), through a private apt state: the host's
-# sources, lists and status stay as they are.
+# qemu-user from the suite's backports (static since 10; qemu-user-static holds only
+# links there), through a private apt state: the host's sources, lists and status stay
+# as they are. The suite's own qemu (7.2) spins for minutes in each Wine process.
 fetch_qemu() {
   if [ -x "$i686_qemu" ]; then return 0; fi
   local work="$i686_cache/qemu.work" url
