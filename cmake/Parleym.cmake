@@ -7,14 +7,19 @@ else()
   set(PARLEYM_ARCH native)
 endif()
 
-# Tests run natively and in the x86_64 Windows build (under wine64); the i686
-# release build only compiles them away.
+# Tests run natively and in the x86_64 Windows build (under wine64). The i686 release
+# build adds only the tests marked I686 (what only 32 bits can show) and the run of the
+# release itself, both run in the 32-bit Wine of scripts/i686/; the deliverables never
+# link any of it.
 if(PARLEYM_ARCH STREQUAL "i686")
   set(PARLEYM_TESTS_DEFAULT OFF)
+  set(PARLEYM_I686_TESTS_DEFAULT ON)
 else()
   set(PARLEYM_TESTS_DEFAULT ON)
+  set(PARLEYM_I686_TESTS_DEFAULT OFF)
 endif()
 option(PARLEYM_BUILD_TESTS "Build and register tests" ${PARLEYM_TESTS_DEFAULT})
+option(PARLEYM_I686_TESTS "Build and register the i686 run's tests only" ${PARLEYM_I686_TESTS_DEFAULT})
 option(PARLEYM_SANITIZE "Native build with AddressSanitizer and UBSan" ON)
 set(PARLEYM_CACHE "$ENV{PARLEYM_CACHE}" CACHE PATH "Where set-up keeps Crypto++ builds")
 if(NOT PARLEYM_CACHE)
@@ -57,26 +62,30 @@ function(parleym_ensure_nonempty target)
   endif()
 endfunction()
 
-if(PARLEYM_BUILD_TESTS)
+if(PARLEYM_BUILD_TESTS OR PARLEYM_I686_TESTS)
   enable_testing()
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
-# parleym_add_test(NAME name SOURCES ... [LIBS ...] [LABELS ...])
+# parleym_add_test(NAME name [I686] SOURCES ... [LIBS ...] [LABELS ...])
 # One GoogleTest program, registered as one CTest test. Windows tests run under
 # wine through CMAKE_CROSSCOMPILING_EMULATOR, in the prefix scripts/test.sh makes.
+# I686: also built in the i686 flavour, where it runs in the 32-bit Wine.
 function(parleym_add_test)
-  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
-  if(NOT PARLEYM_BUILD_TESTS)
+  cmake_parse_arguments(T "I686" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT PARLEYM_BUILD_TESTS AND NOT (T_I686 AND PARLEYM_I686_TESTS))
     return()
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR})
   parleym_warnings(${T_NAME})
-  if(PARLEYM_WINDOWS)
+  if(PARLEYM_ARCH STREQUAL "i686")
+    set_target_properties(${T_NAME} PROPERTIES WIN32_EXECUTABLE OFF)
+    set(labels i686 ${T_LABELS})
+  elseif(PARLEYM_WINDOWS)
     set_target_properties(${T_NAME} PROPERTIES WIN32_EXECUTABLE OFF)
     set(labels wine ${T_LABELS})
   else()

@@ -4,6 +4,9 @@ hook library and plug-in in the stand-in messenger, and a report in build/demo/i
 
 Run by scripts/demo.sh inside Xvfb, after the x86_64 build:
     tour.py [--build build/win64] [--out build/demo] [--prefix build/demo-prefix] [feature...]
+or, inside a session of scripts/i686/run.sh, the i686 release as dist/ holds it
+(`scripts/demo.sh --i686`):
+    tour.py --i686 [--build build/win32] [--out build/demo-i686] [--prefix build/demo-i686-prefix] [feature...]
 Exit status 1 when a step's checks fail (or a scenario could not run), else 0.
 """
 import argparse
@@ -21,10 +24,10 @@ ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "testbench"))
 sys.path.insert(0, HERE)
 
-from driver import WINDOWS_VERSIONS, Bench  # noqa: E402
+from driver import WINE, WINDOWS_VERSIONS, Bench  # noqa: E402
 
 # The tour's order: a user's first day with Parleym.
-FEATURES = ["logging", "search", "export", "lock", "stats", "offline", "broadcast", "forward", "about"]
+FEATURES = ["tray", "logging", "search", "export", "lock", "stats", "offline", "broadcast", "forward", "about"]
 
 
 class Context:
@@ -101,7 +104,7 @@ def passed(step):
     return all(ok for _, ok in step["checks"])
 
 
-def write_report(entries, out_dir, seconds):
+def write_report(entries, out_dir, seconds, build="the x86_64 build"):
     steps = [s for e in entries for s in e["steps"]]
     n_pass = sum(1 for s in steps if passed(s))
     n_fail = len(steps) - n_pass + sum(1 for e in entries if e["status"] == "error")
@@ -119,10 +122,10 @@ ul.checks{font-size:.9em}
 table.summary td{padding:2px 12px}
 </style></head><body>
 <h1>Parleym: a guided tour</h1>
-<p>Each step below ran the real ParleymLdr.exe, ParleymHk.dll and ParleymPlugin.dll (the x86_64
-build) inside the stand-in messenger under Wine; the screenshots are the screen as it was,
+<p>Each step below ran the real ParleymLdr.exe, ParleymHk.dll and ParleymPlugin.dll (BUILD)
+inside the stand-in messenger under Wine; the screenshots are the screen as it was,
 the marks come from what the stand-in's transcript recorded and from the data files decoded.</p>
-"""]
+""".replace("BUILD", e(build))]
     overall = "pass" if n_fail == 0 else "fail"
     parts.append('<h2 class="%s">%d passed, %d failed, %d features skipped (%.0f s)</h2>' % (
         overall, n_pass, n_fail, len(skipped), seconds))
@@ -167,11 +170,19 @@ the marks come from what the stand-in's transcript recorded and from the data fi
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", default=os.path.join(ROOT, "build", "win64"))
-    parser.add_argument("--out", default=os.path.join(ROOT, "build", "demo"))
-    parser.add_argument("--prefix", default=os.path.join(ROOT, "build", "demo-prefix"))
+    parser.add_argument("--i686", action="store_true",
+                        help="the i686 release from dist/ in 32-bit Wine (inside scripts/i686/run.sh)")
+    parser.add_argument("--build")
+    parser.add_argument("--out")
+    parser.add_argument("--prefix")
     parser.add_argument("features", nargs="*", default=FEATURES)
     args = parser.parse_args()
+    flavour, suffix = ("win32", "-i686") if args.i686 else ("win64", "")
+    args.build = args.build or os.path.join(ROOT, "build", flavour)
+    args.out = args.out or os.path.join(ROOT, "build", "demo" + suffix)
+    args.prefix = args.prefix or os.path.join(ROOT, "build", "demo%s-prefix" % suffix)
+    if args.i686 and not os.environ.get("PARLEYM_I686_ROOT"):
+        parser.error("--i686 runs inside scripts/i686/run.sh (scripts/demo.sh --i686 does that)")
     started = time.time()
     out_dir = os.path.abspath(args.out)
     shutil.rmtree(out_dir, ignore_errors=True)
@@ -180,11 +191,12 @@ def main():
     if not os.path.exists(os.path.join(prefix, "system.reg")):
         print("tour: making the Wine prefix %s (once)" % prefix, flush=True)
         subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh"), prefix], check=True)
-    bench = Bench(binary_dir=args.build, prefix=prefix)
+    bench = Bench(binary_dir=args.build, prefix=prefix,
+                  deliverables_dir=os.path.join(ROOT, "dist") if args.i686 else None)
     # One wineserver for the whole tour (starting one per run costs seconds), and Wine's
     # services started now, detached from our output.
     subprocess.run(["wineserver", "-p"], env=bench.env)
-    subprocess.run(["/usr/bin/wine", "cmd.exe", "/c", "exit"], env=bench.env, stdin=subprocess.DEVNULL,
+    subprocess.run([WINE, "cmd.exe", "/c", "exit"], env=bench.env, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
     # Runs of earlier tours are not needed again.
     shutil.rmtree(os.path.join(bench.drive_c, "ParleymBench"), ignore_errors=True)
@@ -205,7 +217,9 @@ def main():
                     if not ok:
                         print("        failed check: " + label, flush=True)
     subprocess.run(["wineserver", "-k"], env=bench.env, stderr=subprocess.DEVNULL)
-    path, n_pass, n_fail = write_report(entries, out_dir, time.time() - started)
+    path, n_pass, n_fail = write_report(entries, out_dir, time.time() - started,
+                                        "the i686 release from dist/, in 32-bit Wine" if args.i686
+                                        else "the x86_64 build")
     print("%s: %d passed, %d failed" % (os.path.relpath(path, os.getcwd()), n_pass, n_fail))
     return 1 if n_fail else 0
 

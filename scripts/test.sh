@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up and runs every test: native (sanitizers), Windows x86_64 under wine64 in Xvfb,
-# and the static checks of the i686 release (dist/, rebuilt here: installer and zip).
+# the static checks of the i686 release (dist/, rebuilt here: installer and zip), and the
+# i686 flavour's tests with the release itself in 32-bit Wine under qemu (scripts/i686/).
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh" || exit 1
@@ -45,10 +46,32 @@ xvfb-run -a -s "-screen 0 1280x1024x24" "$session" 2>&1 | tee "$root/build/ctest
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 summary+=("wine: $(grep -E 'tests passed' "$root/build/ctest-wine.log" | tail -n 1)")
 
+# The i686 flavour's tests and the run of dist/ itself, in one session of the 32-bit
+# Wine (one wineserver), on a fresh copy of the prefix the set-up made.
+source "$root/scripts/i686/paths.sh"
+i686_session="$root/build/i686-session.sh"
+cat > "$i686_session" <<EOS
+#!/usr/bin/env bash
+rm -rf "$root/build/i686-prefix"
+cp -a --reflink=auto "$i686_prefix" "$root/build/i686-prefix" || exit 1
+wineserver -p
+wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+cd "$root/build/win32" && ctest --output-on-failure --timeout 900
+rc=\$?
+wineserver -k 2>/dev/null
+exit \$rc
+EOS
+chmod +x "$i686_session"
+echo "== tests: i686"
+WINEPREFIX="$root/build/i686-prefix" xvfb-run -a -s "-screen 0 1280x1024x24" \
+  "$root/scripts/i686/run.sh" "$i686_session" 2>&1 | tee "$root/build/ctest-i686.log"
+[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+summary+=("i686: $(grep -E 'tests passed' "$root/build/ctest-i686.log" | tail -n 1)")
+
 echo "== summary"
 printf '%s\n' "${summary[@]}"
 passed=0; failed=0
-for log in "$root/build/ctest-native.log" "$root/build/ctest-wine.log"; do
+for log in "$root/build/ctest-native.log" "$root/build/ctest-wine.log" "$root/build/ctest-i686.log"; do
   line=$(grep -E 'tests failed out of' "$log" | tail -n 1)
   f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
   t=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')

@@ -17,8 +17,11 @@ Use from a test:
     result.data_file("logs.dat")          # bytes, or None
 
 Environment: WINEPREFIX (the prefix to run in; must exist), PARLEYM_BINARY_DIR (the
-win64 build tree; default: ../build/win64 from this file). The caller provides the X
-display (scripts/test.sh runs every test inside Xvfb).
+win64 build tree; default: ../build/win64 from this file), PARLEYM_WINE (the wine to run,
+default /usr/bin/wine; inside a session of scripts/i686/run.sh the 32-bit one, with the
+win32 build tree), PARLEYM_DELIVERABLES_DIR (take the three deliverables and the fresh
+users.dat from this folder, e.g. dist/, instead of the build tree). The caller provides
+the X display (scripts/test.sh runs every test inside Xvfb).
 
 Layout inside the prefix, one folder per run (never reused):
     C:\\ParleymBench\\<run>\\data\\      the data folder: ParleymHk.dll, ParleymPlugin.dll,
@@ -42,6 +45,7 @@ import time
 from streams import unquote
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+WINE = os.environ.get("PARLEYM_WINE", "/usr/bin/wine")
 
 MESSENGERS = {
     # key: (executable, folder under C:\Program Files)
@@ -144,9 +148,11 @@ class Result:
 
 
 class Bench:
-    def __init__(self, binary_dir=None, prefix=None):
+    def __init__(self, binary_dir=None, prefix=None, deliverables_dir=None):
         self.binary_dir = os.path.abspath(binary_dir or os.environ.get("PARLEYM_BINARY_DIR")
                                           or os.path.join(HERE, "..", "build", "win64"))
+        # Where the deliverables come from: the build tree (None) or a release folder.
+        self.deliverables_dir = deliverables_dir or os.environ.get("PARLEYM_DELIVERABLES_DIR") or None
         self.prefix = prefix or os.environ.get("WINEPREFIX")
         if not self.prefix or not os.path.isdir(os.path.join(self.prefix, "drive_c")):
             raise RuntimeError("WINEPREFIX must name an existing Wine prefix")
@@ -185,7 +191,7 @@ class Bench:
 
     # -- Wine ----------------------------------------------------------------------
     def wine(self, *args, timeout=60):
-        return subprocess.run(["/usr/bin/wine"] + list(args), env=self.env, timeout=timeout,
+        return subprocess.run([WINE] + list(args), env=self.env, timeout=timeout,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
 
     def quiet_crashes(self):
@@ -202,12 +208,16 @@ class Bench:
     def users_dat_tool(self, command, path):
         """Runs the build's users-dat.exe on a file inside the prefix; returns its output."""
         tool = os.path.join(self.binary_dir, "tools", "users-dat.exe")
-        return subprocess.run(["/usr/bin/wine", tool, command, self.windows_path(path)], env=self.env,
+        return subprocess.run([WINE, tool, command, self.windows_path(path)], env=self.env,
                               timeout=60, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
                               errors="replace", check=True).stdout
 
     def fresh_users_dat(self):
-        """users.dat as a fresh installation has it (no accounts), written once by the build's tool."""
+        """users.dat as a fresh installation has it (no accounts): the release's own when the
+        deliverables come from one, else written once by the build's tool."""
+        if self._fresh_users is None and self.deliverables_dir:
+            with open(os.path.join(self.deliverables_dir, "users.dat"), "rb") as f:
+                self._fresh_users = f.read()
         if self._fresh_users is None:
             path = os.path.join(self.drive_c, "ParleymBench", "fresh-users-%d.dat" % os.getpid())
             os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -253,7 +263,8 @@ class Bench:
 
         scenario: the scenario text. messenger: "wm" or "msn". version: a stand-in variant
         built with another version resource ("6.0", "4.5"). deliverables: copy the hook
-        library, plug-in and loader into the data folder. loader: start ParleymLdr.exe
+        library, plug-in and loader into the data folder (from the bench's deliverables_dir
+        when it has one, else from the build tree). loader: start ParleymLdr.exe
         from the data folder first (it is killed when the stand-in has ended). plugin:
         path of a DLL to use as ParleymPlugin.dll instead of the built one. data_files:
         {name: bytes} written into the data folder. extra_files: {name: path} copied in.
@@ -266,8 +277,9 @@ class Bench:
         os.makedirs(out_dir)
         if deliverables:
             for file_name, relative in DELIVERABLES.items():
-                source = self.built(relative)
-                if source:
+                source = (os.path.join(self.deliverables_dir, file_name) if self.deliverables_dir
+                          else self.built(relative))
+                if source and os.path.exists(source):
                     shutil.copy(source, os.path.join(data_dir, file_name))
         if plugin:
             shutil.copy(plugin, os.path.join(data_dir, "ParleymPlugin.dll"))
@@ -295,12 +307,12 @@ class Bench:
             loader_exe = os.path.join(data_dir, "ParleymLdr.exe")
             if not os.path.exists(loader_exe):
                 raise FileNotFoundError("no ParleymLdr.exe to start")
-            loader_process = subprocess.Popen(["/usr/bin/wine", self.windows_path(loader_exe)],
+            loader_process = subprocess.Popen([WINE, self.windows_path(loader_exe)],
                                               cwd=data_dir, env=self.env,
                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             time.sleep(1.0)  # let it install its hooks before the messenger starts
 
-        command = ["/usr/bin/wine", self.windows_path(exe_path),
+        command = [WINE, self.windows_path(exe_path),
                    "--scenario", self.windows_path(scenario_path),
                    "--transcript", self.windows_path(transcript_path),
                    "--out", self.windows_path(out_dir),
@@ -353,12 +365,14 @@ def main():
     parser.add_argument("--no-deliverables", action="store_true")
     parser.add_argument("--windows-version", help="winxp, win2k, ... for the messenger")
     parser.add_argument("--timeout", type=int, default=120)
+    parser.add_argument("--deliverables-dir", help="take the deliverables from here (e.g. dist/)")
     args = parser.parse_args()
     with open(args.scenario) as f:
         scenario = f.read()
-    result = Bench().run(scenario, messenger=args.messenger, version=args.version,
-                         deliverables=not args.no_deliverables, loader=args.loader,
-                         windows_version=args.windows_version, timeout=args.timeout)
+    bench = Bench(deliverables_dir=args.deliverables_dir)
+    result = bench.run(scenario, messenger=args.messenger, version=args.version,
+                       deliverables=not args.no_deliverables, loader=args.loader,
+                       windows_version=args.windows_version, timeout=args.timeout)
     sys.stdout.write(result.transcript)
     print("-- transcript and screenshots in", result.out_dir)
     print("-- data folder", result.data_dir)

@@ -51,7 +51,11 @@ void LoggingHandler::Save() {
 
     CMessageContent content;
     CRichEditBridge bridge(&owner_->ObjectCache(), historyControl_, true);
-    bridge.Capture(content, true, true, false, &objectKeys_);
+    // A failed capture keeps what is stored; the next change saves again.
+    if (!bridge.Capture(content, true, true, false, &objectKeys_)) {
+        bridge.Release();
+        return;
+    }
     logEntry_.end = CurrentOleDate();
     store.SaveConversation(logEntry_, content, &written_);
     bridge.Release();

@@ -82,6 +82,11 @@ int CRichEditBridge::Capture(CMessageContent& content, bool withObjects, bool as
     stream.dwCookie = reinterpret_cast<DWORD_PTR>(&content.text);
     stream.pfnCallback = AppendStreamedOut;
     SendMessageA(control_, EM_STREAMOUT, format, reinterpret_cast<LPARAM>(&stream));
+    if (stream.dwError != 0) {
+        // A stream that stopped part way is no copy of the text: nobody may save it as one.
+        content.text.clear();
+        return 0;
+    }
 
     if (ole_ && withObjects) CaptureObjects(content, selectionOnly, known);
     return 1;

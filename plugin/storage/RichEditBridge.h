@@ -29,7 +29,8 @@ public:
     // plain text) and, when asked, the embedded objects with their positions.
     // With selectionOnly the text and positions are relative to the selection.
     // `known`, when given, remembers the keys of the objects captured so far
-    // from this control, which then skip the object cache.
+    // from this control, which then skip the object cache. 0 (and no text) when
+    // the control's stream-out failed, else 1.
     int Capture(CMessageContent& content, bool withObjects, bool asRtf, bool selectionOnly,
                 CapturedObjectKeys* known = nullptr);
 
