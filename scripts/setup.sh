@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake make g++ clang libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64
   mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xauth googletest libcrypto++-dev python3 python3-olefile dpkg-dev
-  imagemagick x11-apps nsis libgsf-1-dev pkg-config locales)
+  imagemagick x11-apps nsis libgsf-1-dev pkg-config locales fonts-ipafont-gothic)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
