@@ -26,9 +26,20 @@ CodePage::CodePage(int number, Data data) : number_(number), rows_(std::move(dat
         rowOf_[data.leads[row]] = static_cast<std::int16_t>(row);
 }
 
+namespace {
+
+// The pages logs are written in, and Latin-1 which rich text may name: a text
+// cannot make the reader load any other the system knows.
+bool IsLogPage(int page) {
+    return page == 874 || page == 932 || page == 936 || page == 949 || page == 950 || (page >= 1250 && page <= 1258) ||
+           page == 28591;
+}
+
+} // namespace
+
 const CodePage* CodePage::Find(int page) {
     if (page == kSystemCodePage) page = SystemCodePage();
-    if (page <= 0 || page == kUtf8CodePage) return nullptr;
+    if (page <= 0 || page == kUtf8CodePage || (!IsLogPage(page) && page != SystemCodePage())) return nullptr;
     auto& pages = Loaded();
     const auto known = pages.find(page);
     if (known != pages.end()) return known->second.get();

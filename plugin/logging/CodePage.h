@@ -19,7 +19,8 @@ constexpr int kUtf8CodePage = 65001;
 class CodePage {
 public:
     // The page (kSystemCodePage: the system's), or null when it is none this
-    // program reads. Each page is loaded once and kept.
+    // program reads: 874, 932, 936, 949, 950, 1250-1258, 28591 and the
+    // system's own. Each page is loaded once and kept.
     static const CodePage* Find(int page);
     // `page` when it can be read, else the system's page, else Windows-1252.
     static const CodePage& FindOrDefault(int page);

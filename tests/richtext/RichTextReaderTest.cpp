@@ -134,6 +134,7 @@ TEST(RichTextReader, Utf8AndCodePagesAtTheirBoundaries) {
     EXPECT_EQ(parleym::CodePage::Find(936)->Single(0x80), 0x20ACu);
     EXPECT_EQ(parleym::CodePage::Find(950)->Pair(0xA4, 0x40), 0x4E00u);
     EXPECT_EQ(parleym::CodePage::Find(12345), nullptr);
+    EXPECT_EQ(parleym::CodePage::Find(437), nullptr);  // a page the system has, but no log is in
     EXPECT_EQ(parleym::CodePage::Find(parleym::kUtf8CodePage), nullptr);
     EXPECT_EQ(parleym::CodePage::FindOrDefault(12345).Number(), parleym::SystemCodePage());
     // Fonts' character sets name their pages; the default set is the document's.
