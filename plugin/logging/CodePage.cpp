@@ -15,6 +15,13 @@ std::map<int, std::unique_ptr<CodePage>>& Loaded() {
     return pages;
 }
 
+// The pages logs are written in, and Latin-1 which rich text may name: a text
+// cannot make the reader load any other the system knows.
+bool IsLogPage(int page) {
+    return page == 874 || page == 932 || page == 936 || page == 949 || page == 950 || (page >= 1250 && page <= 1258) ||
+           page == 28591;
+}
+
 } // namespace
 
 CodePage::CodePage(int number, Data data) : number_(number), rows_(std::move(data.rows)) {
@@ -25,17 +32,6 @@ CodePage::CodePage(int number, Data data) : number_(number), rows_(std::move(dat
     for (std::size_t row = 0; row < data.leads.size() && (row + 1) * 256 <= rows_.size(); ++row)
         rowOf_[data.leads[row]] = static_cast<std::int16_t>(row);
 }
-
-namespace {
-
-// The pages logs are written in, and Latin-1 which rich text may name: a text
-// cannot make the reader load any other the system knows.
-bool IsLogPage(int page) {
-    return page == 874 || page == 932 || page == 936 || page == 949 || page == 950 || (page >= 1250 && page <= 1258) ||
-           page == 28591;
-}
-
-} // namespace
 
 const CodePage* CodePage::Find(int page) {
     if (page == kSystemCodePage) page = SystemCodePage();
