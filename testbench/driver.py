@@ -258,7 +258,7 @@ class Bench:
     # -- a run -----------------------------------------------------------------------
     def run(self, scenario, messenger="wm", version=None, deliverables=True, loader=False,
             plugin=None, data_files=None, extra_files=None, windows_version=None,
-            timeout=120, name=None):
+            timeout=120, name=None, locale=None):
         """Runs one scenario and returns a Result.
 
         scenario: the scenario text. messenger: "wm" or "msn". version: a stand-in variant
@@ -269,6 +269,8 @@ class Bench:
         path of a DLL to use as ParleymPlugin.dll instead of the built one. data_files:
         {name: bytes} written into the data folder. extra_files: {name: path} copied in.
         windows_version: Wine's version for the messenger executable (winxp, win2k).
+        locale: a locale such as "ru_RU.UTF-8" for the messenger (and what it starts): Wine
+        takes the system's ANSI code page from it; the host must have it (scripts/setup.sh).
         """
         run_dir = self._new_run_dir(name)
         data_dir = os.path.join(run_dir, "data")
@@ -298,17 +300,18 @@ class Bench:
         self.set_windows_version(exe, windows_version)
 
         scenario_path = os.path.join(out_dir, "scenario.txt")
-        with open(scenario_path, "w", newline="\r\n") as f:
+        with open(scenario_path, "w", encoding="utf-8", newline="\r\n") as f:
             f.write(_dedent(scenario))
         transcript_path = os.path.join(out_dir, "transcript.txt")
 
+        env = dict(self.env, LANG=locale, LC_ALL=locale) if locale else self.env
         loader_process = None
         if loader:
             loader_exe = os.path.join(data_dir, "ParleymLdr.exe")
             if not os.path.exists(loader_exe):
                 raise FileNotFoundError("no ParleymLdr.exe to start")
             loader_process = subprocess.Popen([WINE, self.windows_path(loader_exe)],
-                                              cwd=data_dir, env=self.env,
+                                              cwd=data_dir, env=env,
                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             time.sleep(1.0)  # let it install its hooks before the messenger starts
 
@@ -319,7 +322,7 @@ class Bench:
                    "--data", self.windows_path(data_dir)]
         timed_out = False
         stderr = open(os.path.join(out_dir, "wine-stderr.txt"), "wb")
-        process = subprocess.Popen(command, cwd=install_dir, env=self.env,
+        process = subprocess.Popen(command, cwd=install_dir, env=env,
                                    stdout=subprocess.DEVNULL, stderr=stderr)
         try:
             exit_code = process.wait(timeout=timeout)
@@ -334,7 +337,7 @@ class Bench:
                 loader_process.wait()
         transcript = ""
         if os.path.exists(transcript_path):
-            with open(transcript_path, "r", encoding="cp1252", errors="replace") as f:
+            with open(transcript_path, "r", encoding="utf-8", errors="replace") as f:
                 transcript = f.read()
         return Result(exit_code, timed_out, transcript, data_dir, out_dir)
 
@@ -367,7 +370,7 @@ def main():
     parser.add_argument("--timeout", type=int, default=120)
     parser.add_argument("--deliverables-dir", help="take the deliverables from here (e.g. dist/)")
     args = parser.parse_args()
-    with open(args.scenario) as f:
+    with open(args.scenario, encoding="utf-8") as f:
         scenario = f.read()
     bench = Bench(deliverables_dir=args.deliverables_dir)
     result = bench.run(scenario, messenger=args.messenger, version=args.version,

@@ -12,6 +12,7 @@
 #endif
 
 #include "plugin/logging/EmoticonCodes.h"
+#include "plugin/logging/LogSearch.h"
 #include "plugin/logging/RichTextReader.h"
 #include "plugin/storage/MessageContent.h"
 
@@ -21,6 +22,7 @@ namespace {
 
 constexpr char kPictureFolder[] = "pictures";
 constexpr char kObjectCharacter[] = "\xEF\xBF\xBC";  // U+FFFC as UTF-8
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 // A conversation as UTF-8 text plus each object's byte offset in it, in order.
 struct PlainConversation {
@@ -28,26 +30,11 @@ struct PlainConversation {
     std::vector<std::pair<std::size_t, std::string>> objects;  // offset, key
 };
 
-PlainConversation Flatten(const CMessageContent& content) {
+PlainConversation Flatten(const CMessageContent& content, int codePage) {
     PlainConversation plain;
     std::vector<std::size_t> offsets;  // plain text: byte offset of each control character
-    if (content.isRtf) {
-        plain.text = ReadRichText(content.text).text;
-    } else {
-        // Plain text as the control counts it: CR LF is one character.
-        const std::string& in = content.text;
-        offsets.reserve(in.size() + 1);
-        for (std::size_t at = 0; at < in.size(); ++at) {
-            offsets.push_back(plain.text.size());
-            const unsigned char c = static_cast<unsigned char>(in[at]);
-            if (c == '\r') {
-                if (at + 1 < in.size() && in[at + 1] == '\n') ++at;
-                plain.text += '\n';
-            } else {
-                AppendUtf8(plain.text, Windows1252ToUnicode(c));
-            }
-        }
-    }
+    if (content.isRtf) plain.text = ReadRichText(content.text, codePage).text;
+    else plain.text = ReadPlainText(content.text, codePage, &offsets);
     for (const MessageObjectRef& object : content.objects) {
         std::size_t offset = plain.text.size();
         if (object.position >= 0) {
@@ -113,9 +100,29 @@ bool IsDeviceName(std::string name) {
            name[3] >= '0' && name[3] <= '9';
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return text;
+// A name in kFileNameCodePage as UTF-8, as pages link it.
+std::string LinkOf(const std::string& name) {
+    return kFileNameCodePage == kUtf8CodePage ? name : Utf8FromCodePage(name, kFileNameCodePage);
+}
+
+// A file name as the file system compares it: in any case, every script.
+std::string Folded(const std::string& name) {
+    std::string folded;
+    FoldCase(LinkOf(name), folded);
+    return folded;
+}
+
+// Separators of a path in kFileNameCodePage: in a double-byte page the
+// second byte of a character may be a backslash's.
+std::vector<std::size_t> Separators(const std::string& path) {
+    const CodePage* page = kFileNameCodePage == kUtf8CodePage ? nullptr : CodePage::Find(kFileNameCodePage);
+    std::vector<std::size_t> separators;
+    for (std::size_t at = 0; at < path.size(); ++at) {
+        const unsigned char byte = static_cast<unsigned char>(path[at]);
+        if (page && page->IsLeadByte(byte)) ++at;
+        else if (byte == '/' || byte == '\\') separators.push_back(at);
+    }
+    return separators;
 }
 
 bool MakeFolder(const std::string& path) {
@@ -134,7 +141,8 @@ bool MakeFolder(const std::string& path) {
 bool MakeFolders(const std::string& path, std::string& error) {
     if (MakeFolder(path)) return true;
     int cause = errno;
-    const std::size_t slash = path.find_last_of("/\\");
+    const std::vector<std::size_t> separators = Separators(path);
+    const std::size_t slash = separators.empty() ? std::string::npos : separators.back();
     if (cause == ENOENT && slash != std::string::npos && slash > 0 && path[slash - 1] != ':') {
         if (!MakeFolders(path.substr(0, slash), error)) return false;
         if (MakeFolder(path)) return true;
@@ -143,6 +151,29 @@ bool MakeFolders(const std::string& path, std::string& error) {
     error = "Cannot create the folder " + path + ": " +
             (cause == EEXIST ? std::string("a file of that name is in the way") : std::strerror(cause));
     return false;
+}
+
+// Letters and digits of the scripts the Windows code pages hold, beyond ASCII:
+// what a file name may keep. No punctuation, symbols, spaces, format or
+// private-use characters, and nothing that looks like a separator.
+bool IsNameLetter(std::uint32_t code) {
+    return (code >= 0xC0 && code <= 0x24F && code != 0xD7 && code != 0xF7) ||  // Latin
+           (code >= 0x300 && code <= 0x36F) ||                                 // combining marks (Vietnamese)
+           (code >= 0x386 && code <= 0x3FF && code != 0x387) ||                // Greek
+           (code >= 0x400 && code <= 0x481) || (code >= 0x48A && code <= 0x52F) ||  // Cyrillic
+           (code >= 0x5D0 && code <= 0x5EA) ||                                 // Hebrew
+           (code >= 0x620 && code <= 0x64A) || (code >= 0x660 && code <= 0x669) ||
+           (code >= 0x671 && code <= 0x6D3) ||                                 // Arabic
+           (code >= 0xE01 && code <= 0xE3A) || (code >= 0xE40 && code <= 0xE4E) ||
+           (code >= 0xE50 && code <= 0xE59) ||                                 // Thai
+           (code >= 0x1E00 && code <= 0x1EFF) ||                               // Vietnamese letters
+           (code >= 0x3041 && code <= 0x3096) || (code >= 0x309D && code <= 0x309F) ||  // Hiragana
+           (code >= 0x30A1 && code <= 0x30FA) || (code >= 0x30FC && code <= 0x30FF) ||  // Katakana
+           (code >= 0x3105 && code <= 0x312F) || (code >= 0x3131 && code <= 0x318E) ||  // Bopomofo, Jamo
+           (code >= 0x3400 && code <= 0x4DBF) || (code >= 0x4E00 && code <= 0x9FFF) ||
+           (code >= 0xF900 && code <= 0xFAFF) ||                               // Han
+           (code >= 0xAC00 && code <= 0xD7A3) ||                               // Hangul
+           (code >= 0xFF66 && code <= 0xFF9F);                                 // halfwidth Katakana
 }
 
 std::uint32_t Le32(const std::string& data, std::size_t at) {
@@ -207,8 +238,8 @@ bool SniffPicture(const std::string& data, ExportPicture& picture) {
 }
 
 std::string ConversationText(const CMessageContent& content,
-                             const std::function<std::string(const std::string&)>& objectText) {
-    const PlainConversation plain = Flatten(content);
+                             const std::function<std::string(const std::string&)>& objectText, int codePage) {
+    const PlainConversation plain = Flatten(content, codePage);
     std::string out;
     out.reserve(plain.text.size() + plain.objects.size() * 4);
     Walk(
@@ -219,8 +250,8 @@ std::string ConversationText(const CMessageContent& content,
 
 std::string ConversationHtml(const CMessageContent& content,
                              const std::function<std::string(const std::string&)>& pictureFile,
-                             const std::function<std::string(const std::string&)>& objectText) {
-    const PlainConversation plain = Flatten(content);
+                             const std::function<std::string(const std::string&)>& objectText, int codePage) {
+    const PlainConversation plain = Flatten(content, codePage);
     std::string out;
     out.reserve(plain.text.size() + plain.text.size() / 8 + plain.objects.size() * 48);
     Walk(
@@ -248,25 +279,38 @@ std::string HtmlEscape(const std::string& text) {
     return out;
 }
 
-std::string Utf8FromAnsi(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        if (c != '\0') AppendUtf8(out, Windows1252ToUnicode(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
+#ifdef _WIN32
+const int kFileNameCodePage = kSystemCodePage;
+#else
+const int kFileNameCodePage = kUtf8CodePage;
+#endif
 
-std::string SafeFileName(const std::string& name, std::size_t limit) {
+std::string SafeFileName(const std::string& name, std::size_t limit, int codePage) {
+    const CodePage* page = codePage == kUtf8CodePage ? nullptr : &CodePage::FindOrDefault(codePage);
     std::string safe;
-    for (const char c : name) {
-        const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    bool lastKept = false;  // the last character added was a letter or digit
+    std::string bytes;
+    for (std::size_t at = 0; at < name.size();) {
+        std::size_t length = 1;
+        const std::uint32_t code = DecodeUtf8(name, at, length);
+        at += length;
+        const bool alphanumeric = (code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z') ||
+                                  (code >= '0' && code <= '9');
         // A dot only after a letter or digit: no "..", no hidden or extension-only names.
-        const bool dot = c == '.' && !safe.empty() && safe.back() != '.' && safe.back() != '_';
-        const bool keep = alphanumeric || dot || c == '_' || c == '-' || c == '@';
-        if (safe.size() >= limit) break;
+        const bool dot = code == '.' && lastKept;
+        bytes.clear();
+        bool keep = alphanumeric || dot || code == '_' || code == '-' || code == '@';
+        if (keep) {
+            bytes += static_cast<char>(code);
+        } else if (code != kNotUtf8 && IsNameLetter(code)) {
+            // Only what the file functions can name: a character the page lacks would become "?".
+            keep = page ? page->Encode(code, bytes) : (AppendUtf8(bytes, code), true);
+        }
         if (!keep && !safe.empty() && safe.back() == '_') continue;  // one mark per run
-        safe += keep ? c : '_';
+        if (!keep) bytes = "_";
+        if (safe.size() + bytes.size() > limit) break;
+        safe += bytes;
+        lastKept = keep && code != '.' && code != '_' && code != '-' && code != '@';
     }
     while (!safe.empty() && safe.back() == '.') safe.pop_back();
     if (safe.empty() || IsDeviceName(safe)) safe.insert(0, "_");
@@ -277,7 +321,9 @@ LogExport::LogExport(ExportSource& source, std::vector<ExportItem> items, Export
                      std::string newline)
     : source_(source), items_(std::move(items)), format_(format), folder_(std::move(folder)),
       newline_(std::move(newline)) {
-    while (folder_.size() > 1 && (folder_.back() == '/' || folder_.back() == '\\')) folder_.pop_back();
+    for (std::vector<std::size_t> separators = Separators(folder_);
+         folder_.size() > 1 && !separators.empty() && separators.back() == folder_.size() - 1; separators.pop_back())
+        folder_.pop_back();
     rows_.reserve(items_.size());
 }
 
@@ -310,18 +356,18 @@ bool LogExport::Start(std::string& error) {
 }
 
 std::string LogExport::Name(const ExportItem& item) const {
-    return item.contactName.empty() ? Utf8FromAnsi(item.entry.contact) : item.contactName;
+    return item.contactName.empty() ? Utf8FromCodePage(item.entry.contact, source_.CodePage()) : item.contactName;
 }
 
 std::string LogExport::AccountFolder(const std::string& account) {
     const auto known = accountFolders_.find(account);
     if (known != accountFolders_.end()) return known->second;
     // Names that differ only in unsafe characters or case still get folders of their own.
-    const std::string base = SafeFileName(account, 48);
+    const std::string base = SafeFileName(account, 48, kFileNameCodePage);
     std::string name = base;
-    for (int n = 2; usedFolders_.count(Lower(name)) || Lower(name) == kPictureFolder; ++n)
+    for (int n = 2; usedFolders_.count(Folded(name)) || Folded(name) == kPictureFolder; ++n)
         name = base + "-" + std::to_string(n);
-    usedFolders_.insert(Lower(name));
+    usedFolders_.insert(Folded(name));
     accountFolders_.emplace(account, name);
     return name;
 }
@@ -364,7 +410,7 @@ bool LogExport::WriteFile(const std::string& relative, const std::string& data, 
 
 std::string LogExport::Page(const ExportItem& item, const CMessageContent& content, const std::string& file) {
     const std::string name = HtmlEscape(Name(item));
-    const std::string contact = HtmlEscape(Utf8FromAnsi(item.entry.contact));
+    const std::string contact = HtmlEscape(Utf8FromCodePage(item.entry.contact, source_.CodePage()));
     // Pages sit one folder down; pictures are referenced from there.
     const std::string up = file.find('/') == std::string::npos ? "" : "../";
     std::string page;
@@ -381,15 +427,17 @@ std::string LogExport::Page(const ExportItem& item, const CMessageContent& conte
             const std::string picture = PictureFile(key);
             return picture.empty() ? picture : up + picture;
         },
-        [&](const std::string& key) { return source_.ObjectText(key); });
+        [&](const std::string& key) { return source_.ObjectText(key); }, source_.CodePage());
     page += "</div>\n</body></html>\n";
     return page;
 }
 
 std::string LogExport::TextPage(const ExportItem& item, const CMessageContent& content) {
-    std::string text = "Conversation with " + Name(item) + " (" + Utf8FromAnsi(item.entry.contact) + ")\n";
+    std::string text = kByteOrderMark;
+    text += "Conversation with " + Name(item) + " (" + Utf8FromCodePage(item.entry.contact, source_.CodePage()) + ")\n";
     text += source_.FormatDate(item.entry.start) + " - " + source_.FormatDate(item.entry.end) + "\n\n";
-    text += ConversationText(content, [&](const std::string& key) { return source_.ObjectText(key); });
+    text += ConversationText(content, [&](const std::string& key) { return source_.ObjectText(key); },
+                             source_.CodePage());
     if (!text.empty() && text.back() != '\n') text += '\n';
     if (newline_ == "\n") return text;
     std::string converted;
@@ -413,15 +461,16 @@ bool LogExport::Step(std::string& error) {
     } else {
         bytesRead_ += content.text.size();
         const bool html = format_ == ExportFormat::kHtml;
-        row.file = AccountFolder(item.account);
-        if (!MakeFolder(folder_ + "/" + row.file)) {
-            error = "Cannot create the folder " + folder_ + "/" + row.file + ": " + std::strerror(errno);
+        const std::string accountFolder = AccountFolder(item.account);
+        if (!MakeFolder(folder_ + "/" + accountFolder)) {
+            error = "Cannot create the folder " + folder_ + "/" + accountFolder + ": " + std::strerror(errno);
             return false;
         }
-        row.file += "/" + std::to_string(item.entry.number) + "-" + SafeFileName(item.entry.contact, 48) +
-                    (html ? ".html" : ".txt");
-        if (!WriteFile(row.file, html ? Page(item, content, row.file) : TextPage(item, content), error))
-            return false;
+        const std::string contact = Utf8FromCodePage(item.entry.contact, source_.CodePage());
+        const std::string path = accountFolder + "/" + std::to_string(item.entry.number) + "-" +
+                                 SafeFileName(contact, 48, kFileNameCodePage) + (html ? ".html" : ".txt");
+        row.file = LinkOf(path);
+        if (!WriteFile(path, html ? Page(item, content, row.file) : TextPage(item, content), error)) return false;
     }
     rows_.push_back(std::move(row));
     ++next_;
@@ -452,7 +501,7 @@ std::string LogExport::IndexPage() const {
 }
 
 std::string LogExport::IndexText() const {
-    std::string text;
+    std::string text = kByteOrderMark;
     if (next_ < items_.size())
         text += "Export cancelled: " + std::to_string(next_) + " of " + std::to_string(items_.size()) +
                 " conversations exported." + newline_;

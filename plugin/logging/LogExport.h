@@ -9,7 +9,9 @@
 //   <account>/<number>-<contact>.html | .txt
 //   pictures/<key>.<extension>
 // Every name that comes from a log is reduced to safe characters, so no
-// contact or account name can reach outside the folder.
+// contact or account name can reach outside the folder. Pages are UTF-8 and
+// say so; text files are UTF-8 with a byte-order mark, so editors that guess
+// from the system's code page still read every script.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/logging/CodePage.h"
 #include "plugin/logging/ConversationIndexCodec.h"
 
 class CMessageContent;
@@ -50,6 +53,9 @@ public:
     // What stands for an object that has no picture: its emoticon code where
     // the key has one, else "[picture]".
     virtual std::string ObjectText(const std::string& key);
+    // The code page of the ANSI text handed over: sign-in names, plain-text
+    // conversations and rich text that names no page.
+    virtual int CodePage() { return kSystemCodePage; }
 };
 
 // Picture file formats recognised in an object's stored data: PNG, GIF, JPEG,
@@ -57,23 +63,31 @@ public:
 bool SniffPicture(const std::string& data, ExportPicture& picture);
 
 // Text of a stored conversation, UTF-8 with '\n' line breaks, each embedded
-// object replaced by `objectText(key)`.
+// object replaced by `objectText(key)`. `codePage`: the page of text that
+// names none.
 std::string ConversationText(const CMessageContent& content,
-                             const std::function<std::string(const std::string&)>& objectText);
+                             const std::function<std::string(const std::string&)>& objectText,
+                             int codePage = kSystemCodePage);
 
 // Conversation text as HTML: escaped, objects as <img> through `pictureFile`
 // (relative path, empty when none) with the object text as alternative.
 std::string ConversationHtml(const CMessageContent& content,
                              const std::function<std::string(const std::string&)>& pictureFile,
-                             const std::function<std::string(const std::string&)>& objectText);
+                             const std::function<std::string(const std::string&)>& objectText,
+                             int codePage = kSystemCodePage);
 
 std::string HtmlEscape(const std::string& text);
-// Windows-1252 bytes as UTF-8.
-std::string Utf8FromAnsi(const std::string& text);
-// A file or folder name made of letters, digits and ". _ - @" only, without
-// leading dots, trailing dots, device names or more than `limit` bytes; never
-// empty.
-std::string SafeFileName(const std::string& name, std::size_t limit = 64);
+
+// The page file names are written in: the system's ANSI page where the file
+// functions take that (Windows), UTF-8 elsewhere.
+extern const int kFileNameCodePage;
+
+// A file or folder name from UTF-8 `name`, in `codePage` (kUtf8CodePage or an
+// ANSI page): ASCII letters and digits, ". _ - @", and the letters and digits
+// of the scripts the code pages hold where `codePage` has them; anything else
+// becomes "_". No leading or trailing dots, device names or more than `limit`
+// bytes; never empty.
+std::string SafeFileName(const std::string& name, std::size_t limit = 64, int codePage = kUtf8CodePage);
 
 class LogExport {
 public:
@@ -99,11 +113,11 @@ public:
 private:
     struct Row {
         const ExportItem* item;
-        std::string file;  // relative to the folder; empty when unreadable
+        std::string file;  // relative to the folder, UTF-8 as pages link it; empty when unreadable
         std::string error;
     };
 
-    std::string AccountFolder(const std::string& account);
+    std::string AccountFolder(const std::string& account);  // in kFileNameCodePage
     std::string PictureFile(const std::string& key);  // relative to the folder, or ""
     bool WriteFile(const std::string& relative, const std::string& data, std::string& error);
     std::string Page(const ExportItem& item, const CMessageContent& content, const std::string& file);
@@ -122,7 +136,7 @@ private:
     std::size_t picturesWritten_ = 0;
     std::uint64_t bytesRead_ = 0;
     std::vector<Row> rows_;
-    std::map<std::string, std::string> accountFolders_;  // account -> folder name
+    std::map<std::string, std::string> accountFolders_;  // account -> folder name (kFileNameCodePage)
     std::set<std::string> usedFolders_;                  // lower-cased folder names
     std::map<std::string, std::string> pictures_;        // key -> relative file, "" when none
 };

@@ -4,36 +4,50 @@
 // viewer can run it in slices and the command-line reader in one go).
 //
 // Texts are UTF-8 as ReadRichText gives them: the log's bytes decoded through
-// the code page the rich text names (Windows-1252), \uN characters as they
-// are, one U+FFFC per embedded object.
+// the code pages the rich text names, \uN characters as they are, one U+FFFC
+// per embedded object.
 //
-// Case folding is simple one-to-one lower-casing: A-Z; the letters of
-// Windows-1252 (Latin-1 U+00C0-U+00DE except U+00D7, and Š Œ Ž Ÿ); Latin
-// Extended-A (U+0100-U+017F, but not the dotted/dotless I); Greek U+0391-U+03AB;
-// Cyrillic U+0400-U+042F. Each folds to a letter of the same UTF-8 length, so
-// folded text keeps every byte offset. Nothing else (ß, ligatures, other
-// scripts) is folded: it matches exactly.
+// Case folding is simple one-to-one lower-casing of the letters of every
+// script the Windows code pages hold: Latin (ASCII, Latin-1, Extended-A, the
+// Vietnamese letters of Extended-B and Extended Additional, fullwidth),
+// Greek with its accented capitals and final sigma, Cyrillic. The dotted
+// capital I folds to i; under Turkish rules the dotless capital I folds to the
+// dotless small one. Nothing else (sharp s, ligatures, other scripts) folds:
+// it matches exactly.
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "plugin/logging/CodePage.h"
 #include "plugin/logging/ConversationIndexCodec.h"
 
 namespace parleym {
 
-std::uint32_t FoldCharacter(std::uint32_t code);
-// `folded` gets `utf8` lower-cased as above: same length, same offsets.
-void FoldCase(const std::string& utf8, std::string& folded);
+// How the letters of a language pair up: Turkish keeps I with dotless ı and
+// dotted İ with i.
+enum class CaseRules { kDefault, kTurkish };
+// The rules of the language of an ANSI code page (kSystemCodePage: the system's).
+CaseRules CaseRulesOf(int codePage);
+
+std::uint32_t FoldCharacter(std::uint32_t code, CaseRules rules = CaseRules::kDefault);
+
+// Text folded for matching; where a letter folds to another length, `origins`
+// holds the byte offset in the original of each folded byte, then of the end.
+struct FoldedText {
+    std::string text;
+    std::vector<std::uint32_t> origins;  // empty: every offset is the original's
+};
+void FoldCase(const std::string& utf8, FoldedText& folded, CaseRules rules = CaseRules::kDefault);
+// Folded text alone, for a query.
+void FoldCase(const std::string& utf8, std::string& folded, CaseRules rules = CaseRules::kDefault);
 
 // UTF-8 plain text of a stored conversation from its content's text and
-// is-RTF flag. Plain text (Windows-1252) has each CR LF as one break, as the
+// is-RTF flag; `codePage` is the page of text that names none (plain text, or
+// rich text without \ansicpg). Plain text has each CR LF as one break, as the
 // control shows it.
-std::string ConversationPlainText(const std::string& text, bool isRtf);
-
-// Windows-1252 bytes (a query typed into an ANSI control) as UTF-8.
-std::string Utf8FromWindows1252(const std::string& text);
+std::string ConversationPlainText(const std::string& text, bool isRtf, int codePage = kSystemCodePage);
 
 struct TextMatch {
     std::size_t offset = 0;     // bytes into the plain text
@@ -44,15 +58,18 @@ struct TextMatch {
 
 class TextQuery {
 public:
-    explicit TextQuery(const std::string& utf8);
+    explicit TextQuery(const std::string& utf8, CaseRules rules = CaseRules::kDefault);
     bool Empty() const { return folded_.empty(); }
     const std::string& Folded() const { return folded_; }
-    // Every match in `text`, in order, none overlapping. `scratch` holds the
-    // folded text; pass the same string each time to save allocations.
-    std::vector<TextMatch> FindIn(const std::string& text, std::string& scratch) const;
+    CaseRules Rules() const { return rules_; }
+    // Every match in `text`, in order, none overlapping, each whole characters.
+    // `scratch` holds the folded text; pass the same one each time to save
+    // allocations.
+    std::vector<TextMatch> FindIn(const std::string& text, FoldedText& scratch) const;
 
 private:
     std::string folded_;
+    CaseRules rules_;
 };
 
 // One line of text around the match: the match's line (breaks, tabs and
@@ -91,7 +108,7 @@ public:
     static constexpr std::size_t kDefaultMaxHits = 5000;
 
     LogSearch(const std::string& queryUtf8, std::vector<LogEntry> conversations,
-              std::size_t maxHits = kDefaultMaxHits);
+              std::size_t maxHits = kDefaultMaxHits, CaseRules rules = CaseRules::kDefault);
 
     bool Done() const { return next_ >= conversations_.size(); }
     const LogEntry& Next() const { return conversations_[next_]; }
@@ -115,7 +132,7 @@ private:
     std::size_t unreadable_ = 0;
     std::size_t matchCount_ = 0;
     std::vector<SearchHit> hits_;
-    std::string scratch_;
+    FoldedText scratch_;
 };
 
 } // namespace parleym

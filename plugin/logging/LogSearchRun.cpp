@@ -21,7 +21,7 @@ double MonotonicMs() {
 }
 
 CLogSearchRun::CLogSearchRun(CLogManager& store, const std::string& queryUtf8)
-    : store_(store), search_(queryUtf8, store.Index()) {}
+    : store_(store), search_(queryUtf8, store.Index(), LogSearch::kDefaultMaxHits, CaseRulesOf(kSystemCodePage)) {}
 
 bool CLogSearchRun::Step(double budgetMs) {
     const double until = MonotonicMs() + budgetMs;

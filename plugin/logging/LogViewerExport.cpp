@@ -326,7 +326,7 @@ std::vector<int> SelectedGroup(CLogViewer& viewer) {
 std::string Utf8FromSystemAnsi(const std::string& text) {
     if (text.empty()) return text;
     const int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (wide <= 0) return Utf8FromAnsi(text);
+    if (wide <= 0) return Utf8FromCodePage(text, kSystemCodePage);
     std::wstring buffer(static_cast<size_t>(wide), L'\0');
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &buffer[0], wide);
     return WideToUtf8(buffer.data(), wide);

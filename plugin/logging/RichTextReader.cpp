@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <limits>
+#include <map>
 
 namespace parleym {
 
@@ -13,21 +14,23 @@ constexpr std::size_t kMaxDepth = 256;
 constexpr std::uint32_t kObjectCharacter = 0xFFFC;
 constexpr std::uint32_t kReplacement = 0xFFFD;
 
-// Windows-1252 for 0x80..0x9F; the holes map to the C1 code as Windows maps them.
-constexpr std::uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+enum class Destination : unsigned char { kText, kSkipped, kFontTable };
 
 struct GroupState {
-    bool skip = false;     // inside a destination whose text is not shown
-    int unicodeSkip = 1;   // \ucN: fallback characters after each \uN
+    Destination destination = Destination::kText;
+    int unicodeSkip = 1;  // \ucN: fallback bytes after each \uN
+    int font = -1;        // \fN; -1: the document's default font
+};
+
+struct Font {
+    int charset = -1;  // \fcharsetN
+    int codePage = 0;  // \cpgN
 };
 
 // Destinations whose contents are never text the user reads.
 bool IsSkippedDestination(const char* word) {
     static const char* const kSkipped[] = {
-        "fonttbl", "colortbl", "stylesheet", "info", "header", "headerl", "headerr", "headerf",
+        "colortbl", "stylesheet", "info", "header", "headerl", "headerr", "headerf",
         "footer", "footerl", "footerr", "footerf", "footnote", "listtable", "listoverridetable",
         "revtbl", "rsidtbl", "generator", "xmlnstbl", "themedata", "colorschememapping",
         "datastore", "latentstyles", "pntext", "pntxta", "pntxtb", "pn", "fldinst",
@@ -52,9 +55,18 @@ constexpr Symbol kSymbols[] = {
     {"rdblquote", 0x201D}, {"zwj", 0x200D},      {"zwnj", 0x200C},     {"ltrmark", 0x200E},
     {"rtlmark", 0x200F}};
 
+bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 class Reader {
 public:
-    explicit Reader(const std::string& rtf) : in_(rtf) {}
+    Reader(const std::string& rtf, int codePage) : in_(rtf), documentPage_(codePage) {}
 
     RichText Run() {
         while (at_ < in_.size()) {
@@ -66,13 +78,15 @@ public:
             } else if (c == '\\') {
                 ControlSequence();
             } else if (c == '\r' || c == '\n') {
-                // Line breaks in the source are layout only.
+                // Line breaks in the source are layout only, also between the
+                // two bytes of a character.
             } else if (c == '\t') {
                 Character('\t');
             } else if (c >= 0x20) {
-                Character(Decode(c));
+                Byte(c);
             }
         }
+        FlushLead();
         FlushSurrogate();
         if (depth_ != 0) out_.wellFormed = false;
         return std::move(out_);
@@ -81,16 +95,17 @@ public:
 private:
     GroupState& State() { return stack_.back(); }
 
-    bool Skipping() const { return stack_.back().skip || overflowSkip_ != 0; }
+    bool Skipping() const { return stack_.back().destination == Destination::kSkipped || overflowSkip_ != 0; }
 
     // Groups past the depth limit have no state of their own, so a skip that
     // starts in one is remembered by its depth.
     void SkipGroup() {
-        if (overflow_ == 0) State().skip = true;
+        if (overflow_ == 0) State().destination = Destination::kSkipped;
         else if (overflowSkip_ == 0) overflowSkip_ = depth_;
     }
 
     void OpenGroup() {
+        FlushLead();
         pendingSkip_ = 0;
         ++depth_;
         if (stack_.size() < kMaxDepth) stack_.push_back(stack_.back());
@@ -99,6 +114,7 @@ private:
 
     // False once the outermost group has closed: what follows is not the document.
     bool CloseGroup() {
+        FlushLead();
         pendingSkip_ = 0;
         if (depth_ == 0) {
             out_.wellFormed = false;
@@ -125,7 +141,7 @@ private:
         ++at_;
         switch (c) {
         case '\'': HexEscape(); return;
-        case '\\': case '{': case '}': Character(static_cast<unsigned char>(c)); return;
+        case '\\': case '{': case '}': Byte(static_cast<unsigned char>(c)); return;  // may be a trail byte
         case '~': Character(0x00A0); return;
         case '_': Character(0x2011); return;
         case '-': Fallback(); return;  // optional hyphen: not shown
@@ -165,6 +181,8 @@ private:
                                                                : value);
         const bool ignorable = ignorable_;
         ignorable_ = false;
+        // A character's two bytes come one after the other, never around a word.
+        FlushLead();
         Word(word, hasParameter, parameter, ignorable);
     }
 
@@ -184,12 +202,39 @@ private:
             return;
         }
         if (Skipping()) return;
+        if (State().destination == Destination::kFontTable) {
+            FontTableWord(word, hasParameter, parameter, ignorable);
+            return;
+        }
         if (std::strcmp(word, "uc") == 0) {
             State().unicodeSkip = hasParameter && parameter >= 0 ? (parameter > 16 ? 16 : parameter) : 1;
             return;
         }
         if (std::strcmp(word, "ansicpg") == 0) {
-            codePage_ = parameter;
+            if (hasParameter && parameter > 0) {
+                documentPage_ = parameter;
+                out_.codePage = parameter;
+                page_ = nullptr;
+            }
+            return;
+        }
+        if (std::strcmp(word, "deff") == 0) {
+            defaultFont_ = hasParameter ? parameter : -1;
+            page_ = nullptr;
+            return;
+        }
+        if (std::strcmp(word, "f") == 0) {
+            State().font = hasParameter ? parameter : -1;
+            return;
+        }
+        if (std::strcmp(word, "plain") == 0) {
+            State().font = -1;
+            return;
+        }
+        if (std::strcmp(word, "fonttbl") == 0) {
+            // Past the depth limit a group has no state to hold it: no table there.
+            if (overflow_ == 0) State().destination = Destination::kFontTable;
+            else SkipGroup();
             return;
         }
         if (std::strcmp(word, "object") == 0 || std::strcmp(word, "pict") == 0 ||
@@ -212,13 +257,34 @@ private:
         // Formatting and anything unknown: no text.
     }
 
+    // Inside the font table only the fonts' numbers and code pages matter.
+    void FontTableWord(const char* word, bool hasParameter, std::int32_t parameter, bool ignorable) {
+        if (ignorable) {
+            SkipGroup();  // \*\panose, \*\falt and the like
+            return;
+        }
+        if (!hasParameter) return;
+        if (std::strcmp(word, "f") == 0) {
+            tableFont_ = parameter;
+            fonts_[parameter];
+        } else if (std::strcmp(word, "fcharset") == 0 && tableFont_ != kNoFont) {
+            fonts_[tableFont_].charset = parameter;
+        } else if (std::strcmp(word, "cpg") == 0 && tableFont_ != kNoFont) {
+            fonts_[tableFont_].codePage = parameter;
+        } else {
+            return;
+        }
+        page_ = nullptr;
+    }
+
     void Unicode(std::int32_t parameter) {
+        FlushLead();
         if (pendingSkip_ > 0) {
             // A \u inside another's fallback counts as one fallback character.
             --pendingSkip_;
             return;
         }
-        if (Skipping()) return;
+        if (Skipping() || State().destination == Destination::kFontTable) return;
         std::uint32_t unit = parameter < 0 ? static_cast<std::uint32_t>(parameter + 65536)
                                            : static_cast<std::uint32_t>(parameter);
         if (parameter < -32768 || unit > 0xFFFF) unit = kReplacement;
@@ -238,27 +304,74 @@ private:
             Fallback();
             return;
         }
-        Character(Decode(static_cast<unsigned char>(value)));
+        Byte(static_cast<unsigned char>(value));
     }
 
-    // Bytes through the document's code page. Pages other than 1252 and
-    // Latin-1 are read as 1252, which keeps ASCII and Western letters right.
-    std::uint32_t Decode(unsigned char byte) const {
-        return codePage_ == 28591 ? byte : Windows1252ToUnicode(byte);
+    // A byte of text in the code page of the current font: a lead byte waits
+    // for the byte after it.
+    void Byte(unsigned char byte) {
+        if (pendingSkip_ > 0) {
+            // \ucN counts the fallback in bytes.
+            --pendingSkip_;
+            return;
+        }
+        if (Skipping() || State().destination == Destination::kFontTable) return;
+        const CodePage& page = CurrentPage();
+        if (lead_ >= 0) {
+            if (leadPage_ == &page) {
+                if (const std::uint16_t pair = page.Pair(static_cast<unsigned char>(lead_), byte)) {
+                    lead_ = -1;
+                    Emit(pair);
+                    return;
+                }
+            }
+            FlushLead();
+        }
+        if (page.IsLeadByte(byte)) {
+            lead_ = byte;
+            leadPage_ = &page;
+            return;
+        }
+        Emit(page.Single(byte));
+    }
+
+    // A lead byte with no byte after it reads as the page's default character.
+    void FlushLead() {
+        if (lead_ < 0) return;
+        const unsigned char lead = static_cast<unsigned char>(lead_);
+        lead_ = -1;
+        Emit(leadPage_->Single(lead));
+    }
+
+    const CodePage& CurrentPage() {
+        const int font = State().font >= 0 ? State().font : defaultFont_;
+        if (page_ && font == pageFont_) return *page_;
+        int page = 0;
+        const auto found = fonts_.find(font);
+        if (found != fonts_.end()) {
+            if (found->second.codePage > 0 && CodePage::Find(found->second.codePage)) page = found->second.codePage;
+            else if (found->second.charset >= 0) page = CodePageOfCharset(found->second.charset);
+        }
+        if (page == 0 || !CodePage::Find(page)) page = documentPage_;
+        page_ = &CodePage::FindOrDefault(page);
+        pageFont_ = font;
+        return *page_;
     }
 
     // A character of the text: dropped while a \uN fallback is being skipped.
     void Character(std::uint32_t code) {
+        FlushLead();
         if (pendingSkip_ > 0) {
             --pendingSkip_;
             return;
         }
-        if (Skipping()) return;
+        if (Skipping() || State().destination == Destination::kFontTable) return;
         Emit(code);
     }
 
     // Something that would count as a fallback character but shows nothing.
     void Fallback() {
+        FlushLead();
         if (pendingSkip_ > 0) --pendingSkip_;
     }
 
@@ -308,14 +421,7 @@ private:
 
     void Append(std::uint32_t code) { AppendUtf8(out_.text, code); }
 
-    static bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-    static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-    static int HexValue(char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    }
+    static constexpr int kNoFont = std::numeric_limits<int>::min();
 
     const std::string& in_;
     std::size_t at_ = 0;
@@ -325,37 +431,63 @@ private:
     std::size_t overflowSkip_ = 0;  // depth of the skipped group past the limit
     int pendingSkip_ = 0;
     bool ignorable_ = false;
-    std::int32_t codePage_ = 1252;
+    int documentPage_;
+    int defaultFont_ = -1;
+    int tableFont_ = kNoFont;
+    std::map<int, Font> fonts_;
+    const CodePage* page_ = nullptr;  // the current font's page, found again when fonts change
+    int pageFont_ = -1;
+    int lead_ = -1;  // a lead byte waiting for its trail byte
+    const CodePage* leadPage_ = nullptr;
     std::uint32_t highSurrogate_ = 0;
     RichText out_;
 };
 
 } // namespace
 
-void AppendUtf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
+RichText ReadRichText(const std::string& rtf, int codePage) {
+    return Reader(rtf, codePage).Run();
+}
+
+int NamedCodePage(const std::string& rtf) {
+    // Rich Edit names it in the header; a look at the start is enough.
+    const std::string head = rtf.substr(0, 1024);
+    for (std::size_t at = head.find("\\ansicpg"); at != std::string::npos; at = head.find("\\ansicpg", at + 1)) {
+        if (at > 0 && head[at - 1] == '\\') continue;  // an escaped backslash and text
+        int page = 0;
+        std::size_t digit = at + 8;
+        while (digit < head.size() && IsDigit(head[digit]) && page < 100000) page = page * 10 + (head[digit++] - '0');
+        if (page > 0) return page;
     }
+    return 0;
 }
 
-std::uint32_t Windows1252ToUnicode(unsigned char byte) {
-    return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;
-}
-
-RichText ReadRichText(const std::string& rtf) {
-    return Reader(rtf).Run();
+std::string ReadPlainText(const std::string& bytes, int codePage, std::vector<std::size_t>* positions) {
+    const CodePage& page = CodePage::FindOrDefault(codePage);
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
+    if (positions) positions->clear();
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        const unsigned char byte = static_cast<unsigned char>(bytes[at]);
+        if (byte == 0) continue;
+        if (positions) positions->push_back(out.size());
+        if (byte == '\r') {
+            // The control keeps one paragraph mark for CR LF.
+            if (at + 1 < bytes.size() && bytes[at + 1] == '\n') ++at;
+            out += '\n';
+            continue;
+        }
+        std::uint16_t code = page.Single(byte);
+        if (page.IsLeadByte(byte) && at + 1 < bytes.size()) {
+            if (const std::uint16_t pair = page.Pair(byte, static_cast<unsigned char>(bytes[at + 1]))) {
+                code = pair;
+                ++at;
+            }
+        }
+        AppendUtf8(out, code);
+    }
+    if (positions) positions->push_back(out.size());
+    return out;
 }
 
 std::size_t Utf8OffsetOf(const std::string& text, std::int32_t position) {

@@ -314,7 +314,12 @@ void DialogWatcher::Answer(HWND dialog, const DialogAnswer& answer, bool isMessa
     return;
   }
   Log("answer button=" + Quote(WithoutAmpersands(button->text)) + " id=" + std::to_string(button->id));
-  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button->id, BN_CLICKED), reinterpret_cast<LPARAM>(button->window));
+  const LONG_PTR type = GetWindowLongPtrA(button->window, GWL_STYLE) & BS_TYPEMASK;
+  const bool checks = type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON || type == BS_AUTOCHECKBOX ||
+                      type == BS_CHECKBOX || type == BS_AUTO3STATE || type == BS_3STATE;
+  // A radio button or check box is clicked as a user does, so its mark changes too.
+  if (checks) PostMessageA(button->window, BM_CLICK, 0, 0);
+  else PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button->id, BN_CLICKED), reinterpret_cast<LPARAM>(button->window));
   if (!answer.again) return;
   // Sent messages are served at the thread's next message retrieval: the second
   // reply comes only after the posted click was handled, so a box or dialog

@@ -62,12 +62,19 @@ void AppendWithEmoticons(HWND richEdit, const std::string& text) {
 
 namespace {
 
-// The format of what is inserted next at the (empty) selection.
+// The format of what is inserted next at the (empty) selection: the colour, and
+// the system's character set, as the messengers set the one each message
+// carries (so the control writes it in that code page; Wine's control would
+// otherwise write what the font's set lacks by best fit, losing letters).
 void SetInsertionColour(HWND richEdit, COLORREF colour) {
+  CHARSETINFO charset = {};
+  const bool known = TranslateCharsetInfo(reinterpret_cast<DWORD*>(static_cast<ULONG_PTR>(GetACP())), &charset,
+                                          TCI_SRCCODEPAGE) != FALSE;
   CHARFORMAT2W format = {};
   format.cbSize = sizeof format;
-  format.dwMask = CFM_COLOR;
+  format.dwMask = CFM_COLOR | (known ? CFM_CHARSET : 0);
   format.crTextColor = colour;
+  format.bCharSet = static_cast<BYTE>(charset.ciCharset);
   SendMessageW(richEdit, EM_SETSEL, -1, -1);
   SendMessageW(richEdit, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
 }
@@ -132,12 +139,15 @@ namespace {
 std::string Substitute(const RichEditContent& content, bool markers) {
   std::string out;
   size_t next = 0;
-  for (size_t i = 0; i < content.text.size(); ++i) {
+  // Positions count characters: a double-byte one is one, as in the control.
+  long position = 0;
+  for (size_t i = 0; i < content.text.size(); ++i, ++position) {
     const EmbeddedObject* object = nullptr;
     for (size_t k = next; k < content.objects.size(); ++k)
-      if (content.objects[k].position == static_cast<long>(i)) object = &content.objects[k];
+      if (content.objects[k].position == position) object = &content.objects[k];
     if (!object) {
       out += content.text[i];
+      if (IsDBCSLeadByte(static_cast<BYTE>(content.text[i])) && i + 1 < content.text.size()) out += content.text[++i];
       continue;
     }
     std::string code = object->picture >= 0 ? EmoticonCode(object->picture) : std::string("?");

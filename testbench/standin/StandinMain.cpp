@@ -137,7 +137,16 @@ int Main() {
     Log("end failures=1");
     return 2;
   }
+  // Scenarios are UTF-8: the text a contact sends, the user types and the
+  // names reach the messenger in the system's ANSI code page, as a real
+  // messenger on that Windows converts what the network brings. Words are
+  // split first: a double-byte character's second byte may be a backslash's.
   Scenario scenario = ParseScenario(text);
+  for (Step& step : scenario.steps) {
+    step.source = AnsiFromUtf8(step.source);
+    for (std::string& arg : step.args) arg = AnsiFromUtf8(arg);
+    for (auto& option : step.options) option.second = AnsiFromUtf8(option.second);
+  }
   for (const std::string& error : scenario.errors) Log("error scenario " + error);
 
   OleInitialize(nullptr);

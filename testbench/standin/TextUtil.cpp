@@ -23,11 +23,46 @@ std::string Narrow(const std::wstring& text) {
   return result;
 }
 
+namespace {
+
+bool Ascii(const std::string& text) {
+  for (unsigned char c : text)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+std::wstring WideFrom(UINT page, const std::string& text) {
+  int length = MultiByteToWideChar(page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring result(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) MultiByteToWideChar(page, 0, text.data(), static_cast<int>(text.size()), &result[0], length);
+  return result;
+}
+
+std::string BytesFrom(UINT page, const std::wstring& text) {
+  int length = WideCharToMultiByte(page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string result(static_cast<size_t>(length > 0 ? length : 0), '\0');
+  if (length > 0)
+    WideCharToMultiByte(page, 0, text.data(), static_cast<int>(text.size()), &result[0], length, nullptr, nullptr);
+  return result;
+}
+
+} // namespace
+
+std::string AnsiFromUtf8(const std::string& text) { return Ascii(text) ? text : BytesFrom(CP_ACP, WideFrom(CP_UTF8, text)); }
+
+std::string Utf8FromAnsi(const std::string& text) { return Ascii(text) ? text : BytesFrom(CP_UTF8, WideFrom(CP_ACP, text)); }
+
 std::string Narrow(const wchar_t* text) { return text ? Narrow(std::wstring(text)) : std::string(); }
 
 std::string Quote(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (size_t at = 0; at < text.size(); ++at) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    // A double-byte character stays whole: its second byte may be a backslash's.
+    if (IsDBCSLeadByte(c) && at + 1 < text.size()) {
+      out += text.substr(at++, 2);
+      continue;
+    }
     switch (c) {
       case '\\': out += "\\\\"; break;
       case '"': out += "\\\""; break;

@@ -6,6 +6,10 @@
 namespace standin {
 
 std::wstring Widen(const std::string& text);
+// Scenarios and transcripts are UTF-8; the stand-in, as the messengers, works in
+// the system's ANSI code page (what the page lacks becomes "?").
+std::string AnsiFromUtf8(const std::string& text);
+std::string Utf8FromAnsi(const std::string& text);
 std::string Narrow(const std::wstring& text);
 std::string Narrow(const wchar_t* text);
 // C-style quoting with \n, \t, \\ and \" so one observation stays on one line.

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "testbench/standin/TextUtil.h"
+
 namespace standin {
 
 namespace {
@@ -19,7 +21,9 @@ Transcript::~Transcript() {
 void Transcript::Line(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!file_) return;
-  std::fwrite(text.data(), 1, text.size(), file_);
+  // The stand-in's text is ANSI; the transcript, as the scenario, is UTF-8.
+  const std::string line = Utf8FromAnsi(text);
+  std::fwrite(line.data(), 1, line.size(), file_);
   std::fputc('\n', file_);
   std::fflush(file_);
 }

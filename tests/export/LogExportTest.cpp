@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "plugin/logging/LogExport.h"
+#include "plugin/logging/RichTextReader.h"
 #include "plugin/storage/MessageContent.h"
+#include "tests/richtext/CodePageSamples.h"
 
 using namespace parleym;
 
@@ -30,6 +32,7 @@ public:
     std::map<int, CMessageContent> conversations;  // by number; missing ones are unreadable
     std::map<std::string, ExportPicture> pictures;
     int loads = 0;
+    int page = kSystemCodePage;
 
     bool Load(const ExportItem& item, CMessageContent& content, std::string& error) override {
         ++loads;
@@ -48,6 +51,7 @@ public:
         return true;
     }
     std::string FormatDate(double date) override { return "day " + std::to_string(static_cast<int>(date)); }
+    int CodePage() override { return page; }
 };
 
 ExportItem Item(const std::string& account, const std::string& contact, int number, double start = 45000) {
@@ -92,6 +96,22 @@ std::vector<std::string> References(const std::string& page) {
         }
     }
     return found;
+}
+
+// The file a page links to: links are UTF-8, file names in the file functions' page.
+std::string PathOf(const std::string& link) {
+    if (kFileNameCodePage == kUtf8CodePage) return link;
+    std::string path;
+    const CodePage& page = CodePage::FindOrDefault(kFileNameCodePage);
+    for (std::size_t at = 0, length = 1; at < link.size(); at += length)
+        if (!page.Encode(DecodeUtf8(link, at, length), path)) path += '?';
+    return path;
+}
+
+bool ValidUtf8(const std::string& text) {
+    for (std::size_t at = 0, length = 1; at < text.size(); at += length)
+        if (DecodeUtf8(text, at, length) == kNotUtf8) return false;
+    return true;
 }
 
 std::size_t Count(const std::string& text, const std::string& part) {
@@ -193,6 +213,78 @@ TEST(LogExport, NamesFromTheLogNeverLeaveTheFolderOrBreakThePage) {
     EXPECT_EQ(exporter.PicturesWritten(), 0u);
 }
 
+TEST(LogExport, EveryScriptInUtf8PagesTextFilesAndNames) {
+    for (const auto& sample : parleym_test::kCodePageSamples) {
+        SCOPED_TRACE(sample.page);
+        MemorySource source;
+        source.page = sample.page;  // neither the rich text nor the names say it
+        CMessageContent rich;
+        rich.text = parleym_test::RichEditHistory(0, -1, 0, sample.escapes);
+        source.conversations[1] = rich;
+        CMessageContent plain;
+        plain.isRtf = 0;
+        plain.text = parleym_test::BytesOf(sample.escapes) + "\r\n";
+        source.conversations[2] = plain;
+        // The line's first word as the contact's sign-in name.
+        const std::string line = parleym_test::BytesOf(sample.escapes);
+        const std::string contact = line.substr(0, line.find_first_of(" ,"));
+        const std::string contactUtf8 = Utf8FromCodePage(contact, sample.page);
+        for (const ExportFormat format : {ExportFormat::kHtml, ExportFormat::kText}) {
+            const bool html = format == ExportFormat::kHtml;
+            const std::string folder = TempFolder("script-" + std::to_string(sample.page) + (html ? "-html" : "-text"));
+            LogExport exporter(source, {Item("me", contact, 1), Item("me", contact, 2)}, format, folder);
+            ASSERT_TRUE(RunExport(exporter, nullptr).ok);
+            const std::string index = Read(folder + (html ? "/index.html" : "/index.txt"));
+            EXPECT_NE(index.find(html ? HtmlEscape(contactUtf8) : contactUtf8), std::string::npos) << index;
+            std::vector<std::string> links;
+            if (html) {
+                links = References(index);
+            } else {
+                for (std::size_t end = index.find('\n'); end != std::string::npos; end = index.find('\n', end + 1))
+                    links.push_back(index.substr(index.rfind('\t', end) + 1, end - index.rfind('\t', end) - 1));
+            }
+            ASSERT_EQ(links.size(), 2u) << index;
+            for (const std::string& link : links) {
+                // The name the index gives is the file's, in any script.
+                EXPECT_TRUE(ValidUtf8(link)) << link;
+                ASSERT_TRUE(Exists(folder + "/" + PathOf(link))) << link;
+                const std::string page = Read(folder + "/" + PathOf(link));
+                if (html) {
+                    EXPECT_NE(page.find("<meta charset=\"utf-8\">"), std::string::npos);
+                    EXPECT_NE(page.find(HtmlEscape(sample.utf8)), std::string::npos) << page;
+                } else {
+                    EXPECT_EQ(page.substr(0, 3), "\xEF\xBB\xBF");
+                    EXPECT_NE(page.find(std::string(sample.utf8) + "\n"), std::string::npos) << page;
+                    EXPECT_NE(page.find("Conversation with " + contactUtf8 + " (" + contactUtf8 + ")"),
+                              std::string::npos);
+                }
+            }
+        }
+    }
+}
+
+TEST(LogExport, FileNamesKeepWhatTheFileFunctionsCanName) {
+    const std::string russian = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";  // Привет
+    const std::string japanese = "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88\xE8\xA1\xA8";  // ソフト表
+    EXPECT_EQ(SafeFileName(russian + ", \xE6\x97\xA5\xE6\x9C\xAC"), russian + "_\xE6\x97\xA5\xE6\x9C\xAC");
+    // In an ANSI page: its own bytes, and one mark for what it lacks, never
+    // the "?" the system would put there.
+    EXPECT_EQ(SafeFileName(russian + ", \xE6\x97\xA5\xE6\x9C\xAC", 64, 1251), "\xCF\xF0\xE8\xE2\xE5\xF2_");
+    EXPECT_EQ(SafeFileName("\xE6\x97\xA5\xE6\x9C\xAC", 64, 1251), "_");
+    // A second byte that is a backslash's stays: the file functions read the pair whole.
+    EXPECT_EQ(SafeFileName(japanese, 64, 932), "\x83\x5C\x83\x74\x83\x67\x95\x5C");
+    // Look-alikes of separators and other signs are no letters, whatever the page has.
+    const std::string slashes = "a\xE2\x88\x95" "b\xEF\xBC\x8F" "c\xEF\xBC\xBC" "d\xCD\xBE" "e\xE2\x80\xAE" "f";
+    for (const int page : {kUtf8CodePage, 932, 1252})
+        EXPECT_EQ(SafeFileName(slashes, 64, page), "a_b_c_d_e_f") << page;
+    // The limit counts bytes and never cuts a character.
+    std::string many;
+    for (int i = 0; i < 40; ++i) many += "\xD0\x96";
+    EXPECT_EQ(SafeFileName(many, 47), many.substr(0, 46));
+    EXPECT_EQ(SafeFileName(many, 47, 1251), std::string(40, '\xC6').substr(0, 40));
+    EXPECT_EQ(SafeFileName(japanese + japanese, 7, 932), "\x83\x5C\x83\x74\x83\x67");
+}
+
 TEST(LogExport, TextFormatUnreadableConversationsAndCancel) {
     MemorySource source;
     CMessageContent plain;
@@ -208,9 +300,10 @@ TEST(LogExport, TextFormatUnreadableConversationsAndCancel) {
     ASSERT_TRUE(outcome.ok) << outcome.error;
     EXPECT_EQ(exporter.Unreadable(), 1u);
     EXPECT_EQ(Read(folder + "/me/1-bob.txt"),
-              "Conversation with bob (bob)\r\nday 45000 - day 45000\r\n\r\nline one\r\nsmile:-)\xE2\x82\xAC now\r\n");
+              "\xEF\xBB\xBF" "Conversation with bob (bob)\r\nday 45000 - day 45000\r\n\r\nline one\r\nsmile:-)\xE2\x82\xAC now\r\n");
     EXPECT_FALSE(Exists(folder + "/me/2-ann.txt"));
     const std::string index = Read(folder + "/index.txt");
+    EXPECT_EQ(index.substr(0, 3), "\xEF\xBB\xBF");
     EXPECT_NE(index.find("ann\t(damaged stream)\r\n"), std::string::npos) << index;
     EXPECT_NE(index.find("cid\tme/3-cid.txt\r\n"), std::string::npos) << index;
 

@@ -297,7 +297,9 @@ TEST_F(LogViewerExportTest, TheShownConversationOrTheSelectedDayAsText) {
     std::vector<std::string> files = FilesIn(Folder(account));
     ASSERT_EQ(files, std::vector<std::string>{"2-bob@parleym.example.txt"});
     const std::string text = Read(Folder(account + "\\" + files[0]));
-    EXPECT_EQ(text.rfind("Conversation with bob@parleym.example (bob@parleym.example)\r\n", 0), 0u) << text;
+    // UTF-8 with a byte-order mark, so an editor on any system reads every script.
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBF" "Conversation with bob@parleym.example (bob@parleym.example)\r\n", 0), 0u)
+        << text;
     EXPECT_NE(text.find("Bob says: again"), std::string::npos);
     EXPECT_EQ(Count(text, "\n"), Count(text, "\r\n"));  // Windows line ends throughout
     EXPECT_FALSE(Exists(Folder("pictures")));
@@ -366,7 +368,7 @@ TEST_F(LogViewerExportTest, ClosingTheViewerEndsTheExportWithItsIndex) {
     EXPECT_FALSE(parleym::LogExportRunning());
     EXPECT_FALSE(IsWindow(progress));
     const std::string index = Read(Folder("index.txt"));
-    EXPECT_EQ(index.rfind("Export cancelled: 2 of 3 conversations exported.\r\n", 0), 0u) << index;
+    EXPECT_EQ(index.rfind("\xEF\xBB\xBF" "Export cancelled: 2 of 3 conversations exported.\r\n", 0), 0u) << index;
     EXPECT_EQ(FilesIn(Folder("me@parleym.example")).size(), 2u);
 }
 

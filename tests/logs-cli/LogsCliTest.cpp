@@ -17,6 +17,7 @@
 
 #include "tools/parleym-logs/Commands.h"
 #include "tools/parleym-logs/LogsReader.h"
+#include "tools/parleym-logs/TextCodePage.h"
 
 using namespace parleym_logs;
 
@@ -238,6 +239,67 @@ TEST(ParleymLogs, TheProgramsExitStatus) {
     const std::string empty = Scratch("zero.dat");
     Write(empty, "");
     EXPECT_EQ(status("list '" + empty + "'"), 1);
+}
+
+TEST(ParleymLogs, ReadsTheCodePageTheFileNamesOrTheOneGiven) {
+    // Logged by the plug-in under Windows' Japanese code page: a contact named in
+    // Japanese, Japanese and Russian text, emoticons.
+    const std::string logs = kFixture + "/cp932/logs.dat";
+    const std::string contact = "\xE7\x94\xB0\xE4\xB8\xAD@\xE4\xBE\x8B\xE3\x81\x88.jp";  // 田中@例え.jp
+    const std::string mixed = "\xD0\x9C\xD0\xB8\xD1\x80 \xD0\xB8 \xE3\x81\x93\xE3\x82\x93\xE3\x81\xAB"
+                              "\xE3\x81\xA1\xE3\x81\xAF";  // Мир и こんにちは
+    LogsReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(logs, error)) << error;
+    const TextCodePage learned = ChooseTextCodePage(reader, kPageFromFile);
+    EXPECT_EQ(learned.page, 932);
+    EXPECT_TRUE(learned.named);
+    EXPECT_EQ(ChooseTextCodePage(reader, 1251).page, 1251);
+    EXPECT_EQ(ChooseTextCodePage(reader, 1234).page, 932);  // no page this program reads
+    EXPECT_NE(GuessedCodePageNote(reader, logs, TextCodePage{1252, false}).find("--codepage"), std::string::npos);
+    EXPECT_EQ(GuessedCodePageNote(reader, logs, learned), "");
+
+    const Captured list = Capture([&](std::FILE* out, std::FILE* err) { return ListCommand(logs, out, err); });
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.err, "");
+    EXPECT_NE(list.out.find("  " + contact + "\n"), std::string::npos) << list.out;
+    // Another page reads the name's bytes as its own letters; the text names its own page still.
+    const Captured chinese = Capture([&](std::FILE* out, std::FILE* err) { return ListCommand(logs, out, err, 936); });
+    EXPECT_EQ(chinese.out.find(contact), std::string::npos) << chinese.out;
+    EXPECT_NE(chinese.out.find(".jp\n"), std::string::npos);
+    const Captured show = Capture([&](std::FILE* out, std::FILE* err) {
+        return ShowCommand(logs, "me@parleym.example", "1", out, err, 936);
+    });
+    EXPECT_NE(show.out.find(mixed), std::string::npos) << show.out;
+
+    // Cyrillic found in any case, Japanese as written, one line each.
+    for (const char* query : {"\xD0\x9C\xD0\x98\xD0\xA0", "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88"}) {
+        const Captured found = Capture([&](std::FILE* out, std::FILE* err) { return SearchCommand(logs, query, out, err); });
+        EXPECT_EQ(found.status, 0) << found.err;
+        EXPECT_EQ(Lines(found.out).size(), 1u) << found.out;
+        EXPECT_NE(found.out.find("  " + contact + "  "), std::string::npos) << found.out;
+    }
+
+    // Exported text is UTF-8 with a byte-order mark, under the contact's own name.
+    const std::string folder = Scratch("cp932-export");
+    std::system(("rm -rf '" + folder + "'").c_str());
+    const Captured text =
+        Capture([&](std::FILE* out, std::FILE* err) { return ExportCommand(logs, folder, true, out, err); });
+    ASSERT_EQ(text.status, 0) << text.err;
+    const std::string page = Read(folder + "/me@parleym.example/1-" + contact + ".txt");
+    EXPECT_EQ(page.substr(0, 3), "\xEF\xBB\xBF");
+    EXPECT_NE(page.find(mixed), std::string::npos) << page;
+
+    const std::string program = PARLEYM_LOGS_PROGRAM;
+    auto status = [&](const std::string& arguments) {
+        const int raw = std::system((program + " " + arguments + " >/dev/null 2>&1").c_str());
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    };
+    EXPECT_EQ(status("--codepage=1251 list '" + logs + "'"), 0);
+    EXPECT_EQ(status("list '" + logs + "' --codepage 874"), 0);
+    EXPECT_EQ(status("--codepage 1234 list '" + logs + "'"), 2);
+    EXPECT_EQ(status("--codepage 65001 list '" + logs + "'"), 2);
+    EXPECT_EQ(status("list '" + logs + "' --codepage"), 2);
 }
 
 TEST(ParleymLogs, OleDatesInTheCLocale) {

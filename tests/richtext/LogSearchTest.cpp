@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "plugin/logging/LogSearch.h"
+#include "tests/richtext/CodePageSamples.h"
 
 using namespace parleym;
 
@@ -17,9 +18,16 @@ std::vector<std::int32_t> Positions(const std::vector<TextMatch>& matches) {
     return positions;
 }
 
-std::vector<TextMatch> Find(const std::string& query, const std::string& text) {
-    std::string scratch;
-    return TextQuery(query).FindIn(text, scratch);
+std::vector<TextMatch> Find(const std::string& query, const std::string& text, CaseRules rules = CaseRules::kDefault) {
+    FoldedText scratch;
+    return TextQuery(query, rules).FindIn(text, scratch);
+}
+
+// The matched texts, as they stand in `text`.
+std::vector<std::string> Matched(const std::vector<TextMatch>& matches, const std::string& text) {
+    std::vector<std::string> found;
+    for (const TextMatch& match : matches) found.push_back(text.substr(match.offset, match.size));
+    return found;
 }
 
 LogEntry Entry(std::int32_t number, const char* contact, double start) {
@@ -37,14 +45,24 @@ TEST(LogSearch, FoldsTheLettersOfTheLogCodePageAndKeepsOffsets) {
     EXPECT_EQ(folded, lower);
     FoldCase(lower, folded);
     EXPECT_EQ(folded, lower);
-    // Signs, the multiplication sign, the sharp s, the Turkish I, other
+    // Signs, the multiplication sign, the sharp s, the dotless i, other
     // scripts and broken bytes are left as they are.
-    const std::string kept = "\xC3\x97\xC3\x9F\xC4\xB0\xE6\x97\xA5\xF0\x9F\x98\x80\xFF\xC3";
+    const std::string kept = "\xC3\x97\xC3\x9F\xC4\xB1\xE6\x97\xA5\xF0\x9F\x98\x80\xFF\xC3";
     FoldCase(kept, folded);
     EXPECT_EQ(folded, kept);
     EXPECT_EQ(FoldCharacter(0x178), 0xFFu);
     EXPECT_EQ(FoldCharacter(0x139), 0x13Au);  // odd capitals in the middle of the block
     EXPECT_EQ(FoldCharacter(0x13A), 0x13Au);
+    // Greek accented capitals and final sigma, Cyrillic beyond Russian,
+    // Vietnamese letters, fullwidth Latin.
+    for (const auto& pair : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+             {0x388, 0x3AD}, {0x38F, 0x3CE}, {0x3C2, 0x3C3}, {0x490, 0x491}, {0x4C1, 0x4C2}, {0x1A0, 0x1A1},
+             {0x1EA0, 0x1EA1}, {0x1EF8, 0x1EF9}, {0xFF21, 0xFF41}, {0x130, 'i'}})
+        EXPECT_EQ(FoldCharacter(pair.first), pair.second) << std::hex << pair.first;
+    EXPECT_EQ(FoldCharacter('I', CaseRules::kTurkish), 0x131u);
+    EXPECT_EQ(FoldCharacter(0x130, CaseRules::kTurkish), static_cast<std::uint32_t>('i'));
+    EXPECT_EQ(CaseRulesOf(1254), CaseRules::kTurkish);
+    EXPECT_EQ(CaseRulesOf(1252), CaseRules::kDefault);
 }
 
 TEST(LogSearch, MatchesAnyCaseAtControlPositions) {
@@ -68,13 +86,68 @@ TEST(LogSearch, PlainTextOfStoredContentAsTheControlShowsIt) {
     const std::string rtf =
         "{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0 Arial;}}\\pard Bob says:\\par\\tab \\'80 Caf\\'c9\\par}";
     EXPECT_EQ(ConversationPlainText(rtf, true), "Bob says:\n\t\xE2\x82\xAC Caf\xC3\x89\n");
-    // Plain text: one break for CR LF, as the control keeps it, and 1252 bytes.
-    EXPECT_EQ(ConversationPlainText("a\r\nb\rc\n\x80\xE9", false), "a\nb\nc\n\xE2\x82\xAC\xC3\xA9");
-    const std::string plain = ConversationPlainText("one\r\ntwo CAF\xC9", false);
+    // Plain text: one break for CR LF, as the control keeps it, in the page given.
+    EXPECT_EQ(ConversationPlainText("a\r\nb\rc\n\x80\xE9", false, 1252), "a\nb\nc\n\xE2\x82\xAC\xC3\xA9");
+    const std::string plain = ConversationPlainText("one\r\ntwo CAF\xC9", false, 1252);
     const std::vector<TextMatch> matches = Find("caf\xC3\xA9", plain);
     ASSERT_EQ(matches.size(), 1u);
     EXPECT_EQ(matches[0].position, 8);
-    EXPECT_EQ(Utf8FromWindows1252("\x8A\xFF"), "\xC5\xA0\xC3\xBF");
+    EXPECT_EQ(ConversationPlainText("\x8A\xFF", false, 1252), "\xC5\xA0\xC3\xBF");
+    EXPECT_EQ(ConversationPlainText("\x8A\xFF", false, 1251), "\xD0\x89\xD1\x8F");
+}
+
+TEST(LogSearch, FindsInEveryCodePageAtTheControlsPositions) {
+    for (const auto& sample : parleym_test::kCodePageSamples) {
+        SCOPED_TRACE(sample.page);
+        const std::string stored = parleym_test::RichEditHistory(sample.page, sample.charset, 0, sample.escapes);
+        const std::string plainStored = parleym_test::BytesOf(sample.escapes);
+        for (const std::string& text : {ConversationPlainText(stored, true, 1252),
+                                        ConversationPlainText(plainStored, false, sample.page)}) {
+            const std::vector<TextMatch> matches = Find(sample.query, text, CaseRulesOf(sample.page));
+            ASSERT_EQ(matches.size(), static_cast<std::size_t>(sample.matches)) << text;
+            std::string folded, query;
+            FoldCase(sample.query, query, CaseRulesOf(sample.page));
+            for (const TextMatch& match : matches) {
+                FoldCase(text.substr(match.offset, match.size), folded, CaseRulesOf(sample.page));
+                EXPECT_EQ(folded, query);
+                // Where the control has it: what comes before, counted as the control counts.
+                EXPECT_EQ(match.position, parleym_test::ControlLength(text.substr(0, match.offset)));
+                EXPECT_EQ(match.length, parleym_test::ControlLength(sample.query));
+            }
+        }
+    }
+}
+
+TEST(LogSearch, TurkishLettersAndDoubleByteCharacters) {
+    // Turkish pairs I with ı and İ with i; lengths change, matches stay on
+    // the original text.
+    const std::string text = "\xC4\xB0stanbul ILIK \xC4\xB1l\xC4\xB1k Ilik";
+    const std::string dotless = "\xC4\xB1l\xC4\xB1k";
+    std::vector<TextMatch> matches = Find(dotless, text, CaseRules::kTurkish);
+    EXPECT_EQ(Matched(matches, text), (std::vector<std::string>{"ILIK", dotless}));
+    EXPECT_EQ(Positions(matches), (std::vector<std::int32_t>{9, 14}));
+    EXPECT_EQ(Matched(Find("ISTANBUL", text, CaseRules::kTurkish), text), std::vector<std::string>{});
+    EXPECT_EQ(Matched(Find("\xC4\xB0STANBUL", text, CaseRules::kTurkish), text),
+              std::vector<std::string>{"\xC4\xB0stanbul"});
+    matches = Find("istanbul", text, CaseRules::kTurkish);
+    ASSERT_EQ(matches.size(), 1u);
+    EXPECT_EQ(matches[0].size, 9u);
+    EXPECT_EQ(matches[0].length, 8);
+    EXPECT_EQ(Matched(Find("ilik", text, CaseRules::kTurkish), text), std::vector<std::string>{});
+    // Elsewhere I is the capital of i; İ still folds to i.
+    EXPECT_EQ(Matched(Find("ilik", text), text), (std::vector<std::string>{"ILIK", "Ilik"}));
+    EXPECT_EQ(Matched(Find("istanbul", text), text), std::vector<std::string>{"\xC4\xB0stanbul"});
+    EXPECT_TRUE(Find(dotless, "ILIK").empty());
+
+    // A character is never split: no backslash inside ソ or 許, no A inside ア,
+    // and a query that is no whole character matches none.
+    const std::string japanese = ConversationPlainText("\x83\x5C\x83\x41\x8B\x96", false, 932);
+    EXPECT_EQ(japanese, "\xE3\x82\xBD\xE3\x82\xA2\xE8\xA8\xB1");
+    EXPECT_TRUE(Find("\\", japanese).empty());
+    EXPECT_TRUE(Find("a", japanese).empty());
+    EXPECT_TRUE(Find("\x82", japanese).empty());
+    EXPECT_TRUE(Find("\xBD\xE3", japanese).empty());
+    EXPECT_EQ(Positions(Find("\xE8\xA8\xB1", japanese)), std::vector<std::int32_t>{2});
 }
 
 TEST(LogSearch, SnippetIsTheMatchLineCutAroundTheMatch) {

@@ -1,14 +1,18 @@
-// The rich-text reader against texts as Rich Edit controls write them, odd
-// escapes, and damaged input; the UTF-8 and Windows-1252 helpers it shares.
+// The rich-text reader against texts as Rich Edit controls write them in
+// every code page, odd escapes, and damaged input; the code pages and UTF-8
+// helpers it shares.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "plugin/logging/RichTextReader.h"
+#include "tests/richtext/CodePageSamples.h"
 
 using parleym::ReadRichText;
 using parleym::RichText;
+using parleym_test::kCodePageSamples;
+using parleym_test::RichEditHistory;
 
 namespace {
 
@@ -78,7 +82,7 @@ TEST(RichTextReader, ControlSymbolsAndEscapes) {
     EXPECT_EQ(ReadRichText("{\\rtf1\\b  bold\\b0 x}").text, " boldx");
     EXPECT_EQ(ReadRichText("{\\rtf1\\fs-20x\\li-y}").text, "x-y");
     // Bytes outside escapes go through the same code page; control bytes are layout.
-    EXPECT_EQ(ReadRichText("{\\rtf1 \x93q\x94\x01\xE9}").text, "\xE2\x80\x9Cq\xE2\x80\x9D\xC3\xA9");
+    EXPECT_EQ(ReadRichText("{\\rtf1 \x93q\x94\x01\xE9}", 1252).text, "\xE2\x80\x9Cq\xE2\x80\x9D\xC3\xA9");
     EXPECT_EQ(ReadRichText("{\\rtf1\\ansicpg28591 \\'93}").text, "\xC2\x93");
 }
 
@@ -96,19 +100,102 @@ TEST(RichTextReader, UnicodeFallbacksAreSkippedByTheirCount) {
               "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD" "a\xEF\xBF\xBD" "b");
 }
 
-TEST(RichTextReader, Utf8AndWindows1252AtTheirBoundaries) {
+TEST(RichTextReader, Utf8AndCodePagesAtTheirBoundaries) {
     std::string out;
     for (const std::uint32_t code : {0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xFFFFu, 0x10000u, 0x10FFFFu})
         parleym::AppendUtf8(out, code);
     EXPECT_EQ(out, "\x7F" "\xC2\x80" "\xDF\xBF" "\xE0\xA0\x80" "\xEF\xBF\xBF" "\xF0\x90\x80\x80"
                    "\xF4\x8F\xBF\xBF");
-    // 0x80..0x9F are the code page's own letters, its holes the C1 codes; the rest is Latin-1.
-    EXPECT_EQ(parleym::Windows1252ToUnicode(0x7F), 0x7Fu);
-    EXPECT_EQ(parleym::Windows1252ToUnicode(0x80), 0x20ACu);
-    EXPECT_EQ(parleym::Windows1252ToUnicode(0x81), 0x81u);
-    EXPECT_EQ(parleym::Windows1252ToUnicode(0x9F), 0x178u);
-    EXPECT_EQ(parleym::Windows1252ToUnicode(0xA0), 0xA0u);
-    EXPECT_EQ(parleym::Windows1252ToUnicode(0xFF), 0xFFu);
+    std::size_t length = 0;
+    EXPECT_EQ(parleym::DecodeUtf8("\xF0\x9F\x98\x80", 0, length), 0x1F600u);
+    EXPECT_EQ(length, 4u);
+    for (const char* broken : {"\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82", "\x80"}) {
+        EXPECT_EQ(parleym::DecodeUtf8(broken, 0, length), parleym::kNotUtf8) << broken;
+        EXPECT_EQ(length, 1u);
+    }
+    // Windows-1252's holes are the C1 codes, as Windows maps them; a lead
+    // byte alone is the page's default character; pairs need their trail.
+    const parleym::CodePage& western = *parleym::CodePage::Find(1252);
+    EXPECT_EQ(western.Single(0x80), 0x20ACu);
+    EXPECT_EQ(western.Single(0x81), 0x81u);
+    EXPECT_EQ(western.Single(0x9F), 0x178u);
+    EXPECT_EQ(western.Single(0xFF), 0xFFu);
+    EXPECT_FALSE(western.IsDoubleByte());
+    const parleym::CodePage& japanese = *parleym::CodePage::Find(932);
+    EXPECT_TRUE(japanese.IsLeadByte(0x82));
+    EXPECT_FALSE(japanese.IsLeadByte(0xA0));
+    EXPECT_EQ(japanese.Single(0x82), 0x30FBu);
+    EXPECT_EQ(japanese.Pair(0x82, 0xA0), 0x3042u);
+    EXPECT_EQ(japanese.Pair(0x82, 0x00), 0u);
+    EXPECT_EQ(japanese.Single(0xB1), 0xFF71u);  // halfwidth katakana: one byte
+    EXPECT_EQ(parleym::CodePage::Find(1254)->Single(0xDD), 0x130u);
+    EXPECT_EQ(parleym::CodePage::Find(874)->Single(0xA1), 0xE01u);
+    EXPECT_EQ(parleym::CodePage::Find(949)->Pair(0xB0, 0xA1), 0xAC00u);
+    EXPECT_EQ(parleym::CodePage::Find(936)->Single(0x80), 0x20ACu);
+    EXPECT_EQ(parleym::CodePage::Find(950)->Pair(0xA4, 0x40), 0x4E00u);
+    EXPECT_EQ(parleym::CodePage::Find(12345), nullptr);
+    EXPECT_EQ(parleym::CodePage::Find(437), nullptr);  // a page the system has, but no log is in
+    EXPECT_EQ(parleym::CodePage::Find(parleym::kUtf8CodePage), nullptr);
+    EXPECT_EQ(parleym::CodePage::FindOrDefault(12345).Number(), parleym::SystemCodePage());
+    // Fonts' character sets name their pages; the default set is the document's.
+    EXPECT_EQ(parleym::CodePageOfCharset(204), 1251);
+    EXPECT_EQ(parleym::CodePageOfCharset(128), 932);
+    EXPECT_EQ(parleym::CodePageOfCharset(1), 0);
+}
+
+TEST(RichTextReader, EveryCodePageAsRichEditWritesIt) {
+    for (const auto& sample : kCodePageSamples) {
+        SCOPED_TRACE(sample.page);
+        const std::string expected = parleym_test::HistoryText(sample.utf8);
+        // The document's page and the font's set agree, as a control on that system writes them.
+        RichText read = ReadRichText(RichEditHistory(sample.page, sample.charset, 0, sample.escapes));
+        EXPECT_EQ(read.text, expected);
+        EXPECT_EQ(read.characters, parleym_test::ControlLength(expected));
+        EXPECT_EQ(read.codePage, sample.page);
+        EXPECT_TRUE(read.wellFormed);
+        // The font's set decides over the document's page; a font's \cpg over its set.
+        EXPECT_EQ(ReadRichText(RichEditHistory(1252, sample.charset, 0, sample.escapes)).text, expected);
+        EXPECT_EQ(ReadRichText(RichEditHistory(1252, 0, sample.page, sample.escapes)).text, expected);
+        // A font of the default set is in the document's page; a document that
+        // names none is in the page it was written under, given by the caller.
+        EXPECT_EQ(ReadRichText(RichEditHistory(sample.page, -1, 0, sample.escapes), 1252).text, expected);
+        read = ReadRichText(RichEditHistory(0, -1, 0, sample.escapes), sample.page);
+        EXPECT_EQ(read.text, expected);
+        EXPECT_EQ(read.codePage, 0);
+        EXPECT_EQ(parleym::NamedCodePage(RichEditHistory(sample.page, -1, 0, "")), sample.page);
+        // Stored as plain text, in the same page.
+        const std::string bytes = parleym_test::BytesOf(sample.escapes);
+        EXPECT_EQ(parleym::ReadPlainText(bytes + "\r\n", sample.page), std::string(sample.utf8) + "\n");
+        EXPECT_EQ(parleym::Utf8FromCodePage(bytes, sample.page), sample.utf8);
+    }
+}
+
+TEST(RichTextReader, DoubleByteCharactersInEveryForm) {
+    const auto japanese = [](const std::string& body) {
+        return ReadRichText(RichEditHistory(932, 128, 0, body)).text;
+    };
+    // A lead byte escaped, its trail byte a letter, a backslash or a brace as they stand.
+    EXPECT_EQ(japanese("\\'83A\\'83\\\\\\'83\\{"), parleym_test::HistoryText("\xE3\x82\xA2\xE3\x82\xBD\xE3\x83\x9C"));
+    // A line break between the two bytes is layout.
+    EXPECT_EQ(japanese("\\'82\r\n\\'a0"), parleym_test::HistoryText("\xE3\x81\x82"));
+    // \uN with its fallback counted in bytes: two for a pair, the pair's
+    // trail byte among them; one for "?".
+    EXPECT_EQ(japanese("\\uc2\\u12354\\'82\\'a0x\\uc1\\u26085?y"),
+              parleym_test::HistoryText("\xE3\x81\x82x\xE6\x97\xA5y"));
+    // A lead byte with nothing after it is the page's default character.
+    EXPECT_EQ(japanese("a\\'82\\par b\\'82"), parleym_test::HistoryText("a\xE3\x83\xBB\nb\xE3\x83\xBB"));
+    // Fonts of two scripts in one paragraph, and a character neither has.
+    const std::string mixed =
+        "{\\rtf1\\ansi\\ansicpg1251\\deff0{\\fonttbl{\\f0\\fnil\\fcharset204 Tahoma;}{\\f1\\fnil\\fcharset128 "
+        "MS UI Gothic;}}\\uc1\\pard\\f0\\'cf\\'f0\\'e8\\'e2\\'e5\\'f2 {\\f1\\'82\\'b1\\'82\\'f1}\\'e4\\u9786?"
+        "{\\object{\\*\\objdata 00}}\\f1\\'93\\'fa\\par}";
+    const RichText read = ReadRichText(mixed);
+    EXPECT_EQ(read.text, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xE3\x81\x93\xE3\x82\x93\xD0\xB4\xE2\x98\xBA"
+                         "\xEF\xBF\xBC\xE6\x97\xA5\n");
+    // One position per character, the double-byte ones too.
+    ASSERT_EQ(read.objects.size(), 1u);
+    EXPECT_EQ(read.objects[0].position, 11);
+    EXPECT_EQ(read.characters, 14);
 }
 
 TEST(RichTextReader, DestinationsAreLeftOut) {

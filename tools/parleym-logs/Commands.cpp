@@ -6,6 +6,7 @@
 #include "plugin/logging/LogExport.h"
 #include "plugin/logging/LogSearch.h"
 #include "tools/parleym-logs/LogsReader.h"
+#include "tools/parleym-logs/TextCodePage.h"
 
 namespace parleym_logs {
 
@@ -16,6 +17,14 @@ bool OpenLogs(LogsReader& logs, const std::string& path, std::FILE* err) {
     if (logs.Open(path, error)) return true;
     std::fprintf(err, "parleym-logs: %s: %s\n", path.c_str(), error.c_str());
     return false;
+}
+
+// The page of the file's text that names none; says so when it is a guess.
+int TextPage(const LogsReader& logs, const std::string& path, int asked, std::FILE* err) {
+    const TextCodePage page = ChooseTextCodePage(logs, asked);
+    const std::string note = GuessedCodePageNote(logs, path, page);
+    if (!note.empty()) std::fputs(note.c_str(), err);
+    return page.page;
 }
 
 // The cache is optional: without it objects show as their codes.
@@ -31,11 +40,12 @@ std::string ObjectCachePathFor(const std::string& logs) {
     return (slash == std::string::npos ? std::string() : logs.substr(0, slash + 1)) + "objcache.dat";
 }
 
-int ListCommand(const std::string& path, std::FILE* out, std::FILE* err) {
+int ListCommand(const std::string& path, std::FILE* out, std::FILE* err, int codePage) {
     LogsReader logs;
     if (!OpenLogs(logs, path, err)) return 1;
+    const int page = TextPage(logs, path, codePage, err);
     for (const Account& account : logs.Accounts()) {
-        const std::string name = parleym::Utf8FromAnsi(account.name);
+        const std::string name = parleym::Utf8FromCodePage(account.name, page);
         if (!account.problem.empty()) {
             std::fprintf(out, "%s: %s\n", name.c_str(), account.problem.c_str());
             continue;
@@ -45,13 +55,13 @@ int ListCommand(const std::string& path, std::FILE* out, std::FILE* err) {
                      account.index.loggingEnabled ? "" : ", logging off");
         for (const LogEntry& entry : account.index.entries)
             std::fprintf(out, "  %6d  %s - %s  %s\n", entry.number, FormatOleDate(entry.start).c_str(),
-                         FormatOleDate(entry.end).c_str(), parleym::Utf8FromAnsi(entry.contact).c_str());
+                         FormatOleDate(entry.end).c_str(), parleym::Utf8FromCodePage(entry.contact, page).c_str());
     }
     return 0;
 }
 
 int ShowCommand(const std::string& path, const std::string& accountName, const std::string& numberText,
-                std::FILE* out, std::FILE* err) {
+                std::FILE* out, std::FILE* err, int codePage) {
     char* end = nullptr;
     errno = 0;
     const long number = std::strtol(numberText.c_str(), &end, 10);
@@ -61,7 +71,8 @@ int ShowCommand(const std::string& path, const std::string& accountName, const s
     }
     LogsReader logs;
     if (!OpenLogs(logs, path, err)) return 1;
-    const Account* account = logs.FindAccount(accountName);
+    const int page = TextPage(logs, path, codePage, err);
+    const Account* account = logs.FindAccount(accountName, page);
     if (!account) {
         std::fprintf(err, "parleym-logs: %s: no account %s\n", path.c_str(), accountName.c_str());
         return 1;
@@ -82,30 +93,32 @@ int ShowCommand(const std::string& path, const std::string& accountName, const s
     }
     PictureCache pictures;
     OpenPictures(pictures, path);
-    ReaderSource source(logs, pictures);
-    std::fprintf(out, "Conversation with %s\n%s - %s\n\n", parleym::Utf8FromAnsi(entry->contact).c_str(),
+    ReaderSource source(logs, pictures, page);
+    std::fprintf(out, "Conversation with %s\n%s - %s\n\n", parleym::Utf8FromCodePage(entry->contact, page).c_str(),
                  FormatOleDate(entry->start).c_str(), FormatOleDate(entry->end).c_str());
     const std::string text =
-        parleym::ConversationText(content, [&](const std::string& key) { return source.ObjectText(key); });
+        parleym::ConversationText(content, [&](const std::string& key) { return source.ObjectText(key); }, page);
     std::fwrite(text.data(), 1, text.size(), out);
     if (!text.empty() && text.back() != '\n') std::fputc('\n', out);
     return 0;
 }
 
-int SearchCommand(const std::string& path, const std::string& text, std::FILE* out, std::FILE* err) {
-    // The terminal's text is UTF-8, as the conversations' plain texts are.
-    const parleym::TextQuery query(text);
-    if (query.Empty()) {
+int SearchCommand(const std::string& path, const std::string& text, std::FILE* out, std::FILE* err, int codePage) {
+    if (parleym::TextQuery(text).Empty()) {
         std::fprintf(err, "parleym-logs: nothing to search for\n");
         return 1;
     }
     LogsReader logs;
     if (!OpenLogs(logs, path, err)) return 1;
+    const int page = TextPage(logs, path, codePage, err);
+    // The terminal's text is UTF-8, as the conversations' plain texts are; the
+    // letters pair up as in the language of the logs' code page.
+    const parleym::TextQuery query(text, parleym::CaseRulesOf(page));
     std::size_t unreadable = 0;
     bool accountsRead = true;
-    std::string scratch;
+    parleym::FoldedText scratch;
     for (const Account& account : logs.Accounts()) {
-        const std::string name = parleym::Utf8FromAnsi(account.name);
+        const std::string name = parleym::Utf8FromCodePage(account.name, page);
         if (!account.problem.empty()) {
             std::fprintf(err, "parleym-logs: %s: account %s: %s\n", path.c_str(), name.c_str(), account.problem.c_str());
             accountsRead = false;
@@ -119,12 +132,12 @@ int SearchCommand(const std::string& path, const std::string& text, std::FILE* o
                 ++unreadable;
                 continue;
             }
-            const std::string plain = parleym::ConversationPlainText(content.text, content.isRtf != 0);
+            const std::string plain = parleym::ConversationPlainText(content.text, content.isRtf != 0, page);
             const std::vector<parleym::TextMatch> matches = query.FindIn(plain, scratch);
             if (matches.empty()) continue;
             // Printed as found: a common word in years of logs is many lines, none kept.
             const std::string date = FormatOleDate(entry.start);
-            const std::string contact = parleym::Utf8FromAnsi(entry.contact);
+            const std::string contact = parleym::Utf8FromCodePage(entry.contact, page);
             for (const parleym::TextMatch& match : matches) {
                 std::size_t at = 0;
                 const std::string snippet = parleym::MakeSnippet(plain, match, at);
@@ -138,21 +151,23 @@ int SearchCommand(const std::string& path, const std::string& text, std::FILE* o
     return unreadable == 0 && accountsRead ? 0 : 1;
 }
 
-int ExportCommand(const std::string& path, const std::string& folder, bool text, std::FILE* out, std::FILE* err) {
+int ExportCommand(const std::string& path, const std::string& folder, bool text, std::FILE* out, std::FILE* err,
+                  int codePage) {
     LogsReader logs;
     if (!OpenLogs(logs, path, err)) return 1;
+    const int page = TextPage(logs, path, codePage, err);
     PictureCache pictures;
     OpenPictures(pictures, path);
     std::vector<parleym::ExportItem> items;
     for (const Account& account : logs.Accounts()) {
         for (const LogEntry& entry : account.index.entries) {
             parleym::ExportItem item;
-            item.account = parleym::Utf8FromAnsi(account.name);
+            item.account = parleym::Utf8FromCodePage(account.name, page);
             item.entry = entry;
             items.push_back(std::move(item));
         }
     }
-    ReaderSource source(logs, pictures);
+    ReaderSource source(logs, pictures, page);
     parleym::LogExport exporter(source, std::move(items), text ? parleym::ExportFormat::kText : parleym::ExportFormat::kHtml,
                                 folder);
     const parleym::ExportOutcome outcome = parleym::RunExport(exporter, nullptr);

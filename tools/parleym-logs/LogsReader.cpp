@@ -52,9 +52,9 @@ bool LogsReader::Open(const std::string& path, std::string& error) {
     return true;
 }
 
-const Account* LogsReader::FindAccount(const std::string& name) const {
+const Account* LogsReader::FindAccount(const std::string& name, int codePage) const {
     for (const Account& account : accounts_)
-        if (account.name == name || parleym::Utf8FromAnsi(account.name) == name) return &account;
+        if (account.name == name || parleym::Utf8FromCodePage(account.name, codePage) == name) return &account;
     return nullptr;
 }
 
@@ -114,7 +114,7 @@ std::string PictureCache::Code(const std::string& key) const {
 }
 
 bool ReaderSource::Load(const parleym::ExportItem& item, CMessageContent& content, std::string& error) {
-    const Account* account = logs_.FindAccount(item.account);
+    const Account* account = logs_.FindAccount(item.account, codePage_);
     if (!account) {
         error = "no such account";
         return false;

@@ -24,8 +24,8 @@ public:
     // False with a reason when the file is no logs file or is damaged.
     bool Open(const std::string& path, std::string& error);
     const std::vector<Account>& Accounts() const { return accounts_; }
-    // By sign-in name, as stored or as UTF-8.
-    const Account* FindAccount(const std::string& name) const;
+    // By sign-in name, as stored or as UTF-8 from `codePage`.
+    const Account* FindAccount(const std::string& name, int codePage) const;
     // False with a reason when the conversation's stream is missing or damaged.
     bool Load(const Account& account, int number, CMessageContent& content, std::string& error) const;
 
@@ -54,18 +54,21 @@ private:
 };
 
 // The conversations of the file for the exporter, dates in the C library's
-// locale (LC_TIME).
+// locale (LC_TIME), text in `codePage` where it names none.
 class ReaderSource : public parleym::ExportSource {
 public:
-    ReaderSource(const LogsReader& logs, const PictureCache& pictures) : logs_(logs), pictures_(pictures) {}
+    ReaderSource(const LogsReader& logs, const PictureCache& pictures, int codePage)
+        : logs_(logs), pictures_(pictures), codePage_(codePage) {}
     bool Load(const parleym::ExportItem& item, CMessageContent& content, std::string& error) override;
     bool Picture(const std::string& key, parleym::ExportPicture& picture) override;
     std::string FormatDate(double oleDate) override;
     std::string ObjectText(const std::string& key) override;
+    int CodePage() override { return codePage_; }
 
 private:
     const LogsReader& logs_;
     const PictureCache& pictures_;
+    int codePage_;
     std::map<std::string, std::string> codes_;
 };
 
