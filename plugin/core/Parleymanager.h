@@ -75,7 +75,12 @@ public:
     BOOL IsSignedIn();
     void RetrieveContacts();
     CContactInfo AddContact(IMessengerContact* contact);
+    // The contact list as the messenger has it now, one record per sign-in name
+    // (the events' list when the messenger cannot say).
+    std::vector<CContactInfo> CurrentContacts();
     CContactInfo FindContact(IMessengerContact* contact);
+    // The one contact the text names as a whole address (ContactMatch.h); the
+    // empty record for nobody or for several people.
     CContactInfo FindContactByText(const std::string& text) const;
     HWND ConversationOf(const CContactInfo& contact);
     // Asks the messenger now; the contact list's record when the messenger cannot say.

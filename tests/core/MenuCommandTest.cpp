@@ -139,6 +139,22 @@ TEST(PluginMenus, ContactListMenuOffersOfflineMessageForAnOfflineContact) {
     for (HMENU menu : {online, offline, other}) DestroyMenu(menu);
 }
 
+TEST(PluginMenus, ContactListMenuNamesTheContactByItsWholeAddress) {
+    SignedInBench s;
+    HWND generic = s.bench.CreateGenericWindow(true);
+    SetCursorPos(100, 100);
+    s.bench.Pump();
+    // Ann (online) comes first in the list; her address is inside Jo's (offline).
+    auto jo = s.bench.State().AddContact("joann@example.com", "Jo", MISTATUS_OFFLINE);
+    s.bench.Api().FireContactListAdd(S_OK, jo);
+    HMENU menu = CreatePopupMenu();
+    AppendMenuA(menu, MF_STRING, 1, "Send E-mail (joann@example.com)");
+    s.manager().OnInitMenu(generic, menu);
+    EXPECT_FALSE(IsGrayed(menu, CMD_SEND_OFFLINE_TO_SELECTED));
+    EXPECT_EQ("joann@example.com", s.manager().SelectedContact().signInName);
+    DestroyMenu(menu);
+}
+
 TEST(PluginMenus, AContextMenuOpenedAgainHasTheOfflineItemOnce) {
     SignedInBench s;
     HWND generic = s.bench.CreateGenericWindow(true);
