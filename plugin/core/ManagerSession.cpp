@@ -404,7 +404,10 @@ void CParleymanager::DecideHandler(HWND window, const CContactInfo& contact) {
         }
         }
     }
+    const std::weak_ptr<const void> life = handler->Life();
     if (handler->OnContactStatus(contact)) return;
+    // Its clicks may have run events that ended or replaced it.
+    if (life.expired() || HandlerOf(window) != handler) return;
     std::unique_ptr<ConversationHandler> old = Untrack(window);
     old->Detach();
     old.reset();

@@ -3,6 +3,8 @@
 // and the owner of every store, window, handler and contact record.
 #include <windows.h>
 
+#include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <memory>
@@ -93,6 +95,10 @@ public:
     void OnSignOut();
     void OnContactListAdd(long hr, IDispatch* contact);
     void OnContactStatusChange(IDispatch* contact, long status);
+
+    // Runs `action` once the message handled now, and the messenger's own
+    // handling of it, are done: after a key or click the plug-in saw first.
+    void AfterCurrentMessage(std::function<void()> action);
 
     // Opens (or finds) the messenger's conversation window with the contact.
     HRESULT OpenConversation(const std::string& signInName, HWND& window);
@@ -249,6 +255,7 @@ private:
     // one save per control: the save runs once the queue has passed them.
     void QueueHistoryChange(HWND control);
     void SaveQueuedHistories();
+    void RunAfterwards();
 
     // conversation map
     std::unique_ptr<ConversationHandler> Untrack(HWND window);
@@ -285,6 +292,7 @@ private:
     HWND broadcastWnd_ = nullptr;
     std::map<HWND, std::unique_ptr<ConversationHandler>> conversations_;
     std::set<HWND> queuedHistories_;  // changed since the queued save was posted
+    std::deque<std::function<void()>> afterwards_;
     std::vector<CContactInfo> contacts_;
     bool contactsLoaded_ = false;
     CContactInfo self_;
