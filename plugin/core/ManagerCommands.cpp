@@ -436,6 +436,10 @@ void CParleymanager::DestroyLogViewer() {
 }
 void CParleymanager::RefreshLogViewer() { parleym::RefreshLogViewer(logViewer_); }
 void CParleymanager::OpenBroadcastDialog() { CBroadcastMsgDlg::Open(*this); }
+void CParleymanager::CloseBroadcastDialog() {
+    // It closes once any box or picker it shows has ended.
+    if (broadcastDialog_ && IsWindow(broadcastDialog_)) SendMessageA(broadcastDialog_, WM_CLOSE, 0, 0);
+}
 void CParleymanager::NotifyBroadcastContactOffline(const CContactInfo& contact) {
     if (broadcastDialog_ && IsWindow(broadcastDialog_))
         SendMessageA(broadcastDialog_, kBroadcastRemoveRecipient, 0, reinterpret_cast<LPARAM>(contact.signInName.c_str()));

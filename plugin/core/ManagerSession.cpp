@@ -260,6 +260,7 @@ void CParleymanager::OnSignIn(long hr) {
     // The windows the messenger kept open belong to the account before: their
     // handlers go (a last save into that account, if it is still open), and
     // the windows are tracked again under this one, with its own numbers.
+    CloseBroadcastDialog();
     const std::vector<HWND> keptOpen = ReleaseConversationHandlers();
     ReadSelf();
     offlineStore_->Save();
@@ -278,6 +279,8 @@ void CParleymanager::OnSignIn(long hr) {
 }
 
 void CParleymanager::OnSignOut() {
+    // Its recipients were picked from this account's list: it must not send from the next one.
+    CloseBroadcastDialog();
     // Everything the windows show goes into the account that signs out; with
     // its account closed the log store then takes nothing until the next sign-in.
     SaveLoggingHandlers();

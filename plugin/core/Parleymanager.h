@@ -210,6 +210,7 @@ protected:
     // Whether offline messages wait for the contact.
     virtual bool HasPendingMessages(const std::string& signInName);
     virtual void NotifyBroadcastContactOffline(const CContactInfo& contact);
+    virtual void CloseBroadcastDialog();
 
 private:
     friend class CMessengerEvents;
