@@ -42,6 +42,14 @@ note bob@parleym.example "\n\n"
 sleep 300
 receive bob@parleym.example "third"
 sleep 300
+# A message with pictures comes in several insertions and a notice in one: each
+# goes on whole and alone, and the next message is paired as before.
+receive bob@parleym.example "smile :-) and (Y) here"
+sleep 300
+note bob@parleym.example "Bob B is away.\n"
+sleep 300
+receive bob@parleym.example "fourth"
+sleep 300
 screenshot forward-source
 post conv:carol@parleym.example 274 61728
 sleep 300
@@ -116,6 +124,9 @@ class MessagingInStandinTest(unittest.TestCase):
             "[FW] Bob B says: first",
             "[FW] Me Myself says: my reply",
             "[FW] Bob B says: third",
+            "[FW] Bob B says: smile   and   here",
+            "[FW] Bob B is away.",
+            "[FW] Bob B says: fourth",
             "[FW] Bob B says: ping",
             "[FW] Bob B says: after close",
         ], self.result.describe())
