@@ -227,10 +227,7 @@ int ScenarioRunner::Run(const std::vector<Step>& steps) {
   steps_ = &steps;
   next_ = 0;
   done_ = false;
-  if (HasScenarioOption(steps, "steps-in-modal-loops")) {
-    g_nestedRunner = this;
-    nestTimer_ = SetTimer(nullptr, 0, 100, &ScenarioRunner::NestedTick);
-  }
+  if (HasScenarioOption(steps, "steps-in-modal-loops")) StepsInModalLoops(true);
   Settle();
   Observe(false);
   while (!quit_ && !done_ && next_ < steps.size()) {
@@ -261,6 +258,13 @@ bool ScenarioRunner::RunStep(const Step& step) {
   return true;
 }
 
+void ScenarioRunner::StepsInModalLoops(bool on) {
+  nesting_ = on;
+  if (!on || nestTimer_) return;
+  g_nestedRunner = this;
+  nestTimer_ = SetTimer(nullptr, 0, 100, &ScenarioRunner::NestedTick);
+}
+
 bool ScenarioRunner::IsNestTimer(const MSG& msg) const {
   return nestTimer_ && msg.message == WM_TIMER && msg.hwnd == nullptr && msg.wParam == nestTimer_;
 }
@@ -270,7 +274,7 @@ bool ScenarioRunner::IsNestTimer(const MSG& msg) const {
 // between so that the loop can end when its window is done.
 void CALLBACK ScenarioRunner::NestedTick(HWND, UINT, UINT_PTR, DWORD) {
   ScenarioRunner* runner = g_nestedRunner;
-  if (!runner || runner->inNestedStep_ || runner->done_ || runner->quit_ || !runner->steps_ ||
+  if (!runner || !runner->nesting_ || runner->inNestedStep_ || runner->done_ || runner->quit_ || !runner->steps_ ||
       runner->next_ >= runner->steps_->size())
     return;
   runner->inNestedStep_ = true;
@@ -439,6 +443,11 @@ bool ScenarioRunner::Execute(const Step& step) {
         (step.Has("after") && !ParseNumber(step.Option("after"), after)))
       return false;
     conversation->RefuseSends(static_cast<int>(count), static_cast<int>(after));
+    return true;
+  }
+  if (c == "modal-steps") {
+    if (step.Arg(0) != "on" && step.Arg(0) != "off") return false;
+    StepsInModalLoops(step.Arg(0) == "on");
     return true;
   }
   if (c == "in-send") {
