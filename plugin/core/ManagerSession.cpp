@@ -414,6 +414,12 @@ void CParleymanager::DecideHandler(HWND window, const CContactInfo& contact) {
     std::unique_ptr<ConversationHandler> old = Untrack(window);
     old->Detach();
     old.reset();
+    // Gone offline again meanwhile: the window takes offline messages.
+    const CContactInfo* now = RecordOf(contact.signInName);
+    if (now && !now->IsOnline()) {
+        OnConversationWindow(window, FALSE, number);
+        return;
+    }
     AttachNew(window, CreateLogHandler(contact), number);
 }
 

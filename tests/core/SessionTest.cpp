@@ -163,6 +163,13 @@ TEST(MessengerSession, AHandlerEndedByEventsInsideItsOwnDeliveryIsLeftAlone) {
     s.bench.Pump();
     EXPECT_EQ(kLogHandlerKind, s.KindOf(kept));
     EXPECT_EQ(afterSignIn, g_handlerEvents.size());  // nothing detached, deleted or attached after
+
+    // Or in which the contact goes offline again: the window goes on taking offline messages.
+    s.SetStatus(s.cid, MISTATUS_OFFLINE);
+    ASSERT_EQ(kOfflineMessageHandlerKind, s.KindOf(kept));
+    g_duringContactStatus = [&](HWND) { s.SetStatus(s.cid, MISTATUS_OFFLINE); };
+    s.SetStatus(s.cid, MISTATUS_ONLINE);
+    EXPECT_EQ(kOfflineMessageHandlerKind, s.KindOf(kept));
 }
 
 TEST(MessengerSession, ForwardingOfARenamedContactEndsWhenTheContactGoesOffline) {

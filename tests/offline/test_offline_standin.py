@@ -492,7 +492,7 @@ in-send dan@parleym.example signout contacts-offline
 status dan@parleym.example ONLINE
 sleep 500
 # Fay's window takes offline messages now, but nothing can be kept while signed out.
-answer OK caption=Parleym text="signed out"
+answer OK caption=Parleym text="signed out" screenshot=offline-not-kept
 type fay@parleym.example "after signout"
 enter fay@parleym.example
 wait answered timeout=5000
