@@ -181,11 +181,15 @@ void ForwardHandler::ShowForwarding() {
     ReplaceParleymMenuItem(sourceWindow_, CMD_FORWARD_CONVERSATION, CMD_RESELECT_HANDLER, "Cancel forward");
 }
 
-void ForwardHandler::SendToForwardWindow(const std::string& text, UINT sendId) {
+bool ForwardHandler::SendToForwardWindow(const std::string& text, UINT sendId) {
+    const std::weak_ptr<const void> life = Life();
     ForwardSendRunning running;
     if (forwardInput_) SetWindowTextA(forwardInput_, text.c_str());
     SendMessageA(forwardWindow_, WM_COMMAND, MAKEWPARAM(sendId, BN_CLICKED), reinterpret_cast<LPARAM>(forwardSend_));
+    // The click can run the messenger's events, and they may have ended this handler.
+    if (life.expired()) return false;
     SetForegroundWindow(sourceWindow_);
+    return true;
 }
 
 void ForwardHandler::ForwardNewText() {
@@ -210,45 +214,49 @@ void ForwardHandler::ForwardNewText() {
     size_t start = 0;
     while (start < lines.size()) {
         const size_t stop = lines.find_first_of(L"\r\n", start);
-        TakeLine(AnsiFromWide(lines.c_str() + start, static_cast<int>(stop - start)));
+        if (!TakeLine(AnsiFromWide(lines.c_str() + start, static_cast<int>(stop - start)))) return;
         start = stop + 1;
     }
     // Nothing of the next line yet: the message is complete.
     if (lastEnd + 1 == added.size()) SendPending();
 }
 
-void ForwardHandler::TakeLine(const std::string& line) {
-    if (IsBlank(line)) return;
+bool ForwardHandler::TakeLine(const std::string& line) {
+    if (IsBlank(line)) return true;
     if (IsSaysLine(line)) {
-        SendPending();
+        if (!SendPending()) return false;
         pendingSays_ = line;
-        return;
+        return true;
     }
     // A line after "Name says:" is that message's; any other is a notice of its own.
     if (pendingSays_.empty()) {
-        SendPending();
+        if (!SendPending()) return false;
         pendingText_ = line;
-        SendPending();
-        return;
+        return SendPending();
     }
     pendingText_ += (pendingText_.empty() ? "" : "\r\n") + line;
+    return true;
 }
 
-void ForwardHandler::SendPending() {
-    if (pendingText_.empty()) return;
+bool ForwardHandler::SendPending() {
+    if (pendingText_.empty()) return true;
     const std::string message = "[FW] " + (pendingSays_.empty() ? pendingText_ : pendingSays_ + " " + pendingText_);
     pendingSays_.clear();
     pendingText_.clear();
+    const std::weak_ptr<const void> life = Life();
     if (!forwardWindow_ || !IsWindow(forwardWindow_)) {
         // The user closed it; without a window this message is dropped as if sent.
-        if (!OpenForwardWindow()) return;
+        const bool opened = OpenForwardWindow();
+        if (life.expired()) return false;
+        if (!opened) return true;
     }
     const UINT sendId = static_cast<UINT>(GetDlgCtrlID(forwardSend_));
     if (headerDue_) {
-        SendToForwardWindow("[Forward conversation with " + sourceContact_.friendlyName + "]", sendId);
         headerDue_ = 0;
+        if (!SendToForwardWindow("[Forward conversation with " + sourceContact_.friendlyName + "]", sendId))
+            return false;
     }
-    SendToForwardWindow(message, sendId);
+    return SendToForwardWindow(message, sendId);
 }
 
 } // namespace parleym

@@ -48,10 +48,12 @@ private:
     // "Name says:" and the text that follows make one forwarded message, any
     // other line (a notice) is one of its own, blank lines are skipped.
     void ForwardNewText();
-    void TakeLine(const std::string& line);
+    // False once the handler has gone: a click of the forward window ran
+    // events that ended it (the caller returns at once).
+    bool TakeLine(const std::string& line);
     // The message gathered so far, if any, behind the header before the first.
-    void SendPending();
-    void SendToForwardWindow(const std::string& text, UINT sendId);
+    bool SendPending();
+    bool SendToForwardWindow(const std::string& text, UINT sendId);
 
     CParleymanager* manager_ = nullptr;
     HWND sourceWindow_ = nullptr;
