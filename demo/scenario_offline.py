@@ -12,13 +12,17 @@ TITLE = "Offline messages, composed and delivered"
 REQUIRES = ["plugin/offline/OfflineMessageHandler.cpp", "plugin/offline/OfflineMessageStore.cpp"]
 CAROL = "carol@parleym.example"
 DAVE = "dave@parleym.example"
+ANN = "ann@parleym.example"
+JO = "joann@parleym.example"
 PREFIX = r"\[Offline message on [^\]]+\] "
 
 SCENARIO = LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
+add-contact ann@parleym.example "Ann A" status=OFFLINE
 add-contact carol@parleym.example "Carol C" status=OFFLINE
 add-contact dave@parleym.example "Dave D" status=OFFLINE
+add-contact joann@parleym.example "Jo J" status=OFFLINE
 # From the contact list's menu: a window to Carol, who is offline.
 context-menu carol@parleym.example "Send offline message..."
 wait conv carol@parleym.example timeout=10000
@@ -42,6 +46,20 @@ status carol@parleym.example ONLINE
 wait history carol@parleym.example "see you tomorrow" timeout=10000
 sleep 500
 screenshot delivered
+# Ann's address is inside Jo's: what is written to Jo is Jo's, and reaches Jo only.
+context-menu joann@parleym.example "Send offline message..."
+wait title conv:joann@parleym.example "Jo J - Offline message" timeout=10000
+type joann@parleym.example "for Jo, not Ann"
+enter joann@parleym.example
+sleep 300
+close joann@parleym.example
+wait no-conv joann@parleym.example timeout=5000
+status ann@parleym.example ONLINE
+sleep 500
+status joann@parleym.example ONLINE
+wait history joann@parleym.example "for Jo, not Ann" timeout=10000
+sleep 500
+screenshot contained-address
 signout
 sleep 300
 ''' + LOADER_END
@@ -84,6 +102,9 @@ def steps(result, ctx):
     sent = [l for l in lines if l.startswith("sent conv:%s " % CAROL)]
     online = [i for i, l in enumerate(lines) if l.startswith("step ") and "status %s ONLINE" % CAROL in l]
     first_sent = min((i for i, l in enumerate(lines) if l.startswith("sent conv:%s " % CAROL)), default=-1)
+    to_jo = [l for l in lines if l.startswith("sent conv:%s " % JO)]
+    to_ann = [l for l in lines if l.startswith(("sent conv:%s " % ANN, "window-created conv:%s " % ANN,
+                                                'api InstantMessage("%s")' % ANN))]
     try:
         kept = pending(os.path.join(result.data_dir, "offlinemsg.dat"))
     except Exception:
@@ -107,4 +128,16 @@ def steps(result, ctx):
                      check("offlinemsg.dat keeps Dave's message and nothing for Carol",
                            kept is not None and not kept.get(CAROL)
                            and [t for t in kept.get(DAVE, []) if "call me back" in t])]),
+        dict(title="The person meant, even when addresses contain one another", shot="contained-address",
+             story="Ann (ann@parleym.example) comes before Jo (joann@parleym.example) in the contact list, "
+                   "and Ann's address is part of Jo's. The user wrote to Jo while both were offline; "
+                   "the window was Jo's, the message was kept for Jo, nothing happened when Ann signed in, "
+                   "and it went to Jo, once, when Jo did.",
+             checks=[check("the window was titled \"Jo J - Offline message\"",
+                           any(l.startswith("title conv:%s" % JO) and "Jo J - Offline message" in l for l in lines)),
+                     check("exactly one message sent to Jo, with the text",
+                           len(to_jo) == 1 and "for Jo, not Ann" in to_jo[0]),
+                     check("nothing sent to Ann and no window opened for her", not to_ann),
+                     check("offlinemsg.dat keeps nothing for Ann or Jo",
+                           kept is not None and not kept.get(ANN) and not kept.get(JO))]),
     ]

@@ -32,8 +32,9 @@ public:
 
     virtual int ClassifyWindow(HWND window);
     virtual HWND FindMainWindow();
-    // The first contact of the manager's list whose sign-in name appears in an
-    // "edit" child of the window; the manager's empty record if none.
+    // The contact an "edit" child of the window names (the manager's
+    // FindContactByText); the manager's empty record if none, and for a
+    // conversation with several people.
     virtual CContactInfo FindConversationContact(CParleymanager& manager, HWND conversation);
     virtual ConversationControls FindConversationControls(HWND conversation);
     virtual ~CClientProfile() = default;

@@ -215,28 +215,35 @@ void CParleymanager::ForwardConversation(HWND window) {
         return;
     }
     if (!CanOpenDialog(false)) return;
-    std::unique_ptr<ConversationHandler> forward = CreateForwardHandler();
-    if (!forward) {
-        dialogBusy_ = 0;
-        return;
-    }
-    forward->Attach(this, window, current->GetConversationNumber());
+    // The picker's modal loop lets the messenger's events run: the window may
+    // close, its contact go offline, another account sign in. The forward
+    // handler is made only once the choice is made, for what is there then.
+    const CContactInfo source = profile_ ? profile_->FindConversationContact(*this, window) : noContact_;
+    const std::string account = self_.signInName;
     CContactInfo chosen;
-    const std::string source = profile_ ? profile_->FindConversationContact(*this, window).signInName : std::string();
-    if (!RunContactSelection(ContactSelectionMode::kForward, chosen, source)) {
-        dialogBusy_ = 0;
-        return;
-    }
+    const bool confirmed = RunContactSelection(ContactSelectionMode::kForward, chosen, source.signInName);
+    dialogBusy_ = 0;
+    if (!confirmed) return;
     // The old handler's save (when it goes) and the new one's start raise no box while they run;
     // the selection dialog above is left out so that its own errors show while it is open.
     DeferredMessages errorsAfterward;
-    const bool accepted = StartForwarding(*forward, chosen);
-    dialogBusy_ = 0;
-    if (!accepted) return;
-    // The old handler may have gone while the selection ran.
-    std::unique_ptr<ConversationHandler> old = Untrack(window);
-    if (!IsWindow(window)) return;
-    old.reset();
+    current = IsWindow(window) ? HandlerOf(window) : nullptr;
+    if (!current || self_.signInName != account) return;
+    const CContactInfo sourceNow = profile_ ? profile_->FindConversationContact(*this, window) : noContact_;
+    if (!sourceNow.SameContact(source)) return;
+    if (current->GetKind() == kOfflineMessageHandlerKind || (!IsNoContact(source) && !IsContactOnline(source.signInName))) {
+        ShowError("You can not forward offline messages", "Error");
+        return;
+    }
+    if (current->GetKind() != kLogHandlerKind) return;
+    std::unique_ptr<ConversationHandler> forward = CreateForwardHandler();
+    if (!forward) return;
+    forward->Attach(this, window, current->GetConversationNumber());
+    // Opening the forward window can run events of its own.
+    const std::weak_ptr<const void> life = current->Life();
+    if (!StartForwarding(*forward, chosen)) return;
+    if (life.expired() || !IsWindow(window) || HandlerOf(window) != current) return;
+    Untrack(window).reset();
     ConversationHandler* raw = forward.get();
     conversations_[window] = std::move(forward);
     ShowForwarding(*raw);
@@ -436,6 +443,10 @@ void CParleymanager::DestroyLogViewer() {
 }
 void CParleymanager::RefreshLogViewer() { parleym::RefreshLogViewer(logViewer_); }
 void CParleymanager::OpenBroadcastDialog() { CBroadcastMsgDlg::Open(*this); }
+void CParleymanager::CloseBroadcastDialog() {
+    // It closes once any box or picker it shows has ended.
+    if (broadcastDialog_ && IsWindow(broadcastDialog_)) SendMessageA(broadcastDialog_, WM_CLOSE, 0, 0);
+}
 void CParleymanager::NotifyBroadcastContactOffline(const CContactInfo& contact) {
     if (broadcastDialog_ && IsWindow(broadcastDialog_))
         SendMessageA(broadcastDialog_, kBroadcastRemoveRecipient, 0, reinterpret_cast<LPARAM>(contact.signInName.c_str()));

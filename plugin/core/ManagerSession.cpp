@@ -2,6 +2,7 @@
 // handler for each conversation window.
 #include <cstdio>
 
+#include "plugin/core/ContactMatch.h"
 #include "plugin/core/MessengerEvents.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/PluginMenus.h"
@@ -133,6 +134,46 @@ void CParleymanager::RetrieveContacts() {
     }
 }
 
+std::vector<CContactInfo> CParleymanager::CurrentContacts() {
+    // Deleted contacts send no more events and a re-added one comes back as
+    // another record: the messenger's own list says who is there now.
+    std::vector<CContactInfo> current;
+    try {
+        if (!messenger_ || !IsSignedIn()) throw ComFailure{E_FAIL};
+        ComPtr<IDispatch> contactsDispatch;
+        Check(messenger_->get_MyContacts(contactsDispatch.Put()));
+        ComPtr<IMessengerContacts> contacts;
+        Check(contactsDispatch->QueryInterface(IID_IMessengerContacts, reinterpret_cast<void**>(contacts.Put())));
+        LONG count = 0;
+        Check(contacts->get_Count(&count));
+        for (LONG i = 0; i < count; ++i) {
+            ComPtr<IDispatch> item;
+            Check(contacts->Item(i, item.Put()));
+            ComPtr<IMessengerContact> contact;
+            Check(item->QueryInterface(IID_IMessengerContact, reinterpret_cast<void**>(contact.Put())));
+            VARIANT_BOOL isSelf = VARIANT_FALSE;
+            BstrHolder friendly, signIn;
+            MISTATUS status = MISTATUS_UNKNOWN;
+            Check(contact->get_IsSelf(&isSelf));
+            if (isSelf != VARIANT_FALSE) continue;
+            Check(contact->get_FriendlyName(friendly.Put()));
+            Check(contact->get_SigninName(signIn.Put()));
+            Check(contact->get_Status(&status));
+            current.emplace_back(signIn.Ansi(), friendly.Ansi(), MapStatus(status));
+        }
+    } catch (const ComFailure&) {
+        // What the events told us is the best there is.
+        current = contacts_;
+    }
+    std::vector<CContactInfo> unique;
+    for (const CContactInfo& contact : current) {
+        bool seen = contact.signInName.empty();
+        for (const CContactInfo& kept : unique) seen = seen || kept.SameContact(contact);
+        if (!seen) unique.push_back(contact);
+    }
+    return unique;
+}
+
 CContactInfo CParleymanager::AddContact(IMessengerContact* contact) {
     VARIANT_BOOL isSelf = VARIANT_FALSE;
     Check(contact->get_IsSelf(&isSelf));
@@ -142,6 +183,13 @@ CContactInfo CParleymanager::AddContact(IMessengerContact* contact) {
     Check(contact->get_FriendlyName(friendly.Put()));
     Check(contact->get_SigninName(signIn.Put()));
     Check(contact->get_Status(&status));
+    // A contact deleted and added again is still one contact.
+    CContactInfo* record = RecordOf(signIn.Ansi());
+    if (record && record != &self_) {
+        record->friendlyName = friendly.Ansi();
+        record->status = MapStatus(status);
+        return *record;
+    }
     contacts_.emplace_back(signIn.Ansi(), friendly.Ansi(), MapStatus(status));
     return contacts_.back();
 }
@@ -162,9 +210,8 @@ CContactInfo* CParleymanager::RecordOf(const std::string& signInName) {
 }
 
 CContactInfo CParleymanager::FindContactByText(const std::string& text) const {
-    for (const CContactInfo& record : contacts_)
-        if (!record.signInName.empty() && text.find(record.signInName) != std::string::npos) return record;
-    return noContact_;
+    const ContactMatch match = MatchContactInText(text, contacts_);
+    return match.named == NamedContacts::kOne ? contacts_[match.index] : noContact_;
 }
 
 HWND CParleymanager::ConversationOf(const CContactInfo& contact) {
@@ -213,6 +260,7 @@ void CParleymanager::OnSignIn(long hr) {
     // The windows the messenger kept open belong to the account before: their
     // handlers go (a last save into that account, if it is still open), and
     // the windows are tracked again under this one, with its own numbers.
+    CloseBroadcastDialog();
     const std::vector<HWND> keptOpen = ReleaseConversationHandlers();
     ReadSelf();
     offlineStore_->Save();
@@ -231,6 +279,8 @@ void CParleymanager::OnSignIn(long hr) {
 }
 
 void CParleymanager::OnSignOut() {
+    // Its recipients were picked from this account's list: it must not send from the next one.
+    CloseBroadcastDialog();
     // Everything the windows show goes into the account that signs out; with
     // its account closed the log store then takes nothing until the next sign-in.
     SaveLoggingHandlers();
@@ -357,10 +407,19 @@ void CParleymanager::DecideHandler(HWND window, const CContactInfo& contact) {
         }
         }
     }
+    const std::weak_ptr<const void> life = handler->Life();
     if (handler->OnContactStatus(contact)) return;
+    // Its clicks may have run events that ended or replaced it.
+    if (life.expired() || HandlerOf(window) != handler) return;
     std::unique_ptr<ConversationHandler> old = Untrack(window);
     old->Detach();
     old.reset();
+    // Gone offline again meanwhile: the window takes offline messages.
+    const CContactInfo* now = RecordOf(contact.signInName);
+    if (now && !now->IsOnline()) {
+        OnConversationWindow(window, FALSE, number);
+        return;
+    }
     AttachNew(window, CreateLogHandler(contact), number);
 }
 

@@ -24,6 +24,8 @@ CParleymanager* g_processInstance = nullptr;
 constexpr UINT kLoaderTimeoutMs = 1000;
 // Posted to the dispatch window: save the histories changed since it was posted.
 constexpr UINT kSaveQueuedHistories = WM_APP + 27;
+// Posted to the dispatch window: run what waits for the messenger's own handling.
+constexpr UINT kRunAfterwards = WM_APP + 28;
 
 HINSTANCE PluginModule() {
     HMODULE module = nullptr;
@@ -211,6 +213,8 @@ void CParleymanager::Uninit() {
         if (broadcastDialog_ && IsWindow(broadcastDialog_)) DestroyWindow(broadcastDialog_);
         broadcastDialog_ = nullptr;
     });
+    // What waited for the messenger lets go now, while the object cache is open.
+    step([&] { afterwards_.clear(); });
     // Each handler makes its last save as it goes.
     queuedHistories_.clear();
     while (!conversations_.empty()) {
@@ -313,6 +317,10 @@ LRESULT CALLBACK CParleymanager::DispatchWindowProc(HWND window, UINT message, W
         if (message == PLG_GET_LOGGING) return manager ? manager->logManager_->IsLoggingEnabled() : 0;
         if (message == kSaveQueuedHistories) {
             if (manager) manager->SaveQueuedHistories();
+            return 0;
+        }
+        if (message == kRunAfterwards) {
+            if (manager) manager->RunAfterwards();
             return 0;
         }
         return DefWindowProcA(window, message, wParam, lParam);
@@ -464,6 +472,24 @@ void CParleymanager::QueueHistoryChange(HWND control) {
         return;
     }
     queuedHistories_.insert(control);
+}
+
+void CParleymanager::AfterCurrentMessage(std::function<void()> action) {
+    if (!action) return;
+    afterwards_.push_back(std::move(action));
+    if (afterwards_.size() == 1 && (!dispWnd_ || !PostMessageA(dispWnd_, kRunAfterwards, 0, 0))) RunAfterwards();
+}
+
+void CParleymanager::RunAfterwards() {
+    // Actions queued while these run wait for a message of their own.
+    std::deque<std::function<void()>> due;
+    due.swap(afterwards_);
+    for (auto& action : due) {
+        try {
+            action();
+        } catch (...) {
+        }
+    }
 }
 
 void CParleymanager::SaveQueuedHistories() {

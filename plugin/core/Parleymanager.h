@@ -3,6 +3,8 @@
 // and the owner of every store, window, handler and contact record.
 #include <windows.h>
 
+#include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <memory>
@@ -75,7 +77,12 @@ public:
     BOOL IsSignedIn();
     void RetrieveContacts();
     CContactInfo AddContact(IMessengerContact* contact);
+    // The contact list as the messenger has it now, one record per sign-in name
+    // (the events' list when the messenger cannot say).
+    std::vector<CContactInfo> CurrentContacts();
     CContactInfo FindContact(IMessengerContact* contact);
+    // The one contact the text names as a whole address (ContactMatch.h); the
+    // empty record for nobody or for several people.
     CContactInfo FindContactByText(const std::string& text) const;
     HWND ConversationOf(const CContactInfo& contact);
     // Asks the messenger now; the contact list's record when the messenger cannot say.
@@ -88,6 +95,10 @@ public:
     void OnSignOut();
     void OnContactListAdd(long hr, IDispatch* contact);
     void OnContactStatusChange(IDispatch* contact, long status);
+
+    // Runs `action` once the message handled now, and the messenger's own
+    // handling of it, are done: after a key or click the plug-in saw first.
+    void AfterCurrentMessage(std::function<void()> action);
 
     // Opens (or finds) the messenger's conversation window with the contact.
     HRESULT OpenConversation(const std::string& signInName, HWND& window);
@@ -199,6 +210,7 @@ protected:
     // Whether offline messages wait for the contact.
     virtual bool HasPendingMessages(const std::string& signInName);
     virtual void NotifyBroadcastContactOffline(const CContactInfo& contact);
+    virtual void CloseBroadcastDialog();
 
 private:
     friend class CMessengerEvents;
@@ -244,6 +256,7 @@ private:
     // one save per control: the save runs once the queue has passed them.
     void QueueHistoryChange(HWND control);
     void SaveQueuedHistories();
+    void RunAfterwards();
 
     // conversation map
     std::unique_ptr<ConversationHandler> Untrack(HWND window);
@@ -280,6 +293,7 @@ private:
     HWND broadcastWnd_ = nullptr;
     std::map<HWND, std::unique_ptr<ConversationHandler>> conversations_;
     std::set<HWND> queuedHistories_;  // changed since the queued save was posted
+    std::deque<std::function<void()>> afterwards_;
     std::vector<CContactInfo> contacts_;
     bool contactsLoaded_ = false;
     CContactInfo self_;

@@ -9,6 +9,7 @@ namespace {
 struct WaitingMessage {
     std::string text;
     std::string caption;
+    HWND owner;
 };
 
 UserMessageSink g_sink = nullptr;
@@ -28,12 +29,22 @@ int ShowUserMessage(HWND owner, const char* text, const char* caption, UINT styl
     return MessageBoxA(owner, text, caption, style);
 }
 
+constexpr UINT kOwnedErrorStyle = MB_ICONERROR | MB_OK;
+
 int ShowError(const char* text, const char* caption) {
     if (g_scopes > 0) {
-        Waiting().push_back({text ? text : "", caption ? caption : ""});
+        Waiting().push_back({text ? text : "", caption ? caption : "", nullptr});
         return IDOK;
     }
     return ShowUserMessage(nullptr, text, caption, kErrorStyle);
+}
+
+int ShowOwnedError(HWND owner, const char* text, const char* caption) {
+    if (g_scopes > 0) {
+        Waiting().push_back({text ? text : "", caption ? caption : "", owner});
+        return IDOK;
+    }
+    return ShowUserMessage(owner, text, caption, owner ? kOwnedErrorStyle : kErrorStyle);
 }
 
 DeferredMessages::DeferredMessages(Closing closing) : closing_(closing) { ++g_scopes; }
@@ -43,6 +54,7 @@ DeferredMessages::~DeferredMessages() {
 }
 
 bool HasWaitingMessages() { return !Waiting().empty(); }
+bool MessagesDeferred() { return g_scopes > 0; }
 
 void ShowWaitingMessages() {
     if (g_scopes > 0 || g_showing) return;
@@ -52,7 +64,9 @@ void ShowWaitingMessages() {
         while (!Waiting().empty()) {
             const WaitingMessage message = Waiting().front();
             Waiting().pop_front();
-            ShowUserMessage(nullptr, message.text.c_str(), message.caption.c_str(), kErrorStyle);
+            const HWND owner = message.owner && IsWindow(message.owner) ? message.owner : nullptr;
+            ShowUserMessage(owner, message.text.c_str(), message.caption.c_str(),
+                            owner ? kOwnedErrorStyle : kErrorStyle);
         }
     } catch (...) {
     }

@@ -12,6 +12,9 @@ int ShowUserMessage(HWND owner, const char* text, const char* caption, UINT styl
 // Task-modal, no owner: the plug-in's usual form for errors and refusals.
 // Inside a DeferredMessages scope it waits (see there) and returns IDOK.
 int ShowError(const char* text, const char* caption);
+// An error box owned by a window (error icon, OK). It waits like ShowError;
+// shown later, a window that has gone meanwhile owns nothing and the box is task-modal.
+int ShowOwnedError(HWND owner, const char* text, const char* caption);
 
 // A box keeps dispatching messages, so a messenger event arriving while one
 // shows could delete the handler whose save raised it, or rebuild the viewer
@@ -33,6 +36,9 @@ private:
 };
 
 bool HasWaitingMessages();
+// True while a scope is open: errors wait, and a box shown directly now would
+// run a modal loop in the middle of the plug-in's own work.
+bool MessagesDeferred();
 // Shows what waits, unless a scope is still open (its end shows them then).
 void ShowWaitingMessages();
 

@@ -4,6 +4,8 @@
 // order is fixed because other code relies on it.
 #include <windows.h>
 
+#include <memory>
+
 #include "plugin/lock/LockOverlay.h"
 
 namespace parleym {
@@ -45,6 +47,11 @@ public:
     // e.g. a new friendly name. Handlers that show or keep the name update it.
     virtual void UpdateContact(const CContactInfo&) {}
 
+    // Expires when the handler is deleted. A call that can run the messenger's
+    // events (a synchronous click, a box) may end the handler making it: its
+    // caller holds this to know whether the handler is still there afterwards.
+    std::weak_ptr<const void> Life() const { return life_; }
+
     // Lock overlay over this handler's conversation window.
     void ShowLockOverlay(HWND window) { lockOverlay_.Show(window); }
     void RemoveLockOverlay() { lockOverlay_.Remove(); }
@@ -54,6 +61,7 @@ public:
 private:
     // The locked window, whether the lock disabled it, and the panel.
     CLockOverlay lockOverlay_;
+    std::shared_ptr<const void> life_ = std::make_shared<char>(0);
 };
 
 } // namespace parleym

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "plugin/core/ClientProfile.h"
 #include "plugin/core/Parleymanager.h"
@@ -23,6 +25,17 @@ constexpr int kOfflineImage = 1;
 void ShowDialogError(HWND owner, const char* text) { ShowUserMessage(owner, text, "Error", MB_ICONERROR | MB_OK); }
 
 } // namespace
+
+class CBroadcastMsgDlg::ModalLoop {
+public:
+    explicit ModalLoop(CBroadcastMsgDlg& dialog) : dialog_(dialog) { ++dialog_.modalLoops_; }
+    ~ModalLoop() { --dialog_.modalLoops_; }
+    ModalLoop(const ModalLoop&) = delete;
+    ModalLoop& operator=(const ModalLoop&) = delete;
+
+private:
+    CBroadcastMsgDlg& dialog_;
+};
 
 CBroadcastMsgDlg::CBroadcastMsgDlg(CParleymanager* manager) : CDialog(IDD_BROADCAST), manager_(manager) {}
 
@@ -55,7 +68,22 @@ BOOL CBroadcastMsgDlg::OnInitDialog() {
 
 void CBroadcastMsgDlg::OnOK() { Send(); }
 
-void CBroadcastMsgDlg::OnCancel() { DestroyWindow(); }
+void CBroadcastMsgDlg::OnCancel() { Close(); }
+
+void CBroadcastMsgDlg::Close() {
+    if (modalLoops_ > 0) {
+        closeWanted_ = true;
+        if (picker_) picker_->EndDialog(IDCANCEL);
+        return;
+    }
+    DestroyWindow();
+}
+
+bool CBroadcastMsgDlg::ClosedAfterModalLoop() {
+    if (modalLoops_ > 0 || !closeWanted_) return false;
+    DestroyWindow();
+    return true;
+}
 
 bool CBroadcastMsgDlg::OnCommand(WORD id, WORD code, HWND control) {
     if (id == IDC_BROADCAST_SELECT) {
@@ -112,40 +140,84 @@ void CBroadcastMsgDlg::DeleteAllRows() {
 void CBroadcastMsgDlg::SelectUsers() {
     if (!manager_ || !manager_->CanOpenDialog(true)) return;
     CContactSelectDlg select(manager_, kSelectBroadcastContacts);
+    const bool hadRecipients = recipients_.GetItemCount() > 0;
     // The picker is not owned by this dialog; Send must wait until it is done.
     EnableWindow(GetSafeHwnd(), FALSE);
-    const INT_PTR chosen = select.DoModal();
-    EnableWindow(GetSafeHwnd(), TRUE);
-    if (chosen == IDOK) {
-        DeleteAllRows();
-        int row = 0;
-        for (const CContactInfo& contact : select.Chosen()) {
-            const int image = contact.status == kContactOffline ? kOfflineImage : kOnlineImage;
-            const int inserted = recipients_.InsertItem(row, contact.friendlyName, 0, image);
-            if (inserted < 0) continue;
-            recipients_.SetItemText(inserted, 1, contact.signInName);
-            ++row;
-        }
+    INT_PTR chosen = IDCANCEL;
+    {
+        ModalLoop loop(*this);
+        picker_ = &select;
+        chosen = select.DoModal();
+        picker_ = nullptr;
     }
     manager_->ClearDialogBusy();
+    if (ClosedAfterModalLoop()) return;
+    EnableWindow(GetSafeHwnd(), TRUE);
+    if (chosen != IDOK) {
+        // The last recipients left while it was up.
+        if (recipients_.GetItemCount() == 0 && hadRecipients) PostMessageA(GetSafeHwnd(), WM_CLOSE, 0, 0);
+        return;
+    }
+    DeleteAllRows();
+    int row = 0;
+    for (const CContactInfo& contact : select.Chosen()) {
+        const int image = contact.status == kContactOffline ? kOfflineImage : kOnlineImage;
+        const int inserted = recipients_.InsertItem(row, contact.friendlyName, 0, image);
+        if (inserted < 0) continue;
+        recipients_.SetItemText(inserted, 1, contact.signInName);
+        ++row;
+    }
 }
 
 void CBroadcastMsgDlg::Send() {
     HWND self = GetSafeHwnd();
     if (recipients_.GetItemCount() == 0) {
-        ShowDialogError(self, "You must select users before sending the message");
+        {
+            ModalLoop loop(*this);
+            ShowDialogError(self, "You must select users before sending the message");
+        }
+        ClosedAfterModalLoop();
         return;
     }
     const std::string text = GetItemText(IDC_BROADCAST_MESSAGE);
     if (text.empty()) return;
-    for (int row = 0; row < recipients_.GetItemCount(); ++row) SendTo(row, text);
+    // By name, not by row: rows go while a box is up (a recipient signs out).
+    std::vector<std::pair<std::string, std::string>> recipients;
+    for (int row = 0; row < recipients_.GetItemCount(); ++row)
+        recipients.emplace_back(recipients_.GetItemText(row, 1), recipients_.GetItemText(row, 0));
+    std::string notReached;
+    for (const auto& recipient : recipients) {
+        const int row = RowOf(recipient.first);
+        Sent sent = Sent::kOffline;
+        if (row >= 0) {
+            ModalLoop loop(*this);
+            sent = SendTo(row, text);
+        }
+        if (ClosedAfterModalLoop()) return;
+        if (sent == Sent::kOffline) notReached += "\n" + recipient.second + " <" + recipient.first + ">";
+    }
     SetForegroundWindow(self);
     SetItemText(IDC_BROADCAST_MESSAGE, "");
     SetFocus(message_);
+    // The last recipients left while a box was up.
+    if (recipients_.GetItemCount() == 0) PostMessageA(self, WM_CLOSE, 0, 0);
+    if (notReached.empty()) return;
+    const std::string says = "The message was not sent to these users, who are offline:\n" + notReached;
+    {
+        ModalLoop loop(*this);
+        ShowUserMessage(self, says.c_str(), "Parleym", MB_ICONWARNING | MB_OK);
+    }
+    ClosedAfterModalLoop();
 }
 
-void CBroadcastMsgDlg::SendTo(int row, const std::string& text) {
-    if (!manager_) return;
+CBroadcastMsgDlg::Sent CBroadcastMsgDlg::SendTo(int row, const std::string& text) {
+    if (!manager_) return Sent::kNoWindow;
+    const std::string signInName = recipients_.GetItemText(row, 1);
+    // Offline now (gone while the picker was open, or never told): the messenger
+    // would only say so in a window of its own.
+    const bool online = manager_->IsContactOnline(signInName);
+    SetImage(row, online ? kOnlineImage : kOfflineImage);
+    if (!online) return Sent::kOffline;
     BroadcastTarget* target = TargetOf(row);
     if (!target) {
         target = new BroadcastTarget();
@@ -158,17 +230,25 @@ void CBroadcastMsgDlg::SendTo(int row, const std::string& text) {
         HWND window = nullptr;
         HRESULT hr = E_FAIL;
         try {
-            hr = manager_->OpenConversation(recipients_.GetItemText(row, 1), window);
+            hr = manager_->OpenConversation(signInName, window);
         } catch (...) {
             ShowDialogError(GetSafeHwnd(), "Failed to create messenger window. Unknown error");
-            return;
+            return Sent::kNoWindow;
         }
         if (FAILED(hr) || !window) {
             char message[96];
             std::snprintf(message, sizeof(message), "Failed to create conversation window. Code: 0x%08lX",
                           static_cast<unsigned long>(hr));
             ShowDialogError(GetSafeHwnd(), message);
-            return;
+            return Sent::kNoWindow;
+        }
+        // The call may have let the messenger's events run: the row may have gone.
+        row = RowOf(signInName);
+        if (row < 0) return Sent::kOffline;
+        target = TargetOf(row);
+        if (!target) {
+            target = new BroadcastTarget();
+            SetTarget(row, target);
         }
         PostMessageA(window, WM_COMMAND, CMD_TRACK_WINDOW, reinterpret_cast<LPARAM>(window));
         const ConversationControls controls =
@@ -176,20 +256,35 @@ void CBroadcastMsgDlg::SendTo(int row, const std::string& text) {
         target->input = controls.input;
         target->sendButton = controls.sendButton;
         target->sendId = controls.sendButton ? GetDlgCtrlID(controls.sendButton) : 0;
-        if (!target->input) return;
+        if (!target->input) return Sent::kNoWindow;
     }
     SetWindowTextA(target->input, text.c_str());
     PostMessageA(GetParent(target->input), WM_COMMAND, MAKEWPARAM(target->sendId, BN_CLICKED),
                  reinterpret_cast<LPARAM>(target->sendButton));
+    return Sent::kSent;
+}
+
+int CBroadcastMsgDlg::RowOf(const std::string& signInName) const {
+    for (int row = 0; row < recipients_.GetItemCount(); ++row)
+        if (recipients_.GetItemText(row, 1) == signInName) return row;
+    return -1;
+}
+
+void CBroadcastMsgDlg::SetImage(int row, int image) const {
+    LVITEMA item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    item.iImage = image;
+    SendMessageA(recipients_.GetSafeHwnd(), LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
 }
 
 void CBroadcastMsgDlg::RemoveRecipient(const char* signInName) {
-    for (int row = 0; row < recipients_.GetItemCount(); ++row) {
-        if (recipients_.GetItemText(row, 1) != signInName) continue;
-        DeleteRow(row);
-        if (recipients_.GetItemCount() == 0) PostMessageA(GetSafeHwnd(), WM_CLOSE, 0, 0);
-        return;
-    }
+    const int row = RowOf(signInName);
+    if (row < 0) return;
+    DeleteRow(row);
+    // With the picker up the user is choosing new recipients: the list being
+    // empty then is decided once it has ended.
+    if (recipients_.GetItemCount() == 0 && modalLoops_ == 0) PostMessageA(GetSafeHwnd(), WM_CLOSE, 0, 0);
 }
 
 } // namespace parleym

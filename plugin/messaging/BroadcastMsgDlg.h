@@ -12,6 +12,7 @@
 
 namespace parleym {
 
+class CContactSelectDlg;
 class CParleymanager;
 
 // Where a recipient's messages go; opened on the first send, reused after.
@@ -42,12 +43,25 @@ protected:
     void PostNcDestroy() override;
 
 private:
+    // The picker and the boxes run modal loops in which the messenger's events
+    // go on: a recipient may leave (and with the last one the dialog would
+    // close), the user may sign out. While one runs, closing waits for its end.
+    class ModalLoop;
+    enum class Sent { kSent, kOffline, kNoWindow };
+
     void SelectUsers();
     void Send();
-    void SendTo(int row, const std::string& text);
+    Sent SendTo(int row, const std::string& text);
     void RemoveRecipient(const char* signInName);
+    // Destroys the dialog now, or once the modal loops running for it have ended.
+    void Close();
+    // After a modal loop: true when the dialog has been destroyed meanwhile
+    // (the object is gone: the caller returns at once).
+    bool ClosedAfterModalLoop();
+    int RowOf(const std::string& signInName) const;
     BroadcastTarget* TargetOf(int row) const;
     void SetTarget(int row, BroadcastTarget* target) const;
+    void SetImage(int row, int image) const;
     void DeleteRow(int row);
     void DeleteAllRows();
 
@@ -56,6 +70,9 @@ private:
     HWND message_ = nullptr;
     HIMAGELIST images_ = nullptr;
     CModelessKeyboard keyboard_;
+    int modalLoops_ = 0;
+    bool closeWanted_ = false;
+    CContactSelectDlg* picker_ = nullptr;  // while "Select users" runs
 };
 
 } // namespace parleym

@@ -63,7 +63,7 @@ BOOL CContactSelectDlg::OnInitDialog() {
 
     const int image = mode_ == kSelectOfflineContact ? kOfflineImage : kOnlineImage;
     if (Manager()) {
-        for (const CContactInfo& contact : Manager()->Contacts()) {
+        for (const CContactInfo& contact : Manager()->CurrentContacts()) {
             if (!Offers(contact)) continue;
             const int row = list_.InsertItem(0, contact.friendlyName, image, image);
             if (row >= 0) list_.SetItemText(row, 1, contact.signInName);
@@ -84,18 +84,15 @@ BOOL CContactSelectDlg::OnInitDialog() {
 
 void CContactSelectDlg::OnOK() {
     chosen_.clear();
+    // A contact that left the list while the dialog was open is not offered back;
+    // one that changed its name or status meanwhile is taken as it is now.
+    const std::vector<CContactInfo> current = Manager() ? Manager()->CurrentContacts() : std::vector<CContactInfo>();
     for (int row : list_.GetSelectedRows()) {
-        const int status = list_.GetItemData(row) != 0 ? kContactOffline : kContactOnline;
-        CContactInfo picked(list_.GetItemText(row, 1), list_.GetItemText(row, 0), status);
-        // A contact that left the list while the dialog was open is not offered back;
-        // one that changed its friendly name meanwhile is still the same contact.
-        if (!Manager()) continue;
-        for (const CContactInfo& contact : Manager()->Contacts()) {
-            if (contact.SameContact(picked)) {
-                picked.friendlyName = contact.friendlyName;
-                chosen_.push_back(picked);
-                break;
-            }
+        const std::string signInName = list_.GetItemText(row, 1);
+        for (const CContactInfo& contact : current) {
+            if (contact.signInName != signInName) continue;
+            chosen_.push_back(contact);
+            break;
         }
     }
     if (mode_ == kSelectBroadcastContacts && chosen_.size() < 2) {

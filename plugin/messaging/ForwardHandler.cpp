@@ -7,43 +7,41 @@
 #include "plugin/core/ClientProfile.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/PluginMenus.h"
+#include "plugin/core/TextConvert.h"
 #include "plugin/core/UserMessage.h"
-#include "plugin/storage/MessageContent.h"
-#include "plugin/storage/RichEditBridge.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
 namespace {
 
-// The selection of the history, put back after the handler looked at its text.
-class SavedSelection {
-public:
-    explicit SavedSelection(HWND control) : control_(control) {
-        SendMessageA(control_, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range_));
-    }
-    ~SavedSelection() { SendMessageA(control_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range_)); }
-    SavedSelection(const SavedSelection&) = delete;
-    SavedSelection& operator=(const SavedSelection&) = delete;
-
-private:
-    HWND control_;
-    CHARRANGE range_{};
-};
-
-LONG EndOfText(HWND control) {
-    SendMessageA(control, EM_SETSEL, 0, -1);
-    CHARRANGE all{};
-    SendMessageA(control, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&all));
-    return all.cpMax;
+// Characters in the control, a paragraph end counting as one (as positions do).
+LONG TextLength(HWND control) {
+    GETTEXTLENGTHEX query{GTL_NUMCHARS | GTL_PRECISE, 1200};
+    const LRESULT length = SendMessageW(control, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&query), 0);
+    return length > 0 ? static_cast<LONG>(length) : 0;
 }
 
-// The last character already handled: the history's closing line end, which
-// the next piece's leading line ends strip again. Never before the start.
-LONG HandledUpTo(LONG end) { return end > 0 ? end - 1 : 0; }
-
-bool OnlyBlankLines(const std::string& text) {
-    return text.find_first_not_of("\r\n ") == std::string::npos;
+// The text between two positions, one character per position (paragraph ends
+// as CR). Asked for as UTF-16 whatever the control's character set (the MSN
+// profile's histories are RichEdit20A).
+std::wstring TextRange(HWND control, LONG from, LONG to) {
+    if (to <= from) return std::wstring();
+    std::wstring text(static_cast<size_t>(to) + 1, L'\0');
+    GETTEXTEX how{static_cast<DWORD>(text.size() * sizeof(wchar_t)), GT_DEFAULT, 1200, nullptr, nullptr};
+    const LRESULT copied =
+        SendMessageW(control, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&how), reinterpret_cast<LPARAM>(&text[0]));
+    text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+    return text.size() > static_cast<size_t>(from) ? text.substr(static_cast<size_t>(from)) : std::wstring();
 }
+
+// The messenger's line before each message: "Name says:".
+bool IsSaysLine(const std::string& line) {
+    static const char kSays[] = " says:";
+    const size_t length = sizeof(kSays) - 1;
+    return line.size() > length && line.compare(line.size() - length, length, kSays) == 0;
+}
+
+bool IsBlank(const std::string& line) { return line.find_first_not_of(" \t\v") == std::string::npos; }
 
 // Forwarded text sent into a window whose own conversation is forwarded (two
 // windows forwarding to each other) would be forwarded back at once, without
@@ -96,11 +94,8 @@ BOOL ForwardHandler::Attach(CParleymanager* manager, HWND conversationWindow, in
         SendMessageA(sourceHistory_, EM_SETEVENTMASK, 0, mask | ENM_CHANGE);
     }
     if (profile) sourceContact_ = profile->FindConversationContact(*manager, conversationWindow);
-    if (sourceHistory_) {
-        // What the history already shows is never forwarded.
-        SavedSelection keep(sourceHistory_);
-        forwardedUpTo_ = HandledUpTo(EndOfText(sourceHistory_));
-    }
+    // What the history already shows is never forwarded.
+    if (sourceHistory_) forwardedUpTo_ = TextLength(sourceHistory_);
     Start(manager, conversationWindow, sourceHistory_, sourceContact_, conversationNumber);
     return TRUE;
 }
@@ -112,11 +107,22 @@ void ForwardHandler::Detach() {
 }
 
 BOOL ForwardHandler::OnContactStatus(const CContactInfo& contact) {
-    return (!contact.SameNames(sourceContact_) || contact.status == kContactOnline) ? TRUE : FALSE;
+    return (!contact.SameContact(sourceContact_) || contact.status == kContactOnline) ? TRUE : FALSE;
 }
 
+// By sign-in name, like every handler: a renamed contact is still the one forwarded.
 BOOL ForwardHandler::IsForContact(const CContactInfo& contact) {
-    return contact.SameNames(sourceContact_) ? TRUE : FALSE;
+    return contact.SameContact(sourceContact_) ? TRUE : FALSE;
+}
+
+void ForwardHandler::UpdateContact(const CContactInfo& contact) {
+    if (!contact.SameContact(sourceContact_)) return;
+    sourceContact_.friendlyName = contact.friendlyName;
+    sourceContact_.status = contact.status;
+    if (contact_.SameContact(contact)) {
+        contact_.friendlyName = contact.friendlyName;
+        contact_.status = contact.status;
+    }
 }
 
 void ForwardHandler::OnHistoryChanged(HWND control) {
@@ -140,11 +146,12 @@ BOOL ForwardHandler::OpenForwardWindow() {
     if (!manager_) return FALSE;
     HWND window = nullptr;
     HRESULT hr = E_FAIL;
+    // The boxes wait until the handlers are settled: one shown now would run the
+    // messenger's events in the middle of a handler swap or of forwarding.
     try {
         hr = manager_->OpenConversation(target_.signInName, window);
     } catch (...) {
-        ShowUserMessage(sourceWindow_, "Failed to create messenger window. Unknown error", "Error",
-                        MB_ICONERROR | MB_OK);
+        ShowOwnedError(sourceWindow_, "Failed to create messenger window. Unknown error", "Error");
         return FALSE;
     }
     if (FAILED(hr)) {
@@ -152,7 +159,7 @@ BOOL ForwardHandler::OpenForwardWindow() {
         std::snprintf(text, sizeof(text),
                       "Failed to open forward window. Unable to create messenger conversation window. Code: 0x%0lX",
                       static_cast<unsigned long>(hr));
-        ShowUserMessage(sourceWindow_, text, "Error", MB_ICONERROR | MB_OK);
+        ShowOwnedError(sourceWindow_, text, "Error");
         return FALSE;
     }
     forwardWindow_ = window;
@@ -174,58 +181,82 @@ void ForwardHandler::ShowForwarding() {
     ReplaceParleymMenuItem(sourceWindow_, CMD_FORWARD_CONVERSATION, CMD_RESELECT_HANDLER, "Cancel forward");
 }
 
-void ForwardHandler::SendToForwardWindow(const std::string& text, UINT sendId) {
+bool ForwardHandler::SendToForwardWindow(const std::string& text, UINT sendId) {
+    const std::weak_ptr<const void> life = Life();
     ForwardSendRunning running;
     if (forwardInput_) SetWindowTextA(forwardInput_, text.c_str());
     SendMessageA(forwardWindow_, WM_COMMAND, MAKEWPARAM(sendId, BN_CLICKED), reinterpret_cast<LPARAM>(forwardSend_));
+    // The click can run the messenger's events, and they may have ended this handler.
+    if (life.expired()) return false;
     SetForegroundWindow(sourceWindow_);
+    return true;
 }
 
 void ForwardHandler::ForwardNewText() {
     if (!manager_ || !sourceHistory_) return;
-    SavedSelection keep(sourceHistory_);
-    const LONG end = EndOfText(sourceHistory_);
-    if (forwardedUpTo_ == end) return;
+    const LONG end = TextLength(sourceHistory_);
     // A history that was emptied starts over from its beginning.
     if (forwardedUpTo_ > end) forwardedUpTo_ = 0;
+    if (forwardedUpTo_ == end) return;
     if (g_forwardSendsRunning > 0) {
-        forwardedUpTo_ = HandledUpTo(end);
+        forwardedUpTo_ = end;
         return;
     }
-    SendMessageA(sourceHistory_, EM_SETSEL, static_cast<WPARAM>(forwardedUpTo_), end);
-    CMessageContent content;
-    {
-        CRichEditBridge bridge(&manager_->ObjectCache(), sourceHistory_, true);
-        bridge.Capture(content, false, false, true);
-        bridge.Release();
+    // Whole lines only: the rest of a line (a message's text after a picture)
+    // comes with a later insertion.
+    const std::wstring added = TextRange(sourceHistory_, forwardedUpTo_, end);
+    const size_t lastEnd = added.find_last_of(L"\r\n");
+    if (lastEnd == std::wstring::npos) return;
+    forwardedUpTo_ += static_cast<LONG>(lastEnd) + 1;
+    std::wstring lines = added.substr(0, lastEnd + 1);
+    for (wchar_t& c : lines)
+        if (c == 0xFFFC) c = L' ';  // a picture
+    size_t start = 0;
+    while (start < lines.size()) {
+        const size_t stop = lines.find_first_of(L"\r\n", start);
+        if (!TakeLine(AnsiFromWide(lines.c_str() + start, static_cast<int>(stop - start)))) return;
+        start = stop + 1;
     }
-    forwardedUpTo_ = HandledUpTo(end);
-    std::string text = content.text;
-    if (OnlyBlankLines(text)) return;
-    text.erase(0, text.find_first_not_of("\r\n"));
-    // The piece's closing line end (the history's last paragraph mark comes with
-    // it) would split the joined message into two lines.
-    text.erase(text.find_last_not_of("\r\n") + 1);
+    // Nothing of the next line yet: the message is complete.
+    if (lastEnd + 1 == added.size()) SendPending();
+}
 
+bool ForwardHandler::TakeLine(const std::string& line) {
+    if (IsBlank(line)) return true;
+    if (IsSaysLine(line)) {
+        if (!SendPending()) return false;
+        pendingSays_ = line;
+        return true;
+    }
+    // A line after "Name says:" is that message's; any other is a notice of its own.
+    if (pendingSays_.empty()) {
+        if (!SendPending()) return false;
+        pendingText_ = line;
+        return SendPending();
+    }
+    pendingText_ += (pendingText_.empty() ? "" : "\r\n") + line;
+    return true;
+}
+
+bool ForwardHandler::SendPending() {
+    if (pendingText_.empty()) return true;
+    const std::string message = "[FW] " + (pendingSays_.empty() ? pendingText_ : pendingSays_ + " " + pendingText_);
+    pendingSays_.clear();
+    pendingText_.clear();
+    const std::weak_ptr<const void> life = Life();
     if (!forwardWindow_ || !IsWindow(forwardWindow_)) {
-        // The user closed it; without a window this piece is dropped as if sent.
-        if (!OpenForwardWindow()) {
-            pendingText_.clear();
-            return;
-        }
+        // The user closed it; without a window this message is dropped as if sent.
+        const bool opened = OpenForwardWindow();
+        if (life.expired()) return false;
+        if (!opened) return true;
     }
     const UINT sendId = static_cast<UINT>(GetDlgCtrlID(forwardSend_));
-    if (pendingText_.empty()) {
-        pendingText_ = "[FW] " + text;
-        return;
-    }
-    pendingText_ += " " + text;
     if (headerDue_) {
-        SendToForwardWindow("[Forward conversation with " + sourceContact_.friendlyName + "]", sendId);
         headerDue_ = 0;
+        if (!SendToForwardWindow("[Forward conversation with " + sourceContact_.friendlyName + "]", sendId))
+            return false;
     }
-    SendToForwardWindow(pendingText_, sendId);
-    pendingText_.clear();
+    return SendToForwardWindow(message, sendId);
 }
 
 } // namespace parleym

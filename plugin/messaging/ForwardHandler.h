@@ -27,6 +27,7 @@ public:
     // Only the source contact going offline ends forwarding.
     BOOL OnContactStatus(const CContactInfo& contact) override;
     BOOL IsForContact(const CContactInfo& contact) override;
+    void UpdateContact(const CContactInfo& contact) override;
     int GetKind() override { return kForwardHandlerKind; }
     void OnHistoryChanged(HWND control) override;
     // New text of the source history is forwarded.
@@ -43,8 +44,16 @@ public:
     HWND ForwardWindow() const { return forwardWindow_; }
 
 private:
+    // New whole lines of the source history, read as the messenger writes them:
+    // "Name says:" and the text that follows make one forwarded message, any
+    // other line (a notice) is one of its own, blank lines are skipped.
     void ForwardNewText();
-    void SendToForwardWindow(const std::string& text, UINT sendId);
+    // False once the handler has gone: a click of the forward window ran
+    // events that ended it (the caller returns at once).
+    bool TakeLine(const std::string& line);
+    // The message gathered so far, if any, behind the header before the first.
+    bool SendPending();
+    bool SendToForwardWindow(const std::string& text, UINT sendId);
 
     CParleymanager* manager_ = nullptr;
     HWND sourceWindow_ = nullptr;
@@ -59,6 +68,7 @@ private:
     HWND forwardWindow_ = nullptr;
     HWND forwardInput_ = nullptr;
     HWND forwardSend_ = nullptr;
+    std::string pendingSays_;  // "Name says:" of the message being gathered
     std::string pendingText_;
     int headerDue_ = 1;
 };

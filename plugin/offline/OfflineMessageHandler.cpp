@@ -11,6 +11,7 @@
 #include "plugin/core/UserMessage.h"
 #include "plugin/logging/LoggingHandler.h"
 #include "plugin/logging/ObjectCache.h"
+#include "plugin/offline/InputDraft.h"
 #include "plugin/offline/OfflineMessageStore.h"
 #include "plugin/storage/MessageContent.h"
 #include "shared/Protocol.h"
@@ -107,7 +108,9 @@ BOOL OfflineMessageHandler::Attach(CParleymanager* manager, HWND conversationWin
         char text[128];
         std::snprintf(text, sizeof(text), "Failed to initialize Parleym in this conversation window. Code: %d",
                       static_cast<int>(GetLastError()));
-        ShowUserMessage(conversationWindow, text, "Error", MB_ICONERROR | MB_OK);
+        // Shown once the handlers are settled: a box now would run the messenger's
+        // events while the manager is still swapping this window's handler.
+        ShowOwnedError(conversationWindow, text, "Error");
         // Without the overlay the window stays the messenger's own: nothing typed is taken.
         accepting_ = 0;
         return FALSE;
@@ -160,6 +163,8 @@ void OfflineMessageHandler::Detach() {
 const char* OfflineMessageHandler::GetTitle() { return title_.empty() ? nullptr : title_.c_str(); }
 
 void OfflineMessageHandler::OnKeyDown(UINT, HWND control) {
+    // Shift+Return and Ctrl+Return break the line, as the input itself does.
+    if (GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return;
     if (control && control == inputControl_) Compose();
 }
 
@@ -204,6 +209,9 @@ void OfflineMessageHandler::ShowPending() {
 
     SendMessageA(inputControl_, WM_SETREDRAW, FALSE, 0);
     SendMessageA(overlay_, WM_SETREDRAW, FALSE, 0);
+    // The input lends itself to turning the kept texts into pictures; what the
+    // user is typing there comes back afterwards.
+    CInputDraft draft(&cache, inputControl_);
     CRichEditBridge input(&cache, inputControl_, true);
     SetWindowTextA(inputControl_, kPendingCaption);
     CMessageContent caption;
@@ -223,6 +231,7 @@ void OfflineMessageHandler::ShowPending() {
 
     AppendEmptyParagraph();
     SetWindowTextA(inputControl_, "");
+    draft.Restore();
     SendMessageA(inputControl_, WM_SETREDRAW, TRUE, 0);
     SendMessageA(overlay_, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(inputControl_, nullptr, TRUE);
@@ -231,7 +240,13 @@ void OfflineMessageHandler::ShowPending() {
 }
 
 void OfflineMessageHandler::Compose() {
-    if (!accepting_ || !owner_ || !inputControl_) return;
+    if (!accepting_ || delivering_ || !owner_ || !inputControl_) return;
+    // Nothing but blanks: the messenger sends nothing either.
+    if (!HoldsMessage(inputControl_)) return;
+    if (!owner_->OfflineStore().IsLoaded()) {
+        KeepUnstored();
+        return;
+    }
     CObjectCache& cache = owner_->ObjectCache();
 
     SendMessageA(inputControl_, EM_SETSEL, 0, 0);
@@ -253,39 +268,69 @@ void OfflineMessageHandler::Compose() {
     FocusOverlayThenInput();
 }
 
+void OfflineMessageHandler::KeepUnstored() {
+    // Not kept, so not shown as kept: the text stays the user's. It leaves the
+    // input while the messenger handles this key or click (the messenger would
+    // only say it cannot reach the contact, and empty the input) and comes back after.
+    const char* why = owner_->IsSignedIn()
+                          ? "This message cannot be kept for later: the offline messages could not be read. "
+                            "It is still in the input box."
+                          : "Offline messages cannot be kept while you are signed out. "
+                            "Your message is still in the input box.";
+    auto draft = std::make_shared<CInputDraft>(&owner_->ObjectCache(), inputControl_);
+    owner_->AfterCurrentMessage([draft, why] {
+        draft->Restore();
+        ShowError(why, "Parleym");
+    });
+}
+
 BOOL OfflineMessageHandler::OnContactStatus(const CContactInfo& contact) {
     if (!contact.SameContact(contact_)) return FALSE;
+    // Asked again from inside one of the delivery's clicks: that delivery goes on.
+    if (delivering_) return TRUE;
     if (contact.status == kContactOffline) return TRUE;
     accepting_ = 0;
-    if (owner_) {
-        const size_t delivered = Deliver();
-        owner_->OfflineStore().RemoveFirstMessages(contact_.signInName, delivered);
-    }
+    if (owner_) Deliver();
+    // The caller checks Life(): this handler may be gone now.
     return FALSE;
 }
 
-size_t OfflineMessageHandler::Deliver() {
-    const OfflineMessageList* pending = owner_->OfflineStore().GetMessages(contact_.signInName);
-    if (!pending || !inputControl_ || !sendButton_) return 0;
-    const int sendId = GetDlgCtrlID(sendButton_);
-    CRichEditBridge input(&owner_->ObjectCache(), inputControl_, true);
-    size_t delivered = 0;
-    for (const CMessageContent& message : *pending) {
-        // A contact gone again, or a click the messenger did not take, ends the
-        // delivery there: what was not taken waits for the contact's next sign-in.
-        if (!owner_->IsContactOnline(contact_.signInName)) break;
-        input.Replay(message, true);
-        SendMessageA(conversationWindow_, WM_COMMAND, MAKEWPARAM(sendId, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(sendButton_));
-        if (!IsWindow(inputControl_)) break;
-        if (!IsEmptyControl(inputControl_)) {
-            SetWindowTextA(inputControl_, "");
+void OfflineMessageHandler::Deliver() {
+    COfflineMessageStore& store = owner_->OfflineStore();
+    if (!store.GetMessages(contact_.signInName) || !inputControl_ || !sendButton_) return;
+    // Each click can run the messenger's events, which may end this handler (the
+    // window closed, another account signed in): from the first click on, only
+    // these copies are used, and the handler only while it is alive.
+    const std::weak_ptr<const void> life = Life();
+    CParleymanager* const owner = owner_;
+    const std::string contact = contact_.signInName;
+    const std::string account = store.LoadedAccount();
+    const HWND window = conversationWindow_, input = inputControl_, send = sendButton_;
+    const int sendId = GetDlgCtrlID(send);
+    delivering_ = true;
+    CInputDraft draft(&owner->ObjectCache(), input);
+    for (;;) {
+        // Gone again, signed out or another account: what is left waits.
+        if (!owner->IsSignedIn() || store.LoadedAccount() != account || !owner->IsContactOnline(contact)) break;
+        CMessageContent message;
+        if (!store.TakeFirstMessage(contact, message)) break;
+        {
+            CRichEditBridge bridge(&owner->ObjectCache(), input, true);
+            bridge.Replay(message, false);
+            bridge.Release();
+        }
+        SendMessageA(window, WM_COMMAND, MAKEWPARAM(sendId, BN_CLICKED), reinterpret_cast<LPARAM>(send));
+        // The messenger empties the input when it takes a message; a window closed
+        // by the click had taken it first.
+        if (IsWindow(input) && !IsEmptyControl(input)) {
+            SetWindowTextA(input, "");
+            store.ReturnMessage(account, contact, message);
             break;
         }
-        ++delivered;
+        if (life.expired()) break;
     }
-    input.Release();
-    return delivered;
+    draft.Restore();
+    if (!life.expired()) delivering_ = false;
 }
 
 BOOL OfflineMessageHandler::IsForContact(const CContactInfo& contact) {

@@ -41,8 +41,11 @@ public:
 private:
     void ShowPending();
     void Compose();
-    // Sends the kept messages in order; the count the messenger took.
-    size_t Deliver();
+    // A message the store cannot take stays in the input, with a word why.
+    void KeepUnstored();
+    // Sends the kept messages in order, each leaving the store as it goes; stops
+    // at a click the messenger refuses, or when the contact or account goes.
+    void Deliver();
     void AppendToOverlay(const CMessageContent& content);
     void AppendEmptyParagraph();
     void FocusOverlayThenInput();
@@ -59,6 +62,7 @@ private:
     HWND sendButton_ = nullptr;
     HWND overlay_ = nullptr;
     int accepting_ = 1;
+    bool delivering_ = false;
     std::unique_ptr<CRichEditBridge> overlayBridge_;
     bool historyClipped_ = false;  // we gave the history WS_CLIPSIBLINGS
 };

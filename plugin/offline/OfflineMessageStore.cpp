@@ -129,6 +129,51 @@ void COfflineMessageStore::RemoveFirstMessages(const std::string& contactName, s
     WriteThrough();
 }
 
+bool COfflineMessageStore::TakeFirstMessage(const std::string& contactName, CMessageContent& message) {
+    const OfflineMessageList* pending = GetMessages(contactName);
+    if (!pending) return false;
+    message = pending->front();
+    RemoveFirstMessages(contactName, 1);
+    return true;
+}
+
+void COfflineMessageStore::ReturnMessage(const std::string& accountName, const std::string& contactName,
+                                         const CMessageContent& message) {
+    if (IsLoaded() && account_ == accountName) {
+        pending_[contactName].push_front(message);
+        WriteThrough();
+        return;
+    }
+    for (AccountMessages& held : setAside_) {
+        if (held.account != accountName) continue;
+        held.pending[contactName].push_front(message);
+        const HRESULT hr = Write(held.storage.Get(), held.pending, held.messages);
+        if (FAILED(hr)) ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
+        return;
+    }
+    // The account signed out meanwhile: its messages are in the file.
+    if (!db_.IsOpen()) return;
+    ComPtr<IStorage> storage;
+    ComPtr<IStream> stream;
+    HRESULT hr = S_OK;
+    if (!db_.OpenAccount(accountName.c_str(), {{kMessagesStream, &stream}}, storage, hr)) {
+        if (FAILED(hr)) ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
+        return;
+    }
+    Bytes data;
+    PendingMessages pending;
+    hr = ReadWholeStream(stream.Get(), data);
+    if (SUCCEEDED(hr) && !DecodeOfflineMessages(data, pending)) hr = STG_E_READFAULT;
+    if (FAILED(hr)) {
+        // What the file holds is not ours to overwrite.
+        ReportStorageError("Failed to read offline messages. Code: 0x%08X", HexCode(hr));
+        return;
+    }
+    pending[contactName].push_front(message);
+    hr = Write(storage.Get(), pending, stream);
+    if (FAILED(hr)) ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
+}
+
 void COfflineMessageStore::Save() {
     SaveSetAside();
     if (!IsLoaded()) return;

@@ -39,6 +39,15 @@ public:
     void RemoveMessages(const std::string& contactName);
     // Drops the contact's first `count` messages (those delivered), keeping the rest in order.
     void RemoveFirstMessages(const std::string& contactName, size_t count);
+    // Delivery, one message at a time: the first message leaves the store (and
+    // the file) before the messenger is asked to send it, so that whatever the
+    // messenger does meanwhile (an abrupt end, a sign-out that saves) cannot
+    // send it twice. False when not loaded or nothing waits for the contact.
+    bool TakeFirstMessage(const std::string& contactName, CMessageContent& message);
+    // A taken message the messenger did not send goes back in front, into the
+    // account it was taken from, loaded or not.
+    void ReturnMessage(const std::string& accountName, const std::string& contactName,
+                       const CMessageContent& message);
     // Writes everything back and unloads. On failure the store stays loaded
     // with all its messages, so a later Save writes them again.
     void Save();

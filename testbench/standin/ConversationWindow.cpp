@@ -80,17 +80,44 @@ ConversationWindow* ConversationWindow::Create(HINSTANCE instance, const Profile
   return self;
 }
 
+std::string ConversationWindow::Name() const {
+  std::string name;
+  for (const ContactPtr& person : people_) name += (name.empty() ? "" : ",") + person->signinName;
+  return name;
+}
+
+bool ConversationWindow::Has(const std::string& signinName) const {
+  for (const ContactPtr& person : people_)
+    if (person->signinName == signinName) return true;
+  return false;
+}
+
+std::string ConversationWindow::AddressText() const {
+  std::string text;
+  for (const ContactPtr& person : people_)
+    text += (text.empty() ? "To: " : ", ") + person->friendlyName + " <" + person->signinName + ">";
+  return text;
+}
+
+void ConversationWindow::Invite(const ContactPtr& contact) {
+  people_.push_back(contact);
+  SetWindowTextA(address_, AddressText().c_str());
+  Log("invited conv:" + Name() + " address=" + Quote(AddressText()));
+  UpdateTitle();
+}
+
 void ConversationWindow::UpdateTitle() {
-  std::string title = contact_->friendlyName + " - Conversation";
+  std::string names;
+  for (const ContactPtr& person : people_) names += (names.empty() ? "" : ", ") + person->friendlyName;
+  std::string title = names + " - Conversation";
   SetWindowTextW(window_, Widen(title).c_str());
-  Log("title-set conv:" + contact_->signinName + " requested=" + Quote(title) +
+  Log("title-set conv:" + Name() + " requested=" + Quote(title) +
       " shown=" + Quote(WindowText(window_)));
 }
 
 void ConversationWindow::CreateControls() {
   HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window_, GWLP_HINSTANCE));
-  std::string address = "To: " + contact_->friendlyName + " <" + contact_->signinName + ">";
-  address_ = CreateWindowExA(WS_EX_CLIENTEDGE, "edit", address.c_str(),
+  address_ = CreateWindowExA(WS_EX_CLIENTEDGE, "edit", AddressText().c_str(),
                              WS_CHILD | WS_VISIBLE | ES_READONLY | ES_AUTOHSCROLL, 0, 0, 0, 0, window_,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(kAddressId)), instance, nullptr);
   history_ = CreateWindowExA(WS_EX_CLIENTEDGE, profile_.historyClass.c_str(), "",
@@ -130,35 +157,38 @@ void ConversationWindow::Layout() {
 
 void ConversationWindow::Receive(const std::string& text) {
   AppendMessage(history_, contact_->friendlyName + " says:", WithCrLf(text));
-  Log("received conv:" + contact_->signinName + " text=" + Quote(text));
+  Log("received conv:" + Name() + " text=" + Quote(text));
 }
 
 void ConversationWindow::Note(const std::string& text) {
   AppendWithEmoticons(history_, WithCrLf(text));
-  Log("noted conv:" + contact_->signinName + " text=" + Quote(text));
+  Log("noted conv:" + Name() + " text=" + Quote(text));
 }
 
 void ConversationWindow::Send() {
   std::string text = TrimLineEnds(TextWithCodes(ReadRichEdit(input_)));
   if (text.empty()) {
-    Log("send conv:" + contact_->signinName + " nothing-to-send");
+    Log("send conv:" + Name() + " nothing-to-send");
     return;
   }
   if (refusedSends_ > 0 && sendsBeforeRefusal_ > 0) {
     --sendsBeforeRefusal_;
   } else if (refusedSends_ > 0) {
     --refusedSends_;
-    Log("send conv:" + contact_->signinName + " refused text=" + Quote(text));
+    Log("send conv:" + Name() + " refused text=" + Quote(text));
     return;
   }
-  const bool deliverable = state_.SignedIn() && contact_->status != MISTATUS_OFFLINE &&
-                           contact_->status != MISTATUS_UNKNOWN && contact_->status < MISTATUS_LOCAL_FINDING_SERVER;
+  bool deliverable = false;
+  for (const ContactPtr& person : people_)
+    deliverable = deliverable || (person->status != MISTATUS_OFFLINE && person->status != MISTATUS_UNKNOWN &&
+                                  person->status < MISTATUS_LOCAL_FINDING_SERVER);
+  deliverable = deliverable && state_.SignedIn();
   if (deliverable)
     AppendMessage(history_, state_.Self()->friendlyName + " says:", WithCrLf(text));
   else
     AppendMessage(history_, "The following message could not be delivered to all recipients:", WithCrLf(text));
   SendMessageW(input_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
-  Log("sent conv:" + contact_->signinName + " delivered=" + (deliverable ? "yes" : "no") + " text=" + Quote(text));
+  Log("sent conv:" + Name() + " delivered=" + (deliverable ? "yes" : "no") + " text=" + Quote(text));
   if (afterSend_ && --sendsBeforeAction_ <= 0) std::exchange(afterSend_, nullptr)();
 }
 
@@ -204,11 +234,11 @@ LRESULT ConversationWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case kMenuInvite:
         case kMenuAbout:
         case kMenuFont:
-          Log("messenger-command conv:" + contact_->signinName + " id=" + std::to_string(LOWORD(wParam)));
+          Log("messenger-command conv:" + Name() + " id=" + std::to_string(LOWORD(wParam)));
           return 0;
         default:
           if (HIWORD(wParam) == 0 && lParam == 0)
-            Log("command conv:" + contact_->signinName + " id=" + std::to_string(LOWORD(wParam)));
+            Log("command conv:" + Name() + " id=" + std::to_string(LOWORD(wParam)));
           return DefWindowProcA(window_, message, wParam, lParam);
       }
     case WM_CLOSE:

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace standin {
 
@@ -31,6 +32,11 @@ public:
   HWND Input() const { return input_; }
   HWND SendButton() const { return send_; }
   const ContactPtr& Contact() const { return contact_; }
+  // The transcript's name of the window: its people's sign-in names, joined by commas.
+  std::string Name() const;
+  bool Has(const std::string& signinName) const;
+  // Someone else joins: the address box then names everyone ("To: A <a>, B <b>").
+  void Invite(const ContactPtr& contact);
 
   // Sets the title the way the messenger does, through SetWindowTextW.
   void UpdateTitle();
@@ -54,16 +60,18 @@ public:
 
 private:
   ConversationWindow(const Profile& profile, MessengerState& state, ContactPtr contact)
-      : profile_(profile), state_(state), contact_(std::move(contact)) {}
+      : profile_(profile), state_(state), contact_(contact), people_{std::move(contact)} {}
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK InputProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void CreateControls();
   void Layout();
+  std::string AddressText() const;
 
   const Profile& profile_;
   MessengerState& state_;
   ContactPtr contact_;
+  std::vector<ContactPtr> people_;  // contact_ first
   HWND window_ = nullptr;
   HWND address_ = nullptr;
   HWND history_ = nullptr;

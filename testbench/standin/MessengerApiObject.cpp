@@ -626,6 +626,13 @@ void MessengerApi::FireContactListAdd(HRESULT hr, const ContactPtr& contact) {
               " hr=" + Hex32(static_cast<unsigned long>(hr)) + " contact=" + Quote(contact->signinName));
 }
 
+void MessengerApi::FireContactListRemove(HRESULT hr, const ContactPtr& contact) {
+  ComRef<IDispatch> holder;
+  impl_->Fire(DISPID_MUAE_ONCONTACTLISTREMOVE, "OnContactListRemove",
+              {Impl::Long(hr), impl_->Contact(contact, holder)},
+              " hr=" + Hex32(static_cast<unsigned long>(hr)) + " contact=" + Quote(contact->signinName));
+}
+
 void MessengerApi::FireContactStatusChange(const ContactPtr& contact, MISTATUS status) {
   ComRef<IDispatch> holder;
   impl_->Fire(DISPID_MUAE_ONCONTACTSTATUSCHANGE, "OnContactStatusChange",

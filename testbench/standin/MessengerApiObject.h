@@ -31,6 +31,7 @@ public:
   void FireSignin(HRESULT hr);
   void FireSignout();
   void FireContactListAdd(HRESULT hr, const ContactPtr& contact);
+  void FireContactListRemove(HRESULT hr, const ContactPtr& contact);
   void FireContactStatusChange(const ContactPtr& contact, MISTATUS status);
   int SinkCount() const;
 

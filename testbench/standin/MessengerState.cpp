@@ -72,6 +72,17 @@ ContactPtr MessengerState::AddContact(const std::string& signinName, const std::
   return contact;
 }
 
+ContactPtr MessengerState::RemoveContact(const std::string& signinName) {
+  std::vector<ContactPtr>& list = lists_[self_->signinName];
+  for (auto it = list.begin(); it != list.end(); ++it) {
+    if ((*it)->signinName != signinName) continue;
+    ContactPtr removed = *it;
+    list.erase(it);
+    return removed;
+  }
+  return nullptr;
+}
+
 void MessengerState::SetFailure(const std::string& method, HRESULT result, int count) {
   if (count == 0) {
     failures_.erase(method);

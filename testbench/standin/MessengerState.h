@@ -39,6 +39,8 @@ public:
   const std::vector<ContactPtr>& Contacts() const;
   ContactPtr FindContact(const std::string& signinName) const;
   ContactPtr AddContact(const std::string& signinName, const std::string& friendlyName, MISTATUS status);
+  // Takes the contact off the current account's list; null when it was not there.
+  ContactPtr RemoveContact(const std::string& signinName);
 
   void SetFailure(const std::string& method, HRESULT result, int count);
   // The forced result for a call of `method`, or S_OK when the call should work.

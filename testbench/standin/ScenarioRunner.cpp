@@ -10,6 +10,7 @@
 #include <commctrl.h>
 #include <richedit.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -183,7 +184,7 @@ std::map<std::string, std::string> ScenarioRunner::Snapshot() {
     now["contacts"] = Quote(rows);
   }
   for (ConversationWindow* conversation : messenger_.Conversations()) {
-    const std::string name = "conv:" + conversation->Contact()->signinName;
+    const std::string name = "conv:" + conversation->Name();
     now["title " + name] = Quote(WindowText(conversation->Window()));
     ObserveWindowState(now, name, conversation->Window());
     if (HMENU bar = GetMenu(conversation->Window())) now["menubar " + name] = Quote(DescribeMenu(bar));
@@ -226,10 +227,7 @@ int ScenarioRunner::Run(const std::vector<Step>& steps) {
   steps_ = &steps;
   next_ = 0;
   done_ = false;
-  if (HasScenarioOption(steps, "steps-in-modal-loops")) {
-    g_nestedRunner = this;
-    nestTimer_ = SetTimer(nullptr, 0, 100, &ScenarioRunner::NestedTick);
-  }
+  if (HasScenarioOption(steps, "steps-in-modal-loops")) StepsInModalLoops(true);
   Settle();
   Observe(false);
   while (!quit_ && !done_ && next_ < steps.size()) {
@@ -260,6 +258,13 @@ bool ScenarioRunner::RunStep(const Step& step) {
   return true;
 }
 
+void ScenarioRunner::StepsInModalLoops(bool on) {
+  nesting_ = on;
+  if (!on || nestTimer_) return;
+  g_nestedRunner = this;
+  nestTimer_ = SetTimer(nullptr, 0, 100, &ScenarioRunner::NestedTick);
+}
+
 bool ScenarioRunner::IsNestTimer(const MSG& msg) const {
   return nestTimer_ && msg.message == WM_TIMER && msg.hwnd == nullptr && msg.wParam == nestTimer_;
 }
@@ -269,7 +274,7 @@ bool ScenarioRunner::IsNestTimer(const MSG& msg) const {
 // between so that the loop can end when its window is done.
 void CALLBACK ScenarioRunner::NestedTick(HWND, UINT, UINT_PTR, DWORD) {
   ScenarioRunner* runner = g_nestedRunner;
-  if (!runner || runner->inNestedStep_ || runner->done_ || runner->quit_ || !runner->steps_ ||
+  if (!runner || !runner->nesting_ || runner->inNestedStep_ || runner->done_ || runner->quit_ || !runner->steps_ ||
       runner->next_ >= runner->steps_->size())
     return;
   runner->inNestedStep_ = true;
@@ -337,9 +342,16 @@ bool ScenarioRunner::Execute(const Step& step) {
     return true;
   }
   if (c == "signout") {
-    messenger_.SignOut();
+    if (!step.Arg(0).empty() && step.Arg(0) != "contacts-offline") return false;
+    messenger_.SignOut(step.Arg(0) == "contacts-offline");
     return true;
   }
+  if (c == "remove-contact") {
+    if (messenger_.RemoveContact(step.Arg(0))) return true;
+    Log("error no contact " + Quote(step.Arg(0)));
+    return false;
+  }
+  if (c == "invite") return messenger_.Invite(step.Arg(0), step.Arg(1));
   if (c == "add-contact") {
     MISTATUS status = MISTATUS_ONLINE;
     if (step.Has("status") && !ParseStatus(step.Option("status"), status)) return false;
@@ -395,12 +407,27 @@ bool ScenarioRunner::Execute(const Step& step) {
   }
   if (c == "enter") {
     ConversationWindow* conversation = Conversation(step, 0);
-    if (!conversation) return false;
+    const std::string with = step.Arg(1);
+    if (!conversation || (!with.empty() && with != "shift" && with != "ctrl")) return false;
     // Posted like real input, so the message hook sees the key before the input does.
     SetFocus(conversation->Input());
+    BYTE held[256] = {};
+    GetKeyboardState(held);
+    if (!with.empty()) {
+      // The modifier is down while these keys are handled, as the keyboard's own state
+      // says; posted keys do not change that state by themselves.
+      BYTE keys[256];
+      std::copy(held, held + 256, keys);
+      keys[with == "shift" ? VK_SHIFT : VK_CONTROL] |= 0x80;
+      SetKeyboardState(keys);
+    }
     PostMessageW(conversation->Input(), WM_KEYDOWN, VK_RETURN, 0x001C0001);
-    PostMessageW(conversation->Input(), WM_CHAR, '\r', 0x001C0001);
+    PostMessageW(conversation->Input(), WM_CHAR, with == "ctrl" ? '\n' : '\r', 0x001C0001);
     PostMessageW(conversation->Input(), WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
+    if (!with.empty()) {
+      Pump(0);
+      SetKeyboardState(held);
+    }
     return true;
   }
   if (c == "click-send") {
@@ -416,6 +443,35 @@ bool ScenarioRunner::Execute(const Step& step) {
         (step.Has("after") && !ParseNumber(step.Option("after"), after)))
       return false;
     conversation->RefuseSends(static_cast<int>(count), static_cast<int>(after));
+    return true;
+  }
+  if (c == "modal-steps") {
+    if (step.Arg(0) != "on" && step.Arg(0) != "off") return false;
+    StepsInModalLoops(step.Arg(0) == "on");
+    return true;
+  }
+  if (c == "in-send") {
+    // The rest of the line is a step the messenger runs inside a later Send click of
+    // this window, once it has taken the message: an event, a box, the window closing.
+    ConversationWindow* conversation = Conversation(step, 0);
+    unsigned long after = 1;
+    if (!conversation || step.args.size() < 2 || (step.Has("after") && !ParseNumber(step.Option("after"), after)))
+      return false;
+    Step inner = step;
+    inner.command = step.Arg(1);
+    inner.args.assign(step.args.begin() + 2, step.args.end());
+    inner.options.erase("after");
+    conversation->SetAfterSend(static_cast<int>(after), [this, inner]() {
+      Log("in-send " + inner.command);
+      bool ok = false;
+      try {
+        ok = Execute(inner);
+      } catch (...) {
+      }
+      if (ok) return;
+      ++failures_;
+      Log("step-failed line " + std::to_string(inner.line));
+    });
     return true;
   }
   if (c == "drop-after-send") {

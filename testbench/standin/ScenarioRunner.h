@@ -53,6 +53,8 @@ private:
   // inside someone else's modal loop.
   bool IsNestTimer(const MSG& msg) const;
   static void CALLBACK NestedTick(HWND, UINT, UINT_PTR, DWORD);
+  // From now on (or no longer) the following steps run inside modal loops.
+  void StepsInModalLoops(bool on);
   void ObserveWindowState(std::map<std::string, std::string>& now, const std::string& name, HWND window);
 
   StandinMessenger& messenger_;
@@ -69,6 +71,7 @@ private:
   // this thread, the next steps run from inside it, as a user goes on using the program.
   const std::vector<Step>* steps_ = nullptr;
   size_t next_ = 0;
+  bool nesting_ = false;
   bool inNestedStep_ = false;
   bool done_ = false;
   UINT_PTR nestTimer_ = 0;

@@ -195,11 +195,21 @@ void StandinMessenger::SignIn(const std::string& signinName, const std::string& 
   api_->FireSignin(hr);
 }
 
-void StandinMessenger::SignOut() {
+void StandinMessenger::SignOut(bool contactsOffline) {
   state_.SetSignedIn(false);
   RefreshContactList();
-  Log("signed-out");
+  Log(contactsOffline ? "signed-out contacts-offline" : "signed-out");
   api_->FireSignout();
+  if (!contactsOffline) return;
+  // A copy: a sink may change the list while it hears of one of them.
+  const std::vector<ContactPtr> contacts = state_.Contacts();
+  for (const ContactPtr& contact : contacts) {
+    if (contact->status == MISTATUS_OFFLINE) continue;
+    contact->status = MISTATUS_OFFLINE;
+    for (ConversationWindow* conversation : conversations_)
+      if (conversation->Has(contact->signinName)) conversation->UpdateTitle();
+    api_->FireContactStatusChange(contact, MISTATUS_OFFLINE);
+  }
 }
 
 void StandinMessenger::AddContact(const std::string& signinName, const std::string& friendlyName, MISTATUS status,
@@ -218,20 +228,37 @@ void StandinMessenger::AddContact(const std::string& signinName, const std::stri
   if (state_.SignedIn()) api_->FireContactListAdd(hr, contact);
 }
 
+bool StandinMessenger::RemoveContact(const std::string& signinName) {
+  ContactPtr removed = state_.RemoveContact(signinName);
+  if (!removed) return false;
+  RefreshContactList();
+  if (state_.SignedIn()) api_->FireContactListRemove(S_OK, removed);
+  return true;
+}
+
 bool StandinMessenger::SetContactStatus(const std::string& signinName, MISTATUS status) {
   ContactPtr contact = state_.FindContact(signinName);
   if (!contact) return false;
   contact->status = status;
   RefreshContactList();
-  if (ConversationWindow* conversation = FindConversation(signinName)) conversation->UpdateTitle();
+  for (ConversationWindow* conversation : conversations_)
+    if (conversation->Has(signinName)) conversation->UpdateTitle();
   if (state_.SignedIn()) api_->FireContactStatusChange(contact, status);
   return true;
 }
 
-ConversationWindow* StandinMessenger::FindConversation(const std::string& signinName) const {
+ConversationWindow* StandinMessenger::FindConversation(const std::string& name) const {
   for (ConversationWindow* conversation : conversations_)
-    if (conversation->Contact()->signinName == signinName) return conversation;
+    if (conversation->Name() == name) return conversation;
   return nullptr;
+}
+
+bool StandinMessenger::Invite(const std::string& name, const std::string& other) {
+  ConversationWindow* conversation = FindConversation(name);
+  ContactPtr contact = state_.FindContact(other);
+  if (!conversation || !contact || conversation->Has(other)) return false;
+  conversation->Invite(contact);
+  return true;
 }
 
 ConversationWindow* StandinMessenger::OpenConversationWindow(const std::string& signinName) {
@@ -270,7 +297,7 @@ void StandinMessenger::OnConversationDestroyed(void* context, ConversationWindow
   auto* self = static_cast<StandinMessenger*>(context);
   auto& list = self->conversations_;
   list.erase(std::remove(list.begin(), list.end(), window), list.end());
-  Log("window-destroyed conv:" + window->Contact()->signinName);
+  Log("window-destroyed conv:" + window->Name());
 }
 
 void StandinMessenger::RefreshContactList() {

@@ -29,11 +29,18 @@ public:
   void DestroyAll();
 
   void SignIn(const std::string& signinName, const std::string& friendlyName, HRESULT hr);
-  void SignOut();
+  // With `contactsOffline`, every contact then goes offline with an event of its own, as
+  // the messenger no longer sees anyone.
+  void SignOut(bool contactsOffline);
   void AddContact(const std::string& signinName, const std::string& friendlyName, MISTATUS status, HRESULT hr);
+  bool RemoveContact(const std::string& signinName);
   bool SetContactStatus(const std::string& signinName, MISTATUS status);
 
-  ConversationWindow* FindConversation(const std::string& signinName) const;
+  // By its name in the transcript: the contact's sign-in name, or several joined by
+  // commas once others were invited.
+  ConversationWindow* FindConversation(const std::string& name) const;
+  // Brings `other` into the conversation, which then has several people in it.
+  bool Invite(const std::string& name, const std::string& other);
   ConversationWindow* OpenConversationWindow(const std::string& signinName);
   std::vector<ConversationWindow*> Conversations() const { return conversations_; }
 

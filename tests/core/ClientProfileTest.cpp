@@ -82,8 +82,14 @@ TEST(ClientProfile, ConversationContactComesFromTheEditChildren) {
     TestManager& manager = bench.Start();
     CWindowsMessengerProfile profile;
 
+    // A conversation with several people is nobody's; an address inside a longer
+    // one or inside a friendly name is not that contact's.
+    bench.State().AddContact("joann@example.com", "Jo ann@example.com", MISTATUS_OFFLINE);
+    bench.Api().FireContactListAdd(S_OK, bench.State().FindContact("joann@example.com"));
     HWND both = bench.CreateConversationWindow("To: bob@example.com, ann@example.com");
-    EXPECT_EQ("ann@example.com", profile.FindConversationContact(manager, both).signInName);  // list order
+    EXPECT_TRUE(manager.IsNoContact(profile.FindConversationContact(manager, both)));
+    HWND jo = bench.CreateConversationWindow("To: Jo ann@example.com <joann@example.com>");
+    EXPECT_EQ("joann@example.com", profile.FindConversationContact(manager, jo).signInName);
     HWND nobody = bench.CreateConversationWindow("To: carol@example.com");
     EXPECT_TRUE(manager.IsNoContact(profile.FindConversationContact(manager, nobody)));
     // Only "edit" children count.

@@ -15,17 +15,20 @@ namespace coretest {
 
 std::vector<HandlerEvent> g_handlerEvents;
 bool g_storeErrorOnHistory = false;
+std::function<void(HWND)> g_duringContactStatus;
 
 namespace {
 
 std::vector<Received> g_loaderMessages;
 std::vector<ShownMessage> g_messages;
+std::vector<std::string> g_boxesWhileDeferred;
 int g_answer = IDOK;
 std::function<void(const std::string&)> g_whileShowing;
 TestManager* g_manager = nullptr;
 
 int RecordMessage(HWND owner, const char* text, const char* caption, UINT style) {
     g_messages.push_back({text ? text : "", caption ? caption : "", style, owner});
+    if (MessagesDeferred()) g_boxesWhileDeferred.push_back(g_messages.back().text);
     // A real box dispatches messages until it is closed; a box shown meanwhile does not repeat the action.
     static bool s_showing = false;
     if (g_whileShowing && !s_showing) {
@@ -93,7 +96,16 @@ public:
     void OnButton(HWND) override { Record("button"); }
     void OnSize() override { Record("size"); }
     void OnCommand(HWND, WPARAM command, LPARAM) override { Record("command " + std::to_string(command)); }
-    BOOL OnContactStatus(const CContactInfo&) override { return keeps_; }
+    BOOL OnContactStatus(const CContactInfo&) override {
+        const BOOL keeps = keeps_;
+        if (g_duringContactStatus) {
+            // This handler may be gone once it has run.
+            const auto during = g_duringContactStatus;
+            g_duringContactStatus = nullptr;
+            during(window_);
+        }
+        return keeps;
+    }
     BOOL IsForContact(const CContactInfo& contact) override { return contact.SameContact(contact_); }
     void UpdateContact(const CContactInfo& contact) override {
         if (contact.SameContact(contact_)) contact_ = contact;
@@ -130,13 +142,17 @@ std::unique_ptr<ConversationHandler> TestManager::CreateLogHandler(const CContac
     return std::make_unique<RecordingHandler>(kLogHandlerKind, contact, TRUE);
 }
 std::unique_ptr<ConversationHandler> TestManager::CreateOfflineMessageHandler(const CContactInfo& contact) {
+    if (realOfflineHandlers) return CParleymanager::CreateOfflineMessageHandler(contact);
     return std::make_unique<RecordingHandler>(kOfflineMessageHandlerKind, contact, FALSE);
 }
 std::unique_ptr<ConversationHandler> TestManager::CreateForwardHandler() {
+    if (realForwarding) return CParleymanager::CreateForwardHandler();
     return std::make_unique<RecordingHandler>(kForwardHandlerKind, CContactInfo("forward@x", "Forward", 1), TRUE);
 }
-bool TestManager::RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, const std::string&) {
+bool TestManager::RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, const std::string& excluded) {
     calls.push_back(mode == ContactSelectionMode::kForward ? "select-forward" : "select-offline");
+    selectionExcluded = excluded;
+    if (duringSelection) duringSelection();
     chosen = selectionChoice;
     return selectionResult;
 }
@@ -184,6 +200,8 @@ Bench::Bench(int kind) : clientKind(kind) {
     g_messages.clear();
     g_handlerEvents.clear();
     g_storeErrorOnHistory = false;
+    g_duringContactStatus = nullptr;
+    g_boxesWhileDeferred.clear();
     g_whileShowing = nullptr;
     g_answer = IDOK;
     SetUserMessageSink(&RecordMessage);
@@ -192,6 +210,8 @@ Bench::Bench(int kind) : clientKind(kind) {
 
 Bench::~Bench() {
     if (manager_) Stop();
+    // No box may run its modal loop inside the plug-in's own work.
+    EXPECT_EQ(std::vector<std::string>(), g_boxesWhileDeferred);
     if (hook_) UnhookWindowsHookEx(hook_);
     SetUserMessageSink(nullptr);
     g_whileShowing = nullptr;
@@ -315,6 +335,7 @@ std::vector<ShownMessage> Bench::Messages() const { return g_messages; }
 void Bench::ClearMessages() { g_messages.clear(); }
 void Bench::AnswerMessages(int answer) { g_answer = answer; }
 void Bench::WhileShowing(std::function<void(const std::string&)> action) { g_whileShowing = std::move(action); }
+std::vector<std::string> Bench::BoxesWhileDeferred() const { return g_boxesWhileDeferred; }
 
 // ---------------------------------------------------------------- menus
 

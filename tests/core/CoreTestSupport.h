@@ -40,6 +40,8 @@ struct HandlerEvent {
 extern std::vector<HandlerEvent> g_handlerEvents;
 // Test handlers raise a store error (as a failed save does) in OnHistoryChanged.
 extern bool g_storeErrorOnHistory;
+// Runs inside a test handler's OnContactStatus, as events inside a delivery's clicks do.
+extern std::function<void(HWND window)> g_duringContactStatus;
 
 // The manager with the other features' dialogs replaced by recorders.
 class TestManager : public parleym::CParleymanager {
@@ -55,6 +57,13 @@ public:
     bool realLock = false;
     // Logging windows get the real handler, saving into the log store.
     bool realLogHandlers = false;
+    // Offline contacts' windows get the real handler; forwarding uses the real
+    // handler and opens its window.
+    bool realOfflineHandlers = false;
+    bool realForwarding = false;
+    // Runs while the contact picker is up (its modal loop lets events run).
+    std::function<void()> duringSelection;
+    std::string selectionExcluded;  // the sign-in name the last picker left out
 
 protected:
     std::unique_ptr<parleym::ConversationHandler> CreateLogHandler(const parleym::CContactInfo& contact) override;
@@ -62,7 +71,12 @@ protected:
         const parleym::CContactInfo& contact) override;
     std::unique_ptr<parleym::ConversationHandler> CreateForwardHandler() override;
     // The recording forward handler has no window to open.
-    bool StartForwarding(parleym::ConversationHandler&, const parleym::CContactInfo&) override { return true; }
+    bool StartForwarding(parleym::ConversationHandler& forward, const parleym::CContactInfo& target) override {
+        return realForwarding ? CParleymanager::StartForwarding(forward, target) : true;
+    }
+    void ShowForwarding(parleym::ConversationHandler& forward) override {
+        if (realForwarding) CParleymanager::ShowForwarding(forward);
+    }
     bool RunContactSelection(parleym::ContactSelectionMode mode, parleym::CContactInfo& chosen,
                              const std::string& excluded) override;
     void RunStatisticsDialog() override { calls.push_back("statistics"); }
@@ -122,6 +136,9 @@ public:
     void AnswerMessages(int answer);
     // Runs while a box "shows" (a real one dispatches messages meanwhile).
     void WhileShowing(std::function<void(const std::string& text)> action);
+    // Boxes shown directly while the plug-in's errors were being held back: each
+    // ran a modal loop in the middle of the plug-in's own work.
+    std::vector<std::string> BoxesWhileDeferred() const;
 
     int clientKind;
 

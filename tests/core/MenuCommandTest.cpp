@@ -4,6 +4,7 @@
 #include <commdlg.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -137,6 +138,22 @@ TEST(PluginMenus, ContactListMenuOffersOfflineMessageForAnOfflineContact) {
     s.manager().OnInitMenu(bare, other);
     EXPECT_EQ(1, GetMenuItemCount(other));
     for (HMENU menu : {online, offline, other}) DestroyMenu(menu);
+}
+
+TEST(PluginMenus, ContactListMenuNamesTheContactByItsWholeAddress) {
+    SignedInBench s;
+    HWND generic = s.bench.CreateGenericWindow(true);
+    SetCursorPos(100, 100);
+    s.bench.Pump();
+    // Ann (online) comes first in the list; her address is inside Jo's (offline).
+    auto jo = s.bench.State().AddContact("joann@example.com", "Jo", MISTATUS_OFFLINE);
+    s.bench.Api().FireContactListAdd(S_OK, jo);
+    HMENU menu = CreatePopupMenu();
+    AppendMenuA(menu, MF_STRING, 1, "Send E-mail (joann@example.com)");
+    s.manager().OnInitMenu(generic, menu);
+    EXPECT_FALSE(IsGrayed(menu, CMD_SEND_OFFLINE_TO_SELECTED));
+    EXPECT_EQ("joann@example.com", s.manager().SelectedContact().signInName);
+    DestroyMenu(menu);
 }
 
 TEST(PluginMenus, AContextMenuOpenedAgainHasTheOfflineItemOnce) {
@@ -286,6 +303,68 @@ TEST(CommandDispatch, ForwardReplacesTheLoggingHandlerOnlyWhenConfirmed) {
     EXPECT_EQ((std::vector<std::string>{"select-forward", "select-forward"}), s.manager().calls);
     s.command(CMD_FORWARD_CONVERSATION, conversation);  // already forwarded: nothing
     EXPECT_EQ(2u, s.manager().calls.size());
+}
+
+TEST(CommandDispatch, ForwardIsDecidedOnlyOnceThePickerHasEnded) {
+    // What may happen while the picker is up, and what forwarding then does.
+    const struct {
+        const char* what;
+        std::function<void(SignedInBench&, HWND)> meanwhile;
+        int kindAfter;  // -1: no handler
+        bool refused;   // "You can not forward offline messages"
+    } cases[] = {
+        {"nothing", [](SignedInBench&, HWND) {}, kForwardHandlerKind, false},
+        {"contact offline",
+         [](SignedInBench& s, HWND) {
+             auto ann = s.bench.State().FindContact("ann@example.com");
+             ann->status = MISTATUS_OFFLINE;
+             s.bench.Api().FireContactStatusChange(ann, MISTATUS_OFFLINE);
+         },
+         kOfflineMessageHandlerKind, true},
+        {"window closed",
+         [](SignedInBench& s, HWND window) {
+             s.manager().OnWindowDestroyed(window);
+             DestroyWindow(window);
+         },
+         -1, false},
+        {"other account",
+         [](SignedInBench& s, HWND) {
+             s.bench.State().SelectAccount("other@example.com", "Other");
+             s.bench.State().SetSignedIn(true);
+             s.bench.State().AddContact("ann@example.com", "Ann", MISTATUS_ONLINE);
+             s.bench.Api().FireSignin(S_OK);
+         },
+         kLogHandlerKind, false},
+    };
+    for (const auto& c : cases) {
+        SignedInBench s;
+        // Ann's address is inside Jo's, and Jo's name holds Ann's address.
+        auto jo = s.bench.State().AddContact("joann@example.com", "Jo ann@example.com", MISTATUS_ONLINE);
+        s.bench.Api().FireContactListAdd(S_OK, jo);
+        HWND window = s.bench.CreateConversationWindow("To: Ann <ann@example.com>");
+        s.command(CMD_TRACK_WINDOW, nullptr, reinterpret_cast<LPARAM>(window));
+        s.manager().selectionResult = true;
+        s.manager().duringSelection = [&] { c.meanwhile(s, window); };
+        g_handlerEvents.clear();
+        s.command(CMD_FORWARD_CONVERSATION, window);
+        EXPECT_EQ("ann@example.com", s.manager().selectionExcluded) << c.what;
+        ConversationHandler* handler = s.manager().HandlerOf(window);
+        EXPECT_EQ(c.kindAfter, handler ? handler->GetKind() : -1) << c.what;
+        EXPECT_EQ(c.refused, Shown(s.bench, "You can not forward offline messages")) << c.what;
+        // A forward handler is made only for a forward that goes ahead.
+        int forwardAttached = 0;
+        for (const HandlerEvent& event : g_handlerEvents)
+            if (event.what == "attach" && event.kind == kForwardHandlerKind) ++forwardAttached;
+        EXPECT_EQ(c.kindAfter == kForwardHandlerKind ? 1 : 0, forwardAttached) << c.what;
+    }
+    // The forwarded window's own contact is left out by its whole address.
+    SignedInBench s;
+    auto jo = s.bench.State().AddContact("joann@example.com", "Jo ann@example.com", MISTATUS_ONLINE);
+    s.bench.Api().FireContactListAdd(S_OK, jo);
+    HWND withJo = s.bench.CreateConversationWindow("To: Jo ann@example.com <joann@example.com>");
+    s.command(CMD_TRACK_WINDOW, nullptr, reinterpret_cast<LPARAM>(withJo));
+    s.command(CMD_FORWARD_CONVERSATION, withJo);
+    EXPECT_EQ("joann@example.com", s.manager().selectionExcluded);
 }
 
 TEST(CommandDispatch, LoggingSwitchAsksFirstWhileConversationsAreOpen) {

@@ -80,6 +80,7 @@ TEST(MessengerSession, ContactListGrowsByAddsAndUnknownStatusChanges) {
     auto eve = s.bench.State().AddContact("eve@example.com", "Eve", MISTATUS_ONLINE);
     s.bench.Api().FireContactListAdd(S_OK, eve);
     s.bench.Api().FireContactListAdd(E_FAIL, eve);  // a failed add is ignored
+    s.bench.Api().FireContactListAdd(S_OK, eve);    // deleted and added again: still one
     ASSERT_EQ(3u, s.manager().Contacts().size());
     EXPECT_EQ("eve@example.com", s.manager().Contacts()[2].signInName);
 
@@ -128,6 +129,63 @@ TEST(MessengerSession, HandlerKindFollowsTheContactsStatus) {
     EXPECT_EQ(kOfflineMessageHandlerKind, s.KindOf(withAnn));
     EXPECT_TRUE(g_handlerEvents.empty());
 
+}
+
+TEST(MessengerSession, AConversationWithSeveralPeopleIsNeverAnOfflineMessageWindow) {
+    Session s;
+    HWND both = s.Track("To: Cid <cid@example.com>, Ann <ann@example.com>");
+    EXPECT_EQ(kLogHandlerKind, s.KindOf(both));
+    s.SetStatus(s.ann, MISTATUS_OFFLINE);
+    EXPECT_EQ(kLogHandlerKind, s.KindOf(both));
+}
+
+TEST(MessengerSession, AHandlerEndedByEventsInsideItsOwnDeliveryIsLeftAlone) {
+    Session s;
+    // Cid comes online; the clicks of the delivery run events that close the window.
+    HWND closed = s.Track("cid@example.com");
+    g_duringContactStatus = [&](HWND window) {
+        s.manager().OnWindowDestroyed(window);
+        DestroyWindow(window);
+    };
+    s.SetStatus(s.cid, MISTATUS_ONLINE);
+    EXPECT_EQ(nullptr, s.manager().HandlerOf(closed));
+    EXPECT_EQ(0u, s.manager().TrackedWindowCount());
+
+    // Or that switch accounts and hand the window a handler of the new account's.
+    s.SetStatus(s.cid, MISTATUS_OFFLINE);
+    HWND kept = s.Track("cid@example.com");
+    size_t afterSignIn = 0;
+    g_duringContactStatus = [&](HWND) {
+        s.bench.Api().FireSignin(S_OK);
+        afterSignIn = g_handlerEvents.size();
+    };
+    s.SetStatus(s.cid, MISTATUS_ONLINE);
+    s.bench.Pump();
+    EXPECT_EQ(kLogHandlerKind, s.KindOf(kept));
+    EXPECT_EQ(afterSignIn, g_handlerEvents.size());  // nothing detached, deleted or attached after
+
+    // Or in which the contact goes offline again: the window goes on taking offline messages.
+    s.SetStatus(s.cid, MISTATUS_OFFLINE);
+    ASSERT_EQ(kOfflineMessageHandlerKind, s.KindOf(kept));
+    g_duringContactStatus = [&](HWND) { s.SetStatus(s.cid, MISTATUS_OFFLINE); };
+    s.SetStatus(s.cid, MISTATUS_ONLINE);
+    EXPECT_EQ(kOfflineMessageHandlerKind, s.KindOf(kept));
+}
+
+TEST(MessengerSession, ForwardingOfARenamedContactEndsWhenTheContactGoesOffline) {
+    Session s;
+    s.manager().realForwarding = true;
+    s.manager().selectionResult = true;
+    s.manager().selectionChoice = CContactInfo("bob@example.com", "Bob", kContactOnline);
+    HWND withAnn = s.Track("To: Ann <ann@example.com>");
+    s.manager().OnCommand(withAnn, CMD_FORWARD_CONVERSATION, 0);
+    s.bench.Pump();
+    ASSERT_EQ(kForwardHandlerKind, s.KindOf(withAnn));
+    s.ann->friendlyName = "Ann, renamed";
+    s.SetStatus(s.ann, MISTATUS_AWAY);
+    EXPECT_EQ(kForwardHandlerKind, s.KindOf(withAnn));
+    s.SetStatus(s.ann, MISTATUS_OFFLINE);
+    EXPECT_EQ(kOfflineMessageHandlerKind, s.KindOf(withAnn));
 }
 
 TEST(MessengerSession, ForwardHandlerIsDetachedWhenItsContactGoesOffline) {
@@ -285,6 +343,45 @@ TEST(MessengerSession, StoreErrorsAreShownOnlyOnceTheCallThatRaisedThemHasReturn
     s.bench.ClearMessages();
     ShowError("now", "Error");
     EXPECT_EQ(1u, s.bench.Messages().size());
+}
+
+namespace {
+// Refuses to make the plug-in's overlay, as a messenger out of resources would.
+LRESULT CALLBACK RefuseOverlays(int code, WPARAM wParam, LPARAM lParam) {
+    char name[32] = {};
+    if (code == HCBT_CREATEWND && GetClassNameA(reinterpret_cast<HWND>(wParam), name, sizeof(name)) &&
+        lstrcmpiA(name, "RichEdit20A") == 0)
+        return 1;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+} // namespace
+
+TEST(MessengerSession, BoxesOfAHandlerBeingSetUpWaitUntilItIsDone) {
+    Session s;
+    s.manager().realOfflineHandlers = true;
+    HHOOK hook = SetWindowsHookExA(WH_CBT, &RefuseOverlays, nullptr, GetCurrentThreadId());
+    HWND withCid = s.Track("cid@example.com");
+    UnhookWindowsHookEx(hook);
+    s.bench.Pump();
+    ASSERT_EQ(1u, s.bench.Messages().size());
+    EXPECT_EQ(0u, s.bench.Messages()[0].text.find("Failed to initialize Parleym in this conversation window. Code: "));
+    EXPECT_EQ(withCid, s.bench.Messages()[0].owner);
+    EXPECT_EQ(kOfflineMessageHandlerKind, s.KindOf(withCid));
+
+    // The forward window cannot be opened.
+    s.bench.ClearMessages();
+    s.manager().realForwarding = true;
+    s.manager().selectionResult = true;
+    s.manager().selectionChoice = CContactInfo("bob@example.com", "Bob", kContactOnline);
+    HWND withAnn = s.Track("To: Ann <ann@example.com>");
+    s.bench.State().SetFailure("InstantMessage", static_cast<HRESULT>(0x81000301), 1);
+    s.manager().OnCommand(withAnn, CMD_FORWARD_CONVERSATION, 0);
+    ASSERT_EQ(1u, s.bench.Messages().size());
+    EXPECT_EQ("Failed to open forward window. Unable to create messenger conversation window. Code: 0x81000301",
+              s.bench.Messages()[0].text);
+    EXPECT_EQ(withAnn, s.bench.Messages()[0].owner);
+    EXPECT_EQ(kLogHandlerKind, s.KindOf(withAnn));
+    EXPECT_EQ(std::vector<std::string>(), s.bench.BoxesWhileDeferred());
 }
 
 TEST(MessengerSession, HistoryChangesQueuedTogetherMakeOneSavePerWindow) {

@@ -12,6 +12,7 @@
 
 #include "framework/ListView.h"
 #include "plugin/messaging/ContactSelectDlg.h"
+#include "plugin/messaging/ContactStateImages.h"
 #include "plugin/messaging/ListViewSort.h"
 #include "plugin/messaging/MessagingResources.h"
 #include "tests/core/CoreTestSupport.h"
@@ -191,6 +192,66 @@ TEST_F(ContactSelectTest, NobodyToOfferTellsSoAndCancelsWithoutAList) {
     EXPECT_EQ("You don't have any offline users in your contacts list", shown[0].text);
     EXPECT_EQ("Error", shown[0].caption);
     EXPECT_TRUE(offline.Chosen().empty());
+}
+
+TEST_F(ContactSelectTest, RowsAndChoiceAreTheMessengersListAsItIsNow) {
+    // Zed deleted (the messenger says so, and nothing more of him), Bob deleted and added again.
+    bench.Api().FireContactListRemove(S_OK, bench.State().RemoveContact("zed@example.com"));
+    standin::ContactPtr bob = bench.State().RemoveContact("bob@example.com");
+    bench.Api().FireContactListRemove(S_OK, bob);
+    bench.State().AddContact("bob@example.com", "Bob", MISTATUS_ONLINE);
+    bench.Api().FireContactListAdd(S_OK, bench.State().FindContact("bob@example.com"));
+    CContactSelectDlg dialog(g_manager, kSelectBroadcastContacts);
+    RunDialog(dialog, [&](HWND d, CListView& list) {
+        // Amy signs out while the dialog is open, and is chosen anyway.
+        standin::ContactPtr amy = bench.State().FindContact("amy@example.com");
+        amy->status = MISTATUS_OFFLINE;
+        bench.Api().FireContactStatusChange(amy, MISTATUS_OFFLINE);
+        list.SelectRow(RowOf(list, "amy"));
+        list.SelectRow(RowOf(list, "Bob"));
+        Press(d, IDOK);
+    });
+    EXPECT_EQ((std::vector<std::string>{"Al|al@example.com|0|0", "amy|amy@example.com|0|0", "Bob|bob@example.com|0|0"}),
+              g_seen.rows);
+    ASSERT_EQ(2u, dialog.Chosen().size());
+    EXPECT_EQ("amy@example.com", dialog.Chosen().front().signInName);
+    EXPECT_EQ(kContactOffline, dialog.Chosen().front().status);
+}
+
+TEST(ContactStateImages, PicturesAreDrawnThroughTheirMask) {
+    EnsureCommonControls();
+    HWND list = CreateWindowExA(0, WC_LISTVIEWA, "", WS_POPUP | LVS_REPORT, 0, 0, 100, 100, nullptr, nullptr, nullptr,
+                                nullptr);
+    HIMAGELIST images = AttachContactStateImages(list);
+    ASSERT_NE(nullptr, images);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 16, -16, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    for (int image = 0; image < 2; ++image) {
+        void* bits = nullptr;
+        HDC dc = CreateCompatibleDC(nullptr);
+        HBITMAP canvas = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ old = SelectObject(dc, canvas);
+        RECT all{0, 0, 16, 16};
+        FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        ASSERT_TRUE(ImageList_Draw(images, image, dc, 0, 0, ILD_TRANSPARENT));
+        GdiFlush();
+        int magenta = 0, white = 0, dark = 0;
+        for (int i = 0; i < 16 * 16; ++i) {
+            const DWORD pixel = static_cast<const DWORD*>(bits)[i] & 0xFFFFFF;
+            magenta += pixel == 0xFF00FF;
+            white += pixel == 0xFFFFFF;
+            dark += (pixel & 0xFF) < 0x60 && ((pixel >> 8) & 0xFF) < 0x60 && ((pixel >> 16) & 0xFF) < 0x60;
+        }
+        EXPECT_EQ(0, magenta) << image;
+        EXPECT_GT(white, 0) << image;  // the background shows through the mask
+        EXPECT_GT(dark, 0) << image;   // the outline is drawn
+        SelectObject(dc, old);
+        DeleteObject(canvas);
+        DeleteDC(dc);
+    }
+    SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, 0);
+    ImageList_Destroy(images);
+    DestroyWindow(list);
 }
 
 TEST(ListViewSort, SortsAnyRangeByTextIgnoringCaseAndCarriesTheRowAlong) {

@@ -144,5 +144,124 @@ class BroadcastInMsnStandinTest(BroadcastInStandinTest):
     WINDOWS = "win2k"
 
 
+# The messenger plays rough around the dialog: contacts deleted and added again,
+# recipients leaving while the picker or a box is up, a sign-out with the picker up.
+ROUGH = LOADER_START + r'''
+signin me@parleym.example "Me Myself"
+add-contact bob@parleym.example "Bob B" status=ONLINE
+add-contact carol@parleym.example "Carol C" status=ONLINE
+add-contact dave@parleym.example "Dave D" status=ONLINE
+add-contact eve@parleym.example "Eve E" status=ONLINE
+add-contact fay@parleym.example "Fay F" status=ONLINE
+add-contact gus@parleym.example "Gus G" status=ONLINE
+add-contact zed@parleym.example "Zed Z" status=ONLINE
+remove-contact zed@parleym.example
+remove-contact bob@parleym.example
+add-contact bob@parleym.example "Bob B" status=ONLINE
+menu main Parleym "Broadcast message..."
+wait window #32770 "Broadcast message" timeout=3000
+# Eve signs out while the picker is up and is chosen anyway.
+modal-steps on
+answer OK caption="Broadcast message" text="Select users to broadcast" select="Carol C" select="Dave D" select="Eve E" delay=1000
+answer "Select users" caption="Broadcast message" again=yes
+status eve@parleym.example OFFLINE
+wait answered timeout=5000
+modal-steps off
+sleep 300
+answer OK caption=Parleym text="not sent" screenshot=broadcast-not-reached
+answer Send caption="Broadcast message" edit=4006:hello-all again=yes
+wait answered timeout=5000
+wait history carol@parleym.example hello-all timeout=5000
+wait history dave@parleym.example hello-all timeout=5000
+# The last recipients leave while the picker is up: the dialog stays for the new ones.
+modal-steps on
+answer OK caption="Broadcast message" text="Select users to broadcast" select="Bob B" select="Fay F" select="Gus G" delay=1000
+answer "Select users" caption="Broadcast message" again=yes
+status carol@parleym.example OFFLINE
+status dave@parleym.example OFFLINE
+wait answered timeout=5000
+modal-steps off
+sleep 300
+answer Send caption="Broadcast message" edit=4006:second again=yes
+wait answered timeout=5000
+wait history gus@parleym.example second timeout=5000
+# Fay's window cannot be opened again, and Bob leaves while that error is up.
+close fay@parleym.example
+wait no-conv fay@parleym.example timeout=3000
+fail InstantMessage 0x80004005 count=1
+modal-steps on
+answer OK caption=Error text="Failed to create conversation window" delay=1000
+answer Send caption="Broadcast message" edit=4006:third again=yes
+status bob@parleym.example OFFLINE
+wait answered timeout=5000
+modal-steps off
+wait history gus@parleym.example third timeout=5000
+# Signing out closes the dialog, its picker up or not.
+modal-steps on
+answer "Select users" caption="Broadcast message" again=yes
+signout
+modal-steps off
+wait no-window #32770 "Broadcast message" timeout=3000
+signin me@parleym.example "Me Myself"
+sleep 300
+menu main Parleym "Broadcast message..."
+wait window #32770 "Broadcast message" timeout=3000
+signout
+wait no-window #32770 "Broadcast message" timeout=3000
+''' + LOADER_END
+
+
+class BroadcastWithARoughMessengerTest(unittest.TestCase):
+    MESSENGER = "wm"
+    WINDOWS = "winxp"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.bench = bench()
+        cls.result = cls.bench.run(ROUGH, messenger=cls.MESSENGER, deliverables=True, loader=False,
+                                   name="broadcast-rough-" + cls.MESSENGER, windows_version=cls.WINDOWS,
+                                   data_files={"users.dat": cls.bench.fresh_users_dat()})
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.bench.clear_windows_version(cls.MESSENGER)
+
+    def test_run_went_through(self):
+        self.assertTrue(self.result.ok, self.result.describe())
+        self.assertEqual(self.result.failures(), [], self.result.describe())
+
+    def test_the_picker_lists_the_contacts_as_they_are_now(self):
+        pickers = [l for l in self.result.lines
+                   if l.startswith('dialog caption="Broadcast message"') and "Select users to broadcast" in l]
+        people = ", ".join('"%s|%s@parleym.example"' % (name, name.split()[0].lower())
+                           for name in ("Bob B", "Carol C", "Dave D", "Eve E", "Fay F", "Gus G"))
+        self.assertIn("[" + people + "]", pickers[0], self.result.describe())
+
+    def test_every_recipient_is_reached_or_named(self):
+        r = self.result
+        boxes = [l for l in r.lines if l.startswith('box caption="Parleym"') and "not sent" in l]
+        self.assertEqual(len(boxes), 1, r.describe())
+        self.assertIn("Eve E <eve@parleym.example>", boxes[0])
+        self.assertNotIn("Carol", boxes[0])
+        self.assertEqual(r.sent("eve@parleym.example"), [])
+        self.assertEqual(r.sent("carol@parleym.example"), ["hello-all"])
+        self.assertEqual(r.sent("dave@parleym.example"), ["hello-all"])
+        # Chosen while the last recipients left: the dialog stayed and served them.
+        self.assertEqual(r.sent("fay@parleym.example"), ["second"])
+        self.assertEqual(r.sent("gus@parleym.example"), ["second", "third"], r.describe())
+
+    def test_signing_out_closes_the_dialog(self):
+        r = self.result
+        steps = [i for i, l in enumerate(r.lines) if l.startswith("step ") and 'no-window #32770 "Broadcast' in l]
+        self.assertEqual(len(steps), 2, r.describe())
+        for i in steps:
+            self.assertTrue(r.lines[i + 1].startswith("wait-ok"), r.describe())
+
+
+class BroadcastWithARoughMsnMessengerTest(BroadcastWithARoughMessengerTest):
+    MESSENGER = "msn"
+    WINDOWS = "win2k"
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

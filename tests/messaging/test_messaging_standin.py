@@ -42,6 +42,14 @@ note bob@parleym.example "\n\n"
 sleep 300
 receive bob@parleym.example "third"
 sleep 300
+# A message with pictures comes in several insertions and a notice in one: each
+# goes on whole and alone, and the next message is paired as before.
+receive bob@parleym.example "smile :-) and (Y) here"
+sleep 300
+note bob@parleym.example "Bob B is away.\n"
+sleep 300
+receive bob@parleym.example "fourth"
+sleep 300
 screenshot forward-source
 post conv:carol@parleym.example 274 61728
 sleep 300
@@ -84,6 +92,15 @@ answer OK caption=Error text="You can not forward offline messages"
 menu conv:bob@parleym.example Parleym "Forward conversation..."
 wait answered timeout=5000
 sleep 300
+# Dave's window is forwarded to Carol; Dave signs out inside the click that sends
+# the header, which ends forwarding there.
+answer OK caption="Forward conversation" select="Carol C"
+menu conv:dave@parleym.example Parleym "Forward conversation..."
+wait answered timeout=5000
+sleep 500
+in-send carol@parleym.example status dave@parleym.example OFFLINE
+receive dave@parleym.example "last words"
+sleep 300
 signout
 sleep 500
 ''' + LOADER_END
@@ -116,9 +133,15 @@ class MessagingInStandinTest(unittest.TestCase):
             "[FW] Bob B says: first",
             "[FW] Me Myself says: my reply",
             "[FW] Bob B says: third",
+            "[FW] Bob B says: smile   and   here",
+            "[FW] Bob B is away.",
+            "[FW] Bob B says: fourth",
             "[FW] Bob B says: ping",
             "[FW] Bob B says: after close",
+            "[Forward conversation with Dave D]",
         ], self.result.describe())
+        # Dave's going offline inside that click ended forwarding: his window takes offline messages.
+        self.assertEqual(self.result.titles(DAVE)[-1], "Dave D - Offline message")
         self.assertEqual(self.result.sent(DAVE), [], self.result.describe())
         self.assertEqual(len(self.result.lines_starting("window-created conv:" + CAROL)), 2)
         self.assertEqual(len(self.result.lines_starting("window-created conv:" + DAVE)), 1)
@@ -138,10 +161,11 @@ class MessagingInStandinTest(unittest.TestCase):
 
     def test_source_contact_is_not_offered_and_window_shows_forwarding(self):
         dialogs = [l for l in self.result.lines if l.startswith("dialog ") and "Forward conversation" in l]
-        # Bob's window to Carol, Carol's to Bob, Bob's to Dave: "Forward conversation..."
-        # while forwarding and in the offline-message window opened no picker.
-        self.assertEqual(len(dialogs), 3, dialogs)
-        for line, source, offered in ((dialogs[0], BOB, CAROL), (dialogs[1], CAROL, BOB), (dialogs[2], BOB, DAVE)):
+        # Bob's window to Carol, Carol's to Bob, Bob's to Dave, Dave's to Carol: "Forward
+        # conversation..." while forwarding and in the offline-message window opened no picker.
+        self.assertEqual(len(dialogs), 4, dialogs)
+        for line, source, offered in ((dialogs[0], BOB, CAROL), (dialogs[1], CAROL, BOB), (dialogs[2], BOB, DAVE),
+                                      (dialogs[3], DAVE, CAROL)):
             self.assertIn("|" + offered + '"', line)
             self.assertNotIn(source, line)
         titles = self.result.titles(BOB)

@@ -117,6 +117,37 @@ TEST_F(OfflineStoreTest, PartlyDeliveredContactKeepsTheRestInOrder) {
                       "contact cid@example.com\nmessage rtf=0 text='other' objects=[]\n");
 }
 
+TEST_F(OfflineStoreTest, ATakenMessageIsOutOfTheFileAndGoesBackToItsOwnAccount) {
+    COfflineMessageStore store;
+    ASSERT_EQ(store.Open(path.c_str()), 1);
+    CMessageContent taken;
+    EXPECT_FALSE(store.TakeFirstMessage("bob@example.com", taken));  // not loaded
+    store.Load("me@example.com");
+    for (const char* text : {"one", "two", "three"}) store.AddMessage("bob@example.com", Plain(text));
+    ASSERT_TRUE(store.TakeFirstMessage("bob@example.com", taken));
+    EXPECT_EQ("one", taken.text);
+    // Already written: an abrupt end now does not send it again.
+    const std::string written = Dump();
+    EXPECT_NE(std::string::npos, written.find("text='two'")) << written;
+    EXPECT_EQ(std::string::npos, written.find("text='one'")) << written;
+
+    // Not sent after all, while the account is loaded: back in front.
+    store.ReturnMessage("me@example.com", "bob@example.com", taken);
+    EXPECT_EQ(Texts(store.GetMessages("bob@example.com")), std::vector<std::string>({"one", "two", "three"}));
+
+    // The account signed out, another signed in meanwhile: into the first account's file.
+    ASSERT_TRUE(store.TakeFirstMessage("bob@example.com", taken));
+    store.Save();
+    store.Load("other@example.com");
+    store.ReturnMessage("me@example.com", "bob@example.com", taken);
+    EXPECT_EQ(store.GetMessages("bob@example.com"), nullptr);
+    store.Save();
+    store.Load("me@example.com");
+    EXPECT_EQ(Texts(store.GetMessages("bob@example.com")), std::vector<std::string>({"one", "two", "three"}));
+    store.Close();
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
 TEST_F(OfflineStoreTest, StreamLeftEmptyByAnAbruptEndHoldsNoMessages) {
     EXPECT_EQ(storetest::RunChildTest("OfflineStoreChild.SignsInAndEndsAbruptly", path), 77u);
     EXPECT_EQ(Dump(), "userids last=1\naccount me@example.com 1\n1: messages(0)\n1 empty\n");

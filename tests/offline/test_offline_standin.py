@@ -415,5 +415,168 @@ class OfflineMessagesInMsnStandinTest(OfflineMessagesInStandinTest):
     WINDOWS = "win2k"
 
 
+# The messenger plays rough: addresses inside one another, keys that break lines,
+# a draft in the input, and events, a box and a sign-out inside delivery's clicks.
+ROUGH_RUN = START + r'''
+signin me@parleym.example "Me Myself"
+add-contact ann@parleym.example "Ann A" status=ONLINE
+add-contact joann@parleym.example "Jo ann@parleym.example" status=OFFLINE
+add-contact cid@parleym.example "Cid C" status=OFFLINE
+add-contact eve@parleym.example "Eve E" status=OFFLINE
+add-contact dan@parleym.example "Dan D" status=OFFLINE
+add-contact fay@parleym.example "Fay F" status=ONLINE
+# Jo's address holds Ann's, Jo's name is Ann's address: the menu, window and messages are Jo's.
+context-menu joann@parleym.example "Send offline message..."
+wait conv joann@parleym.example timeout=10000
+sleep 200
+type joann@parleym.example "for jo"
+enter joann@parleym.example
+# Return in an empty input keeps nothing; Shift+Return and Ctrl+Return break the line.
+enter joann@parleym.example
+type joann@parleym.example "two"
+enter joann@parleym.example shift
+type joann@parleym.example "lines"
+enter joann@parleym.example ctrl
+type joann@parleym.example "three"
+enter joann@parleym.example
+sleep 200
+# Jo signs in with a draft in the input; the messenger takes one message, refuses the next.
+type joann@parleym.example "my draft"
+refuse-send joann@parleym.example after=1 count=1
+status joann@parleym.example ONLINE
+wait history joann@parleym.example "for jo" timeout=5000
+sleep 300
+# Cid's status is reported again inside the first click.
+context-menu cid@parleym.example "Send offline message..."
+wait conv cid@parleym.example timeout=10000
+sleep 200
+type cid@parleym.example "c one"
+enter cid@parleym.example
+type cid@parleym.example "c two"
+enter cid@parleym.example
+type cid@parleym.example "c three"
+enter cid@parleym.example
+sleep 200
+in-send cid@parleym.example status cid@parleym.example ONLINE
+status cid@parleym.example ONLINE
+wait history cid@parleym.example "c three" timeout=5000
+sleep 300
+# The messenger shows a box inside Eve's first click, and her window goes meanwhile.
+context-menu eve@parleym.example "Send offline message..."
+wait conv eve@parleym.example timeout=10000
+sleep 200
+type eve@parleym.example "e one"
+enter eve@parleym.example
+type eve@parleym.example "e two"
+enter eve@parleym.example
+sleep 200
+modal-steps on
+answer OK caption=Messenger delay=800
+in-send eve@parleym.example show-box Messenger "Sending..."
+status eve@parleym.example ONLINE
+destroy conv:eve@parleym.example
+wait answered timeout=5000
+modal-steps off
+sleep 300
+# The user signs out inside Dan's first click; every contact is then reported offline.
+context-menu dan@parleym.example "Send offline message..."
+wait conv dan@parleym.example timeout=10000
+sleep 200
+type dan@parleym.example "d one"
+enter dan@parleym.example
+type dan@parleym.example "d two"
+enter dan@parleym.example
+sleep 200
+open fay@parleym.example
+in-send dan@parleym.example signout contacts-offline
+status dan@parleym.example ONLINE
+sleep 500
+# Fay's window takes offline messages now, but nothing can be kept while signed out.
+answer OK caption=Parleym text="signed out" screenshot=offline-not-kept
+type fay@parleym.example "after signout"
+enter fay@parleym.example
+wait answered timeout=5000
+sleep 300
+# Signed in again: what is left goes, once.
+signin me@parleym.example "Me Myself"
+status dan@parleym.example ONLINE
+status eve@parleym.example ONLINE
+wait history dan@parleym.example "d two" timeout=10000
+wait history eve@parleym.example "e two" timeout=10000
+sleep 300
+dump
+''' + STOP
+
+
+class OfflineMessagesWithARoughMessengerTest(unittest.TestCase):
+    MESSENGER = "wm"
+    WINDOWS = "winxp"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.bench = bench()
+        cls.result = cls.bench.run(ROUGH_RUN, messenger=cls.MESSENGER, loader=False,
+                                name="offline-rough-" + cls.MESSENGER, windows_version=cls.WINDOWS,
+                                data_files={"users.dat": cls.bench.fresh_users_dat()})
+        _, data = messages_stream(os.path.join(cls.result.data_dir, "offlinemsg.dat"))
+        cls.kept = {contact: [re.sub(PREFIX, "", text) for _, text, _ in messages]
+                    for contact, messages in read_messages(data).items()}
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.bench.clear_windows_version(cls.MESSENGER)
+
+    def sent(self, contact):
+        return [re.sub("^" + PREFIX, "", text) for text in self.result.sent(contact + "@parleym.example")]
+
+    def test_run_went_through(self):
+        self.assertTrue(self.result.ok, self.result.describe())
+        self.assertEqual(self.result.failures(), [], self.result.describe())
+
+    def test_contained_addresses_reach_the_person_meant(self):
+        chosen = [l for l in self.result.lines_starting("context-menu contact=") if "joann@" in l]
+        self.assertIn(" chosen ", chosen[0], self.result.describe())
+        self.assertIn("Jo ann@parleym.example - Offline message", self.result.titles("joann@parleym.example"))
+        self.assertEqual(self.sent("joann"), ["for jo"], self.result.describe())
+        self.assertFalse([l for l in self.result.lines if "ann@parleym.example" in l and
+                          (l.startswith("api InstantMessage(\"ann@") or l.startswith("window-created conv:ann@"))])
+        self.assertNotIn("ann@parleym.example", self.kept)
+
+    def test_only_a_plain_return_with_text_composes_and_a_refused_send_keeps_the_rest(self):
+        # Nothing for the empty Return, one message for the three lines, refused and kept.
+        refused = self.result.lines_starting("send conv:joann@parleym.example refused")
+        self.assertEqual(len(refused), 1, self.result.describe())
+        self.assertEqual(len(self.kept["joann@parleym.example"]), 1, self.kept)
+        self.assertRegex(self.kept["joann@parleym.example"][0], r"^two\s+lines\s+three\s*$")
+
+    def test_the_users_draft_stays_in_the_input(self):
+        # Through a delivery with a refused send, and the pending messages shown again.
+        inputs = [unquote(l.split("conv:joann@parleym.example ", 1)[1])[0] for l in self.result.lines
+                  if l.startswith(("input conv:joann@", "dump input conv:joann@"))]
+        self.assertEqual(inputs[-1], "my draft", inputs)
+        self.assertFalse([text for text in self.sent("joann") if "my draft" in text])
+
+    def test_events_inside_clicks_send_each_message_exactly_once(self):
+        self.assertEqual(self.sent("cid"), ["c one", "c two", "c three"], self.result.describe())
+        self.assertEqual(self.sent("eve"), ["e one", "e two"], self.result.describe())
+        self.assertEqual(self.sent("dan"), ["d one", "d two"], self.result.describe())
+        for contact in ("cid", "eve", "dan"):
+            self.assertNotIn(contact + "@parleym.example", self.kept)
+
+    def test_a_message_that_cannot_be_kept_stays_in_the_input(self):
+        boxes = [l for l in self.result.lines_starting('box caption="Parleym"') if "signed out" in l]
+        self.assertEqual(len(boxes), 1, self.result.describe())
+        self.assertIn("Your message is still in the input box", boxes[0])
+        self.assertEqual(self.result.last("dump input conv:fay@parleym.example"), '"after signout" objects=[]')
+        self.assertNotIn("after signout", self.result.last("dump overlay conv:fay@parleym.example"))
+        self.assertFalse([l for l in self.result.lines_starting("sent conv:fay@") if "after signout" in l])
+        self.assertNotIn("fay@parleym.example", self.kept)
+
+
+class OfflineMessagesWithARoughMsnMessengerTest(OfflineMessagesWithARoughMessengerTest):
+    MESSENGER = "msn"
+    WINDOWS = "win2k"
+
+
 if __name__ == "__main__":
     unittest.main()
