@@ -9,6 +9,7 @@ namespace {
 struct WaitingMessage {
     std::string text;
     std::string caption;
+    UINT style;
 };
 
 UserMessageSink g_sink = nullptr;
@@ -20,6 +21,15 @@ std::deque<WaitingMessage>& Waiting() {
 }
 
 constexpr UINT kErrorStyle = MB_TASKMODAL | MB_ICONERROR | MB_OK;
+constexpr UINT kWarningStyle = MB_TASKMODAL | MB_ICONWARNING | MB_OK;
+
+int ShowTaskModal(const char* text, const char* caption, UINT style) {
+    if (g_scopes > 0) {
+        Waiting().push_back({text ? text : "", caption ? caption : "", style});
+        return IDOK;
+    }
+    return ShowUserMessage(nullptr, text, caption, style);
+}
 
 } // namespace
 
@@ -28,13 +38,9 @@ int ShowUserMessage(HWND owner, const char* text, const char* caption, UINT styl
     return MessageBoxA(owner, text, caption, style);
 }
 
-int ShowError(const char* text, const char* caption) {
-    if (g_scopes > 0) {
-        Waiting().push_back({text ? text : "", caption ? caption : ""});
-        return IDOK;
-    }
-    return ShowUserMessage(nullptr, text, caption, kErrorStyle);
-}
+int ShowError(const char* text, const char* caption) { return ShowTaskModal(text, caption, kErrorStyle); }
+
+int ShowWarning(const char* text, const char* caption) { return ShowTaskModal(text, caption, kWarningStyle); }
 
 DeferredMessages::DeferredMessages(Closing closing) : closing_(closing) { ++g_scopes; }
 
@@ -52,7 +58,7 @@ void ShowWaitingMessages() {
         while (!Waiting().empty()) {
             const WaitingMessage message = Waiting().front();
             Waiting().pop_front();
-            ShowUserMessage(nullptr, message.text.c_str(), message.caption.c_str(), kErrorStyle);
+            ShowUserMessage(nullptr, message.text.c_str(), message.caption.c_str(), message.style);
         }
     } catch (...) {
     }

@@ -12,6 +12,8 @@ int ShowUserMessage(HWND owner, const char* text, const char* caption, UINT styl
 // Task-modal, no owner: the plug-in's usual form for errors and refusals.
 // Inside a DeferredMessages scope it waits (see there) and returns IDOK.
 int ShowError(const char* text, const char* caption);
+// The same with the warning icon: a notice of something the user should know.
+int ShowWarning(const char* text, const char* caption);
 
 // A box keeps dispatching messages, so a messenger event arriving while one
 // shows could delete the handler whose save raised it, or rebuild the viewer
