@@ -41,9 +41,10 @@ public:
             std::int32_t number = 0;
             if (named.second.storage || !DecimalName(named.first, number) || number <= 0) continue;
             Bytes data;
+            if (!account.Read(named.first, data)) continue;
             CMessageContent content;
             BinaryReader in(data);
-            if (!account.Read(named.first, data) || !content.Decode(in)) continue;
+            if (!content.Decode(in)) continue;
             kept.insert(number);
             fresh.children.push_back(FreshElement::Copied(WideName(named.first), named.second.index));
         }
@@ -64,10 +65,12 @@ public:
         anything_ = anything_ || !kept.empty() || indexRead;
     }
 
+    // Groups of one account may name the same conversation (its stream in
+    // one, the index in another).
     void CountLost(const SalvagedStorage& group) override {
-        std::set<std::int32_t> known;
-        NoteNumbers(group, known);
-        known_ += known.size();
+        const std::size_t before = lost_.size();
+        NoteNumbers(group, lost_);
+        known_ += lost_.size() - before;
     }
 
     bool AnythingRecovered() const override { return anything_; }
@@ -81,6 +84,7 @@ public:
 private:
     std::size_t known_ = 0;
     std::size_t kept_ = 0;
+    std::set<std::int32_t> lost_;
     bool anything_ = false;
 };
 

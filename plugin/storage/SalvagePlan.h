@@ -39,6 +39,9 @@ struct SalvagePlan {
     std::string recovered;
 };
 
+// A store's view of its damaged file (LogFileSalvage.h and the others).
+using SalvagePlanner = SalvagePlan (*)(const CompoundFileSalvage& file);
+
 // Element names are ASCII in every file of ours; others never match.
 std::string NarrowName(const std::u16string& name);
 std::u16string WideName(const std::string& name);

@@ -15,9 +15,6 @@
 
 namespace parleym {
 
-// A store's view of its damaged file (LogFileSalvage.h and the others).
-using SalvagePlanner = SalvagePlan (*)(const CompoundFileSalvage& file);
-
 // S_OK: the fresh file lies at `path` and the user has been told.
 // STG_E_DOCFILECORRUPT: nothing of the store's could be read; the file is
 // left as it is. Any other failure (the disk full, the folder read-only):
