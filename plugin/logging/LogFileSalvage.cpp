@@ -57,6 +57,9 @@ public:
             for (const LogEntry& entry : found.entries)
                 if (kept.count(entry.number)) index.entries.push_back(entry);
         }
+        // Indexed conversations whose streams are not here at all may be among the unattached elements.
+        for (std::int32_t number : known)
+            if (!account.Find(std::to_string(number))) unplaced_.insert(number);
         if (!known.empty() && index.nextNumber <= *known.rbegin())
             index.nextNumber = *known.rbegin() == INT_MAX ? INT_MAX : *known.rbegin() + 1;
         fresh.children.push_back(FreshElement::Made(WideName(kIndex), EncodeConversationIndex(index)));
@@ -65,12 +68,17 @@ public:
         anything_ = anything_ || !kept.empty() || indexRead;
     }
 
-    // Groups of one account may name the same conversation (its stream in
-    // one, the index in another).
+    // Unattached elements may name conversations counted already: one an
+    // account's index names while its stream is not there, or one another
+    // group names too (a stream in one, the index in another).
     void CountLost(const SalvagedStorage& group) override {
-        const std::size_t before = lost_.size();
-        NoteNumbers(group, lost_);
-        known_ += lost_.size() - before;
+        std::set<std::int32_t> numbers;
+        NoteNumbers(group, numbers);
+        for (std::int32_t number : numbers) {
+            const auto unplaced = unplaced_.find(number);
+            if (unplaced != unplaced_.end()) unplaced_.erase(unplaced);
+            else if (lost_.insert(number).second) ++known_;
+        }
     }
 
     bool AnythingRecovered() const override { return anything_; }
@@ -85,6 +93,7 @@ private:
     std::size_t known_ = 0;
     std::size_t kept_ = 0;
     std::set<std::int32_t> lost_;
+    std::multiset<std::int32_t> unplaced_;
     bool anything_ = false;
 };
 

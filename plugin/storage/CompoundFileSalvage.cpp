@@ -285,7 +285,7 @@ bool CompoundFileSalvage::WalkStream(std::size_t element, std::uint32_t id, bool
     const std::uint64_t needed = (size + unit - 1) / unit;
     const std::vector<std::uint32_t>& table = chain.mini ? miniFat_ : fat_;
     std::vector<std::uint32_t>& owner = chain.mini ? miniOwner_ : owner_;
-    const std::uint64_t limit = chain.mini ? miniSectors_ : sectors_;
+    const std::uint64_t limit = std::min<std::uint64_t>(chain.mini ? miniSectors_ : sectors_, table.size());
     // A chain that turns out not to be whole is no claim on its sectors.
     const auto broken = [&]() {
         for (std::uint32_t sector : chain.sectors) owner[sector] = 0;
@@ -295,8 +295,9 @@ bool CompoundFileSalvage::WalkStream(std::size_t element, std::uint32_t id, bool
     std::uint32_t sector = Le32(directory_.data() + elementEntries_[element] * kDirectoryEntry + kStart);
     for (std::uint64_t k = 0; k < needed; ++k) {
         if (sector >= limit) return broken();
+        // Even the last sector's entry must be one a table can hold: its end, or the next sector.
         const std::uint32_t next = table[sector];
-        if (!Allocated(next) || (k + 1 < needed && next == kEndOfChain)) return broken();
+        if ((next != kEndOfChain && next >= limit) || (k + 1 < needed && next == kEndOfChain)) return broken();
         const std::uint32_t claim = owner[sector];
         if (claim == id || claim == kSystem) return broken();
         if (claim != 0) {
