@@ -24,7 +24,7 @@ sys.path.insert(0, HERE)
 from driver import WINDOWS_VERSIONS, Bench  # noqa: E402
 
 # The tour's order: a user's first day with Parleym.
-FEATURES = ["logging", "search", "export", "lock", "stats", "offline", "broadcast", "forward", "about"]
+FEATURES = ["logging", "search", "export", "lock", "stats", "offline", "broadcast", "forward", "about", "salvage"]
 
 
 class Context:
