@@ -87,7 +87,8 @@ void CObjectCache::Open(const char* path) {
         return;
     }
 
-    if (FAILED(parleym::OpenStorageFile(widePath, kStorageAccess, root_.Put(), nullptr, &parleym::PlanObjectCacheSalvage))) {
+    if (FAILED(parleym::OpenStorageFile(widePath, kStorageAccess, root_.Put(), nullptr,
+                                        &parleym::PlanObjectCacheSalvage))) {
         root_.Reset();
         return;
     }

@@ -41,7 +41,8 @@ SalvagePlan PlanAccountFileSalvage(const CompoundFileSalvage& file, AccountConte
     std::map<std::int32_t, std::size_t> accounts;  // number -> storage element
     for (const auto& named : root.Elements()) {
         std::int32_t number = 0;
-        if (named.second.storage && DecimalName(named.first, number) && number > 0) accounts[number] = named.second.index;
+        if (named.second.storage && DecimalName(named.first, number) && number > 0)
+            accounts[number] = named.second.index;
     }
     const bool oneAccount = idsRead && ids.entries.size() == 1 && accounts.size() == 1 &&
                             accounts.count(ids.entries.front().number) != 0;

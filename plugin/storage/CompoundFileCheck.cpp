@@ -242,9 +242,10 @@ private:
         const std::uint64_t size = EntrySize(entry);
         const std::uint32_t start = Le32(entry + kStart);
         if (size == 0) return CheckEmptyStream(start);
-        return size >= kMiniStreamCutoff
-                   ? WalkChain(fat_, start, (size + sectorSize_ - 1) / sectorSize_, CompoundFileFault::streamChain, nullptr)
-                   : WalkChain(mini_, start, (size + 63) >> kMiniSectorShift, CompoundFileFault::streamChain, nullptr);
+        if (size >= kMiniStreamCutoff)
+            return WalkChain(fat_, start, (size + sectorSize_ - 1) / sectorSize_, CompoundFileFault::streamChain,
+                             nullptr);
+        return WalkChain(mini_, start, (size + 63) >> kMiniSectorShift, CompoundFileFault::streamChain, nullptr);
     }
 
     // An empty stream owns no sectors, but a stream that grows follows

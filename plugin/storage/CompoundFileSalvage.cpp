@@ -72,7 +72,8 @@ private:
 
 } // namespace
 
-bool CompoundFileSalvage::ReadSector(std::uint32_t sector, std::uint8_t* buffer, std::size_t size, std::size_t at) const {
+bool CompoundFileSalvage::ReadSector(std::uint32_t sector, std::uint8_t* buffer, std::size_t size,
+                                     std::size_t at) const {
     const std::uint64_t offset = (static_cast<std::uint64_t>(sector) + 1) * sectorSize_ + at;
     if (offset > fileSize_ || size > fileSize_ - offset) return false;
     return read_(offset, buffer, size);

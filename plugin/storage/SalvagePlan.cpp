@@ -104,8 +104,9 @@ void SalvagedStorage::Settle() {
         Element element = named.second;
         const auto mark = found.find(name + kMarkSuffix);
         const auto copy = found.find(name + kNewSuffix);
-        if (mark != found.end() && copy != found.end() && !copy->second.storage && copy->second.whole && !element.storage)
-            element = copy->second;
+        const bool completeCopy = mark != found.end() && copy != found.end() && !copy->second.storage &&
+                                  copy->second.whole;
+        if (completeCopy && !element.storage) element = copy->second;
         elements_[name] = element;
     }
     // A marked copy whose stream is gone stands for it all the same.

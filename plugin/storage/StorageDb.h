@@ -10,7 +10,7 @@
 #include <unordered_map>
 
 #include "plugin/storage/ComPtr.h"
-#include "plugin/storage/StorageFileSalvage.h"
+#include "plugin/storage/SalvagePlan.h"
 
 // Access used for every element: read-write, exclusive, direct mode.
 constexpr DWORD kStorageAccess = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;      // 0x12

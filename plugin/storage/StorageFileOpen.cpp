@@ -6,6 +6,7 @@
 
 #include "plugin/storage/ComPtr.h"
 #include "plugin/storage/CompoundFileCheck.h"
+#include "plugin/storage/StorageFileSalvage.h"
 #include "plugin/storage/StreamReplace.h"
 
 namespace parleym {

@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "plugin/storage/StorageFileSalvage.h"
+#include "plugin/storage/SalvagePlan.h"
 
 namespace parleym {
 

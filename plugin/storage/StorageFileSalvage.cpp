@@ -116,7 +116,8 @@ HRESULT KeepCopy(HANDLE damaged, std::uint64_t size, const std::wstring& kept) {
         const DWORD length = static_cast<DWORD>(std::min<std::uint64_t>(buffer.size(), size - at));
         DWORD written = 0;
         if (!ReadAt(damaged, at, buffer.data(), length)) hr = STG_E_READFAULT;
-        else if (!WriteFile(copy.get(), buffer.data(), length, &written, nullptr) || written != length) hr = LastErrorResult();
+        else if (!WriteFile(copy.get(), buffer.data(), length, &written, nullptr) || written != length)
+            hr = LastErrorResult();
         at += length;
     }
     if (SUCCEEDED(hr) && !FlushFileBuffers(copy.get())) hr = LastErrorResult();
@@ -129,8 +130,8 @@ HRESULT KeepCopy(HANDLE damaged, std::uint64_t size, const std::wstring& kept) {
 
 HRESULT SalvageStorageFile(const std::wstring& path, SalvagePlanner planner) {
     // Nobody writes to the file while it is read and copied.
-    ScopedFile damaged(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ScopedFile damaged(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (damaged.get() == INVALID_HANDLE_VALUE) {
         damaged.release();
         return LastErrorResult();

@@ -39,7 +39,8 @@ void KeepEndedFile(const std::string& ended, const std::string& store, int run) 
 void ExpectNothingShown(const std::vector<storetest::ShownMessage>& shown) {
     if (shown.empty()) return;
     std::smatch counts;
-    const std::regex recovered(R"(^The file .* was damaged\. [^0-9]*([0-9]+) of ([0-9]+) [^;]*; the damaged file was kept as )");
+    const std::regex recovered(
+        R"(^The file .* was damaged\. [^0-9]*([0-9]+) of ([0-9]+) [^;]*; the damaged file was kept as )");
     const bool lossless = kLosslessSalvageAccepted && shown.size() == 1 && shown[0].caption == "Parleym" &&
                           std::regex_search(shown[0].text, counts, recovered) && counts[1] == counts[2] &&
                           shown[0].text.find("could not be read") == std::string::npos;

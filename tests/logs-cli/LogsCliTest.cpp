@@ -243,8 +243,8 @@ TEST(ParleymLogs, ReadsWhatThePluginWouldRecover) {
     const parleym::Bytes bytes(whole.begin(), whole.end());
     const cfbtest::CompoundFileMap map(bytes);
     parleym::Bytes chainCut = bytes;  // Carol's conversation loses the end of its chain
-    cfbtest::Put32(chainCut, map.IsSmall("1/2") ? map.MiniFatEntry(map.Chain("1/2")[1]) : map.FatEntry(map.Chain("1/2")[1]),
-                   cfbtest::kFree);
+    const std::uint32_t second = map.Chain("1/2")[1];
+    cfbtest::Put32(chainCut, map.IsSmall("1/2") ? map.MiniFatEntry(second) : map.FatEntry(second), cfbtest::kFree);
     const std::string path = Scratch("salvaged.dat");
     Write(path, std::string(chainCut.begin(), chainCut.end()));
     const Captured list = Capture([&](std::FILE* out, std::FILE* err) { return ListCommand(path, out, err); });
@@ -256,7 +256,8 @@ TEST(ParleymLogs, ReadsWhatThePluginWouldRecover) {
         [&](std::FILE* out, std::FILE* err) { return ShowCommand(path, "me@parleym.example", "1", out, err); });
     EXPECT_EQ(show.status, 0) << show.err;
     EXPECT_NE(show.out.find("Hi there [picture] how are you [picture]\n"), std::string::npos) << show.out;
-    const Captured search = Capture([&](std::FILE* out, std::FILE* err) { return SearchCommand(path, "said", out, err); });
+    const Captured search =
+        Capture([&](std::FILE* out, std::FILE* err) { return SearchCommand(path, "said", out, err); });
     EXPECT_EQ(search.status, 0) << search.err;
     EXPECT_TRUE(search.out.empty()) << search.out;
 
@@ -270,8 +271,10 @@ TEST(ParleymLogs, ReadsWhatThePluginWouldRecover) {
     const parleym::Bytes pending = cfbtest::WriteCompoundFile(cfbtest::Storage(
         "", {cfbtest::Stream("userids", parleym::EncodeUserIds(ids)),
              cfbtest::Storage("1", {cfbtest::Stream("conversations", parleym::EncodeConversationIndex(index)),
-                                    cfbtest::Stream("1", Record("first as saved")), cfbtest::Stream("1.new", Record("never marked")),
-                                    cfbtest::Stream("2", Record("torn hal")), cfbtest::Stream("2.new", Record("second complete")),
+                                    cfbtest::Stream("1", Record("first as saved")),
+                                    cfbtest::Stream("1.new", Record("never marked")),
+                                    cfbtest::Stream("2", Record("torn hal")),
+                                    cfbtest::Stream("2.new", Record("second complete")),
                                     cfbtest::Stream("2.ok", parleym::Bytes()), cfbtest::Stream("3", Record("third"))})}));
     const std::string rewrites = Scratch("rewrites.dat");
     Write(rewrites, std::string(pending.begin(), pending.end()));

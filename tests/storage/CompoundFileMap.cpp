@@ -21,6 +21,17 @@ std::string Upper(std::string name) {
     return name;
 }
 
+// The platform orders a storage's children by name length, then by name regardless of case.
+std::vector<const Node*> Sorted(const std::vector<Node>& children) {
+    std::vector<const Node*> sorted;
+    for (const Node& child : children) sorted.push_back(&child);
+    std::sort(sorted.begin(), sorted.end(), [](const Node* a, const Node* b) {
+        if (a->name.size() != b->name.size()) return a->name.size() < b->name.size();
+        return Upper(a->name) < Upper(b->name);
+    });
+    return sorted;
+}
+
 } // namespace
 
 Node Stream(const std::string& name, parleym::Bytes data) {
@@ -30,7 +41,9 @@ Node Stream(const std::string& name, parleym::Bytes data) {
     return node;
 }
 
-Node Stream(const std::string& name, const std::string& text) { return Stream(name, parleym::Bytes(text.begin(), text.end())); }
+Node Stream(const std::string& name, const std::string& text) {
+    return Stream(name, parleym::Bytes(text.begin(), text.end()));
+}
 
 Node Storage(const std::string& name, std::vector<Node> children) {
     Node node;
@@ -65,25 +78,14 @@ parleym::Bytes WriteCompoundFile(const Node& root, unsigned sectorShift) {
         flat[index].left = left;
         flat[index].right = right;
         if (sorted[mid]->storage) {
-            std::vector<const Node*> children;
-            for (const Node& child : sorted[mid]->children) children.push_back(&child);
-            std::sort(children.begin(), children.end(), [](const Node* a, const Node* b) {
-                return a->name.size() != b->name.size() ? a->name.size() < b->name.size() : Upper(a->name) < Upper(b->name);
-            });
+            std::vector<const Node*> children = Sorted(sorted[mid]->children);
             const std::uint32_t child = place(children, 0, children.size());
             flat[index].child = child;
         }
         return index;
     };
-    {
-        std::vector<const Node*> children;
-        for (const Node& child : root.children) children.push_back(&child);
-        std::sort(children.begin(), children.end(), [](const Node* a, const Node* b) {
-            return a->name.size() != b->name.size() ? a->name.size() < b->name.size() : Upper(a->name) < Upper(b->name);
-        });
-        const std::uint32_t child = place(children, 0, children.size());
-        flat[0].child = child;
-    }
+    std::vector<const Node*> top = Sorted(root.children);
+    flat[0].child = place(top, 0, top.size());
 
     // Small streams in the mini stream, the others in sectors of their own.
     parleym::Bytes mini;
@@ -129,7 +131,8 @@ parleym::Bytes WriteCompoundFile(const Node& root, unsigned sectorShift) {
         const Node& node = *entry.node;
         if (node.storage || &node == &root || node.data.size() < 4096) continue;
         entry.start = chain((node.data.size() + ss - 1) / ss);
-        std::copy(node.data.begin(), node.data.end(), file.begin() + static_cast<std::ptrdiff_t>((entry.start + 1) * ss));
+        const auto at = file.begin() + static_cast<std::ptrdiff_t>((entry.start + 1) * ss);
+        std::copy(node.data.begin(), node.data.end(), at);
     }
     std::copy(mini.begin(), mini.end(), file.begin() + static_cast<std::ptrdiff_t>((miniStart + 1) * ss));
     for (std::size_t i = 0; i < miniFat.size(); ++i) Put32(file, (miniFatStart + 1) * ss + 4 * i, miniFat[i]);
@@ -170,7 +173,8 @@ parleym::Bytes WriteCompoundFile(const Node& root, unsigned sectorShift) {
         Put32(file, at + 68, entry.left);
         Put32(file, at + 72, entry.right);
         Put32(file, at + 76, entry.child);
-        std::copy(entry.node->classId.begin(), entry.node->classId.end(), file.begin() + static_cast<std::ptrdiff_t>(at + 80));
+        std::copy(entry.node->classId.begin(), entry.node->classId.end(),
+                  file.begin() + static_cast<std::ptrdiff_t>(at + 80));
         Put32(file, at + 116, i == 0 ? (mini.empty() ? kEnd : miniStart) : entry.start);
         Put32(file, at + 120, static_cast<std::uint32_t>(i == 0 ? mini.size() : entry.node->data.size()));
     }
@@ -180,7 +184,8 @@ parleym::Bytes WriteCompoundFile(const Node& root, unsigned sectorShift) {
 CompoundFileMap::CompoundFileMap(const parleym::Bytes& file) : file_(file), sectorSize_(std::size_t{1} << file.at(30)) {
     const std::size_t perSector = sectorSize_ / 4;
     const std::uint32_t fatCount = Get32(file_, 44);
-    for (std::uint32_t i = 0; i < std::min<std::uint32_t>(fatCount, 109); ++i) fatSectors_.push_back(Get32(file_, 76 + 4 * i));
+    for (std::uint32_t i = 0; i < std::min<std::uint32_t>(fatCount, 109); ++i)
+        fatSectors_.push_back(Get32(file_, 76 + 4 * i));
     for (std::uint32_t difat = Get32(file_, 68); fatSectors_.size() < fatCount && difat < kFatSector;) {
         for (std::size_t i = 0; i + 1 < perSector && fatSectors_.size() < fatCount; ++i)
             fatSectors_.push_back(Get32(file_, SectorOffset(difat) + 4 * i));
@@ -220,8 +225,9 @@ std::uint32_t CompoundFileMap::Entry(const std::string& path) const {
             pending.pop_back();
             if (at == kFree) continue;
             const std::size_t offset = EntryOffset(at);
+            const std::size_t nameBytes = Get32(file_, offset + 64) % 0x10000;
             std::string name;
-            for (std::size_t c = 0; c + 2 < Get32(file_, offset + 64) % 0x10000; c += 2) name.push_back(static_cast<char>(file_[offset + c]));
+            for (std::size_t c = 0; c + 2 < nameBytes; c += 2) name.push_back(static_cast<char>(file_[offset + c]));
             if (name == part) index = at;
             pending.push_back(Get32(file_, offset + 68));
             pending.push_back(Get32(file_, offset + 72));
