@@ -10,6 +10,7 @@ struct WaitingMessage {
     std::string text;
     std::string caption;
     HWND owner;
+    UINT icon;
 };
 
 UserMessageSink g_sink = nullptr;
@@ -20,7 +21,16 @@ std::deque<WaitingMessage>& Waiting() {
     return waiting;
 }
 
-constexpr UINT kErrorStyle = MB_TASKMODAL | MB_ICONERROR | MB_OK;
+// A box with an owner is modal to it; one without is task-modal.
+UINT StyleFor(HWND owner, UINT icon) { return (owner ? 0u : static_cast<UINT>(MB_TASKMODAL)) | icon | MB_OK; }
+
+int ShowOrWait(HWND owner, const char* text, const char* caption, UINT icon) {
+    if (g_scopes > 0) {
+        Waiting().push_back({text ? text : "", caption ? caption : "", owner, icon});
+        return IDOK;
+    }
+    return ShowUserMessage(owner, text, caption, StyleFor(owner, icon));
+}
 
 } // namespace
 
@@ -29,22 +39,12 @@ int ShowUserMessage(HWND owner, const char* text, const char* caption, UINT styl
     return MessageBoxA(owner, text, caption, style);
 }
 
-constexpr UINT kOwnedErrorStyle = MB_ICONERROR | MB_OK;
+int ShowError(const char* text, const char* caption) { return ShowOrWait(nullptr, text, caption, MB_ICONERROR); }
 
-int ShowError(const char* text, const char* caption) {
-    if (g_scopes > 0) {
-        Waiting().push_back({text ? text : "", caption ? caption : "", nullptr});
-        return IDOK;
-    }
-    return ShowUserMessage(nullptr, text, caption, kErrorStyle);
-}
+int ShowWarning(const char* text, const char* caption) { return ShowOrWait(nullptr, text, caption, MB_ICONWARNING); }
 
 int ShowOwnedError(HWND owner, const char* text, const char* caption) {
-    if (g_scopes > 0) {
-        Waiting().push_back({text ? text : "", caption ? caption : "", owner});
-        return IDOK;
-    }
-    return ShowUserMessage(owner, text, caption, owner ? kOwnedErrorStyle : kErrorStyle);
+    return ShowOrWait(owner, text, caption, MB_ICONERROR);
 }
 
 DeferredMessages::DeferredMessages(Closing closing) : closing_(closing) { ++g_scopes; }
@@ -65,8 +65,7 @@ void ShowWaitingMessages() {
             const WaitingMessage message = Waiting().front();
             Waiting().pop_front();
             const HWND owner = message.owner && IsWindow(message.owner) ? message.owner : nullptr;
-            ShowUserMessage(owner, message.text.c_str(), message.caption.c_str(),
-                            owner ? kOwnedErrorStyle : kErrorStyle);
+            ShowUserMessage(owner, message.text.c_str(), message.caption.c_str(), StyleFor(owner, message.icon));
         }
     } catch (...) {
     }

@@ -16,6 +16,9 @@ int ShowError(const char* text, const char* caption);
 // shown later, a window that has gone meanwhile owns nothing and the box is task-modal.
 int ShowOwnedError(HWND owner, const char* text, const char* caption);
 
+// As ShowError with the warning icon: a notice of something the user should know.
+int ShowWarning(const char* text, const char* caption);
+
 // A box keeps dispatching messages, so a messenger event arriving while one
 // shows could delete the handler whose save raised it, or rebuild the viewer
 // inside its own notification. While a scope is open, errors wait; they are

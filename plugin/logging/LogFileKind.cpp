@@ -3,7 +3,11 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <memory>
+
+#include "plugin/logging/LogFileSalvage.h"
 #include "plugin/storage/ComPtr.h"
+#include "plugin/storage/CompoundFileSalvage.h"
 #include "plugin/storage/StorageFileOpen.h"
 #include "plugin/storage/StreamIO.h"
 
@@ -28,6 +32,39 @@ bool HoldsForeignStreams(IStorage* account) {
     return foreign;
 }
 
+struct HandleCloser {
+    void operator()(void* handle) const { CloseHandle(handle); }
+};
+
+// A damaged file is read here by our own code only, and never written: what
+// is left of a logs file is taken as one (the log store salvages it when it
+// next opens it); anything else, a damaged document or installer included,
+// is not ours.
+LogFileKind InspectDamaged(const std::wstring& path) {
+    const HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return LogFileKind::kUnreadable;
+    const std::unique_ptr<void, HandleCloser> file(opened);
+    LARGE_INTEGER size;
+    CompoundFileSalvage salvage;
+    if (!GetFileSizeEx(opened, &size) || size.QuadPart < 0 ||
+        !salvage.Load(static_cast<std::uint64_t>(size.QuadPart),
+                      [opened](std::uint64_t offset, std::uint8_t* buffer, std::size_t length) {
+                          OVERLAPPED at = {};
+                          at.Offset = static_cast<DWORD>(offset);
+                          at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+                          DWORD got = 0;
+                          return length <= MAXDWORD &&
+                                 ReadFile(opened, buffer, static_cast<DWORD>(length), &got, &at) && got == length;
+                      }))
+        return LogFileKind::kOther;
+    for (const SalvagedElement& element : salvage.Elements()) {
+        const std::string name = NarrowName(element.name);
+        if (!element.storage && (IsForeignAccountStream(name) || name == "md5map")) return LogFileKind::kOther;
+    }
+    return PlanLogFileSalvage(salvage).anything ? LogFileKind::kLogs : LogFileKind::kOther;
+}
+
 } // namespace
 
 LogFileKind InspectLogFile(const std::string& path) {
@@ -43,6 +80,7 @@ LogFileKind InspectLogFile(const std::string& path) {
     ComPtr<IStorage> root;
     const HRESULT opened =
         OpenStorageFile(widePath, STGM_READ | STGM_SHARE_DENY_WRITE, root.Put());
+    if (opened == STG_E_DOCFILECORRUPT) return InspectDamaged(widePath);
     if (FAILED(opened)) {
         return opened == STG_E_FILEALREADYEXISTS || opened == STG_E_INVALIDHEADER || opened == STG_E_OLDFORMAT ||
                        opened == STG_E_DOCFILECORRUPT || StgIsStorageFile(widePath.c_str()) == S_FALSE

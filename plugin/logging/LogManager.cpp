@@ -9,6 +9,7 @@
 #include <set>
 
 #include "plugin/core/UserMessage.h"
+#include "plugin/logging/LogFileSalvage.h"
 #include "plugin/storage/MessageContent.h"
 #include "plugin/storage/StorageErrors.h"
 #include "plugin/storage/StreamIO.h"
@@ -58,7 +59,9 @@ double Now() {
 }
 }
 
-CLogManager::CLogManager(parleym::CParleymanager* owner) : owner_(owner) {}
+CLogManager::CLogManager(parleym::CParleymanager* owner) : owner_(owner) {
+    database_.SalvageWith(&parleym::PlanLogFileSalvage);
+}
 
 CLogManager::~CLogManager() {
     try {

@@ -9,6 +9,7 @@
 
 #include "plugin/logging/DigestMapCodec.h"
 #include "plugin/logging/EmoticonCodes.h"
+#include "plugin/logging/ObjectCacheSalvage.h"
 #include "plugin/storage/StorageDb.h"
 #include "plugin/storage/StorageFileOpen.h"
 #include "plugin/storage/StreamIO.h"
@@ -86,7 +87,8 @@ void CObjectCache::Open(const char* path) {
         return;
     }
 
-    if (FAILED(parleym::OpenStorageFile(widePath, kStorageAccess, root_.Put()))) {
+    if (FAILED(parleym::OpenStorageFile(widePath, kStorageAccess, root_.Put(), nullptr,
+                                        &parleym::PlanObjectCacheSalvage))) {
         root_.Reset();
         return;
     }

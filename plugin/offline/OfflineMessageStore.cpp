@@ -1,5 +1,6 @@
 #include "plugin/offline/OfflineMessageStore.h"
 
+#include "plugin/offline/OfflineFileSalvage.h"
 #include "plugin/storage/StorageErrors.h"
 #include "plugin/storage/StreamIO.h"
 #include "plugin/storage/StreamReplace.h"
@@ -9,6 +10,8 @@ namespace parleym {
 namespace {
 const wchar_t kMessagesStream[] = L"messages";
 }
+
+COfflineMessageStore::COfflineMessageStore() { db_.SalvageWith(&parleym::PlanOfflineFileSalvage); }
 
 COfflineMessageStore::~COfflineMessageStore() {
     try {

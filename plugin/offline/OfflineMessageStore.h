@@ -17,7 +17,7 @@ namespace parleym {
 
 class COfflineMessageStore {
 public:
-    COfflineMessageStore() = default;
+    COfflineMessageStore();
     COfflineMessageStore(const COfflineMessageStore&) = delete;
     COfflineMessageStore& operator=(const COfflineMessageStore&) = delete;
     virtual ~COfflineMessageStore();

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "plugin/stats/StatsCodec.h"
+#include "plugin/stats/StatsFileSalvage.h"
 #include "plugin/storage/StorageErrors.h"
 #include "plugin/storage/StreamIO.h"
 #include "plugin/storage/StreamReplace.h"
@@ -20,7 +21,7 @@ bool IsOwnReport(const StatsIdentity& self, const std::string& signInName, const
 }
 } // namespace
 
-CStatsManager::CStatsManager(SelfSource self) : self_(std::move(self)) {}
+CStatsManager::CStatsManager(SelfSource self) : self_(std::move(self)) { db_.SalvageWith(&PlanStatsFileSalvage); }
 
 CStatsManager::~CStatsManager() {
     try {

@@ -72,7 +72,8 @@ int CStorageDb::Open(const char* path) {
     const bool exists = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
     unfinishedRewritesAtOpen_ = parleym::RewritesLeftUnfinished();
     mayHoldPendingRewrites_ = exists;
-    HRESULT hr = exists ? parleym::OpenStorageFile(widePath, kStorageAccess, root_.Put(), &mayHoldPendingRewrites_)
+    HRESULT hr = exists ? parleym::OpenStorageFile(widePath, kStorageAccess, root_.Put(), &mayHoldPendingRewrites_,
+                                                   salvage_)
                         : parleym::CreateStorageFile(widePath, kStorageAccess, root_.Put());
     heldPath_.clear();
     if (FAILED(hr)) {

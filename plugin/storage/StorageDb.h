@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "plugin/storage/ComPtr.h"
+#include "plugin/storage/SalvagePlan.h"
 
 // Access used for every element: read-write, exclusive, direct mode.
 constexpr DWORD kStorageAccess = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;      // 0x12
@@ -23,6 +24,10 @@ public:
     CStorageDb(const CStorageDb&) = delete;
     CStorageDb& operator=(const CStorageDb&) = delete;
     virtual ~CStorageDb();
+
+    // How the store that owns the file salvages it when it is damaged; without
+    // one, a damaged file is refused.
+    void SalvageWith(parleym::SalvagePlanner planner) { salvage_ = planner; }
 
     // Opens `path`, creating the file when missing. Starts from an empty map and
     // last user id 0, then takes what the file records. 1 on success, 0 after
@@ -82,6 +87,7 @@ private:
     // What the file's `userids` holds, so an unchanged map is not rewritten.
     UserMap storedMap_;
     int storedLastUserId_ = -1;
+    parleym::SalvagePlanner salvage_ = nullptr;
     parleym::ComPtr<IStorage> root_;
     parleym::ComPtr<IStream> userIds_;
     int lastUserId_ = 0;

@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include <memory>
-#include <vector>
 
 #include "plugin/storage/ComPtr.h"
 #include "plugin/storage/CompoundFileCheck.h"
+#include "plugin/storage/StorageFileSalvage.h"
 #include "plugin/storage/StreamReplace.h"
 
 namespace parleym {
@@ -17,32 +17,6 @@ struct HandleCloser {
 };
 using ScopedFile = std::unique_ptr<void, HandleCloser>;
 
-HRESULT LastErrorResult() {
-    const DWORD error = GetLastError();
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? STG_E_SHAREVIOLATION
-                                                                              : STG_E_DOCFILECORRUPT;
-}
-
-// Writes the repair of what an abrupt end left; the file stays as it was
-// (and is reported damaged) when it cannot be written.
-HRESULT WritePatches(const std::wstring& path, const std::vector<CompoundFilePatch>& patches) {
-    const HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) return LastErrorResult();
-    const ScopedFile file(opened);
-    for (const CompoundFilePatch& patch : patches) {
-        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(patch.value), static_cast<std::uint8_t>(patch.value >> 8),
-                                       static_cast<std::uint8_t>(patch.value >> 16),
-                                       static_cast<std::uint8_t>(patch.value >> 24)};
-        OVERLAPPED at = {};
-        at.Offset = static_cast<DWORD>(patch.offset);
-        at.OffsetHigh = static_cast<DWORD>(patch.offset >> 32);
-        DWORD written = 0;
-        if (!WriteFile(file.get(), bytes, sizeof bytes, &written, &at) || written != sizeof bytes)
-            return STG_E_DOCFILECORRUPT;
-    }
-    return FlushFileBuffers(file.get()) ? S_OK : STG_E_DOCFILECORRUPT;
-}
 } // namespace
 
 HRESULT CheckStorageFile(const std::wstring& path, bool* mayHoldPendingRewrites) {
@@ -65,16 +39,13 @@ HRESULT CheckStorageFile(const std::wstring& path, bool* mayHoldPendingRewrites)
         DWORD got = 0;
         return ReadFile(file.get(), buffer, static_cast<DWORD>(length), &got, &at) && got == length;
     };
-    std::vector<CompoundFilePatch> repairs;
     const StreamNameVisitor streamNames = [&siblingSeen](const std::u16string& name) {
         if (!siblingSeen) siblingSeen = IsPendingRewriteSibling(std::wstring(name.begin(), name.end()));
     };
-    switch (CheckCompoundFileForRepair(static_cast<std::uint64_t>(size.QuadPart), read, repairs, streamNames)) {
+    switch (CheckCompoundFile(static_cast<std::uint64_t>(size.QuadPart), read, streamNames)) {
     case CompoundFileFault::none:
         if (mayHoldPendingRewrites) *mayHoldPendingRewrites = siblingSeen;
-        if (repairs.empty()) return S_OK;
-        file.reset();
-        return WritePatches(path, repairs);
+        return S_OK;
     case CompoundFileFault::unreadable:
         return S_OK;
     case CompoundFileFault::empty:
@@ -108,9 +79,11 @@ HRESULT CreateStorageFile(const std::wstring& path, DWORD mode, IStorage** root)
     return StgOpenStorage(path.c_str(), nullptr, mode, nullptr, 0, root);
 }
 
-HRESULT OpenStorageFile(const std::wstring& path, DWORD mode, IStorage** root, bool* mayHoldPendingRewrites) {
+HRESULT OpenStorageFile(const std::wstring& path, DWORD mode, IStorage** root, bool* mayHoldPendingRewrites,
+                        SalvagePlanner salvage) {
     *root = nullptr;
-    const HRESULT checked = CheckStorageFile(path, mayHoldPendingRewrites);
+    HRESULT checked = CheckStorageFile(path, mayHoldPendingRewrites);
+    if (checked == STG_E_DOCFILECORRUPT && salvage) checked = SalvageStorageFile(path, salvage);
     if (FAILED(checked)) return checked;
     return StgOpenStorage(path.c_str(), nullptr, mode, nullptr, 0, root);
 }

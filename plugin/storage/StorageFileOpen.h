@@ -1,31 +1,33 @@
 #pragma once
 // Opening an existing data file as a compound file. The file is looked at
-// first (CompoundFileCheck): Wine's compound-file code spins forever on some
-// truncated files, for instance one whose directory continues past the end,
-// where Windows reports them as damaged. A file that fails the look is
-// reported the way the platform reports a damaged one and is never touched.
-// What a process ended in the middle of a change leaves (a chain running
-// into a freed sector or ending before its size, a link to a freed directory
-// entry; see CompoundFileCheck.h) is mended in place first; Wine would
-// otherwise hand the freed sector out again while a stream still names it.
+// first (CompoundFileCheck), only read: Wine's compound-file code spins
+// forever on some truncated files, for instance one whose directory
+// continues past the end, where Windows reports them as damaged. A file that
+// fails the look is never handed to the platform and never written to: its
+// store's salvage, where it has one, puts a fresh file in its place
+// (StorageFileSalvage.h); otherwise it is reported the way the platform
+// reports a damaged one.
 #include <objbase.h>
 
 #include <string>
+
+#include "plugin/storage/SalvagePlan.h"
 
 namespace parleym {
 
 // S_OK when the file may be handed to the platform; STG_E_FILEALREADYEXISTS
 // for a file that is not a compound file at all (zero length included),
-// STG_E_DOCFILECORRUPT for a damaged one (or one whose mending cannot be
-// written), STG_E_SHAREVIOLATION when the mending finds the file held. A file
-// that cannot be read here is left to the platform's own open to report.
+// STG_E_DOCFILECORRUPT for a damaged one. A file that cannot be read here is
+// left to the platform's own open to report.
 // `mayHoldPendingRewrites`, when given, is false only when the look went
 // through the whole file and no stream anywhere bears the name of a rewrite's
 // sibling (see StreamReplace.h), so that no storage needs listing for them.
 HRESULT CheckStorageFile(const std::wstring& path, bool* mayHoldPendingRewrites = nullptr);
 
-// CheckStorageFile, then StgOpenStorage with `mode`.
-HRESULT OpenStorageFile(const std::wstring& path, DWORD mode, IStorage** root, bool* mayHoldPendingRewrites = nullptr);
+// CheckStorageFile, then StgOpenStorage with `mode`. A damaged file is
+// salvaged first with `salvage`, when given.
+HRESULT OpenStorageFile(const std::wstring& path, DWORD mode, IStorage** root, bool* mayHoldPendingRewrites = nullptr,
+                        SalvagePlanner salvage = nullptr);
 
 // A new, empty compound file at `path`, opened with `mode`. It is made
 // beside as "<path>.new" and moved into place complete: an end during the

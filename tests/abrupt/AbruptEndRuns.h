@@ -7,6 +7,7 @@
 // a failing series can be repeated.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tests/stats/StoreTestSupport.h"
 
@@ -20,5 +21,15 @@ enum class Found { old, inFlight, failed };
 // Prints one line of figures; every run must be ended mid-loop and recovered.
 void RunAbruptEnds(const std::string& store, const std::string& childTest, const std::string& file,
                    unsigned maxDelayMs, const std::function<Found(const storetest::EndedChild&)>& check);
+
+// Until every save is all or nothing (a rollback journal beneath the data
+// files), an end can leave a file the look before opening refuses: the file
+// is then salvaged, and the salvage must lose nothing. Once saves are
+// atomic, set this to false: no end may leave anything to salvage.
+constexpr bool kLosslessSalvageAccepted = true;
+
+// What the store's open after an end showed: nothing, or (while accepted)
+// one salvage box that recovered everything; counted in the run's figures.
+void ExpectNothingShown(const std::vector<storetest::ShownMessage>& shown);
 
 } // namespace abrupt_test

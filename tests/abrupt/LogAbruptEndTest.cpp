@@ -97,7 +97,7 @@ TEST_F(LogAbruptEnds, EveryCompletedSaveSurvives) {
                           << (messages.Messages().empty() ? "" : messages.Messages()[0].text);
             return abrupt_test::Found::failed;
         }
-        EXPECT_TRUE(messages.Messages().empty()) << messages.Messages()[0].text;
+        abrupt_test::ExpectNothingShown(messages.Messages());
         abrupt_test::Found found = abrupt_test::Found::old;
         std::map<std::int32_t, LogSave> seen;
         for (const LogEntry& entry : logs.Index()) {

@@ -92,7 +92,7 @@ TEST_F(OfflineAbruptEnds, EveryCompletedSaveSurvives) {
             stored = EncodeOfflineMessages(Current(store));
             store.Close();
         }
-        EXPECT_TRUE(messages.Messages().empty()) << messages.Messages()[0].text;
+        abrupt_test::ExpectNothingShown(messages.Messages());
         if (child.inFlight && stored == child.pending && stored != model) {
             model = stored;
             return abrupt_test::Found::inFlight;

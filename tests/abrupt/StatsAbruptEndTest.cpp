@@ -116,7 +116,7 @@ TEST_F(StatsAbruptEnds, EveryCompletedSaveSurvives) {
                           << (messages.Messages().empty() ? "" : ": " + messages.Messages()[0].text);
             return abrupt_test::Found::failed;
         }
-        EXPECT_TRUE(messages.Messages().empty());
+        abrupt_test::ExpectNothingShown(messages.Messages());
         const auto stored = Streams(Canonical(stats.Ledger()));
         const auto done = Streams(model);
         const auto underWay = Streams(child.pending);

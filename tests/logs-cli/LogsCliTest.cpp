@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "plugin/logging/ConversationIndexCodec.h"
+#include "plugin/storage/UserIdsCodec.h"
+#include "tests/storage/CompoundFileMap.h"
 #include "tools/parleym-logs/Commands.h"
 #include "tools/parleym-logs/LogsReader.h"
 #include "tools/parleym-logs/TextCodePage.h"
@@ -165,8 +168,8 @@ TEST(ParleymLogs, DamagedAndForeignFilesGiveAClearErrorAndFail) {
         {"empty.dat", "", "the file is empty"},
         {"text.dat", "just some text, not a compound file at all\n", "not a compound file"},
         {"header.dat", logs.substr(0, 300), "damaged"},
-        {"half.dat", logs.substr(0, logs.size() / 2), "damaged"},
-        {"cut.dat", logs.substr(0, logs.size() - 12288), "damaged"},
+        // Nothing of it can be read: the plug-in refuses it as well.
+        {"directory.dat", logs.substr(0, 48) + std::string("\xFF\xFF\xFF\x00", 4) + logs.substr(52), "damaged"},
         // A compound file of the plug-in's that is no logs file.
         {"objcache.dat", Read(kFixture + "/objcache.dat"), "not a logs file"},
     };
@@ -222,6 +225,69 @@ TEST(ParleymLogs, DamagedAndForeignFilesGiveAClearErrorAndFail) {
     const Captured directory = Capture([](std::FILE* out, std::FILE* err) { return ListCommand("/tmp", out, err); });
     EXPECT_EQ(directory.status, 1);
     EXPECT_FALSE(directory.err.empty());
+}
+
+namespace {
+parleym::Bytes Record(const std::string& text) {
+    CMessageContent content;
+    content.text = "{\\rtf1 " + text + "}";
+    parleym::BinaryWriter out;
+    content.Encode(out);
+    return out.Take();
+}
+} // namespace
+
+// A damaged file is read as the plug-in would salvage it, and says so; a
+// rewrite an older version left unfinished is read as the plug-in finishes it.
+TEST(ParleymLogs, ReadsWhatThePluginWouldRecover) {
+    const std::string whole = Read(kLogs);
+    const parleym::Bytes bytes(whole.begin(), whole.end());
+    const cfbtest::CompoundFileMap map(bytes);
+    parleym::Bytes chainCut = bytes;  // Carol's conversation loses the end of its chain
+    const std::uint32_t second = map.Chain("1/2")[1];
+    cfbtest::Put32(chainCut, map.IsSmall("1/2") ? map.MiniFatEntry(second) : map.FatEntry(second), cfbtest::kFree);
+    const std::string path = Scratch("salvaged.dat");
+    Write(path, std::string(chainCut.begin(), chainCut.end()));
+    const Captured list = Capture([&](std::FILE* out, std::FILE* err) { return ListCommand(path, out, err); });
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.err, "parleym-logs: " + path + ": damaged: a stream lies outside the file (truncated?); read as it "
+                                                  "would be salvaged: 1 of 2 conversations recovered\n");
+    EXPECT_NE(list.out.find("me@parleym.example: 1 conversation\n"), std::string::npos) << list.out;
+    const Captured show = Capture(
+        [&](std::FILE* out, std::FILE* err) { return ShowCommand(path, "me@parleym.example", "1", out, err); });
+    EXPECT_EQ(show.status, 0) << show.err;
+    EXPECT_NE(show.out.find("Hi there [picture] how are you [picture]\n"), std::string::npos) << show.out;
+    const Captured search =
+        Capture([&](std::FILE* out, std::FILE* err) { return SearchCommand(path, "said", out, err); });
+    EXPECT_EQ(search.status, 0) << search.err;
+    EXPECT_TRUE(search.out.empty()) << search.out;
+
+    // Interrupted rewrites: conversation 2's complete copy is marked, 1's never was; 3 is not indexed yet.
+    parleym::ConversationIndex index;
+    index.nextNumber = 3;
+    index.entries = {LogEntry{40000.5, 40000.6, "bob", 1}, LogEntry{40001.5, 40001.6, "carol", 2}};
+    parleym::UserIdsRecord ids;
+    ids.lastUserId = 1;
+    ids.entries = {{"me", 1}};
+    const parleym::Bytes pending = cfbtest::WriteCompoundFile(cfbtest::Storage(
+        "", {cfbtest::Stream("userids", parleym::EncodeUserIds(ids)),
+             cfbtest::Storage("1", {cfbtest::Stream("conversations", parleym::EncodeConversationIndex(index)),
+                                    cfbtest::Stream("1", Record("first as saved")),
+                                    cfbtest::Stream("1.new", Record("never marked")),
+                                    cfbtest::Stream("2", Record("torn hal")),
+                                    cfbtest::Stream("2.new", Record("second complete")),
+                                    cfbtest::Stream("2.ok", parleym::Bytes()), cfbtest::Stream("3", Record("third"))})}));
+    const std::string rewrites = Scratch("rewrites.dat");
+    Write(rewrites, std::string(pending.begin(), pending.end()));
+    const auto shown = [&](const char* number) {
+        return Capture([&](std::FILE* out, std::FILE* err) { return ShowCommand(rewrites, "me", number, out, err); });
+    };
+    EXPECT_NE(shown("1").out.find("first as saved"), std::string::npos) << shown("1").out;
+    EXPECT_NE(shown("2").out.find("second complete"), std::string::npos) << shown("2").out;
+    EXPECT_NE(shown("3").out.find("third"), std::string::npos) << shown("3").err;
+    const Captured listed = Capture([&](std::FILE* out, std::FILE* err) { return ListCommand(rewrites, out, err); });
+    EXPECT_TRUE(listed.err.empty()) << listed.err;
+    EXPECT_NE(listed.out.find("me: 3 conversations\n"), std::string::npos) << listed.out;
 }
 
 TEST(ParleymLogs, TheProgramsExitStatus) {

@@ -428,151 +428,42 @@ TEST(CompoundFileCheck, TheDirectoryTreeMustNotLoop) {
     EXPECT_EQ(CheckCompoundFile(orphan), CompoundFileFault::none);
 }
 
-namespace {
-// Checks `file` for repair; when it is mended, returns the patched file,
-// which must pass the strict check.
-struct Mended {
-    CompoundFileFault fault;
-    std::vector<parleym::CompoundFilePatch> patches;
-    Bytes file;
-};
-Mended Mend(const Bytes& file) {
-    Mended mended{CompoundFileFault::none, {}, file};
-    mended.fault = parleym::CheckCompoundFileForRepair(
-        file.size(),
-        [&file](std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
-            if (offset > file.size() || size > file.size() - offset) return false;
-            std::copy(file.begin() + static_cast<std::ptrdiff_t>(offset),
-                      file.begin() + static_cast<std::ptrdiff_t>(offset + size), buffer);
-            return true;
-        },
-        mended.patches);
-    parleym::ApplyCompoundFilePatches(mended.file, mended.patches);
-    if (mended.fault == CompoundFileFault::none) {
-        EXPECT_EQ(CheckCompoundFile(mended.file), CompoundFileFault::none);
-    }
-    return mended;
-}
-std::uint32_t Get32(const Bytes& file, std::size_t at) {
-    return static_cast<std::uint32_t>(file[at]) | static_cast<std::uint32_t>(file[at + 1]) << 8 |
-           static_cast<std::uint32_t>(file[at + 2]) << 16 | static_cast<std::uint32_t>(file[at + 3]) << 24;
-}
-} // namespace
-
-// What an abrupt end in the middle of a change leaves is mended: a stream
-// whose sectors were being freed from its end, or given one more sector whose
-// own entry was not yet written, ends before the free sector, and a link to
-// an entry that was made or removed is dropped. Other damage is not.
-TEST(CompoundFileCheck, WhatAnAbruptEndLeavesIsMendedAndNothingElse) {
+// What an abrupt end in the middle of a change leaves is damage like any
+// other: reported, and the file is salvaged rather than mended.
+TEST(CompoundFileCheck, WhatAnAbruptEndLeavesIsReported) {
     const Built b = Build({9, 0, 2, 1, 4, {5000, 100, 0, 150, 9000}});
-    ASSERT_EQ(Mend(b.file).patches.size(), 0u);
     const auto& a = b.chains[0];
     const auto& d = b.chains[3];
     const auto& e = b.chains[4];
-    auto with = [&b](const std::vector<std::pair<std::size_t, std::uint32_t>>& changes) {
-        Bytes file = b.file;
-        for (const auto& change : changes) Put32(file, change.first, change.second);
-        EXPECT_NE(CheckCompoundFile(file), CompoundFileFault::none);
-        return file;
-    };
-    std::vector<std::pair<std::size_t, std::uint32_t>> freed;
-    // e (18 sectors) freed back to its 11th: it keeps 10 sectors, 5120 bytes.
+    using Changes = std::vector<std::pair<std::size_t, std::uint32_t>>;
+    Changes freed;  // e freed back to its 11th sector
     for (std::size_t i = 10; i < e.size(); ++i) freed.push_back({b.FatEntry(e[i]), kFree});
-    Mended m = Mend(with(freed));
-    ASSERT_EQ(m.fault, CompoundFileFault::none);
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(5) + 120), 5120u);
-    EXPECT_EQ(Get32(m.file, b.FatEntry(e[9])), kEnd);
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(5) + 116), e[0]);
-    // a keeps 4 sectors, too few for a stream of its own sectors: it becomes empty.
-    freed.clear();
-    for (std::size_t i = 4; i < a.size(); ++i) freed.push_back({b.FatEntry(a[i]), kFree});
-    m = Mend(with(freed));
-    ASSERT_EQ(m.fault, CompoundFileFault::none);
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(1) + 120), 0u);
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(1) + 116), kEnd);
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(Get32(m.file, b.FatEntry(a[i])), kFree);
-    // Freed up to its very first sector.
-    freed.push_back({b.FatEntry(a[0]), kFree});
-    EXPECT_EQ(Mend(with(freed)).fault, CompoundFileFault::none);
-    // Growth cut short: the new last sector's own entry is still free; a
-    // size already written that the chain does not cover is cut to it.
-    m = Mend(with({{b.FatEntry(e.back()), kFree}}));
-    ASSERT_EQ(m.fault, CompoundFileFault::none);
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(5) + 120), 17u * 512);
-    // The same in the small sectors, and in the mini stream that holds them.
-    m = Mend(with({{b.MiniFatEntry(d[2]), kFree}}));
-    ASSERT_EQ(m.fault, CompoundFileFault::none);
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(4) + 120), 128u);
-    m = Mend(with({{b.FatEntry(b.miniStream.back()), kFree}}));
-    ASSERT_EQ(m.fault, CompoundFileFault::none);
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(0) + 120), 3u * 512);
-    // A link to a free entry goes; the rest of the tree stays.
-    m = Mend(with({{b.EntryOffset(3) + 68, 7}}));
-    ASSERT_EQ(m.fault, CompoundFileFault::none);
-    EXPECT_EQ(m.patches.size(), 1u);
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(3) + 68), kFree);
-    m = Mend(with({{b.EntryOffset(5) + 72, 6}}));
-    EXPECT_EQ(m.fault, CompoundFileFault::none);
-    // A chain shorter than its size: a shrink whose new size, or a growth
-    // whose link, had not reached the disk. The size is cut to the chain.
-    m = Mend(with({{b.FatEntry(a[8]), kEnd}}));
-    ASSERT_EQ(m.fault, CompoundFileFault::none);
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(1) + 120), 9u * 512);
-    m = Mend(with({{b.MiniFatEntry(d[0]), kEnd}}));
-    ASSERT_EQ(m.fault, CompoundFileFault::none);
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(4) + 120), 64u);
-    EXPECT_EQ(m.patches.size(), 1u);
-    // The mini stream grew by a sector whose size did not reach the disk: a
-    // chain into it ends before it.
-    m = Mend(with({{b.EntryOffset(0) + 120, 256}}));
-    ASSERT_EQ(m.fault, CompoundFileFault::none);
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(0) + 120), 256u);
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(4) + 120), 128u);
-    EXPECT_EQ(Get32(m.file, b.MiniFatEntry(d[1])), kEnd);
-
-    // Not what an abrupt end leaves: no patches, the fault as before.
-    for (const auto& damage : std::vector<std::vector<std::pair<std::size_t, std::uint32_t>>>{
-             {{b.FatEntry(a[3]), a[0]}},                      // a loop
-             {{b.FatEntry(e[5]), a[2]}},                      // a shared sector
-             {{b.EntryOffset(2) + 72, 400}},                  // a link outside the directory
-             {{b.MiniFatEntry(d[1]), 40}},                    // a mini sector past what the mini stream holds
-         }) {
-        const Mended kept = Mend(with(damage));
-        EXPECT_NE(kept.fault, CompoundFileFault::none);
-        EXPECT_TRUE(kept.patches.empty());
+    const struct {
+        const char* what;
+        Changes changes;
+        CompoundFileFault fault;
+    } cases[] = {
+        {"a stream freed from its end", freed, CompoundFileFault::streamChain},
+        {"growth whose new last sector is still free", {{b.FatEntry(e.back()), kFree}}, CompoundFileFault::streamChain},
+        {"a small chain into a free small sector", {{b.MiniFatEntry(d[2]), kFree}}, CompoundFileFault::streamChain},
+        {"the mini stream's last sector free", {{b.FatEntry(b.miniStream.back()), kFree}},
+         CompoundFileFault::miniStreamOutside},
+        {"a link to a freed entry", {{b.EntryOffset(3) + 68, 7}}, CompoundFileFault::directoryTree},
+        {"a chain shorter than its size", {{b.FatEntry(a[8]), kEnd}}, CompoundFileFault::streamChain},
+        {"a small chain shorter than its size", {{b.MiniFatEntry(d[0]), kEnd}}, CompoundFileFault::streamChain},
+        {"the mini stream's growth not recorded", {{b.EntryOffset(0) + 120, 256}}, CompoundFileFault::streamChain},
+    };
+    for (const auto& damage : cases) {
+        Bytes file = b.file;
+        for (const auto& change : damage.changes) Put32(file, change.first, change.second);
+        EXPECT_EQ(CheckCompoundFile(file), damage.fault) << damage.what;
     }
-    EXPECT_NE(Mend(Cut(b.file, b.Offset(e[4]))).fault, CompoundFileFault::none);
-}
-
-// The mini table grew by a sector that the end kept from the disk: there it
-// is all zeros, as the file grew, while the sector before may already link
-// into it.
-TEST(CompoundFileCheck, AMiniTableSectorNeverWrittenIsTakenForFree) {
-    const Built b = Build({9, 0, 2, 2, 17, {4000, 4000, 300}});
-    ASSERT_EQ(Mend(b.file).patches.size(), 0u);
-    const auto& last = b.chains[2];
-    ASSERT_EQ(last[2], 128u);  // the third stream crosses into the second table sector
-    Bytes file = b.file;
-    for (std::uint32_t entry = 128; entry < 256; ++entry) Put32(file, b.MiniFatEntry(entry), 0);
-    ASSERT_NE(CheckCompoundFile(file), CompoundFileFault::none);
-    Mended m = Mend(file);
-    ASSERT_EQ(m.fault, CompoundFileFault::none);
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(3) + 120), 128u);
-    EXPECT_EQ(Get32(m.file, b.MiniFatEntry(last[1])), kEnd);
-    for (std::uint32_t entry = 128; entry < 256; ++entry) EXPECT_EQ(Get32(m.file, b.MiniFatEntry(entry)), kFree);
-    // The other two streams keep every sector.
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(1) + 120), 4000u);
-    EXPECT_EQ(Get32(m.file, b.EntryOffset(2) + 120), 4000u);
-
-    // A sector of zeros that no chain reaches is left alone.
-    const Built unused = Build({9, 0, 2, 2, 17, {4000, 4000, 100}});
-    Bytes sound = unused.file;
-    for (std::uint32_t entry = 128; entry < 256; ++entry) Put32(sound, unused.MiniFatEntry(entry), 0);
-    EXPECT_EQ(CheckCompoundFile(sound), CompoundFileFault::none);
-    EXPECT_TRUE(Mend(sound).patches.empty());
-    // A sector of zeros does not excuse other damage.
-    Put32(file, b.MiniFatEntry(b.chains[0][5]), b.chains[1][0]);
-    EXPECT_NE(Mend(file).fault, CompoundFileFault::none);
+    // The mini table grew by a sector that is all zeros on the disk.
+    const Built grown = Build({9, 0, 2, 2, 17, {4000, 4000, 300}});
+    ASSERT_EQ(grown.chains[2][2], 128u);
+    Bytes file = grown.file;
+    for (std::uint32_t entry = 128; entry < 256; ++entry) Put32(file, grown.MiniFatEntry(entry), 0);
+    EXPECT_EQ(CheckCompoundFile(file), CompoundFileFault::streamChain);
 }
 
 // Which streams the tree reaches is told on the way, so that an opener can
@@ -582,14 +473,12 @@ TEST(CompoundFileCheck, TheStreamsReachedAreNamed) {
     Bytes file = b.file;
     Put32(file, b.EntryOffset(2) + 72, kFree);  // the tree no longer reaches c
     std::vector<std::u16string> names;
-    std::vector<parleym::CompoundFilePatch> repairs;
     const auto read = [&file](std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
         std::copy(file.begin() + static_cast<std::ptrdiff_t>(offset),
                   file.begin() + static_cast<std::ptrdiff_t>(offset + size), buffer);
         return true;
     };
-    ASSERT_EQ(parleym::CheckCompoundFileForRepair(file.size(), read, repairs,
-                                                  [&names](const std::u16string& name) { names.push_back(name); }),
+    ASSERT_EQ(CheckCompoundFile(file.size(), read, [&names](const std::u16string& name) { names.push_back(name); }),
               CompoundFileFault::none);
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::u16string>{u"a", u"b"}));

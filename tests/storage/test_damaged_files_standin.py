@@ -4,8 +4,11 @@ plug-in. A first run makes all five files the ordinary way; then each file is gi
 every damage a disk or a crash can leave (cut at several lengths, zeroed header,
 a text, a zip, random bytes, tables and directory pointing outside or looping, a
 looping stream, a foreign compound file, counts larger than the data) and the plug-in
-starts on it: its message and nothing else, no crash, no hang, the damaged file
-byte-for-byte as it was, and the features whose files are intact still working.
+starts on it: no crash, no hang, and the features whose files are intact still working.
+A compound file of ours that fails the look before opening is salvaged when anything
+of its store's can be read (SALVAGED): one box says what was recovered, the damaged
+bytes are kept beside it byte for byte, and a sound fresh file takes its place. Any
+other damage gets its message and nothing else, the damaged file byte for byte as it was.
 
 The damages are grouped into three runs after the first: logs files by sign-in (each
 account has its own logs path), statistics and offline messages by reloading the
@@ -111,6 +114,43 @@ def digest_pairs(md5map):
 # as its pairs are whole (an append cut short leaves such a map), so the
 # plug-in starts on these.
 STARTING = {("objcache", "count-too-large"), ("objcache", "length-too-large")}
+
+# Damaged compound files of ours of which something can still be read whole: what the
+# salvage box says was recovered. The seed files hold one account with one conversation,
+# one statistics record, one offline message and one cached picture. (A file cut inside
+# its header, or whose directory lies past its end, has no directory left to read; one
+# cut in half or without its mini stream has lost the account list with the rest.)
+SALVAGED = {
+    "logs": {"cut-half": "0 of 1 conversations recovered", "cut-in-directory": "0 of 1 conversations recovered",
+             "cut-last-sector": "0 of 1 conversations recovered", "directory-loop": "1 of 1 conversations recovered",
+             "fat-past-end": "0 of 1 conversations recovered", "stream-loop": "1 of 1 conversations recovered",
+             "tree-loop": "1 of 1 conversations recovered"},
+    "stats": {"cut-in-directory": "Statistics of 0 of 1 accounts recovered",
+              "cut-last-sector": "Statistics of 0 of 1 accounts recovered",
+              "directory-loop": "Statistics of 1 of 1 accounts recovered",
+              "fat-past-end": "Statistics of 0 of 1 accounts recovered",
+              "stream-loop": "Statistics of 1 of 1 accounts recovered",
+              "tree-loop": "Statistics of 1 of 1 accounts recovered"},
+    "offline": {kind: "Offline messages of 1 of 1 accounts recovered (1 message)"
+                for kind in ("cut-in-directory", "cut-last-sector", "directory-loop", "fat-past-end", "stream-loop",
+                             "tree-loop")},
+    "objcache": {kind: "1 of 1 cached pictures recovered" for kind in ("directory-loop", "stream-loop", "tree-loop")},
+}
+
+
+def salvage_text(path, recovered):
+    """The salvage box's text, as a pattern: the file, what was recovered, the kept copy."""
+    return r"^The file %s was damaged\. %s; the damaged file was kept as %s\.damaged-\d{8}-\d{6}\.$" % (
+        re.escape(path), re.escape(recovered), re.escape(path))
+
+
+def sound(data):
+    """True for a compound file that every reader reads."""
+    try:
+        olefile.OleFileIO(data).close()
+        return data[:8] == damage.SIGNATURE
+    except Exception:
+        return False
 
 
 class Tally:
@@ -230,6 +270,9 @@ class DamagedFilesTest(unittest.TestCase):
             accounts += [account, NO_PASSWORD, self.bench.windows_path(paths[kind])]
             if i == 0:
                 scenario.append('answer OK caption=Error text="logs-%s.dat" screenshot=logs-box' % kind)
+            if kind == min(SALVAGED["logs"]):
+                scenario.append('answer OK caption=Parleym text="logs-%s.dat was damaged" screenshot=logs-salvage-box'
+                                % kind)
             scenario += ["wait no-window logs-%s timeout=100" % kind,
                          'signin %s "A %d"' % (account, i),
                          'add-contact %s "Bob B" status=ONLINE' % BOB,
@@ -265,6 +308,19 @@ class DamagedFilesTest(unittest.TestCase):
                     shown = boxes(parts[kind])
                     self.assertEqual(len(shown), 1, shown)
                     caption, text = shown[0]
+                    if kind in SALVAGED["logs"]:
+                        windows = self.bench.windows_path(paths[kind])
+                        self.assertEqual(caption, "Parleym")
+                        self.assertRegex(text, salvage_text(windows, SALVAGED["logs"][kind]))
+                        kept = [n for n in os.listdir(self.folder) if n.startswith("logs-%s.dat.damaged-" % kind)]
+                        self.assertEqual(len(kept), 1, kept)
+                        self.assertEqual(self.read(kept[0]), data, "the damaged bytes were not kept")
+                        # The account logs into its own file again, now fresh and sound.
+                        fresh = self.read("logs-%s.dat" % kind)
+                        self.assertTrue(sound(fresh))
+                        self.assertLogged(fresh, "a%02d" % i, "said to a%02d@parleym.example" % i)
+                        tally.passed += 1
+                        continue
                     self.assertEqual(caption, "Error")
                     self.assertRegex(text, r"^Failed to (open storage|access db content in file) %s\. "
                                            r"Code: 0x8003[0-9A-F]{4}$" % re.escape(self.bench.windows_path(paths[kind])))
@@ -283,6 +339,7 @@ class DamagedFilesTest(unittest.TestCase):
             self.assertEqual(boxes(parts["whole"]), [])
             self.assertLogged(self.read("logs-whole.dat"), "zz", "said to zz")
             self.assertIn("logs-box.bmp", [os.path.basename(p) for p in result.screenshots()])
+            self.assertIn("logs-salvage-box.bmp", [os.path.basename(p) for p in result.screenshots()])
         finally:
             print("%s; screenshots in %s" % (tally, result.out_dir))
 
@@ -311,6 +368,9 @@ class DamagedFilesTest(unittest.TestCase):
             if i == 0:
                 scenario += ['answer OK caption=Error text="stats.dat" screenshot=stats-box',
                              'answer OK caption=Error text="offlinemsg.dat" screenshot=offline-box']
+            if kind == min(SALVAGED["stats"]):
+                scenario += ['answer OK caption=Parleym text="stats.dat was damaged" screenshot=stats-salvage-box',
+                             'answer OK caption=Parleym text="offlinemsg.dat was damaged" screenshot=offline-salvage-box']
             scenario += [
                 "wait no-window cycle-%s timeout=100" % kind,
                 # Disabled: the hooks go and, as on Windows, the library with them.
@@ -322,10 +382,12 @@ class DamagedFilesTest(unittest.TestCase):
                 'signin %s "Me Myself"' % ME, 'receive %s "cycle %s"' % (BOB, kind), "sleep 300",
                 "close %s" % BOB, "sleep 300", "signout", "sleep 300",
                 ENABLE, "sleep 300", "free-library ParleymHk.dll",
-                # Whole files again before the plug-in starts for the next case.
+                # Whole files again before the plug-in starts for the next case; a damaged file kept
+                # beside by a salvage under a name of its own.
                 "spawn %s /c copy /y stats.dat after-stats-%s.dat & copy /y offlinemsg.dat after-offline-%s.dat"
-                " & copy /y seed-stats.dat stats.dat & copy /y seed-offline.dat offlinemsg.dat & echo ok> out-%s.txt"
-                % (CMD, kind, kind, kind),
+                " & copy /y seed-stats.dat stats.dat & copy /y seed-offline.dat offlinemsg.dat"
+                " & move /y stats.dat.damaged-* kept-stats-%s.dat & move /y offlinemsg.dat.damaged-* kept-offline-%s.dat"
+                " & echo ok> out-%s.txt" % (CMD, kind, kind, kind, kind, kind),
                 "wait file out-%s.txt ok timeout=10000" % kind,
                 # Enabled again for the next case's disable.
                 ENABLE, "wait menu main Parleym timeout=15000", "sleep 300"]
@@ -355,6 +417,18 @@ class DamagedFilesTest(unittest.TestCase):
                     with self.subTest(store=store, kind=kind):
                         path = "%s\\%s" % (data_dir, name)
                         own = [(c, t) for c, t in shown if path in t or word in t]
+                        if kind in SALVAGED[store]:
+                            # Salvaged: one box, the damaged bytes kept, a fresh sound file used.
+                            self.assertEqual(len(own), 1, shown)
+                            self.assertEqual(own[0][0], "Parleym")
+                            self.assertRegex(own[0][1], salvage_text(path, SALVAGED[store][kind]))
+                            self.assertEqual(result.data_file("kept-%s-%s.dat" % (store, kind)), damaged[kind],
+                                             "the damaged bytes were not kept")
+                            self.assertTrue(sound(result.data_file("after-%s-%s.dat" % (store, kind))))
+                            self.assertIn(("cycle %s" % kind).encode(), logged)
+                            self.assertEqual(len(shown), sum(1 if kind in SALVAGED[s] else 2 for s in stores), shown)
+                            tallies[store].passed += 1
+                            continue
                         if kind.startswith("account-"):
                             # The file opens; the account's streams are read at sign-in.
                             self.assertEqual(len(own), 1, shown)
@@ -376,6 +450,8 @@ class DamagedFilesTest(unittest.TestCase):
             shots = [os.path.basename(p) for p in result.screenshots()]
             self.assertIn("stats-box.bmp", shots)
             self.assertIn("offline-box.bmp", shots)
+            self.assertIn("stats-salvage-box.bmp", shots)
+            self.assertIn("offline-salvage-box.bmp", shots)
         finally:
             print("%s; %s; screenshots in %s" % (tallies["stats"], tallies["offline"], result.out_dir))
 
@@ -403,18 +479,22 @@ class DamagedFilesTest(unittest.TestCase):
             if kind == "zip":
                 scenario.append('answer OK caption=Parleym text="%s" screenshot=%s-box' %
                                 ("object cache" if store == "objcache" else "user settings", store))
+            salvaged = kind in SALVAGED.get(store, {})
+            if salvaged and kind == min(SALVAGED[store]):
+                scenario.append('answer OK caption=Parleym text="objcache.dat was damaged" '
+                                'screenshot=objcache-salvage-box')
             scenario += [
                 "wait no-window start-%s-%s timeout=100" % (store, kind),
                 "spawn %s /c copy /y %s-%s.dat %s & echo ok> in-%d.txt" % (CMD, store, kind, name, n),
                 "wait file in-%d.txt ok timeout=10000" % n,
                 "spawn ParleymLdr.exe"]
-            if (store, kind) in STARTING:
+            if (store, kind) in STARTING or salvaged:
                 scenario += ["wait menu main Parleym timeout=15000", "sleep 300", "post %s 16" % LOADER]
             scenario += [
                 # The refused start closes the loader.
                 "wait no-window ParleymLdrClass timeout=20000", "sleep 300", "free-library ParleymHk.dll",
-                "spawn %s /c copy /y %s after-%s-%s.dat & copy /y seed-%s %s & echo ok> out-%d.txt"
-                % (CMD, name, store, kind, name, name, n),
+                "spawn %s /c copy /y %s after-%s-%s.dat & copy /y seed-%s %s & move /y %s.damaged-* kept-%s-%s.dat"
+                " & echo ok> out-%d.txt" % (CMD, name, store, kind, name, name, name, store, kind, n),
                 "wait file out-%d.txt ok timeout=10000" % n]
         # Whole files again: the plug-in starts as usual.
         scenario += ["wait no-window start-whole timeout=100", START, 'signin %s "Me Myself"' % ME,
@@ -436,7 +516,21 @@ class DamagedFilesTest(unittest.TestCase):
                     part = parts["%s-%s" % (store, kind)]
                     shown = boxes(part)
                     after = result.data_file("after-%s-%s.dat" % (store, kind))
-                    if (store, kind) in STARTING:
+                    if kind in SALVAGED.get(store, {}):
+                        # The plug-in starts on the fresh file; the damaged bytes are kept.
+                        path = "%s\\%s" % (self.bench.windows_path(result.data_dir), name)
+                        self.assertEqual(len(shown), 1, shown)
+                        self.assertEqual(shown[0][0], "Parleym")
+                        self.assertRegex(shown[0][1], salvage_text(path, SALVAGED[store][kind]))
+                        self.assertTrue(any(l.startswith("menubar main") and "Parleym[" in l for l in part))
+                        self.assertEqual(result.data_file("kept-%s-%s.dat" % (store, kind)), data,
+                                         "the damaged bytes were not kept")
+                        self.assertTrue(sound(after))
+                        pictures = {p: d for p, d in streams_by_path(after).items() if p.endswith("CONTENTS")}
+                        seeded = {p: d for p, d in streams_by_path(self.seed["objcache.dat"]).items()
+                                  if p.endswith("CONTENTS")}
+                        self.assertEqual(pictures, seeded)
+                    elif (store, kind) in STARTING:
                         # Every whole pair is kept and the map is written afresh; the objects
                         # themselves are untouched.
                         self.assertEqual(shown, [])
@@ -459,6 +553,7 @@ class DamagedFilesTest(unittest.TestCase):
             self.assertTrue(any(l.startswith("menubar main") and "Parleym[" in l for l in parts["whole"]))
             shots = [os.path.basename(p) for p in result.screenshots()]
             self.assertIn("objcache-box.bmp", shots)
+            self.assertIn("objcache-salvage-box.bmp", shots)
             self.assertIn("users-box.bmp", shots)
         finally:
             print("%s; %s; screenshots in %s" % (tallies["objcache"], tallies["users"], result.out_dir))

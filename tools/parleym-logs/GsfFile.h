@@ -1,12 +1,13 @@
 #pragma once
-// A compound file read through libgsf: checked first (a damaged file must give
-// a clear error, not whatever the library makes of it), then opened read-only.
+// A sound compound file read through libgsf, from bytes held in memory.
 #include <gsf/gsf-infile.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "plugin/storage/BinaryCodec.h"
 
 namespace parleym_logs {
 
@@ -18,20 +19,18 @@ using InputPtr = std::unique_ptr<GsfInput, GObjectRelease>;
 
 class GsfFile {
 public:
-    // False with a reason ("not a compound file", "damaged: ...") when the
-    // file cannot be read as a compound file.
-    bool Open(const std::string& path, std::string& error);
+    // `bytes` must stay as they are while the file is open. False with a
+    // reason when libgsf cannot read them.
+    bool Open(const parleym::Bytes& bytes, std::string& error);
     GsfInfile* Root() const { return root_.get(); }
 
     // The storage `name` under `parent`, or null when there is none.
     static InfilePtr Storage(GsfInfile* parent, const std::string& name);
     enum class Read { kOk, kMissing, kDamaged };
-    // The whole stream `name` under `parent`.
-    static Read ReadStream(GsfInfile* parent, const std::string& name, std::vector<std::uint8_t>& data);
     // The whole stream that is the `index`th child of `parent` (see Children):
     // no search by name, for storages with thousands of streams.
     static Read ReadStreamAt(GsfInfile* parent, int index, std::vector<std::uint8_t>& data);
-    // Names of the direct children of `parent`.
+    // Names of the direct children of `parent`, in child order.
     static std::vector<std::string> Children(GsfInfile* parent);
 
 private:

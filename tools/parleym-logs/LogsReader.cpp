@@ -1,12 +1,16 @@
 #include "tools/parleym-logs/LogsReader.h"
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <set>
 
 #include "plugin/core/PasswordDigest.h"
 #include "plugin/logging/EmoticonCodes.h"
+#include "plugin/logging/LogFileSalvage.h"
+#include "plugin/logging/ObjectCacheSalvage.h"
 #include "plugin/storage/UserIdsCodec.h"
 
 namespace parleym_logs {
@@ -19,15 +23,15 @@ constexpr char kIndex[] = "conversations";
 } // namespace
 
 bool LogsReader::Open(const std::string& path, std::string& error) {
-    if (!file_.Open(path, error)) return false;
+    if (!file_.Open(path, &parleym::PlanLogFileSalvage, error)) return false;
     std::vector<std::uint8_t> data;
-    switch (GsfFile::ReadStream(file_.Root(), kUserIds, data)) {
-    case GsfFile::Read::kMissing: error = "not a logs file (no account list)"; return false;
-    case GsfFile::Read::kDamaged: error = "damaged: the account list cannot be read"; return false;
-    case GsfFile::Read::kOk: break;
+    switch (file_.ReadStream("", kUserIds, data)) {
+    case StoredFile::Read::kMissing: error = "not a logs file (no account list)"; return false;
+    case StoredFile::Read::kDamaged: error = "damaged: the account list cannot be read"; return false;
+    case StoredFile::Read::kOk: break;
     }
     parleym::UserIdsRecord ids;
-    if (!parleym::DecodeUserIds(data, ids)) {
+    if (!data.empty() && !parleym::DecodeUserIds(data, ids)) {
         error = "damaged: the account list cannot be read";
         return false;
     }
@@ -35,21 +39,37 @@ bool LogsReader::Open(const std::string& path, std::string& error) {
         Account account;
         account.name = entry.name;
         account.number = entry.number;
-        InfilePtr storage = GsfFile::Storage(file_.Root(), std::to_string(entry.number));
+        const std::string storage = std::to_string(entry.number);
         std::vector<std::uint8_t> index;
-        if (!storage) {
+        if (!file_.HasStorage(storage)) {
             account.problem = "no storage for this account";
-        } else if (const GsfFile::Read read = GsfFile::ReadStream(storage.get(), kIndex, index);
-                   read != GsfFile::Read::kOk) {
-            account.problem = read == GsfFile::Read::kMissing ? "no conversation index" : "damaged conversation index";
+        } else if (const StoredFile::Read read = file_.ReadStream(storage, kIndex, index); read != StoredFile::Read::kOk) {
+            account.problem = read == StoredFile::Read::kMissing ? "no conversation index" : "damaged conversation index";
         } else if (!index.empty() && !parleym::DecodeConversationIndex(index, account.index)) {
             // An index created but never written is empty: no conversations yet.
             account.problem = "damaged conversation index";
+        } else {
+            ListUnindexed(storage, account.index);
         }
-        if (storage) storages_[entry.number] = std::move(storage);
         accounts_.push_back(std::move(account));
     }
     return true;
+}
+
+void LogsReader::ListUnindexed(const std::string& storage, parleym::ConversationIndex& index) const {
+    std::set<std::int32_t> indexed;
+    double newest = 0;
+    for (const LogEntry& entry : index.entries) {
+        indexed.insert(entry.number);
+        newest = std::max(newest, entry.end);
+    }
+    std::set<std::int32_t> found;
+    for (const std::string& name : file_.Streams(storage)) {
+        std::int32_t number = 0;
+        if (parleym::DecimalName(name, number) && number > 0 && !indexed.count(number)) found.insert(number);
+    }
+    // Streams keep no times: the newest time the index knows stands in.
+    for (std::int32_t number : found) index.entries.push_back(LogEntry{newest, newest, std::string(), number});
 }
 
 const Account* LogsReader::FindAccount(const std::string& name, int codePage) const {
@@ -59,24 +79,11 @@ const Account* LogsReader::FindAccount(const std::string& name, int codePage) co
 }
 
 bool LogsReader::Load(const Account& account, int number, CMessageContent& content, std::string& error) const {
-    const auto storage = storages_.find(account.number);
     std::vector<std::uint8_t> data;
-    GsfFile::Read read = GsfFile::Read::kMissing;
-    if (storage != storages_.end()) {
-        GsfInfile* parent = storage->second.get();
-        auto known = children_.find(account.number);
-        if (known == children_.end()) {
-            known = children_.emplace(account.number, std::map<std::string, int>()).first;
-            const int count = gsf_infile_num_children(parent);
-            for (int i = 0; i < count; ++i)
-                if (const char* name = gsf_infile_name_by_index(parent, i)) known->second.emplace(name, i);
-        }
-        const auto child = known->second.find(std::to_string(number));
-        if (child != known->second.end()) read = GsfFile::ReadStreamAt(parent, child->second, data);
-    }
-    if (read != GsfFile::Read::kOk) {
+    const StoredFile::Read read = file_.ReadStream(std::to_string(account.number), std::to_string(number), data);
+    if (read != StoredFile::Read::kOk) {
         error = "conversation " + std::to_string(number) +
-                (read == GsfFile::Read::kMissing ? " is not in the file" : " is damaged");
+                (read == StoredFile::Read::kMissing ? " is not in the file" : " is damaged");
         return false;
     }
     parleym::BinaryReader reader(data);
@@ -87,11 +94,12 @@ bool LogsReader::Load(const Account& account, int number, CMessageContent& conte
     return true;
 }
 
-bool PictureCache::Open(const std::string& path, std::string& error) { return file_.Open(path, error); }
+bool PictureCache::Open(const std::string& path, std::string& error) {
+    return file_.Open(path, &parleym::PlanObjectCacheSalvage, error);
+}
 
 bool PictureCache::Contents(const std::string& key, std::vector<std::uint8_t>& data) const {
-    InfilePtr object = GsfFile::Storage(file_.Root(), key);
-    return object && GsfFile::ReadStream(object.get(), "CONTENTS", data) == GsfFile::Read::kOk;
+    return file_.ReadStream(key, "CONTENTS", data) == StoredFile::Read::kOk;
 }
 
 bool PictureCache::Picture(const std::string& key, parleym::ExportPicture& picture) const {

@@ -8,7 +8,7 @@
 #include "plugin/logging/ConversationIndexCodec.h"
 #include "plugin/logging/LogExport.h"
 #include "plugin/storage/MessageContent.h"
-#include "tools/parleym-logs/GsfFile.h"
+#include "tools/parleym-logs/StoredFile.h"
 
 namespace parleym_logs {
 
@@ -21,8 +21,12 @@ struct Account {
 
 class LogsReader {
 public:
-    // False with a reason when the file is no logs file or is damaged.
+    // False with a reason when the file is no logs file, or damaged beyond
+    // anything the plug-in would recover. A conversation the index lost is
+    // listed after the indexed ones, as the plug-in lists it (no contact).
     bool Open(const std::string& path, std::string& error);
+    // What the file's damage left, when it is read as the plug-in would salvage it.
+    const std::string& Salvaged() const { return file_.Salvaged(); }
     const std::vector<Account>& Accounts() const { return accounts_; }
     // By sign-in name, as stored or as UTF-8 from `codePage`.
     const Account* FindAccount(const std::string& name, int codePage) const;
@@ -30,19 +34,17 @@ public:
     bool Load(const Account& account, int number, CMessageContent& content, std::string& error) const;
 
 private:
-    GsfFile file_;
+    void ListUnindexed(const std::string& storage, parleym::ConversationIndex& index) const;
+
+    StoredFile file_;
     std::vector<Account> accounts_;
-    mutable std::map<int, InfilePtr> storages_;  // account number -> sub-storage
-    // Account number -> its children's names -> their index, made at the first
-    // load: a name search per conversation would make reading all of them quadratic.
-    mutable std::map<int, std::map<std::string, int>> children_;
 };
 
 // objcache.dat; a missing or damaged cache simply has no pictures.
 class PictureCache {
 public:
     bool Open(const std::string& path, std::string& error);
-    bool IsOpen() const { return file_.Root() != nullptr; }
+    bool IsOpen() const { return file_.IsOpen(); }
     bool Picture(const std::string& key, parleym::ExportPicture& picture) const;
     // The emoticon code of the picture stored under `key`, found by its
     // digest (any key) or by the standard key; empty when unknown.
@@ -50,7 +52,7 @@ public:
 
 private:
     bool Contents(const std::string& key, std::vector<std::uint8_t>& data) const;
-    GsfFile file_;
+    StoredFile file_;
 };
 
 // The conversations of the file for the exporter, dates in the C library's
