@@ -30,9 +30,10 @@ BOOL CAboutDlg::OnInitDialog() {
 }
 
 bool CAboutDlg::OnCommand(WORD id, WORD code, HWND control) {
-    if (id == IDC_ABOUT_PRODUCT_LINK)
+    // A double click reports itself after its first click, which has opened the page already.
+    if (code == STN_CLICKED && id == IDC_ABOUT_PRODUCT_LINK)
         g_opener(GetSafeHwnd(), kProductWebAddress);
-    else if (id == IDC_ABOUT_MAKER_LINK)
+    else if (code == STN_CLICKED && id == IDC_ABOUT_MAKER_LINK)
         g_opener(GetSafeHwnd(), kMakerWebAddress);
     return CParleymDlg::OnCommand(id, code, control);
 }
