@@ -1,0 +1,70 @@
+#include "framework/LabelFit.h"
+
+#include <vector>
+
+namespace parleym {
+namespace {
+
+std::vector<char> TextOf(HWND window) {
+    const int length = GetWindowTextLengthA(window);
+    std::vector<char> text(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
+    GetWindowTextA(window, text.data(), length + 1);
+    return text;
+}
+
+RECT RectInParent(HWND window) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+} // namespace
+
+SIZE LabelTextSize(HWND label) {
+    SIZE size{0, 0};
+    HDC dc = label ? GetDC(label) : nullptr;
+    if (!dc) return size;
+    HFONT font = reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0));
+    HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
+    std::vector<char> text = TextOf(label);
+    RECT extent{0, 0, 0, 0};
+    DrawTextA(dc, text.data(), -1, &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    if (previous) SelectObject(dc, previous);
+    ReleaseDC(label, dc);
+    size.cx = extent.right - extent.left;
+    size.cy = extent.bottom - extent.top;
+    return size;
+}
+
+void FitLabelToText(HWND label) {
+    HWND parent = label ? GetParent(label) : nullptr;
+    if (!parent) return;
+    const SIZE text = LabelTextSize(label);
+    RECT rect = RectInParent(label);
+    const int height = rect.bottom - rect.top > text.cy ? rect.bottom - rect.top : text.cy;
+    if (rect.right - rect.left < text.cx)
+        SetWindowPos(label, nullptr, 0, 0, text.cx, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // The same margin on the right as on the left.
+    RECT client{};
+    GetClientRect(parent, &client);
+    const int needed = rect.left + text.cx + rect.left;
+    if (needed > client.right) {
+        RECT outer{};
+        GetWindowRect(parent, &outer);
+        SetWindowPos(parent, nullptr, 0, 0, outer.right - outer.left + needed - client.right, outer.bottom - outer.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void CentreLabel(HWND label) {
+    HWND parent = label ? GetParent(label) : nullptr;
+    if (!parent) return;
+    const SIZE text = LabelTextSize(label);
+    RECT client{};
+    GetClientRect(parent, &client);
+    SetWindowPos(label, nullptr, (client.right - text.cx) / 2, (client.bottom - text.cy) / 2, text.cx, text.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+} // namespace parleym
