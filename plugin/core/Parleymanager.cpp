@@ -100,7 +100,8 @@ BOOL CParleymanager::Init(int clientKind) {
         if (!accounts_.ReadUserSettings()) throw InitAborted{};
         OpenStores();
         CreateHiddenWindows();
-        SendToLoader(LDR_SET_PLUGIN_WINDOW, 0, reinterpret_cast<LPARAM>(dispWnd_));
+        lockPending_ = SendToLoader(LDR_SET_PLUGIN_WINDOW, 0, reinterpret_cast<LPARAM>(dispWnd_)) ==
+                       kLoaderLockOutlivedPlugin;
         g_autoLockChoice = CMD_AUTOLOCK_DISABLED;
         g_idleLimit = 0;
         g_idleSeconds = 0;
@@ -113,6 +114,7 @@ BOOL CParleymanager::Init(int clientKind) {
             InsertMainPopup();
             TrackExistingConversations();
         }
+        LockIfPending();
         return TRUE;
     } catch (const InitAborted&) {
         // The whole system stops: the loader removes its hooks and exits.
@@ -315,6 +317,10 @@ LRESULT CALLBACK CParleymanager::DispatchWindowProc(HWND window, UINT message, W
             if (manager) manager->SaveQueuedHistories();
             return 0;
         }
+        if (message == kLockPendingMessage) {
+            if (manager && manager->lockPending_ && manager->IsPasswordSet()) manager->LockMessenger(true);
+            return 0;
+        }
         return DefWindowProcA(window, message, wParam, lParam);
     } catch (...) {
         return 0;
@@ -404,6 +410,7 @@ void CParleymanager::OnWindowDestroyed(HWND window) {
             autoLockMenu_ = nullptr;
             return;
         }
+        historyStarts_.erase(window);
         std::unique_ptr<ConversationHandler> handler = Untrack(window);
         if (!handler) return;
         handler->Detach();

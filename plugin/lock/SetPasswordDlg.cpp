@@ -11,12 +11,18 @@ CSetPasswordDlg::CSetPasswordDlg(CParleymanager* manager) : CParleymDlg(IDD_SET_
 
 BOOL CSetPasswordDlg::OnInitDialog() {
     const BOOL result = CParleymDlg::OnInitDialog();
+    // What it checks and sets is the password of the account signed in now.
+    BindToAccount();
     // Without a password there is nothing to confirm: an empty current password matches.
     if (Manager() && !Manager()->IsPasswordSet()) EnableWindow(GetItem(IDC_PASSWORD_CURRENT), FALSE);
     return result;
 }
 
 void CSetPasswordDlg::OnOK() {
+    if (!StillForItsAccount()) {
+        EndDialog(IDCANCEL);
+        return;
+    }
     current_ = GetItemText(IDC_PASSWORD_CURRENT);
     new_ = GetItemText(IDC_PASSWORD_NEW);
     retyped_ = GetItemText(IDC_PASSWORD_RETYPE);

@@ -142,6 +142,7 @@ bool TestManager::RunContactSelection(ContactSelectionMode mode, CContactInfo& c
 }
 bool TestManager::AskLogsPath(std::string& path) {
     calls.push_back("ask-logs-path open=" + std::to_string(OpenDialog() != nullptr));
+    if (whileAskingLogsPath) whileAskingLogsPath();
     if (realLogsDialog) return CParleymanager::AskLogsPath(path);
     path = logsPathAnswer;
     return !path.empty();
@@ -357,5 +358,19 @@ int CountParleymItems(HWND window) {
 
 bool IsChecked(HMENU menu, UINT id) { return (GetMenuState(menu, id, MF_BYCOMMAND) & MF_CHECKED) != 0; }
 bool IsGrayed(HMENU menu, UINT id) { return (GetMenuState(menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0; }
+
+bool ShowsWholeText(HWND label) {
+    char text[256] = {};
+    const int length = GetWindowTextA(label, text, sizeof(text));
+    HDC dc = GetDC(label);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32A(dc, text, length, &extent);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    RECT client{};
+    GetClientRect(label, &client);
+    return length > 0 && client.right >= extent.cx && client.bottom >= extent.cy;
+}
 
 } // namespace coretest
