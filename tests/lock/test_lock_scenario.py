@@ -101,6 +101,54 @@ wait no-window ParleymLdrClass "Parleym Loader" timeout=10000
 exit
 '''
 
+# The messenger ends while locked (killed, as "End process" does), its loader running on.
+ENDS_LOCKED = r'''
+option steps-in-modal-loops
+wait no-window ParleymLdrClass timeout=10000
+spawn ParleymLdr.exe
+wait sinks 1 timeout=30000
+wait menu main Parleym timeout=10000
+signin alice@example.com Alice
+add-contact bob@example.com Bob status=ONLINE
+receive bob@example.com "Secret plans"
+menu main Parleym "Lock messenger"
+wait window #32770 "Unlock messenger" timeout=10000
+terminate
+'''
+
+# Meanwhile, from a program the plug-in does not run in: the loader's Disable, refused while
+# the messenger was locked, goes through now that it has gone.
+DISABLED_AFTER = r'''
+wait window ParleymLdrClass timeout=10000
+post class:ParleymLdrClass 273 32771
+sleep 1000
+'''
+
+# Started again and enabled from the tray once the messenger is up (Wine keeps a hook library
+# mapped, so a plug-in loaded before the messenger is ready would never start over): the
+# loader remembers the lock, and the plug-in locks once signed in.
+STARTS_LOCKED = r'''
+option steps-in-modal-loops
+option window-states
+wait window ParleymLdrClass timeout=10000
+post class:ParleymLdrClass 273 32771
+wait sinks 1 timeout=30000
+wait menu main Parleym timeout=10000
+signin alice@example.com Alice
+add-contact bob@example.com Bob status=ONLINE
+wait window #32770 "Unlock messenger" timeout=10000
+receive bob@example.com "Are you back?"
+wait conv bob@example.com timeout=10000
+sleep 500
+dump
+answer Unlock caption="Unlock messenger" edit=4007:secret
+sleep 1500
+dump
+post class:ParleymLdrClass 16
+wait no-window ParleymLdrClass timeout=10000
+exit
+'''
+
 WINDOWS_VERSION = {"wm": "winxp", "msn": "win2k"}
 CONVERSATIONS = ("conv:bob@example.com", "conv:dave@example.com")
 
@@ -221,6 +269,32 @@ class LockScenario(unittest.TestCase):
                 self.assertIn("unlock.bmp", shots)
                 self.assertIn("locked.bmp", shots)
                 print("screenshots:", r.out_dir)
+
+    def test_a_lock_outlives_the_messenger_that_ended_locked(self):
+        bench = Bench()
+        ended = bench.run(ENDS_LOCKED, messenger="wm", loader=False, windows_version="winxp",
+                          data_files={"users.dat": users_file(bench)}, name="ends-locked")
+        try:
+            self.assertIn("terminated", ended.lines, ended.describe())
+            disabled = bench.run(DISABLED_AFTER, messenger="msn", version="6.0", deliverables=False,
+                                 name="disabled-after")
+            self.assertTrue(disabled.ok, disabled.describe())
+            self.assertFalse(disabled.lines_starting("box "), disabled.describe())
+            again = bench.run(STARTS_LOCKED, messenger="wm", loader=False, windows_version="winxp",
+                              name="starts-locked")
+            self.assertEqual(again.failures(), [], again.describe())
+            self.assertTrue(again.ok, again.describe())
+            locked = between(again.lines, "wait window #32770", "edit=4007:secret")
+            for window in ("main", "conv:bob@example.com"):
+                self.assertEqual(last_in(locked, "dump state " + window), "dump state %s enabled=no minimized=no" % window)
+                self.check_covered(last_in(locked, "dump owned " + window))
+            after = again.lines[next(i for i, line in enumerate(again.lines) if "edit=4007:secret" in line):]
+            self.assertIn("enabled=yes", last_in(after, "dump state main"))
+            # Unlocked, the loader takes a polite close as its Exit.
+            self.assertFalse([line for line in after if line.startswith("box ")], again.describe())
+        finally:
+            # A loader left behind would hold every later test's messenger.
+            bench.wine("taskkill", "/f", "/im", "ParleymLdr.exe")
 
 
 if __name__ == "__main__":
