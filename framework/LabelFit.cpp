@@ -1,5 +1,6 @@
 #include "framework/LabelFit.h"
 
+#include <cstring>
 #include <vector>
 
 namespace parleym {
@@ -55,6 +56,30 @@ void FitLabelToText(HWND label) {
         SetWindowPos(parent, nullptr, 0, 0, outer.right - outer.left + needed - client.right, outer.bottom - outer.top,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
+}
+
+namespace {
+
+BOOL CALLBACK FitOneLineLabel(HWND child, LPARAM) {
+    char className[16] = {};
+    GetClassNameA(child, className, sizeof(className));
+    const LONG_PTR style = GetWindowLongPtrA(child, GWL_STYLE);
+    const LONG_PTR kind = style & SS_TYPEMASK;
+    if (lstrcmpiA(className, "Static") != 0 || (kind != SS_LEFT && kind != SS_LEFTNOWORDWRAP)) return TRUE;
+    std::vector<char> text = TextOf(child);
+    // Labels of several lines are laid out as their templates say.
+    if (text[0] == '\0' || strchr(text.data(), '\n')) return TRUE;
+    RECT rect{};
+    GetClientRect(child, &rect);
+    if (rect.bottom >= 2 * LabelTextSize(child).cy) return TRUE;
+    FitLabelToText(child);
+    return TRUE;
+}
+
+} // namespace
+
+void FitLabelsToText(HWND dialog) {
+    if (dialog) EnumChildWindows(dialog, &FitOneLineLabel, 0);
 }
 
 void CentreLabel(HWND label) {

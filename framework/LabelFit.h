@@ -12,6 +12,8 @@ SIZE LabelTextSize(HWND label);
 // Widens the label to its whole text on one line, keeping its left edge,
 // and widens its top-level dialog when the label would run out of it.
 void FitLabelToText(HWND label);
+// FitLabelToText for every one-line text label of the dialog.
+void FitLabelsToText(HWND dialog);
 // Sizes the label to its text and puts it in the middle of its parent's client area.
 void CentreLabel(HWND label);
 

@@ -44,7 +44,7 @@ BOOL CLockedDlg::OnInitDialog() {
     if (big) SendMessageA(self, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     label_ = GetItem(IDC_LOCK_LABEL);
     password_ = GetItem(IDC_LOCK_PASSWORD);
-    FitLabelToText(label_);
+    FitLabelsToText(self);
     loaderWnd_ = FindWindowA(kLoaderClassName, kLoaderWindowTitle);
 
     if (manager_) manager_->SetLockDialog(self);

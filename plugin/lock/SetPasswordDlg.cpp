@@ -1,5 +1,6 @@
 #include "plugin/lock/SetPasswordDlg.h"
 
+#include "framework/LabelFit.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/lock/LockResources.h"
@@ -13,6 +14,7 @@ BOOL CSetPasswordDlg::OnInitDialog() {
     const BOOL result = CParleymDlg::OnInitDialog();
     // What it checks and sets is the password of the account signed in now.
     BindToAccount();
+    FitLabelsToText(GetSafeHwnd());
     // Without a password there is nothing to confirm: an empty current password matches.
     if (Manager() && !Manager()->IsPasswordSet()) EnableWindow(GetItem(IDC_PASSWORD_CURRENT), FALSE);
     return result;

@@ -1,5 +1,6 @@
 #include "plugin/lock/ViewLogsPassDlg.h"
 
+#include "framework/LabelFit.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/PluginResources.h"
 #include "plugin/core/UserMessage.h"
@@ -12,6 +13,7 @@ CViewLogsPassDlg::CViewLogsPassDlg(CParleymanager* manager) : CDialog(IDD_VIEW_L
 
 BOOL CViewLogsPassDlg::OnInitDialog() {
     const BOOL result = CDialog::OnInitDialog();
+    FitLabelsToText(GetSafeHwnd());
     if (manager_) manager_->SetOpenDialog(GetSafeHwnd());
     accountSession_ = manager_ ? manager_->AccountSession() : 0;
     HICON small = static_cast<HICON>(

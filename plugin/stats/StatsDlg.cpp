@@ -1,5 +1,6 @@
 #include "plugin/stats/StatsDlg.h"
 
+#include "framework/LabelFit.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/stats/StatDetailDlg.h"
@@ -14,6 +15,7 @@ CStatsDlg::CStatsDlg(CParleymanager* manager, CStatsManager& store) : CParleymDl
 BOOL CStatsDlg::OnInitDialog() {
     const BOOL result = CParleymDlg::OnInitDialog();
     BindToAccount();
+    FitLabelsToText(GetSafeHwnd());
     list_.Attach(GetItem(IDC_STATS_LIST));
     list_.InsertColumn(0, "Name", 140);
     list_.InsertColumn(1, "Sign in", 150);

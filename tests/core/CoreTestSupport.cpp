@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include "plugin/core/UserMessage.h"
@@ -371,6 +373,24 @@ bool ShowsWholeText(HWND label) {
     RECT client{};
     GetClientRect(label, &client);
     return length > 0 && client.right >= extent.cx && client.bottom >= extent.cy;
+}
+
+namespace {
+BOOL CALLBACK CheckLabel(HWND child, LPARAM lParam) {
+    char className[16] = {}, text[256] = {};
+    GetClassNameA(child, className, sizeof(className));
+    GetWindowTextA(child, text, sizeof(text));
+    const LONG_PTR kind = GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK;
+    if (lstrcmpiA(className, "Static") == 0 && kind == SS_LEFT && text[0] && !strchr(text, '\n') && !ShowsWholeText(child))
+        *reinterpret_cast<bool*>(lParam) = false;
+    return TRUE;
+}
+} // namespace
+
+bool AllLabelsShowWholeText(HWND dialog) {
+    bool whole = true;
+    EnumChildWindows(dialog, &CheckLabel, reinterpret_cast<LPARAM>(&whole));
+    return whole;
 }
 
 } // namespace coretest

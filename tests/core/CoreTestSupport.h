@@ -146,5 +146,7 @@ bool IsChecked(HMENU menu, UINT id);
 bool IsGrayed(HMENU menu, UINT id);
 // The label is wide enough for its whole text on one line, in the font it is drawn with.
 bool ShowsWholeText(HWND label);
+// ShowsWholeText for every one-line text label of the dialog.
+bool AllLabelsShowWholeText(HWND dialog);
 
 } // namespace coretest

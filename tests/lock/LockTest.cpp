@@ -9,6 +9,7 @@
 #include "framework/FrameWnd.h"
 #include "plugin/lock/LockResources.h"
 #include "plugin/logging/LogViewerResources.h"
+#include "plugin/stats/StatsDlg.h"
 #include "shared/Protocol.h"
 #include "tests/core/CoreTestSupport.h"
 #include "tests/lock/LockTestSupport.h"
@@ -124,7 +125,7 @@ TEST(Lock, CoversEveryWindowAndOnlyTheRightPasswordGivesThemBack) {
                 EXPECT_NE(disabledByDialog.end(), std::find(disabledByDialog.begin(), disabledByDialog.end(), window));
             }
             EXPECT_TRUE(IsWindowEnabled(dialog));
-            EXPECT_TRUE(ShowsWholeText(GetDlgItem(dialog, IDC_LOCK_LABEL)));
+            EXPECT_TRUE(AllLabelsShowWholeText(dialog));
             EXPECT_EQ(IDC_LOCK_PASSWORD, FocusedId());
             ExpectCoveringPanel(s.main, s.manager().MainLockOverlay().Panel());
             ExpectCoveringPanel(s.bob, s.manager().HandlerOf(s.bob)->LockOverlay().Panel());
@@ -355,6 +356,36 @@ TEST(Lock, WhatTheMessengerShowsOrEnablesWhileLockedStaysDisabledAndCovered) {
     EXPECT_EQ(nullptr, s.manager().OtherLockOverlay(options));
     DestroyWindow(options);
     DestroyWindow(signIn);
+}
+
+TEST(Lock, AnOpenStatisticsDialogIsCoveredAndDisabled) {
+    LockBench s;
+    HWND statistics = nullptr;
+    ModalScript script;
+    script.Rescue([] {
+        UnlockWithTheRightPassword();
+        PostMessageA(FindDialog("Online time statistics"), WM_COMMAND, IDCANCEL, 0);
+    });
+    script
+        .Then("Online time statistics", [&](HWND found) {
+            statistics = found;
+            PostThreadMessageA(GetCurrentThreadId(), WM_COMMAND, CMD_LOCK_MESSENGER, 0);
+        })
+        .Then("Unlock messenger", [&](HWND dialog) {
+            EXPECT_FALSE(IsWindowEnabled(statistics));
+            const CLockOverlay* covered = s.manager().OtherLockOverlay(statistics);
+            ASSERT_NE(nullptr, covered);
+            ExpectCoveringPanel(statistics, covered->Panel());
+            Type(dialog, IDC_LOCK_PASSWORD, "Secret");
+            Click(dialog, IDOK);
+        })
+        .Then("Online time statistics", [&](HWND found) {
+            EXPECT_TRUE(IsWindowEnabled(found));
+            PostMessageA(found, WM_COMMAND, IDCANCEL, 0);
+        });
+    CStatsDlg dialog(&s.manager(), s.manager().Statistics());
+    dialog.DoModal();
+    EXPECT_EQ(0u, script.Remaining());
 }
 
 TEST(Lock, AQuitWhileLockedShowsTheUnlockDialogAgainAndQuitsAfterTheUnlock) {

@@ -87,6 +87,7 @@ TEST(SetPasswordDialog, FirstPasswordIsCheckedAndStoredForTheAccount) {
             // No password yet: nothing to confirm.
             EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_PASSWORD_CURRENT)));
             EXPECT_EQ(dialog, s.manager().OpenDialog());
+            EXPECT_TRUE(AllLabelsShowWholeText(dialog));
             Click(dialog, IDOK);
             s.ExpectMessage(dialog, "Password can not be empty");
             EXPECT_EQ(IDC_PASSWORD_NEW, FocusedId());
@@ -242,6 +243,7 @@ TEST(ViewLogsPassword, WrongPasswordEmptiesTheBoxAndTheOpenViewerIsOnlyBroughtFo
         .Then("View logs", [&](HWND found) {
             dialog = found;
             EXPECT_EQ(dialog, s.manager().OpenDialog());
+            EXPECT_TRUE(AllLabelsShowWholeText(dialog));
             Type(dialog, IDC_PASSWORD_NEW, "secret");
             Click(dialog, IDOK);
             s.ExpectMessage(dialog, "Wrong password");

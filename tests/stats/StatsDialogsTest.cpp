@@ -261,7 +261,7 @@ TEST(StatsDialogs, DetailsShowBoldSessionsWithTheContactsPeriods) {
         seen.caption.resize(256);
         seen.caption.resize(static_cast<size_t>(GetWindowTextA(window, &seen.caption[0], 256)));
         seen.summary = Text(window, IDC_DETAIL_SUMMARY);
-        seen.wholeLegend = ShowsWholeText(GetDlgItem(window, IDC_DETAIL_LEGEND));
+        seen.wholeLegend = AllLabelsShowWholeText(window);
         seen.timeFormat = ColumnFormat(list, 2);
         // The list's custom drawing, as the list asks for it: bold font for session rows only.
         HDC dc = CreateCompatibleDC(nullptr);
