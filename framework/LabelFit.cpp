@@ -29,12 +29,25 @@ SIZE LabelTextSize(HWND label) {
     HFONT font = reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0));
     HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
     std::vector<char> text = TextOf(label);
-    RECT extent{0, 0, 0, 0};
-    DrawTextA(dc, text.data(), -1, &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    RECT line{0, 0, 0, 0};
+    DrawTextA(dc, text.data(), -1, &line, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    // As wide as the label's own drawing (word breaks) needs to keep the text on one line,
+    // which can be a little more than the text's extent.
+    int width = line.right - line.left;
+    for (int tries = 0; tries < 64; ++tries, ++width) {
+        RECT wrapped{0, 0, width, 0};
+        DrawTextA(dc, text.data(), -1, &wrapped, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+        if (wrapped.bottom - wrapped.top <= line.bottom - line.top) break;
+    }
+    // Wine's label breaks the line a few pixels before the text's extent says it must:
+    // half an average character of room keeps the last one on the line.
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(dc, &metrics);
+    width += (metrics.tmAveCharWidth + 1) / 2;
     if (previous) SelectObject(dc, previous);
     ReleaseDC(label, dc);
-    size.cx = extent.right - extent.left;
-    size.cy = extent.bottom - extent.top;
+    size.cx = width;
+    size.cy = line.bottom - line.top;
     return size;
 }
 

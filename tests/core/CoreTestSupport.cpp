@@ -364,15 +364,21 @@ bool IsGrayed(HMENU menu, UINT id) { return (GetMenuState(menu, id, MF_BYCOMMAND
 bool ShowsWholeText(HWND label) {
     char text[256] = {};
     const int length = GetWindowTextA(label, text, sizeof(text));
-    HDC dc = GetDC(label);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
-    SIZE extent{};
-    GetTextExtentPoint32A(dc, text, length, &extent);
-    SelectObject(dc, old);
-    ReleaseDC(label, dc);
     RECT client{};
     GetClientRect(label, &client);
-    return length > 0 && client.right >= extent.cx && client.bottom >= extent.cy;
+    // Laid out as a label draws itself, with word breaks, in its own width; Wine's label
+    // breaks the line a few pixels early (half an average character, measured by screenshots).
+    HDC dc = GetDC(label);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(dc, &metrics);
+    const LONG room = client.right - (metrics.tmAveCharWidth + 1) / 2;
+    RECT line{0, 0, 0, 0}, wrapped{0, 0, room, 0};
+    DrawTextA(dc, text, length, &line, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    DrawTextA(dc, text, length, &wrapped, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    return length > 0 && wrapped.bottom <= line.bottom && wrapped.right <= room && client.bottom >= line.bottom;
 }
 
 namespace {
