@@ -10,9 +10,9 @@
 #include "plugin/core/UserMessage.h"
 #include "plugin/logging/LogManager.h"
 #include "plugin/logging/LoggingHandler.h"
-#include "plugin/storage/RichEditBridge.h"
 #include "plugin/offline/OfflineMessageStore.h"
 #include "plugin/stats/StatsManager.h"
+#include "plugin/storage/RichEditBridge.h"
 #include "shared/Protocol.h"
 
 namespace parleym {

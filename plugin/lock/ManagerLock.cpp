@@ -119,7 +119,8 @@ void CParleymanager::OnLockedWindowChanged(HWND window) {
 }
 
 bool CParleymanager::ShouldCoverOther(HWND window) const {
-    if (window == mainWnd_ || HandlerOf(window) || IsUsableWhileLocked(window) || !IsTopLevelWindow(window)) return false;
+    if (window == mainWnd_ || HandlerOf(window) || IsUsableWhileLocked(window) || !IsTopLevelWindow(window))
+        return false;
     // The main window and conversations get their panels when they are tracked.
     if (profile_) {
         const int kind = profile_->ClassifyWindow(window);

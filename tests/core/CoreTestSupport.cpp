@@ -387,8 +387,8 @@ BOOL CALLBACK CheckLabel(HWND child, LPARAM lParam) {
     GetClassNameA(child, className, sizeof(className));
     GetWindowTextA(child, text, sizeof(text));
     const LONG_PTR kind = GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK;
-    if (lstrcmpiA(className, "Static") == 0 && kind == SS_LEFT && text[0] && !strchr(text, '\n') && !ShowsWholeText(child))
-        *reinterpret_cast<bool*>(lParam) = false;
+    const bool oneLineLabel = lstrcmpiA(className, "Static") == 0 && kind == SS_LEFT && text[0] && !strchr(text, '\n');
+    if (oneLineLabel && !ShowsWholeText(child)) *reinterpret_cast<bool*>(lParam) = false;
     return TRUE;
 }
 } // namespace

@@ -286,7 +286,8 @@ class LockScenario(unittest.TestCase):
             self.assertTrue(again.ok, again.describe())
             locked = between(again.lines, "wait window #32770", "edit=4007:secret")
             for window in ("main", "conv:bob@example.com"):
-                self.assertEqual(last_in(locked, "dump state " + window), "dump state %s enabled=no minimized=no" % window)
+                self.assertEqual(last_in(locked, "dump state " + window),
+                                 "dump state %s enabled=no minimized=no" % window)
                 self.check_covered(last_in(locked, "dump owned " + window))
             after = again.lines[next(i for i, line in enumerate(again.lines) if "edit=4007:secret" in line):]
             self.assertIn("enabled=yes", last_in(after, "dump state main"))
