@@ -10,11 +10,15 @@ REQUIRES = ["plugin/lock/ManagerLock.cpp", "plugin/lock/SetPasswordDlg.cpp", "pl
 PASSWORD = "secret"
 
 SCENARIO = LOADER_START + r'''
+option window-states
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
+add-contact carol@parleym.example "Carol C" status=ONLINE
 open bob@parleym.example
 receive bob@parleym.example "are you there?"
+receive carol@parleym.example "see you later"
 sleep 300
+show conv:carol@parleym.example minimized
 # A password first: without one nothing can be locked.
 answer caption="Set password" edit=4010:secret edit=4021:secret screenshot=set-password button=OK
 menu main Parleym "Set password..."
@@ -76,10 +80,12 @@ def steps(result, ctx):
                            "with the password's MD5 digest",
                            any(r[0] == "me@parleym.example" and r[1] == digest for r in records))]),
         dict(title="Locking the messenger by hand", shot="locked",
-             story="The user chose \"Lock messenger\". Parleym covered the messenger's windows and asked "
-                   "for the password; a wrong one was refused with \"Password mismatch\", the right one "
-                   "unlocked the messenger.",
+             story="The user chose \"Lock messenger\". Parleym covered the whole of the messenger's windows, "
+                   "leaving the minimised conversation with Carol minimised, and asked for the password; a "
+                   "wrong one was refused with \"Password mismatch\", the right one unlocked the messenger.",
              checks=[check("the \"Unlock messenger\" dialog came up", len(unlock) >= 1),
+                     check("the minimised conversation with Carol stayed minimised",
+                           result.last("state conv:carol@parleym.example") == "enabled=yes minimized=yes"),
                      check("the wrong password was refused: \"Password mismatch\"",
                            result.lines_starting('box caption="Error" text="Password mismatch"')),
                      check("auto-lock \"at 5 minutes\" is checked in the Parleym menu",

@@ -146,17 +146,23 @@ LRESULT Loader::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
         OnDestroy();
         return 0;
+    case WM_CLOSE:
+        // A polite end from outside (taskkill without /f) is an Exit, with its refusals:
+        // removing the hooks would unload the plug-in under its own lock or dialog.
+        Exit();
+        return 0;
     case WM_COMMAND:
         return OnCommand(wParam, lParam);
     case LDR_SET_LOCKED:
         locked_ = wParam != 0;
+        // Unlocked with the password: nothing is left for a later start.
+        if (!locked_) lockOutlived_ = false;
         return 0;
     case LDR_SET_DIALOG_OPEN:
         dialogOpen_ = wParam != 0;
         return 0;
     case LDR_SET_PLUGIN_WINDOW:
-        pluginWindow_ = reinterpret_cast<HWND>(lParam);
-        return 0;
+        return SetPluginWindow(reinterpret_cast<HWND>(lParam));
     case LDR_SET_FOREGROUND:
         SetForegroundWindow(reinterpret_cast<HWND>(lParam));
         return 0;
@@ -222,7 +228,35 @@ void Loader::ShowTrayMenu() {
     DestroyMenu(popup);
 }
 
+LRESULT Loader::SetPluginWindow(HWND window) {
+    ForgetVanishedPlugin();
+    if (!window) {
+        // The plug-in is leaving; one that leaves locked (its process ending) leaves the lock behind.
+        if (locked_) lockOutlived_ = true;
+        locked_ = dialogOpen_ = false;
+        pluginWindow_ = nullptr;
+        pluginProcess_ = 0;
+        return 0;
+    }
+    pluginWindow_ = window;
+    pluginProcess_ = 0;
+    GetWindowThreadProcessId(window, &pluginProcess_);
+    return lockOutlived_ ? kLoaderLockOutlivedPlugin : 0;
+}
+
+void Loader::ForgetVanishedPlugin() {
+    if (!pluginWindow_) return;
+    DWORD process = 0;
+    if (IsWindow(pluginWindow_) && GetWindowThreadProcessId(pluginWindow_, &process) && process == pluginProcess_)
+        return;
+    if (locked_) lockOutlived_ = true;
+    locked_ = dialogOpen_ = false;
+    pluginWindow_ = nullptr;
+    pluginProcess_ = 0;
+}
+
 void Loader::ToggleEnable() {
+    ForgetVanishedPlugin();
     if (enabled_) {
         if (locked_) {
             ShowError(window_, "Messenger client is locked. You must unlock it before disable Parleym");
@@ -238,6 +272,7 @@ void Loader::ToggleEnable() {
 }
 
 void Loader::Exit() {
+    ForgetVanishedPlugin();
     if (locked_) {
         ShowError(window_, "Messenger client is locked. You must unlock it before quit Parleym");
         return;

@@ -33,6 +33,8 @@ public:
     HWND Window() const { return window_; }
     bool Enabled() const { return enabled_; }
     bool Locked() const { return locked_; }
+    // A lock that outlived its messenger, waiting for the next plug-in start.
+    bool LockOutlivedPlugin() const { return lockOutlived_; }
     bool DialogOpen() const { return dialogOpen_; }
     HWND PluginWindow() const { return pluginWindow_; }
     bool HooksInstalled() const { return hooks_.AllInstalled(); }
@@ -51,6 +53,10 @@ private:
     void ToggleEnable();
     void Exit();
     void RestartHooks(LPARAM clientIndex);
+    LRESULT SetPluginWindow(HWND window);
+    // The plug-in's window went away without a word (its messenger crashed or was
+    // ended): what it reported no longer holds.
+    void ForgetVanishedPlugin();
     void OnDestroy();
     bool AddTrayIcon();
     void Broadcast();
@@ -66,6 +72,8 @@ private:
     bool locked_ = false;
     bool dialogOpen_ = false;
     HWND pluginWindow_ = nullptr;
+    DWORD pluginProcess_ = 0;
+    bool lockOutlived_ = false;
     UINT refreshMessage_ = 0;
     UINT taskbarCreatedMessage_ = 0;
 };

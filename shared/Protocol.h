@@ -37,6 +37,11 @@ enum : unsigned {
     LDR_TRAY_NOTIFY = 1124,       // shell -> loader; lParam = mouse message
 };
 
+// The loader's answer to LDR_SET_PLUGIN_WINDOW with a window: a messenger that
+// ended while locked (a crash, "End process") left its lock to the next start.
+// A loader that predates it answers 0.
+constexpr long kLoaderLockOutlivedPlugin = 1;
+
 // Loader command identifiers (low word of WM_COMMAND's wParam).
 enum : unsigned {
     ID_EXIT = 105,

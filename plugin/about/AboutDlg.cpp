@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "plugin/about/Hyperlink.h"
+#include "plugin/core/Parleymanager.h"
 #include "plugin/core/PluginResources.h"
 
 namespace parleym {
@@ -26,13 +27,21 @@ BOOL CAboutDlg::OnInitDialog() {
     const BOOL result = CParleymDlg::OnInitDialog();
     MakeHyperlink(GetSafeHwnd(), IDC_ABOUT_PRODUCT_LINK);
     MakeHyperlink(GetSafeHwnd(), IDC_ABOUT_MAKER_LINK);
+    // It shows nothing of the user's: a locked messenger leaves it usable.
+    if (Manager()) Manager()->SetLockExemptDialog(GetSafeHwnd());
     return result;
 }
 
+void CAboutDlg::OnDestroy() {
+    if (Manager()) Manager()->SetLockExemptDialog(nullptr);
+    CParleymDlg::OnDestroy();
+}
+
 bool CAboutDlg::OnCommand(WORD id, WORD code, HWND control) {
-    if (id == IDC_ABOUT_PRODUCT_LINK)
+    // A double click reports itself after its first click, which has opened the page already.
+    if (code == STN_CLICKED && id == IDC_ABOUT_PRODUCT_LINK)
         g_opener(GetSafeHwnd(), kProductWebAddress);
-    else if (id == IDC_ABOUT_MAKER_LINK)
+    else if (code == STN_CLICKED && id == IDC_ABOUT_MAKER_LINK)
         g_opener(GetSafeHwnd(), kMakerWebAddress);
     return CParleymDlg::OnCommand(id, code, control);
 }

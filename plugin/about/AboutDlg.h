@@ -20,6 +20,7 @@ public:
 protected:
     BOOL OnInitDialog() override;
     bool OnCommand(WORD id, WORD code, HWND control) override;
+    void OnDestroy() override;
 };
 
 } // namespace parleym

@@ -317,12 +317,24 @@ void CParleymanager::ViewLogs() {
 void CParleymanager::ChooseLogsPath() {
     if (!CanOpenDialog(true)) return;
     SetOpenDialog(hiddenWnd_);
+    const unsigned session = accountSession_;
     std::string path;
     const bool chosen = AskLogsPath(path);
     SetOpenDialog(nullptr);
     dialogBusy_ = 0;
-    if (!chosen || !AcceptLogsPath(path)) return;
+    if (!chosen) return;
+    // The path is the account's that chose it, not the one signed in after.
+    if (session != accountSession_) {
+        ShowError(kAccountChangedText, "Parleym");
+        return;
+    }
+    if (!AcceptLogsPath(path)) return;
     SetLogsPath(path.c_str());
+}
+
+void CParleymanager::EndAccountWindows() {
+    DestroyLogViewer();
+    if (openDialog_ && IsWindow(openDialog_)) SendMessageA(openDialog_, kAccountEndedMessage, 0, 0);
 }
 
 bool CParleymanager::AcceptLogsPath(const std::string& path) {

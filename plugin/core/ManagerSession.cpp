@@ -1,5 +1,6 @@
 // The Messenger object, its events, the contact list and the choice of
 // handler for each conversation window.
+#include <algorithm>
 #include <cstdio>
 
 #include "plugin/core/ContactMatch.h"
@@ -12,6 +13,7 @@
 #include "plugin/logging/LoggingHandler.h"
 #include "plugin/offline/OfflineMessageStore.h"
 #include "plugin/stats/StatsManager.h"
+#include "plugin/storage/RichEditBridge.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
@@ -257,11 +259,15 @@ bool CParleymanager::HasPendingMessages(const std::string& signInName) {
 
 void CParleymanager::OnSignIn(long hr) {
     if (hr != 0 || !messenger_) return;
+    ++accountSession_;
+    EndAccountWindows();
     // The windows the messenger kept open belong to the account before: their
     // handlers go (a last save into that account, if it is still open), and
-    // the windows are tracked again under this one, with its own numbers.
+    // the windows are tracked again under this one. The broadcast dialog's
+    // recipients were picked under the account before: it must not send from this one.
     CloseBroadcastDialog();
-    const std::vector<HWND> keptOpen = ReleaseConversationHandlers();
+    const std::vector<std::pair<HWND, int>> keptOpen = ReleaseConversationHandlers();
+    const std::string before = self_.signInName;
     ReadSelf();
     offlineStore_->Save();
     offlineStore_->Load(self_.signInName.c_str());
@@ -274,13 +280,30 @@ void CParleymanager::OnSignIn(long hr) {
     statsStore_->CloseAccount();
     statsStore_->OpenAccount(self_.signInName.c_str());
     OnContactChanged(self_);
-    for (HWND window : keptOpen)
-        if (IsWindow(window) && !HandlerOf(window)) OnConversationWindow(window, FALSE, -1);
+    const bool sameAccount = !before.empty() && before == self_.signInName;
+    for (const auto& kept : keptOpen) {
+        HWND window = kept.first;
+        if (!IsWindow(window) || HandlerOf(window)) continue;
+        int number = -1;
+        if (sameAccount) {
+            // The same conversation goes on, unless it never reached the log.
+            const auto& index = logManager_->Index();
+            if (std::any_of(index.begin(), index.end(), [&](const LogEntry& e) { return e.number == kept.second; }))
+                number = kept.second;
+        } else {
+            // What the window shows so far was said under the account before, which logged it.
+            SetHistoryStart(window, HistoryLengthOf(window));
+        }
+        OnConversationWindow(window, FALSE, number);
+    }
+    LockIfPending();
 }
 
 void CParleymanager::OnSignOut() {
     // Its recipients were picked from this account's list: it must not send from the next one.
     CloseBroadcastDialog();
+    ++accountSession_;
+    EndAccountWindows();
     // Everything the windows show goes into the account that signs out; with
     // its account closed the log store then takes nothing until the next sign-in.
     SaveLoggingHandlers();
@@ -298,16 +321,35 @@ void CParleymanager::SaveLoggingHandlers() {
         if (auto* logging = dynamic_cast<LoggingHandler*>(HandlerOf(window))) logging->Save();
 }
 
-std::vector<HWND> CParleymanager::ReleaseConversationHandlers() {
+std::vector<std::pair<HWND, int>> CParleymanager::ReleaseConversationHandlers() {
     std::vector<HWND> windows;
     for (auto& entry : conversations_) windows.push_back(entry.first);
+    std::vector<std::pair<HWND, int>> released;
     for (HWND window : windows) {
         std::unique_ptr<ConversationHandler> handler = Untrack(window);
         if (!handler) continue;
+        released.emplace_back(window, handler->GetConversationNumber());
         handler->Detach();
         handler.reset();
     }
-    return windows;
+    return released;
+}
+
+LONG CParleymanager::HistoryStartOf(HWND window) const {
+    auto it = historyStarts_.find(window);
+    return it == historyStarts_.end() ? 0 : it->second;
+}
+
+void CParleymanager::SetHistoryStart(HWND window, LONG start) {
+    if (start > 0)
+        historyStarts_[window] = start;
+    else
+        historyStarts_.erase(window);
+}
+
+LONG CParleymanager::HistoryLengthOf(HWND window) {
+    HWND history = profile_ ? profile_->FindConversationControls(window).history : nullptr;
+    return HistoryTextLength(history);
 }
 
 void CParleymanager::OnContactListAdd(long hr, IDispatch* contact) {

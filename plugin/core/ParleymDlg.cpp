@@ -2,6 +2,7 @@
 
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/PluginResources.h"
+#include "plugin/core/UserMessage.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
@@ -20,6 +21,26 @@ BOOL CParleymDlg::OnInitDialog() {
     if (big) SendMessageA(self, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     if (manager_) manager_->SendToLoader(LDR_SET_FOREGROUND, 0, reinterpret_cast<LPARAM>(self));
     return result;
+}
+
+void CParleymDlg::BindToAccount() {
+    boundToAccount_ = true;
+    accountSession_ = manager_ ? manager_->AccountSession() : 0;
+}
+
+bool CParleymDlg::StillForItsAccount() {
+    if (!boundToAccount_ || !manager_ || manager_->AccountSession() == accountSession_) return true;
+    ShowUserMessage(GetSafeHwnd(), kAccountChangedText, "Parleym", MB_OK | MB_ICONERROR);
+    return false;
+}
+
+void CParleymDlg::OnAccountEnded() { EndDialog(IDCANCEL); }
+
+bool CParleymDlg::OnDialogMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
+    if (message != CParleymanager::kAccountEndedMessage) return false;
+    if (boundToAccount_) OnAccountEnded();
+    result = TRUE;
+    return true;
 }
 
 void CParleymDlg::OnDestroy() {

@@ -25,7 +25,7 @@ constexpr UINT kLoaderTimeoutMs = 1000;
 // Posted to the dispatch window: save the histories changed since it was posted.
 constexpr UINT kSaveQueuedHistories = WM_APP + 27;
 // Posted to the dispatch window: run what waits for the messenger's own handling.
-constexpr UINT kRunAfterwards = WM_APP + 28;
+constexpr UINT kRunAfterwards = WM_APP + 30;
 
 HINSTANCE PluginModule() {
     HMODULE module = nullptr;
@@ -102,7 +102,8 @@ BOOL CParleymanager::Init(int clientKind) {
         if (!accounts_.ReadUserSettings()) throw InitAborted{};
         OpenStores();
         CreateHiddenWindows();
-        SendToLoader(LDR_SET_PLUGIN_WINDOW, 0, reinterpret_cast<LPARAM>(dispWnd_));
+        lockPending_ = SendToLoader(LDR_SET_PLUGIN_WINDOW, 0, reinterpret_cast<LPARAM>(dispWnd_)) ==
+                       kLoaderLockOutlivedPlugin;
         g_autoLockChoice = CMD_AUTOLOCK_DISABLED;
         g_idleLimit = 0;
         g_idleSeconds = 0;
@@ -115,6 +116,7 @@ BOOL CParleymanager::Init(int clientKind) {
             InsertMainPopup();
             TrackExistingConversations();
         }
+        LockIfPending();
         return TRUE;
     } catch (const InitAborted&) {
         // The whole system stops: the loader removes its hooks and exits.
@@ -323,6 +325,10 @@ LRESULT CALLBACK CParleymanager::DispatchWindowProc(HWND window, UINT message, W
             if (manager) manager->RunAfterwards();
             return 0;
         }
+        if (message == kLockPendingMessage) {
+            if (manager && manager->lockPending_ && manager->IsPasswordSet()) manager->LockMessenger(true);
+            return 0;
+        }
         return DefWindowProcA(window, message, wParam, lParam);
     } catch (...) {
         return 0;
@@ -412,6 +418,7 @@ void CParleymanager::OnWindowDestroyed(HWND window) {
             autoLockMenu_ = nullptr;
             return;
         }
+        historyStarts_.erase(window);
         std::unique_ptr<ConversationHandler> handler = Untrack(window);
         if (!handler) return;
         handler->Detach();

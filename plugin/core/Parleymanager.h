@@ -113,6 +113,9 @@ public:
     HWND LockWindow() const { return lockWnd_; }
     HWND DispatchWindow() const { return dispWnd_; }
     HWND BroadcastWindow() const { return broadcastWnd_; }
+    // Counts sign-ins and sign-outs: a dialog compares it to tell whether the
+    // account it was opened for is still the one signed in.
+    unsigned AccountSession() const { return accountSession_; }
     // Sends to the loader window, looked up each time; 0 when there is none.
     LRESULT SendToLoader(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -141,6 +144,11 @@ public:
     HMENU AutoLockMenu() const { return autoLockMenu_; }
     bool IsLocked() const { return locked_ != 0; }
     size_t TrackedWindowCount() const { return conversations_.size(); }
+    // Where the signed-in account's part of a conversation window's history
+    // begins (a character position): after another account's sign-in, what the
+    // window showed before belongs to the account before and is not logged again.
+    LONG HistoryStartOf(HWND window) const;
+    void SetHistoryStart(HWND window, LONG start);
     ConversationHandler* HandlerOf(HWND window) const;
     CLogManager& LogStore() { return *logManager_; }
     CObjectCache& ObjectCache() { return *objectCache_; }
@@ -163,6 +171,10 @@ public:
     static void CALLBACK StatsSaveTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
     static constexpr UINT_PTR kStatsSaveTimerId = 1;
     static constexpr UINT kStatsSavePeriodMs = 5 * 60 * 1000;
+    // Posted to the dispatch window: lock now, as the loader remembers a lock.
+    static constexpr UINT kLockPendingMessage = WM_APP + 28;
+    // Sent to the open plug-in dialog when the account it may belong to signs out.
+    static constexpr UINT kAccountEndedMessage = WM_APP + 29;
 
     // ---- the lock
     // Panels on (or off) every tracked conversation window and the main window.
@@ -175,6 +187,16 @@ public:
     // The unlock dialog while it exists, so that refused commands can bring it forward.
     void SetLockDialog(HWND dialog) { lockDialog_ = dialog; }
     HWND LockDialog() const { return lockDialog_; }
+    // A dialog that shows nothing of the user's (About) and stays usable while locked.
+    void SetLockExemptDialog(HWND dialog) { lockExemptDialog_ = dialog; }
+    // What a locked messenger leaves usable: the unlock dialog, the panels, the About box.
+    bool IsUsableWhileLocked(HWND window) const;
+    // A window of the messenger moved, changed size, or was shown or hidden while locked.
+    void OnLockedWindowChanged(HWND window);
+    // The panel over a window that is neither the main window nor a conversation.
+    const CLockOverlay* OtherLockOverlay(HWND window) const;
+    // The loader remembers a lock that outlived the messenger: the next sign-in locks.
+    bool IsLockPending() const { return lockPending_; }
 
     // Where users.dat and the other data files live; by default the folder of
     // the hook library. Set before Init to use another folder.
@@ -234,8 +256,11 @@ private:
     bool NoteContactChange(const CContactInfo& contact);
     // Sign-out: every logging handler saves now, into the account still open.
     void SaveLoggingHandlers();
-    // Sign-in: every handler goes; returns the windows that had one.
-    std::vector<HWND> ReleaseConversationHandlers();
+    // Sign-in: every handler goes; returns the windows that had one, with their
+    // conversation numbers.
+    std::vector<std::pair<HWND, int>> ReleaseConversationHandlers();
+    // Characters in the window's history control now.
+    LONG HistoryLengthOf(HWND window);
     // Keeps or replaces the handler of one window with this contact.
     void DecideHandler(HWND window, const CContactInfo& contact);
 
@@ -248,6 +273,9 @@ private:
     void ToggleLogging();
     void ViewLogs();
     void DestroyLogViewer();
+    // Sign-out or another account's sign-in: what shows or acts on the account
+    // before (the log viewer, the dialog opened for it) goes.
+    void EndAccountWindows();
     void ChooseLogsPath();
     // Refuses (with a message) a file that must not become the logs file.
     bool AcceptLogsPath(const std::string& path);
@@ -270,9 +298,16 @@ private:
     // lock
     bool RefusedWhileLocked(UINT id) const;
     void BringLockDialogForward();
+    bool ShouldCoverOther(HWND window) const;
+    void CoverOther(HWND window);
+    struct OtherWindows;
+    static BOOL CALLBACK CollectOtherWindow(HWND window, LPARAM lParam);
+    // Locks (from the message loop) when a lock is pending and can begin now.
+    void LockIfPending();
 
     CUserAccounts accounts_;
     int dialogBusy_ = 0;
+    unsigned accountSession_ = 0;
     HWND openDialog_ = nullptr;
     HWND hiddenWnd_ = nullptr;
     bool lockDialogShowing_ = false;
@@ -294,6 +329,7 @@ private:
     std::map<HWND, std::unique_ptr<ConversationHandler>> conversations_;
     std::set<HWND> queuedHistories_;  // changed since the queued save was posted
     std::deque<std::function<void()>> afterwards_;
+    std::map<HWND, LONG> historyStarts_;
     std::vector<CContactInfo> contacts_;
     bool contactsLoaded_ = false;
     CContactInfo self_;
@@ -308,6 +344,9 @@ private:
     HWND broadcastDialog_ = nullptr;
     int locked_ = 0;
     HWND lockDialog_ = nullptr;
+    HWND lockExemptDialog_ = nullptr;
+    std::map<HWND, std::unique_ptr<CLockOverlay>> otherLockOverlays_;
+    bool lockPending_ = false;
     // "You must set a password first" for an auto-lock request: on screen now,
     // and shown since the user was last active.
     bool noPasswordBoxShowing_ = false;

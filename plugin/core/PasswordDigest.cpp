@@ -42,4 +42,11 @@ const std::string& NoPasswordDigest() {
     return digest;
 }
 
+bool IsWellFormedDigest(const std::string& digest) {
+    if (digest.size() != 32) return false;
+    for (char c : digest)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
 } // namespace parleym

@@ -28,4 +28,7 @@ std::string MakePasswordDigest(const std::string& password);
 // The digest of the empty password: an account with this digest has no password.
 const std::string& NoPasswordDigest();
 
+// 32 lower-case hex characters: anything else can match no password at all.
+bool IsWellFormedDigest(const std::string& digest);
+
 } // namespace parleym

@@ -63,6 +63,13 @@ bool CUserAccounts::LoadPasswordDigest(const std::string& signInName) {
     passwordDigest_ = NoPasswordDigest();
     const CUserSettings* record = FindUserSettings(signInName);
     if (!record) return false;
+    if (!IsWellFormedDigest(record->passwordDigest)) {
+        // Such a digest would lock the messenger for good: no password can match it.
+        std::string text = "The password stored for " + signInName +
+                           " in users.dat is damaged. The account has no password until a new one is set.";
+        ShowUserMessage(nullptr, text.c_str(), "Parleym", MB_TASKMODAL | MB_ICONWARNING | MB_OK);
+        return true;
+    }
     passwordDigest_ = record->passwordDigest;
     return true;
 }

@@ -19,6 +19,10 @@ int ShowOwnedError(HWND owner, const char* text, const char* caption);
 // As ShowError with the warning icon: a notice of something the user should know.
 int ShowWarning(const char* text, const char* caption);
 
+// Why a dialog's action was refused: the account it was opened for signed out.
+constexpr char kAccountChangedText[] =
+    "The account this was opened for has signed out. Nothing was changed.";
+
 // A box keeps dispatching messages, so a messenger event arriving while one
 // shows could delete the handler whose save raised it, or rebuild the viewer
 // inside its own notification. While a scope is open, errors wait; they are

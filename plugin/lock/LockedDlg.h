@@ -1,8 +1,9 @@
 #pragma once
 // "Unlock messenger": disables every window of the messenger process while it
-// runs, and gives them back only for the signed-in account's password.
+// runs, and gives them back only for the password in force when the lock began.
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "framework/Dialog.h"
@@ -10,14 +11,20 @@
 namespace parleym {
 
 class CParleymanager;
+class CLockGuard;
 
 class CLockedDlg : public CDialog {
 public:
     enum Mode { kInitial = 0, kUnlock = 1 };
 
-    CLockedDlg(CParleymanager* manager, HWND parent);
+    // `digest`: the password digest of the account signed in when the lock
+    // began; another account signing in meanwhile changes nothing. `guard`,
+    // when given, keeps the windows locked while the dialog shows.
+    CLockedDlg(CParleymanager* manager, HWND parent, std::string digest, CLockGuard* guard = nullptr);
 
     const std::vector<HWND>& DisabledWindows() const { return disabled_; }
+    // Ends the lock: panels off, the loader told, every window enabled again.
+    void GiveBack();
 
 protected:
     BOOL OnInitDialog() override;
@@ -30,6 +37,8 @@ private:
     static BOOL CALLBACK DisableWindow(HWND window, LPARAM lParam);
 
     CParleymanager* manager_;
+    std::string digest_;
+    CLockGuard* guard_;
     HWND loaderWnd_ = nullptr;
     int mode_ = kInitial;
     HWND label_ = nullptr;

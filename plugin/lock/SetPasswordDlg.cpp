@@ -1,5 +1,6 @@
 #include "plugin/lock/SetPasswordDlg.h"
 
+#include "framework/LabelFit.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/lock/LockResources.h"
@@ -11,12 +12,19 @@ CSetPasswordDlg::CSetPasswordDlg(CParleymanager* manager) : CParleymDlg(IDD_SET_
 
 BOOL CSetPasswordDlg::OnInitDialog() {
     const BOOL result = CParleymDlg::OnInitDialog();
+    // What it checks and sets is the password of the account signed in now.
+    BindToAccount();
+    FitLabelsToText(GetSafeHwnd());
     // Without a password there is nothing to confirm: an empty current password matches.
     if (Manager() && !Manager()->IsPasswordSet()) EnableWindow(GetItem(IDC_PASSWORD_CURRENT), FALSE);
     return result;
 }
 
 void CSetPasswordDlg::OnOK() {
+    if (!StillForItsAccount()) {
+        EndDialog(IDCANCEL);
+        return;
+    }
     current_ = GetItemText(IDC_PASSWORD_CURRENT);
     new_ = GetItemText(IDC_PASSWORD_NEW);
     retyped_ = GetItemText(IDC_PASSWORD_RETYPE);

@@ -1,5 +1,6 @@
 #include "plugin/lock/ViewLogsPassDlg.h"
 
+#include "framework/LabelFit.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/PluginResources.h"
 #include "plugin/core/UserMessage.h"
@@ -12,7 +13,9 @@ CViewLogsPassDlg::CViewLogsPassDlg(CParleymanager* manager) : CDialog(IDD_VIEW_L
 
 BOOL CViewLogsPassDlg::OnInitDialog() {
     const BOOL result = CDialog::OnInitDialog();
+    FitLabelsToText(GetSafeHwnd());
     if (manager_) manager_->SetOpenDialog(GetSafeHwnd());
+    accountSession_ = manager_ ? manager_->AccountSession() : 0;
     HICON small = static_cast<HICON>(
         LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDI_PARLEYM_SMALL), IMAGE_ICON, 16, 16, LR_SHARED));
     if (small) SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
@@ -20,6 +23,11 @@ BOOL CViewLogsPassDlg::OnInitDialog() {
 }
 
 void CViewLogsPassDlg::OnOK() {
+    // Typed for the account that signed out: it opens nothing.
+    if (manager_ && manager_->AccountSession() != accountSession_) {
+        EndDialog(IDCANCEL);
+        return;
+    }
     password_ = GetItemText(IDC_PASSWORD_NEW);
     if (manager_ && manager_->VerifyPassword(password_)) {
         EndDialog(IDOK);
@@ -28,6 +36,13 @@ void CViewLogsPassDlg::OnOK() {
     ShowUserMessage(GetSafeHwnd(), "Wrong password", "Error", MB_OK | MB_ICONERROR);
     SetItemText(IDC_PASSWORD_NEW, "");
     FocusAndSelect(GetSafeHwnd(), IDC_PASSWORD_NEW);
+}
+
+bool CViewLogsPassDlg::OnDialogMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
+    if (message != CParleymanager::kAccountEndedMessage) return false;
+    EndDialog(IDCANCEL);
+    result = TRUE;
+    return true;
 }
 
 void CViewLogsPassDlg::OnDestroy() {

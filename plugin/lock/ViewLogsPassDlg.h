@@ -16,10 +16,13 @@ protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
     void OnDestroy() override;
+    // The password is one account's: the prompt goes when that account signs out.
+    bool OnDialogMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 
 private:
     CParleymanager* manager_;
     std::string password_;
+    unsigned accountSession_ = 0;
 };
 
 } // namespace parleym

@@ -55,6 +55,8 @@ public:
     // Lock overlay over this handler's conversation window.
     void ShowLockOverlay(HWND window) { lockOverlay_.Show(window); }
     void RemoveLockOverlay() { lockOverlay_.Remove(); }
+    // The window moved, changed size, or was shown, hidden, minimised or restored.
+    void FollowLockOverlay() { lockOverlay_.Follow(); }
     bool HasLockOverlay() const { return lockOverlay_.IsShown(); }
     const CLockOverlay& LockOverlay() const { return lockOverlay_; }
 

@@ -449,6 +449,8 @@ void StartLogExport(CLogViewer& viewer, CParleymanager& manager) {
         return;
     }
     if (!g_chooser(viewer.GetSafeHwnd(), request)) return;
+    // A lock or a sign-out destroys the viewer (and the dialog with it) while the question shows.
+    if (manager.LogViewer() != &viewer) return;
 
     std::map<int, const LogEntry*> byNumber;
     for (const LogEntry& entry : index) byNumber.emplace(entry.number, &entry);

@@ -34,6 +34,7 @@ void LoggingHandler::Start(CParleymanager* manager, HWND conversationWindow, HWN
     owner_ = manager;
     conversationWindow_ = conversationWindow;
     historyControl_ = historyControl;
+    historyStart_ = owner_ ? owner_->HistoryStartOf(conversationWindow) : 0;
 
     logEntry_.start = CurrentOleDate();
     if (conversationNumber == -1 && owner_) conversationNumber = owner_->LogStore().TakeNextNumber();
@@ -47,12 +48,19 @@ void LoggingHandler::Save() {
     if (!owner_) return;
     CLogManager& store = owner_->LogStore();
     if (!store.IsLoggingEnabled()) return;
-    if (!historyControl_ || !IsWindow(historyControl_) || GetWindowTextLengthA(historyControl_) == 0) return;
+    if (!historyControl_ || !IsWindow(historyControl_)) return;
+    const LONG length = HistoryTextLength(historyControl_);
+    if (length < historyStart_) {
+        // The messenger emptied the history: none of the earlier text is in it any more.
+        historyStart_ = 0;
+        owner_->SetHistoryStart(conversationWindow_, 0);
+    }
+    if (length == historyStart_) return;
 
     CMessageContent content;
     CRichEditBridge bridge(&owner_->ObjectCache(), historyControl_, true);
     // A failed capture keeps what is stored; the next change saves again.
-    if (!bridge.Capture(content, true, true, false, &objectKeys_)) {
+    if (!bridge.CaptureFrom(historyStart_, content, true, true, &objectKeys_)) {
         bridge.Release();
         return;
     }

@@ -41,6 +41,9 @@ protected:
     HWND conversationWindow_ = nullptr;
     HWND historyControl_ = nullptr;
     LogEntry logEntry_;
+    // Where this account's part of the history begins: the text before it was
+    // logged under the account signed in before.
+    LONG historyStart_ = 0;
     // What the last save wrote and which pictures it had stored: the next
     // save writes what changed and stores only pictures new to the history.
     WrittenConversation written_;

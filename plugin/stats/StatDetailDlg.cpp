@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "framework/LabelFit.h"
 #include "framework/WaitCursor.h"
 #include "plugin/core/PluginResources.h"
 #include "plugin/stats/StatsManager.h"
@@ -22,6 +23,7 @@ BOOL CStatDetailDlg::OnInitDialog() {
         LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDI_PARLEYM_SMALL), IMAGE_ICON, 16, 16, LR_SHARED));
     if (small) SendMessageA(self, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 
+    FitLabelsToText(self);
     list_.Attach(GetItem(IDC_DETAIL_LIST));
     list_.InsertColumn(0, "Login at", 150);
     list_.InsertColumn(1, "Logout at", 150);

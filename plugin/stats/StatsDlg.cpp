@@ -1,5 +1,6 @@
 #include "plugin/stats/StatsDlg.h"
 
+#include "framework/LabelFit.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/stats/StatDetailDlg.h"
@@ -13,6 +14,8 @@ CStatsDlg::CStatsDlg(CParleymanager* manager, CStatsManager& store) : CParleymDl
 
 BOOL CStatsDlg::OnInitDialog() {
     const BOOL result = CParleymDlg::OnInitDialog();
+    BindToAccount();
+    FitLabelsToText(GetSafeHwnd());
     list_.Attach(GetItem(IDC_STATS_LIST));
     list_.InsertColumn(0, "Name", 140);
     list_.InsertColumn(1, "Sign in", 150);
@@ -38,7 +41,7 @@ void CStatsDlg::Fill(bool refresh) {
 void CStatsDlg::OnReset() {
     const int answer = ShowUserMessage(GetSafeHwnd(), "Are you sure you want to reset statistics?", "Parleym",
                                        MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
-    if (answer != IDYES) return;
+    if (answer != IDYES || !StillForItsAccount()) return;
     store_.ResetStatistics();
     Fill(false);
 }
@@ -50,7 +53,14 @@ void CStatsDlg::OnDetails() {
         return;
     }
     CStatDetailDlg details(Manager(), store_, list_.GetItemText(row, 1), GetSafeHwnd());
+    details_ = &details;
     details.DoModal();
+    details_ = nullptr;
+}
+
+void CStatsDlg::OnAccountEnded() {
+    if (details_) details_->EndDialog(IDCANCEL);
+    CParleymDlg::OnAccountEnded();
 }
 
 bool CStatsDlg::OnCommand(WORD id, WORD code, HWND control) {

@@ -15,6 +15,8 @@ public:
 protected:
     BOOL OnInitDialog() override;
     bool OnCommand(WORD id, WORD code, HWND control) override;
+    // The details shown go with the list.
+    void OnAccountEnded() override;
 
 private:
     // Fills the list from the store and sorts it by name.
@@ -24,6 +26,7 @@ private:
 
     CStatsManager& store_;
     CListView list_;
+    CDialog* details_ = nullptr;
 };
 
 } // namespace parleym

@@ -58,6 +58,13 @@ void StreamIn(HWND control, const std::string& text, WPARAM format) {
 
 } // namespace
 
+LONG HistoryTextLength(HWND control) {
+    if (!control || !IsWindow(control)) return 0;
+    GETTEXTLENGTHEX how{GTL_NUMCHARS, 1200};
+    const LRESULT length = SendMessageA(control, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&how), 0);
+    return length > 0 ? static_cast<LONG>(length) : 0;
+}
+
 CRichEditBridge::CRichEditBridge(CObjectCache* objectCache, HWND control, bool borrowed)
     : objectCache_(objectCache), control_(control), borrowed_(borrowed) {
     IRichEditOle* ole = nullptr;
@@ -90,6 +97,21 @@ int CRichEditBridge::Capture(CMessageContent& content, bool withObjects, bool as
 
     if (ole_ && withObjects) CaptureObjects(content, selectionOnly, known);
     return 1;
+}
+
+int CRichEditBridge::CaptureFrom(LONG start, CMessageContent& content, bool withObjects, bool asRtf,
+                                 CapturedObjectKeys* known) {
+    if (start <= 0) return Capture(content, withObjects, asRtf, false, known);
+    CHARRANGE kept{};
+    SendMessageA(control_, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&kept));
+    POINT scrolled{};
+    SendMessageA(control_, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scrolled));
+    CHARRANGE part{start, -1};
+    SendMessageA(control_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&part));
+    const int result = Capture(content, withObjects, asRtf, true, known);
+    SendMessageA(control_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&kept));
+    SendMessageA(control_, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scrolled));
+    return result;
 }
 
 void CRichEditBridge::CaptureObjects(CMessageContent& content, bool selectionOnly, CapturedObjectKeys* known) {

@@ -16,6 +16,9 @@ namespace parleym {
 
 class CapturedObjectKeys;
 
+// Characters in a rich-edit control, as character positions count them.
+LONG HistoryTextLength(HWND control);
+
 class CRichEditBridge {
 public:
     // A borrowed bridge leaves the control's objects alone in Release: the
@@ -33,6 +36,10 @@ public:
     // the control's stream-out failed, else 1.
     int Capture(CMessageContent& content, bool withObjects, bool asRtf, bool selectionOnly,
                 CapturedObjectKeys* known = nullptr);
+    // As Capture, but only from character position `start` to the end. The
+    // control's own selection and scroll position are put back afterwards.
+    int CaptureFrom(LONG start, CMessageContent& content, bool withObjects, bool asRtf,
+                    CapturedObjectKeys* known = nullptr);
 
     // Puts the text in (replacing everything, or after the existing text when
     // appending) and the objects back over their placeholders.

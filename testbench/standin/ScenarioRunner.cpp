@@ -307,8 +307,11 @@ void ScenarioRunner::ObserveWindowState(std::map<std::string, std::string>& now,
     list += (list.empty() ? "" : ", ") + Quote(texts) + " at=" + std::to_string(at.x) + "," + std::to_string(at.y) +
             " size=" + std::to_string(rect.right - rect.left) + "x" + std::to_string(rect.bottom - rect.top);
   }
+  RECT client{};
+  GetClientRect(window, &client);
   now["owned " + name] = "[" + list + "] outer=" + std::to_string(outer.right - outer.left) + "x" +
-                         std::to_string(outer.bottom - outer.top);
+                         std::to_string(outer.bottom - outer.top) + " client=" + std::to_string(client.right) + "x" +
+                         std::to_string(client.bottom);
 }
 
 ConversationWindow* ScenarioRunner::Conversation(const Step& step, size_t index) {
@@ -327,6 +330,7 @@ HWND ScenarioRunner::WindowByName(const std::string& name) {
     return conversation ? conversation->Window() : nullptr;
   }
   if (name.compare(0, 6, "class:") == 0) return FindWindowA(name.substr(6).c_str(), nullptr);
+  if (name.compare(0, 6, "title:") == 0) return OwnWindowTitled(name.substr(6));
   return nullptr;
 }
 
@@ -601,6 +605,9 @@ bool ScenarioRunner::Execute(const Step& step) {
     ExitProcess(failures_ ? 1 : 0);
   }
   if (c == "exit") return true;
+  bool known = false;
+  const bool done = OwnWindowStep(step, known);
+  if (known) return done;
   Log("error unknown command " + Quote(c));
   return false;
 }

@@ -20,6 +20,9 @@ struct RunnerPaths {
   std::string outputFolder;    // screenshots
 };
 
+// A visible or hidden top-level window of this process with exactly this title.
+HWND OwnWindowTitled(const std::string& title);
+
 class ScenarioRunner {
 public:
   ScenarioRunner(StandinMessenger& messenger, MessengerState& state, DialogWatcher& watcher, RunnerPaths paths);
@@ -41,6 +44,12 @@ private:
   bool FreeLibraryStep(const Step& step);
   bool HookStreamStep(const Step& step);
   bool PressStep(const Step& step);
+  // What the messenger does of its own while Parleym may have locked it: windows of
+  // its own (messenger-window), enabling a window again (enable), its notification-
+  // area menu (tray-menu), and a look at any named window (probe). OwnWindowSteps.cpp.
+  bool OwnWindowStep(const Step& step, bool& known);
+  void LogProbe(const std::string& name, HWND window);
+  static void CALLBACK ProbeLater(HWND, UINT, UINT_PTR timer, DWORD);
   ConversationWindow* Conversation(const Step& step, size_t index);
   HWND WindowByName(const std::string& name);
   void Settle();

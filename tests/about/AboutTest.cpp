@@ -78,9 +78,10 @@ void ProbeAndClose(HWND dialog) {
     p.linkColour = GetTextColor(dc);
     DeleteDC(dc);
 
-    // Clicks on the links, as the static controls report them.
-    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_ABOUT_PRODUCT_LINK, STN_CLICKED), reinterpret_cast<LPARAM>(product));
-    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_ABOUT_MAKER_LINK, STN_CLICKED), reinterpret_cast<LPARAM>(maker));
+    // Double clicks on the links, as the static controls report them: a click, then the double click.
+    for (HWND link : {product, maker})
+        for (WORD code : {STN_CLICKED, STN_DBLCLK})
+            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(link), code), reinterpret_cast<LPARAM>(link));
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
 }
 

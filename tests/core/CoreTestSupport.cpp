@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include "plugin/core/UserMessage.h"
@@ -158,6 +160,7 @@ bool TestManager::RunContactSelection(ContactSelectionMode mode, CContactInfo& c
 }
 bool TestManager::AskLogsPath(std::string& path) {
     calls.push_back("ask-logs-path open=" + std::to_string(OpenDialog() != nullptr));
+    if (whileAskingLogsPath) whileAskingLogsPath();
     if (realLogsDialog) return CParleymanager::AskLogsPath(path);
     path = logsPathAnswer;
     return !path.empty();
@@ -378,5 +381,43 @@ int CountParleymItems(HWND window) {
 
 bool IsChecked(HMENU menu, UINT id) { return (GetMenuState(menu, id, MF_BYCOMMAND) & MF_CHECKED) != 0; }
 bool IsGrayed(HMENU menu, UINT id) { return (GetMenuState(menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0; }
+
+bool ShowsWholeText(HWND label) {
+    char text[256] = {};
+    const int length = GetWindowTextA(label, text, sizeof(text));
+    RECT client{};
+    GetClientRect(label, &client);
+    // Laid out as a label draws itself, with word breaks, in its own width; Wine's label
+    // breaks the line a few pixels early (half an average character, measured by screenshots).
+    HDC dc = GetDC(label);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(dc, &metrics);
+    const LONG room = client.right - (metrics.tmAveCharWidth + 1) / 2;
+    RECT line{0, 0, 0, 0}, wrapped{0, 0, room, 0};
+    DrawTextA(dc, text, length, &line, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    DrawTextA(dc, text, length, &wrapped, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    return length > 0 && wrapped.bottom <= line.bottom && wrapped.right <= room && client.bottom >= line.bottom;
+}
+
+namespace {
+BOOL CALLBACK CheckLabel(HWND child, LPARAM lParam) {
+    char className[16] = {}, text[256] = {};
+    GetClassNameA(child, className, sizeof(className));
+    GetWindowTextA(child, text, sizeof(text));
+    const LONG_PTR kind = GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK;
+    const bool oneLineLabel = lstrcmpiA(className, "Static") == 0 && kind == SS_LEFT && text[0] && !strchr(text, '\n');
+    if (oneLineLabel && !ShowsWholeText(child)) *reinterpret_cast<bool*>(lParam) = false;
+    return TRUE;
+}
+} // namespace
+
+bool AllLabelsShowWholeText(HWND dialog) {
+    bool whole = true;
+    EnumChildWindows(dialog, &CheckLabel, reinterpret_cast<LPARAM>(&whole));
+    return whole;
+}
 
 } // namespace coretest

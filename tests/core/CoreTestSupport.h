@@ -52,6 +52,7 @@ public:
     bool viewLogsPasswordOk = true;
     std::string logsPathAnswer;
     bool realLogsDialog = false;  // the real save-file dialog instead of logsPathAnswer
+    std::function<void()> whileAskingLogsPath;  // runs while the save-file dialog "shows"
     std::vector<std::string> pendingFor;  // contacts with offline messages waiting
     // The real password dialogs and lock instead of the recorders.
     bool realLock = false;
@@ -160,5 +161,9 @@ HMENU ParleymPopup(HWND window);
 int CountParleymItems(HWND window);
 bool IsChecked(HMENU menu, UINT id);
 bool IsGrayed(HMENU menu, UINT id);
+// The label is wide enough for its whole text on one line, in the font it is drawn with.
+bool ShowsWholeText(HWND label);
+// ShowsWholeText for every one-line text label of the dialog.
+bool AllLabelsShowWholeText(HWND dialog);
 
 } // namespace coretest

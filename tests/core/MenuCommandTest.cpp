@@ -12,6 +12,7 @@
 #include "plugin/core/ParleymDlg.h"
 #include "plugin/core/PluginMenus.h"
 #include "plugin/core/PluginResources.h"
+#include "plugin/core/UserMessage.h"
 #include "plugin/logging/LogFileKind.h"
 #include "plugin/logging/LogManager.h"
 #include "shared/Protocol.h"
@@ -468,6 +469,22 @@ TEST(CommandDispatch, SetLogsPathStoresANewFileOrALogsFileAndDeletesNothing) {
     s.manager().logsPathAnswer = s.manager().LogStore().Path();
     s.command(CMD_SET_LOGS_PATH);
     EXPECT_EQ(s.manager().LogStore().Path(), s.manager().GetLogsPath());
+}
+
+TEST(CommandDispatch, SetLogsPathChosenAsTheAccountSignsOutChangesNoAccount) {
+    SignedInBench s;
+    s.manager().logsPathAnswer = s.bench.DataFile("fresh-logs.dat");
+    s.manager().whileAskingLogsPath = [&] {
+        s.bench.Api().FireSignout();
+        s.bench.State().SelectAccount("other@example.com", "Other");
+        s.bench.State().SetSignedIn(true);
+        s.bench.Api().FireSignin(S_OK);
+    };
+    s.command(CMD_SET_LOGS_PATH);
+    EXPECT_TRUE(Shown(s.bench, kAccountChangedText));
+    EXPECT_FALSE(Shown(s.bench, "Logs will be saved in the new location after you restart Parleym"));
+    for (const CUserSettings& record : s.manager().Accounts().Records()) EXPECT_EQ("", record.logsPath);
+    EXPECT_EQ("", s.manager().GetLogsPath());
 }
 
 TEST(CommandDispatch, SetLogsPathRefusesParleymsOwnFilesAndOtherFiles) {

@@ -4,8 +4,10 @@
 
 #include <string>
 
+#include "framework/FrameWnd.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/logging/LogManager.h"
+#include "plugin/logging/LogViewerResources.h"
 #include "plugin/storage/MessageContent.h"
 #include "shared/Protocol.h"
 #include "tests/core/CoreTestSupport.h"
@@ -49,13 +51,29 @@ struct Session {
 
 } // namespace
 
+namespace {
+// An open log viewer, as "View logs..." leaves it.
+HWND OpenViewer(TestManager& manager) {
+    auto* viewer = new CFrameWnd();
+    EXPECT_TRUE(viewer->LoadFrame(IDR_LOG_VIEWER));
+    manager.SetLogViewer(viewer);
+    return viewer->GetSafeHwnd();
+}
+} // namespace
+
 TEST(MessengerSession, SignOutAndSignInFollowTheAccount) {
     Session s;
     ASSERT_EQ(2u, s.manager().Contacts().size());
+    // The viewer shows this account's logs: it goes with the account.
+    HWND viewer = OpenViewer(s.manager());
     s.bench.State().SetSignedIn(false);
     s.bench.Api().FireSignout();
     EXPECT_EQ(kContactOffline, s.manager().Self().status);
     EXPECT_FALSE(s.manager().IsSignedIn());
+    EXPECT_EQ(nullptr, s.manager().LogViewer());
+    EXPECT_FALSE(IsWindow(viewer));
+    // One opened while signed out (no password asked) shows nothing of the next account's.
+    viewer = OpenViewer(s.manager());
 
     // A failed sign-in changes nothing.
     s.bench.State().SelectAccount("other@example.com", "Other");
@@ -65,8 +83,10 @@ TEST(MessengerSession, SignOutAndSignInFollowTheAccount) {
     EXPECT_EQ("me@example.com", s.manager().Self().signInName);
     EXPECT_EQ(kContactOffline, s.manager().Self().status);
 
+    EXPECT_TRUE(IsWindow(viewer));
     s.bench.State().AddContact("dan@example.com", "Dan", MISTATUS_BUSY);
     s.bench.Api().FireSignin(S_OK);
+    EXPECT_FALSE(IsWindow(viewer));
     EXPECT_EQ("other@example.com", s.manager().Self().signInName);
     EXPECT_EQ("Other", s.manager().Self().friendlyName);
     EXPECT_EQ(kContactOnline, s.manager().Self().status);

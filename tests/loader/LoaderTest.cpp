@@ -183,12 +183,17 @@ TEST_F(LoaderTest, AHungPluginDoesNotHangTheTrayMenu) {
 TEST_F(LoaderTest, ExitAndDisableAreRefusedWhileLockedOrADialogIsOpen) {
     StartLoader();
     const int before = refreshes.count;
+    // A polite close from outside (taskkill) is an Exit with the same refusals.
+    const auto exitBothWays = [&] {
+        Command(ID_EXIT);
+        SendMessageA(loader->Window(), WM_CLOSE, 0, 0);
+    };
     SendMessageA(loader->Window(), LDR_SET_LOCKED, 1, 0);
-    Command(ID_EXIT);
+    exitBothWays();
     Command(ID_TOGGLE_ENABLE);
     SendMessageA(loader->Window(), LDR_SET_LOCKED, 0, 0);
     SendMessageA(loader->Window(), LDR_SET_DIALOG_OPEN, 1, 0);
-    Command(ID_EXIT);
+    exitBothWays();
     Command(ID_TOGGLE_ENABLE);
     // Locked wins over an open dialog.
     SendMessageA(loader->Window(), LDR_SET_LOCKED, 1, 0);
@@ -196,7 +201,9 @@ TEST_F(LoaderTest, ExitAndDisableAreRefusedWhileLockedOrADialogIsOpen) {
 
     const Lines expected = {
         "Messenger client is locked. You must unlock it before quit Parleym",
+        "Messenger client is locked. You must unlock it before quit Parleym",
         "Messenger client is locked. You must unlock it before disable Parleym",
+        "You must close all Parleym windows and dialog boxes before exit",
         "You must close all Parleym windows and dialog boxes before exit",
         "You must close all Parleym windows and dialog boxes before disable Parleym",
         "Messenger client is locked. You must unlock it before quit Parleym",
@@ -224,6 +231,48 @@ TEST_F(LoaderTest, ExitAndDisableAreRefusedWhileLockedOrADialogIsOpen) {
     EXPECT_TRUE(loader->HooksInstalled());
     EXPECT_EQ(refreshes.count, before + 2);
     EXPECT_EQ(Boxes().size(), expected.size());
+}
+
+TEST_F(LoaderTest, AMessengerThatEndsLockedFreesExitAndDisableAndItsNextStartLocks) {
+    StartLoader();
+    const auto registerPlugin = [&](const FakePluginWindow& plugin) {
+        return SendMessageA(loader->Window(), LDR_SET_PLUGIN_WINDOW, 0, reinterpret_cast<LPARAM>(plugin.window));
+    };
+    // Both ways a messenger ends without unlocking: its window just goes (a crash,
+    // "End process"), or the plug-in says goodbye as its process ends.
+    for (bool saysGoodbye : {false, true}) {
+        SCOPED_TRACE(saysGoodbye);
+        auto crashed = std::make_unique<FakePluginWindow>();
+        EXPECT_EQ(registerPlugin(*crashed), 0);
+        SendMessageA(loader->Window(), LDR_SET_LOCKED, 1, 0);
+        SendMessageA(loader->Window(), LDR_SET_DIALOG_OPEN, 1, 0);
+        if (saysGoodbye) SendMessageA(loader->Window(), LDR_SET_PLUGIN_WINDOW, 0, 0);
+        crashed.reset();
+
+        // Disable is no longer refused; enabled again, the next plug-in is told to start locked.
+        Command(ID_TOGGLE_ENABLE);
+        EXPECT_FALSE(loader->AnyHookInstalled());
+        Command(ID_TOGGLE_ENABLE);
+        EXPECT_TRUE(loader->HooksInstalled());
+        EXPECT_TRUE(Boxes().empty());
+        FakePluginWindow next;
+        EXPECT_EQ(registerPlugin(next), kLoaderLockOutlivedPlugin);
+        EXPECT_FALSE(loader->Locked());
+        EXPECT_FALSE(loader->DialogOpen());
+        // It locks, and its unlock ends the matter.
+        SendMessageA(loader->Window(), LDR_SET_LOCKED, 1, 0);
+        SendMessageA(loader->Window(), LDR_SET_LOCKED, 0, 0);
+        EXPECT_EQ(registerPlugin(next), 0);
+    }
+
+    // Exit goes through once the locked messenger has gone.
+    auto last = std::make_unique<FakePluginWindow>();
+    registerPlugin(*last);
+    SendMessageA(loader->Window(), LDR_SET_LOCKED, 1, 0);
+    last.reset();
+    SendMessageA(loader->Window(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(loader->Window(), nullptr);
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(LoaderTest, AHookLibraryWithoutCallWndRetProcLeavesEverythingOff) {

@@ -9,6 +9,7 @@
 #include "framework/FrameWnd.h"
 #include "plugin/lock/LockResources.h"
 #include "plugin/logging/LogViewerResources.h"
+#include "plugin/stats/StatsDlg.h"
 #include "shared/Protocol.h"
 #include "tests/core/CoreTestSupport.h"
 #include "tests/lock/LockTestSupport.h"
@@ -33,20 +34,18 @@ std::string PanelText(HWND panel) {
     return text;
 }
 
-// The panel sits in the middle of the window, that point taken in client coordinates.
-void ExpectCentredPanel(HWND window, HWND panel) {
+// The panel covers the window's whole client area, its text in the middle and whole.
+void ExpectCoveringPanel(HWND window, HWND panel) {
     ASSERT_TRUE(panel && IsWindowVisible(panel));
     EXPECT_EQ(window, GetWindow(panel, GW_OWNER));
     EXPECT_EQ("Messenger client is locked", PanelText(panel));
     EXPECT_TRUE(IsWindowEnabled(panel));
-    RECT outer{}, own{};
-    GetWindowRect(window, &outer);
+    RECT client{}, own{};
+    GetClientRect(window, &client);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
     GetWindowRect(panel, &own);
-    POINT expected{(outer.right - outer.left) / 2 - (own.right - own.left) / 2,
-                   (outer.bottom - outer.top) / 2 - (own.bottom - own.top) / 2};
-    ClientToScreen(window, &expected);
-    EXPECT_EQ(expected.x, own.left);
-    EXPECT_EQ(expected.y, own.top);
+    EXPECT_TRUE(EqualRect(&client, &own));
+    EXPECT_TRUE(ShowsWholeText(GetWindow(panel, GW_CHILD)));
 }
 
 void UnlockWithTheRightPassword() {
@@ -125,12 +124,19 @@ TEST(Lock, CoversEveryWindowAndOnlyTheRightPasswordGivesThemBack) {
                 EXPECT_FALSE(IsWindowEnabled(window));
                 EXPECT_NE(disabledByDialog.end(), std::find(disabledByDialog.begin(), disabledByDialog.end(), window));
             }
-            EXPECT_FALSE(IsIconic(s.carol));  // restored so that its panel shows
             EXPECT_TRUE(IsWindowEnabled(dialog));
+            EXPECT_TRUE(AllLabelsShowWholeText(dialog));
             EXPECT_EQ(IDC_LOCK_PASSWORD, FocusedId());
-            ExpectCentredPanel(s.main, s.manager().MainLockOverlay().Panel());
-            ExpectCentredPanel(s.bob, s.manager().HandlerOf(s.bob)->LockOverlay().Panel());
-            ExpectCentredPanel(s.carol, s.manager().HandlerOf(s.carol)->LockOverlay().Panel());
+            ExpectCoveringPanel(s.main, s.manager().MainLockOverlay().Panel());
+            ExpectCoveringPanel(s.bob, s.manager().HandlerOf(s.bob)->LockOverlay().Panel());
+            // A minimised conversation stays minimised, its panel out of sight until it is restored.
+            EXPECT_TRUE(IsIconic(s.carol));
+            HWND carolPanel = s.manager().HandlerOf(s.carol)->LockOverlay().Panel();
+            ASSERT_NE(nullptr, carolPanel);
+            EXPECT_FALSE(IsWindowVisible(carolPanel));
+            ShowWindow(s.carol, SW_RESTORE);
+            ExpectCoveringPanel(s.carol, carolPanel);
+            EXPECT_EQ(dialog, GetActiveWindow());
             // Windows the dialog disabled are its to give back, not the panels'.
             EXPECT_FALSE(s.manager().MainLockOverlay().WasEnabled());
             panels = {s.manager().MainLockOverlay().Panel(), s.manager().HandlerOf(s.bob)->LockOverlay().Panel()};
@@ -145,16 +151,23 @@ TEST(Lock, CoversEveryWindowAndOnlyTheRightPasswordGivesThemBack) {
         })
         .Then("Unlock messenger", [&](HWND) {
             // A conversation and a main-window menu that come while locked are covered at once.
+            // Neither the window nor its panel takes the keyboard from the unlock dialog.
             dave = s.Conversation("dave@example.com", SW_SHOWNORMAL);
             EXPECT_FALSE(IsWindowEnabled(dave));
-            ExpectCentredPanel(dave, s.manager().HandlerOf(dave)->LockOverlay().Panel());
+            ExpectCoveringPanel(dave, s.manager().HandlerOf(dave)->LockOverlay().Panel());
+            EXPECT_EQ(dialog, GetActiveWindow());
+            // A main window that comes hidden (in the notification area) has no panel
+            // floating alone; shown, it is covered.
             newMain = s.bench.CreateMainWindow();
-            ShowWindow(newMain, SW_SHOWNORMAL);
             s.manager().OnWindowShown(newMain);
             EXPECT_EQ(newMain, s.manager().MainWindow());
             EXPECT_FALSE(IsWindowEnabled(newMain));
-            EXPECT_TRUE(s.manager().MainLockOverlay().WasEnabled());
-            ExpectCentredPanel(newMain, s.manager().MainLockOverlay().Panel());
+            HWND mainPanel = s.manager().MainLockOverlay().Panel();
+            ASSERT_NE(nullptr, mainPanel);
+            EXPECT_FALSE(IsWindowVisible(mainPanel));
+            ShowWindow(newMain, SW_SHOWNORMAL);
+            ExpectCoveringPanel(newMain, mainPanel);
+            EXPECT_EQ(dialog, GetActiveWindow());
             EXPECT_FALSE(IsWindowEnabled(s.main));
         })
         .Then("Unlock messenger", [&](HWND) {
@@ -247,6 +260,160 @@ TEST(Lock, ClosingACoveredConversationLeavesNothingBehind) {
     EXPECT_EQ(0u, script.Remaining());
     EXPECT_TRUE(IsWindowEnabled(s.carol));
     EXPECT_TRUE(IsWindowEnabled(s.main));
+}
+
+TEST(Lock, TheUnlockTakesThePasswordTheLockBeganWith) {
+    LockBench s;
+    HWND dialog = nullptr;
+    ModalScript script;
+    script.Rescue(UnlockWithTheRightPassword);
+    script
+        .Then("Unlock messenger", [&](HWND found) {
+            dialog = found;
+            // Another account without a password signs in meanwhile.
+            s.bench.Api().FireSignout();
+            s.bench.State().SelectAccount("other@example.com", "Other");
+            s.bench.State().SetSignedIn(true);
+            s.bench.Api().FireSignin(S_OK);
+            s.bench.Pump();
+            EXPECT_FALSE(s.manager().IsPasswordSet());
+            Type(dialog, IDC_LOCK_PASSWORD, "");
+            Click(dialog, IDOK);
+            EXPECT_TRUE(s.manager().IsLocked());
+            EXPECT_FALSE(IsWindowEnabled(s.bob));
+            ASSERT_EQ(1u, s.bench.Messages().size());
+            EXPECT_EQ("Password mismatch", s.bench.Messages()[0].text);
+        })
+        .Then("Unlock messenger", [&](HWND) {
+            Type(dialog, IDC_LOCK_PASSWORD, "Secret");
+            Click(dialog, IDOK);
+        });
+    s.command(CMD_LOCK_MESSENGER);
+    EXPECT_EQ(0u, script.Remaining());
+    EXPECT_FALSE(s.manager().IsLocked());
+    EXPECT_TRUE(IsWindowEnabled(s.bob));
+}
+
+namespace {
+bool g_menuSeen = false;
+void CALLBACK EndAnyMenu(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    HWND menu = FindWindowA("#32768", nullptr);
+    g_menuSeen = menu && IsWindowVisible(menu);
+    EndMenu();
+}
+} // namespace
+
+TEST(Lock, WhatTheMessengerShowsOrEnablesWhileLockedStaysDisabledAndCovered) {
+    LockBench s;
+    // One of the messenger's own windows, open when the lock begins.
+    HWND options = CreateWindowExA(0, "STATIC", "Options", WS_POPUP | WS_CAPTION | WS_VISIBLE, 50, 50, 200, 150,
+                                   nullptr, nullptr, nullptr, nullptr);
+    HWND signIn = nullptr;
+    HWND dialog = nullptr;
+    ModalScript script;
+    script.Rescue(UnlockWithTheRightPassword);
+    script
+        .Then("Unlock messenger", [&](HWND found) {
+            dialog = found;
+            const CLockOverlay* covered = s.manager().OtherLockOverlay(options);
+            ASSERT_NE(nullptr, covered);
+            ExpectCoveringPanel(options, covered->Panel());
+            EXPECT_FALSE(IsWindowEnabled(options));
+
+            // The messenger gives a window back, as at the end of a modal loop of its own.
+            EnableWindow(s.bob, TRUE);
+            EnableWindow(options, TRUE);
+            EXPECT_FALSE(IsWindowEnabled(s.bob));
+            EXPECT_FALSE(IsWindowEnabled(options));
+
+            // A window of its own comes up (its sign-in window).
+            signIn = CreateWindowExA(0, "STATIC", "Sign In", WS_POPUP | WS_CAPTION, 80, 80, 220, 160, nullptr,
+                                     nullptr, nullptr, nullptr);
+            ShowWindow(signIn, SW_SHOWNORMAL);
+            EXPECT_FALSE(IsWindowEnabled(signIn));
+            ASSERT_NE(nullptr, s.manager().OtherLockOverlay(signIn));
+            ExpectCoveringPanel(signIn, s.manager().OtherLockOverlay(signIn)->Panel());
+            EXPECT_EQ(dialog, GetActiveWindow());
+
+            // Its popup menus (the notification-area menu) do not open.
+            HMENU menu = CreatePopupMenu();
+            AppendMenuA(menu, MF_STRING, 1, "Sign Out");
+            AppendMenuA(menu, MF_STRING, 2, "Exit");
+            g_menuSeen = false;
+            SetTimer(nullptr, 0, 300, &EndAnyMenu);
+            TrackPopupMenu(menu, TPM_RIGHTBUTTON, 10, 10, 0, s.manager().HiddenWindow(), nullptr);
+            DestroyMenu(menu);
+            EXPECT_FALSE(g_menuSeen);
+        })
+        .Then("Unlock messenger", [&](HWND) {
+            Type(dialog, IDC_LOCK_PASSWORD, "Secret");
+            Click(dialog, IDOK);
+        });
+    s.command(CMD_LOCK_MESSENGER);
+    EXPECT_EQ(0u, script.Remaining());
+    for (HWND window : {s.bob, options, signIn}) EXPECT_TRUE(IsWindowEnabled(window));
+    EXPECT_EQ(nullptr, s.manager().OtherLockOverlay(options));
+    DestroyWindow(options);
+    DestroyWindow(signIn);
+}
+
+TEST(Lock, AnOpenStatisticsDialogIsCoveredAndDisabled) {
+    LockBench s;
+    HWND statistics = nullptr;
+    ModalScript script;
+    script.Rescue([] {
+        UnlockWithTheRightPassword();
+        PostMessageA(FindDialog("Online time statistics"), WM_COMMAND, IDCANCEL, 0);
+    });
+    script
+        .Then("Online time statistics", [&](HWND found) {
+            statistics = found;
+            PostThreadMessageA(GetCurrentThreadId(), WM_COMMAND, CMD_LOCK_MESSENGER, 0);
+        })
+        .Then("Unlock messenger", [&](HWND dialog) {
+            EXPECT_FALSE(IsWindowEnabled(statistics));
+            const CLockOverlay* covered = s.manager().OtherLockOverlay(statistics);
+            ASSERT_NE(nullptr, covered);
+            ExpectCoveringPanel(statistics, covered->Panel());
+            Type(dialog, IDC_LOCK_PASSWORD, "Secret");
+            Click(dialog, IDOK);
+        })
+        .Then("Online time statistics", [&](HWND found) {
+            EXPECT_TRUE(IsWindowEnabled(found));
+            PostMessageA(found, WM_COMMAND, IDCANCEL, 0);
+        });
+    CStatsDlg dialog(&s.manager(), s.manager().Statistics());
+    dialog.DoModal();
+    EXPECT_EQ(0u, script.Remaining());
+}
+
+TEST(Lock, AQuitWhileLockedShowsTheUnlockDialogAgainAndQuitsAfterTheUnlock) {
+    LockBench s;
+    int shown = 0;
+    ModalScript script;
+    script.Rescue(UnlockWithTheRightPassword);
+    script
+        .Then("Unlock messenger", [&](HWND) {
+            ++shown;
+            PostQuitMessage(7);
+        })
+        .Then("Unlock messenger", [&](HWND dialog) {
+            ++shown;
+            EXPECT_TRUE(s.manager().IsLocked());
+            for (HWND window : {s.main, s.bob}) EXPECT_FALSE(IsWindowEnabled(window));
+            ExpectCoveringPanel(s.bob, s.manager().HandlerOf(s.bob)->LockOverlay().Panel());
+            Type(dialog, IDC_LOCK_PASSWORD, "Secret");
+            Click(dialog, IDOK);
+        });
+    s.manager().OnCommand(nullptr, CMD_LOCK_MESSENGER, 0);
+    EXPECT_EQ(0u, script.Remaining());
+    EXPECT_EQ(2, shown);
+    EXPECT_FALSE(s.manager().IsLocked());
+    for (HWND window : {s.main, s.bob}) EXPECT_TRUE(IsWindowEnabled(window));
+    MSG quit{};
+    ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(7u, quit.wParam);
 }
 
 TEST(Lock, ByHandNeedsSignInAndAPassword) {

@@ -87,6 +87,7 @@ TEST(SetPasswordDialog, FirstPasswordIsCheckedAndStoredForTheAccount) {
             // No password yet: nothing to confirm.
             EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_PASSWORD_CURRENT)));
             EXPECT_EQ(dialog, s.manager().OpenDialog());
+            EXPECT_TRUE(AllLabelsShowWholeText(dialog));
             Click(dialog, IDOK);
             s.ExpectMessage(dialog, "Password can not be empty");
             EXPECT_EQ(IDC_PASSWORD_NEW, FocusedId());
@@ -182,6 +183,57 @@ TEST(SetPasswordDialog, ChangeNeedsTheCurrentPasswordOfTheSignedInAccount) {
     EXPECT_EQ((std::vector<std::string>{"other@example.com", MakePasswordDigest("Changed"), ""}), records[1]);
 }
 
+TEST(PasswordDialogs, GoWithTheAccountTheyWereOpenedFor) {
+    PasswordBench s;
+    s.bench.WriteUsersFile({{"other@example.com", MakePasswordDigest("Other"), ""}});
+    s.bench.Stop();
+    s.bench.Start();
+    s.manager().realLock = true;
+    const auto switchAccount = [&] {
+        s.bench.Api().FireSignout();
+        s.bench.State().SelectAccount("other@example.com", "Other");
+        s.bench.State().SetSignedIn(true);
+        s.bench.Api().FireSignin(S_OK);
+    };
+    // "Set password" opened without a password: its disabled current box would let
+    // anyone set the other account's password.
+    bool closed = false;
+    {
+        ModalScript script;
+        script.Rescue([&] { Click(FindDialog("Set password"), IDCANCEL); });
+        script.Then("Set password", [&](HWND dialog) {
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_PASSWORD_CURRENT)));
+            switchAccount();
+            closed = !IsWindowVisible(dialog);
+            Type(dialog, IDC_PASSWORD_NEW, "Taken");
+            Type(dialog, IDC_PASSWORD_RETYPE, "Taken");
+            Click(dialog, IDOK);
+        });
+        s.command(CMD_SET_PASSWORD);
+        EXPECT_EQ(0u, script.Remaining());
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(s.manager().VerifyPassword("Other"));
+    EXPECT_EQ(nullptr, s.manager().OpenDialog());
+
+    // The view-logs prompt asks for one account's password and goes with it.
+    s.manager().calls.clear();
+    {
+        ModalScript script;
+        script.Rescue([&] { Click(FindDialog("View logs"), IDCANCEL); });
+        script.Then("View logs", [&](HWND dialog) {
+            s.bench.Api().FireSignout();
+            closed = !IsWindowVisible(dialog);
+            Type(dialog, IDC_PASSWORD_NEW, "Other");
+            Click(dialog, IDOK);
+        });
+        s.command(CMD_VIEW_LOGS);
+        EXPECT_EQ(0u, script.Remaining());
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_EQ((std::vector<std::string>{"view-logs-password"}), s.manager().calls);
+}
+
 TEST(ViewLogsPassword, WrongPasswordEmptiesTheBoxAndTheOpenViewerIsOnlyBroughtForward) {
     PasswordBench s;
     ASSERT_TRUE(s.manager().ChangePassword("", "Secret"));
@@ -191,6 +243,7 @@ TEST(ViewLogsPassword, WrongPasswordEmptiesTheBoxAndTheOpenViewerIsOnlyBroughtFo
         .Then("View logs", [&](HWND found) {
             dialog = found;
             EXPECT_EQ(dialog, s.manager().OpenDialog());
+            EXPECT_TRUE(AllLabelsShowWholeText(dialog));
             Type(dialog, IDC_PASSWORD_NEW, "secret");
             Click(dialog, IDOK);
             s.ExpectMessage(dialog, "Wrong password");

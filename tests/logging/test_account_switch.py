@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """A conversation window the messenger keeps open across sign-out and another
 account's sign-in, in the stand-in messenger with the real loader, hook library
-and plug-in: what it showed is logged into the account that signed out, and it
-never writes over the next account's conversations."""
+and plug-in: what it showed is logged into the account that signed out, the next
+account logs only what the window shows after the switch and never has its
+conversations written over, and the same account signing in again goes on with
+the same conversation."""
 import os
 import sys
 import unittest
@@ -26,10 +28,18 @@ signout
 sleep 300
 # Bob's window stays open, as both messengers keep their windows.
 signin cid@parleym.example "Cid"
+add-contact bob@parleym.example "Bob" status=ONLINE
 add-contact dan@parleym.example "Dan" status=ONLINE
 receive dan@parleym.example "dan tells cid"
+receive bob@parleym.example "bob tells cid"
 sleep 300
 screenshot two-accounts
+# Cid again: both conversations go on where they were.
+signout
+sleep 300
+signin cid@parleym.example "Cid"
+receive bob@parleym.example "bob tells cid again"
+sleep 300
 close dan@parleym.example
 sleep 300
 close bob@parleym.example
@@ -71,14 +81,16 @@ class AccountSwitchTest(unittest.TestCase):
         # Ann's account has Bob's conversation as it was at sign-out.
         self.assertEqual(list(first), ["bob@parleym.example"])
         self.assertIn("bob tells ann", first["bob@parleym.example"][0])
-        # Cid's conversation with Dan was not written over by Bob's window.
+        # Cid's account has one conversation with each: none holds what was said to Ann.
+        self.assertEqual(sorted(second), ["bob@parleym.example", "dan@parleym.example"])
         self.assertEqual(len(second["dan@parleym.example"]), 1)
         self.assertIn("dan tells cid", second["dan@parleym.example"][0])
-        self.assertNotIn("bob tells ann", second["dan@parleym.example"][0])
-        # Bob's window, tracked again under Cid, got a number of its own there.
-        for texts in second.values():
-            for text in texts:
-                self.assertFalse("dan tells cid" in text and "bob tells ann" in text)
+        self.assertEqual(len(second["bob@parleym.example"]), 1, second)
+        with_bob = second["bob@parleym.example"][0]
+        self.assertNotIn("bob tells ann", with_bob)
+        # Signed in again, the same conversation went on, each line once.
+        self.assertEqual(with_bob.count("bob tells cid"), 2, with_bob)
+        self.assertIn("bob tells cid again", with_bob)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -128,6 +129,29 @@ TEST_F(UserAccountsTest, RecordsRoundTripInOrderAndCaseSensitively) {
     EXPECT_FALSE(accounts_.IsPasswordSet());
     EXPECT_FALSE(accounts_.LoadPasswordDigest("other@x.com"));
     EXPECT_FALSE(accounts_.IsPasswordSet());
+}
+
+TEST_F(UserAccountsTest, ADigestNoPasswordCanMatchLeavesTheAccountWithoutPasswordAndSaysSo) {
+    const std::string good = MakePasswordDigest("pw");
+    std::string upper = good;
+    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    std::string notHex = good;
+    notHex[5] = 'g';
+    for (const std::string& damaged : {upper, good.substr(1), good + "0", notHex, std::string()}) {
+        SCOPED_TRACE(damaged);
+        WriteRecords({{"me@x.com", damaged, ""}});
+        ASSERT_TRUE(accounts_.ReadUserSettings());
+        EXPECT_TRUE(accounts_.LoadPasswordDigest("me@x.com"));
+        EXPECT_FALSE(accounts_.IsPasswordSet());
+        ExpectOnlyMessage("The password stored for me@x.com in users.dat is damaged. The account has no password "
+                          "until a new one is set.",
+                          MB_TASKMODAL | MB_ICONWARNING | MB_OK);
+        // A new password replaces it.
+        EXPECT_TRUE(accounts_.ChangePassword("me@x.com", "", "new"));
+        EXPECT_EQ(accounts_.FindUserSettings("me@x.com")->passwordDigest, MakePasswordDigest("new"));
+        accounts_ = CUserAccounts();
+        accounts_.SetDataFolder(folder_);
+    }
 }
 
 TEST_F(UserAccountsTest, FirstPasswordChangeAppendsARecordAndRewritesTheFile) {

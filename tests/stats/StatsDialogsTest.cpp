@@ -13,6 +13,7 @@
 
 #include "framework/ListView.h"
 #include "plugin/core/TextConvert.h"
+#include "plugin/core/UserMessage.h"
 #include "plugin/stats/StatDetailDlg.h"
 #include "plugin/stats/StatsDlg.h"
 #include "plugin/stats/StatsManager.h"
@@ -164,6 +165,8 @@ TEST(StatsDialogs, ContactsListedByNameIgnoringCaseWithTheirTimes) {
         DWORD style = 0, extended = 0;
         std::vector<ShownMessage> noSelection, resetQuestion;
         std::vector<std::vector<std::string>> afterNo;
+        std::vector<ShownMessage> afterSignOut;
+        bool closedBySignOut = false;
     } seen;
     CStatsDlg dialog(d.manager, d.store);
     RunWithProbe(dialog, "Online time statistics", [&](HWND window) {
@@ -182,6 +185,18 @@ TEST(StatsDialogs, ContactsListedByNameIgnoringCaseWithTheirTimes) {
         SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_STATS_RESET, BN_CLICKED), 0);
         seen.resetQuestion = d.bench.Messages();
         for (int row = 0; row < CListView(list).GetItemCount(); ++row) seen.afterNo.push_back(Row(list, row));
+        // Yes, given after the account signed out under the question, resets nothing,
+        // and the account's list goes with it.
+        d.bench.ClearMessages();
+        d.bench.AnswerMessages(IDYES);
+        d.bench.WhileShowing([&](const std::string&) {
+            d.bench.State().SetSignedIn(false);
+            d.bench.Api().FireSignout();
+        });
+        SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_STATS_RESET, BN_CLICKED), 0);
+        d.bench.WhileShowing(nullptr);
+        seen.afterSignOut = d.bench.Messages();
+        seen.closedBySignOut = !IsWindowVisible(window);
     });
     const std::vector<std::vector<std::string>> expected = {
         {"Bob", "bob@example.com", "1 day 02:03:04"},
@@ -201,6 +216,10 @@ TEST(StatsDialogs, ContactsListedByNameIgnoringCaseWithTheirTimes) {
     EXPECT_EQ("Parleym", seen.resetQuestion[0].caption);
     EXPECT_EQ(UINT(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2), seen.resetQuestion[0].style);
     EXPECT_EQ(expected, seen.afterNo);
+    ASSERT_EQ(2u, seen.afterSignOut.size());
+    EXPECT_EQ(kAccountChangedText, seen.afterSignOut[1].text);
+    EXPECT_TRUE(seen.closedBySignOut);
+    EXPECT_EQ("4 days 05:06:07", CStatsManager::FormatOnlineTime(d.store.Ledger().OwnTotal()));
 }
 
 TEST(StatsDialogs, DetailsShowBoldSessionsWithTheContactsPeriods) {
@@ -229,6 +248,7 @@ TEST(StatsDialogs, DetailsShowBoldSessionsWithTheContactsPeriods) {
         int timeFormat = -1;
         std::vector<LRESULT> drawResults;
         std::vector<LONG> drawWeights;
+        bool wholeLegend = false;
     } seen;
     CStatDetailDlg details(d.manager, d.store, "bob@example.com", nullptr);
     RunWithProbe(details, "Statistics details for bob@example.com", [&](HWND window) {
@@ -241,6 +261,7 @@ TEST(StatsDialogs, DetailsShowBoldSessionsWithTheContactsPeriods) {
         seen.caption.resize(256);
         seen.caption.resize(static_cast<size_t>(GetWindowTextA(window, &seen.caption[0], 256)));
         seen.summary = Text(window, IDC_DETAIL_SUMMARY);
+        seen.wholeLegend = AllLabelsShowWholeText(window);
         seen.timeFormat = ColumnFormat(list, 2);
         // The list's custom drawing, as the list asks for it: bold font for session rows only.
         HDC dc = CreateCompatibleDC(nullptr);
@@ -275,6 +296,7 @@ TEST(StatsDialogs, DetailsShowBoldSessionsWithTheContactsPeriods) {
               "25.77% of your total online time",
               seen.summary);
     EXPECT_EQ(LVCFMT_LEFT, seen.timeFormat);
+    EXPECT_TRUE(seen.wholeLegend);
     EXPECT_EQ((std::vector<LRESULT>{CDRF_NOTIFYITEMDRAW, CDRF_NEWFONT, CDRF_DODEFAULT}), seen.drawResults);
     EXPECT_EQ(FW_BOLD, seen.drawWeights[1]);
     EXPECT_NE(FW_BOLD, seen.drawWeights[2]);
