@@ -15,6 +15,7 @@ struct WaitingMessage {
 
 UserMessageSink g_sink = nullptr;
 int g_scopes = 0;
+int g_holds = 0;
 bool g_showing = false;
 std::deque<WaitingMessage>& Waiting() {
     static std::deque<WaitingMessage> waiting;
@@ -25,7 +26,7 @@ std::deque<WaitingMessage>& Waiting() {
 UINT StyleFor(HWND owner, UINT icon) { return (owner ? 0u : static_cast<UINT>(MB_TASKMODAL)) | icon | MB_OK; }
 
 int ShowOrWait(HWND owner, const char* text, const char* caption, UINT icon) {
-    if (g_scopes > 0) {
+    if (g_scopes > 0 || g_holds > 0) {
         Waiting().push_back({text ? text : "", caption ? caption : "", owner, icon});
         return IDOK;
     }
@@ -53,11 +54,17 @@ DeferredMessages::~DeferredMessages() {
     if (--g_scopes == 0 && closing_ == kShowWhenOutermost) ShowWaitingMessages();
 }
 
+MessagesHeldWhileLocked::MessagesHeldWhileLocked() { ++g_holds; }
+
+MessagesHeldWhileLocked::~MessagesHeldWhileLocked() {
+    if (--g_holds == 0) ShowWaitingMessages();
+}
+
 bool HasWaitingMessages() { return !Waiting().empty(); }
 bool MessagesDeferred() { return g_scopes > 0; }
 
 void ShowWaitingMessages() {
-    if (g_scopes > 0 || g_showing) return;
+    if (g_scopes > 0 || g_holds > 0 || g_showing) return;
     // Calls made while these boxes show add to the queue; this loop shows them too.
     g_showing = true;
     try {

@@ -42,11 +42,22 @@ private:
     Closing closing_;
 };
 
+// While the messenger is locked errors wait as well, since a task-modal box
+// would take the unlock dialog away; but the lock's own dialogs run their
+// loops as usual, so this is no DeferredMessages scope: boxes they own show.
+class MessagesHeldWhileLocked {
+public:
+    MessagesHeldWhileLocked();
+    ~MessagesHeldWhileLocked();
+    MessagesHeldWhileLocked(const MessagesHeldWhileLocked&) = delete;
+    MessagesHeldWhileLocked& operator=(const MessagesHeldWhileLocked&) = delete;
+};
+
 bool HasWaitingMessages();
 // True while a scope is open: errors wait, and a box shown directly now would
 // run a modal loop in the middle of the plug-in's own work.
 bool MessagesDeferred();
-// Shows what waits, unless a scope is still open (its end shows them then).
+// Shows what waits, unless a scope or hold is still open (its end shows them then).
 void ShowWaitingMessages();
 
 // Replaces MessageBoxA; pass nullptr to restore it. Returns the previous sink.

@@ -70,8 +70,7 @@ void CParleymanager::LockMessenger(bool fromTimer) {
     FlagDuring showing(lockDialogShowing_);
     DestroyLogViewer();
     lockPending_ = false;
-    // A task-modal box would take the unlock dialog away: errors wait for the unlock.
-    DeferredMessages errorsAfterward;
+    MessagesHeldWhileLocked errorsAfterUnlock;
     CLockGuard guard([this](HWND window) { return IsUsableWhileLocked(window); },
                      [this](HWND window) { OnLockedWindowChanged(window); });
     CLockedDlg dialog(this, lockWnd_, accounts_.PasswordDigest(), &guard);
