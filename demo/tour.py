@@ -27,8 +27,8 @@ sys.path.insert(0, HERE)
 from driver import WINE, WINDOWS_VERSIONS, Bench  # noqa: E402
 
 # The tour's order: a user's first day with Parleym.
-FEATURES = ["tray", "logging", "search", "export", "languages", "lock", "stats", "offline", "broadcast", "forward", "about",
-            "salvage"]
+FEATURES = ["tray", "logging", "search", "export", "languages", "recovery", "lock", "stats", "offline", "broadcast",
+            "forward", "about", "salvage"]
 
 
 class Context:

@@ -168,6 +168,12 @@ Section "Uninstall"
     Delete "$INSTDIR\objcache.dat"
     Delete "$INSTDIR\offlinemsg.dat"
     Delete "$INSTDIR\users.dat"
+    ; What a save cut short leaves beside them.
+    Delete "$INSTDIR\logs.dat-journal"
+    Delete "$INSTDIR\stats.dat-journal"
+    Delete "$INSTDIR\objcache.dat-journal"
+    Delete "$INSTDIR\offlinemsg.dat-journal"
+    Delete "$INSTDIR\users.dat.new"
     DetailPrint "Data files removed."
   ${Else}
     DetailPrint "Data files kept in $INSTDIR."

@@ -1,77 +1,89 @@
 #include "plugin/core/UserSettingsFile.h"
 
-#include <algorithm>
+#include <memory>
 
-#include "plugin/core/Handle.h"
+#include "plugin/storage/StreamIO.h"
+#include "plugin/storage/Win32FileSystem.h"
 
 namespace parleym {
 namespace {
 
 // Far above any real account list; a larger file is not ours.
-constexpr DWORD kMaxSettingsFileSize = 16 * 1024 * 1024;
+constexpr std::uint64_t kMaxSettingsFileSize = 16 * 1024 * 1024;
 
-SettingsFileResult FileError(DWORD code) { return {SettingsFileResult::FileError, code ? code : ERROR_GEN_FAILURE}; }
+SettingsFileResult FileError(DiskError code) { return {SettingsFileResult::FileError, code ? code : ERROR_GEN_FAILURE}; }
 
-FileHandle OpenExisting(const std::string& path) {
-    return FileHandle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+// The name the new content is written under before it is moved into place.
+std::wstring BesidePath(const std::wstring& path) { return path + L".new"; }
+
+// Opened for reading and writing without being made: the plug-in never creates it.
+DiskError OpenExisting(FileSystem& files, const std::wstring& path, std::unique_ptr<Disk>& disk) {
+    return files.Open(path, FileAccess::readWrite, FileSharing::readWrite, FileOpening::existing, disk);
 }
 
-bool WriteAll(HANDLE file, const Bytes& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1 << 20));
-        if (!WriteFile(file, data.data() + done, chunk, &written, nullptr) || written == 0) return false;
-        done += written;
-    }
-    return true;
+SettingsFileResult ReadFrom(FileSystem& files, const std::wstring& path, std::vector<CUserSettings>& records) {
+    std::unique_ptr<Disk> file;
+    DiskError error = OpenExisting(files, path, file);
+    std::uint64_t size = 0;
+    if (error == disk_error::kNone) error = file->Size(size);
+    if (error != disk_error::kNone) return FileError(error);
+    if (size > kMaxSettingsFileSize) return {SettingsFileResult::InvalidFile, 0};
+    Bytes cipher(static_cast<std::size_t>(size));
+    error = ReadFully(*file, 0, cipher.data(), cipher.size());
+    if (error == disk_error::kReadFault) return {SettingsFileResult::InvalidFile, 0};
+    if (error != disk_error::kNone) return FileError(error);
+    Bytes plain;
+    std::vector<CUserSettings> read;
+    if (!DecryptUserSettings(cipher, plain) || !DecodeUserSettings(plain, read)) return {SettingsFileResult::InvalidFile, 0};
+    records = std::move(read);
+    return {};
 }
 
 } // namespace
 
 SettingsFileResult ReadUserSettingsFile(const std::string& path, std::vector<CUserSettings>& records) {
-    FileHandle file = OpenExisting(path);
-    if (!file) return FileError(GetLastError());
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.get(), &size)) return FileError(GetLastError());
-    if (size.QuadPart > kMaxSettingsFileSize) return {SettingsFileResult::InvalidFile, 0};
-    Bytes cipher(static_cast<std::size_t>(size.QuadPart));
-    DWORD read = 0;
-    if (!cipher.empty() && !ReadFile(file.get(), cipher.data(), static_cast<DWORD>(cipher.size()), &read, nullptr))
-        return FileError(GetLastError());
-    if (read != cipher.size()) return {SettingsFileResult::InvalidFile, 0};
-    Bytes plain;
-    if (!DecryptUserSettings(cipher, plain) || !DecodeUserSettings(plain, records))
-        return {SettingsFileResult::InvalidFile, 0};
+    FileSystem& files = DataFileSystem();
+    const std::wstring widePath = ToElementName(path);
+    const SettingsFileResult result = ReadFrom(files, widePath, records);
+    const bool gone = result.kind == SettingsFileResult::FileError && result.errorCode == disk_error::kFileNotFound;
+    if (result.kind == SettingsFileResult::Ok || (!gone && result.kind != SettingsFileResult::InvalidFile))
+        return result;
+    // A write that ended between its steps where a move over the file is not
+    // one step: the new content beside it, sealed and checked whole by its
+    // MAC, is the settings, and it goes into place now.
+    const std::wstring beside = BesidePath(widePath);
+    if (ReadFrom(files, beside, records).kind != SettingsFileResult::Ok) return result;
+    files.Replace(beside, widePath);
     return {};
 }
 
 SettingsFileResult WriteUserSettingsFile(const std::string& path, const std::vector<CUserSettings>& records) {
+    FileSystem& files = DataFileSystem();
+    const std::wstring widePath = ToElementName(path);
     {
         // The file must exist and be writable now, as the plug-in never creates it.
-        FileHandle existing = OpenExisting(path);
-        if (!existing) return FileError(GetLastError());
+        std::unique_ptr<Disk> existing;
+        const DiskError error = OpenExisting(files, widePath, existing);
+        if (error != disk_error::kNone) return FileError(error);
     }
     Bytes cipher;
     if (!EncryptUserSettings(EncodeUserSettings(records), cipher)) return {SettingsFileResult::EncryptionError, 0};
 
-    const std::string temp = path + ".new";
+    // Written beside and moved over the file once on the disk, so that an end
+    // at any point leaves the old file or the new one, each whole.
+    const std::wstring beside = BesidePath(widePath);
+    DiskError error = disk_error::kNone;
     {
-        FileHandle out(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
-        if (!out) return FileError(GetLastError());
-        if (!WriteAll(out.get(), cipher) || !FlushFileBuffers(out.get())) {
-            const DWORD code = GetLastError();
-            out.reset();
-            DeleteFileA(temp.c_str());
-            return FileError(code);
-        }
+        std::unique_ptr<Disk> out;
+        error = files.Open(beside, FileAccess::readWrite, FileSharing::none, FileOpening::alwaysNew, out);
+        if (error != disk_error::kNone) return FileError(error);
+        error = out->Write(0, cipher.data(), cipher.size());
+        if (error == disk_error::kNone) error = out->Flush();
     }
-    if (!MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD code = GetLastError();
-        DeleteFileA(temp.c_str());
-        return FileError(code);
+    if (error == disk_error::kNone) error = files.Replace(beside, widePath);
+    if (error != disk_error::kNone) {
+        files.Remove(beside);
+        return FileError(error);
     }
     return {};
 }

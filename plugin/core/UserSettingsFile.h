@@ -1,6 +1,8 @@
 #pragma once
-// Reading and writing users.dat on disk. The file is never created here: an
-// installation supplies it, and a missing file is an error.
+// Reading and writing users.dat on disk (through the DataFileSystem). The file
+// is never created here: an installation supplies it, and a missing file is an
+// error, unless a write that ended between its steps left the complete new
+// content beside it, which then takes its place.
 #include <windows.h>
 
 #include <string>
@@ -18,8 +20,9 @@ struct SettingsFileResult {
 
 SettingsFileResult ReadUserSettingsFile(const std::string& path, std::vector<CUserSettings>& records);
 
-// Writes the new content beside the file and swaps it in only when complete, so
-// a failure midway (full disk, lost volume) leaves the old file as it was.
+// Writes the new content beside the file ("users.dat.new") and moves it over
+// the file only once it is on the disk, so a failure or an end midway (full
+// disk, lost volume, power) leaves the old file as it was.
 SettingsFileResult WriteUserSettingsFile(const std::string& path, const std::vector<CUserSettings>& records);
 
 } // namespace parleym

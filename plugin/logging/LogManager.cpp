@@ -13,7 +13,6 @@
 #include "plugin/storage/MessageContent.h"
 #include "plugin/storage/StorageErrors.h"
 #include "plugin/storage/StreamIO.h"
-#include "plugin/storage/StreamReplace.h"
 
 using parleym::HexCode;
 using parleym::ReportStorageError;
@@ -201,17 +200,40 @@ void CLogManager::ListUnindexed(const std::set<std::int32_t>& indexed,
     }
 }
 
-void CLogManager::SaveIndex() {
-    if (!IsAccountOpen()) return;
+HRESULT CLogManager::WriteIndex() {
     parleym::ConversationIndex index;
     index.nextNumber = nextNumber_;
     index.loggingEnabled = loggingEnabled_;
     index.entries = index_;
-    const HRESULT hr = parleym::ReplaceStream(accountStorage_.Get(), kIndexStream,
-                                              parleym::EncodeConversationIndex(index), &indexStream_,
-                                              database_.Root());
+    const HRESULT hr = parleym::OverwriteStream(indexStream_.Get(), parleym::EncodeConversationIndex(index));
     indexStored_ = SUCCEEDED(hr);
-    if (FAILED(hr)) ReportStorageError("Failed to save logged conversation index. Code: 0x%08X", HexCode(hr));
+    return hr;
+}
+
+HRESULT CLogManager::EndOperation(HRESULT hr) {
+    const HRESULT ended = database_.EndOperation(hr);
+    if (SUCCEEDED(hr)) return ended;
+    // Gone back to the last commit point: what was written since, index and
+    // conversations alike, is no longer in the file, and the list follows
+    // the file. The counter never goes back: windows hold numbers from it.
+    indexStored_ = false;
+    ++accountOpening_;
+    parleym::Bytes data;
+    parleym::ConversationIndex index;
+    if (IsAccountOpen() && SUCCEEDED(parleym::ReadWholeStream(indexStream_.Get(), data)) &&
+        (data.empty() || parleym::DecodeConversationIndex(data, index))) {
+        index_ = std::move(index.entries);
+        for (const LogEntry& entry : index_) RaiseNextNumberAbove(entry.number);
+        if (!data.empty() && index.nextNumber > nextNumber_) nextNumber_ = index.nextNumber;
+    }
+    return ended;
+}
+
+void CLogManager::SaveIndex() {
+    if (!IsAccountOpen()) return;
+    const HRESULT hr = EndOperation(WriteIndex());
+    if (FAILED(hr) && database_.TellFailure(hr))
+        ReportStorageError("Failed to save logged conversation index. Code: 0x%08X", HexCode(hr));
 }
 
 bool CLogManager::WriteEndInPlace(std::size_t entry) {
@@ -234,6 +256,7 @@ bool CLogManager::WriteEndInPlace(std::size_t entry) {
 
 void CLogManager::ReleaseAccount() {
     indexStored_ = false;
+    database_.CloseAccount();
     indexStream_.Reset();
     accountStorage_.Reset();
     index_.clear();
@@ -282,7 +305,11 @@ int CLogManager::TakeNextNumber() {
         const int number = nextNumber_++;
         if (!NumberInUse(number)) return number;
     }
-    if (!NumberInUse(nextNumber_)) return nextNumber_;
+    // The last number is handed out once only: the counter cannot move past it.
+    if (!handedOut_.count(nextNumber_) && !NumberInUse(nextNumber_)) {
+        handedOut_.insert(nextNumber_);
+        return nextNumber_;
+    }
     // The counter is at its end or the numbers ahead are all taken: the lowest
     // free one, which exists since the account holds finitely many elements.
     std::set<std::int32_t> taken = handedOut_;
@@ -314,38 +341,43 @@ void CLogManager::SaveConversation(const LogEntry& entry, const CMessageContent&
     content.Encode(out);
     const std::wstring name = ToElementName(std::to_string(entry.number));
     const bool knownBefore = written && written->opening == accountOpening_ && !written->bytes.empty();
-    const HRESULT hr = knownBefore
-                           ? parleym::ReplaceStreamChanges(accountStorage_.Get(), name, out.Data(), written->bytes,
-                                                           database_.Root())
-                           : parleym::ReplaceStream(accountStorage_.Get(), name, out.Data(), nullptr, database_.Root());
-    if (written) {
-        // After a failure the stream's bytes are not known any more.
-        written->opening = accountOpening_;
-        written->bytes = SUCCEEDED(hr) ? out.Take() : parleym::Bytes();
-    }
-    if (FAILED(hr)) {
-        ReportStorageError("Failed to save conversation with %s. Code: 0x%08X", entry.contact.c_str(), HexCode(hr));
-        return;
-    }
+    parleym::ComPtr<IStream> stream;
+    HRESULT hr = accountStorage_->OpenStream(name.c_str(), nullptr, kStorageAccess, 0, stream.Put());
+    if (hr == STG_E_FILENOTFOUND) hr = accountStorage_->CreateStream(name.c_str(), kStorageAccess, 0, 0, stream.Put());
+    if (SUCCEEDED(hr))
+        hr = knownBefore ? parleym::OverwriteStreamChanges(stream.Get(), out.Data(), written->bytes)
+                         : parleym::OverwriteStream(stream.Get(), out.Data());
+    stream.Reset();
+
+    // The index changes with the stream, in the same commit.
     const auto found = std::find_if(index_.begin(), index_.end(),
                                     [&](const LogEntry& logged) { return logged.number == entry.number; });
-    if (found == index_.end()) {
-        database_.SaveUserIds();
-        index_.push_back(entry);
-        RaiseNextNumberAbove(entry.number);
-    } else {
-        found->end = entry.end;
-        // A conversation recovered without its index entry gets its contact back.
-        if (found->contact.empty() && !entry.contact.empty()) {
-            found->contact = entry.contact;
-        } else if (WriteEndInPlace(static_cast<std::size_t>(found - index_.begin()))) {
-            // Only the end time changed: the index stays as it is but for those
-            // eight bytes, however many conversations it lists.
-            return;
+    const std::size_t position = static_cast<std::size_t>(found - index_.begin());
+    if (SUCCEEDED(hr)) {
+        if (found == index_.end()) {
+            index_.push_back(entry);
+            RaiseNextNumberAbove(entry.number);
+            hr = database_.WriteUserIdsIfChanged();
+            if (SUCCEEDED(hr)) hr = WriteIndex();
+        } else {
+            found->end = entry.end;
+            // A conversation recovered without its index entry gets its contact back.
+            const bool contactBack = found->contact.empty() && !entry.contact.empty();
+            if (contactBack) found->contact = entry.contact;
+            // Otherwise only the end time changed: the index stays as it is
+            // but for those eight bytes, however many conversations it lists.
+            if (contactBack || !WriteEndInPlace(position)) hr = WriteIndex();
         }
     }
-    // New entries are written at once: an abrupt end loses no conversation from the viewer.
-    SaveIndex();
+    const bool partWay = FAILED(hr);
+    hr = EndOperation(hr);
+    if (written) {
+        // After a failure part-way the stream's bytes are not known any more.
+        written->opening = accountOpening_;
+        written->bytes = partWay ? parleym::Bytes() : out.Take();
+    }
+    if (FAILED(hr) && database_.TellFailure(hr))
+        ReportStorageError("Failed to save conversation with %s. Code: 0x%08X", entry.contact.c_str(), HexCode(hr));
 }
 
 HRESULT CLogManager::LoadConversation(const char* streamName, CMessageContent& content) {

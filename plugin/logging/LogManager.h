@@ -60,7 +60,7 @@ public:
     HRESULT LoadConversation(const char* streamName, CMessageContent& content);
 
     // The number for a conversation that starts now, never one whose stream
-    // exists already; the counter moves on.
+    // exists already nor one handed out before; the counter moves on.
     int TakeNextNumber();
     // Also written to the account's index at once.
     void SetLoggingEnabled(int enabled);
@@ -85,7 +85,12 @@ private:
     bool LookUpUnindexed(std::int32_t number, const std::function<void(std::int32_t, const FILETIME&)>& note);
     void ListUnindexed(const std::set<std::int32_t>& indexed,
                        const std::function<void(std::int32_t, const FILETIME&)>& note);
+    // The index into its stream, as part of an operation.
+    HRESULT WriteIndex();
+    // The index as an operation of its own.
     void SaveIndex();
+    // database_.EndOperation, forgetting what a step back made stale.
+    HRESULT EndOperation(HRESULT hr);
     // Puts the entry's end time into the stored index in place; false when
     // the stored index is not known to match the one in memory.
     bool WriteEndInPlace(std::size_t entry);
@@ -105,6 +110,7 @@ private:
     parleym::LogTextCache textCache_;
     // The index stream holds index_ as encoded (set by each load and save).
     bool indexStored_ = false;
-    unsigned accountOpening_ = 0;  // counts account openings, for WrittenConversation
+    // Counts account openings and steps back to a commit point, for WrittenConversation.
+    unsigned accountOpening_ = 0;
     std::string accountName_;
 };

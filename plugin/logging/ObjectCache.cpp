@@ -13,7 +13,7 @@
 #include "plugin/storage/StorageDb.h"
 #include "plugin/storage/StorageFileOpen.h"
 #include "plugin/storage/StreamIO.h"
-#include "plugin/storage/StreamReplace.h"
+#include "plugin/storage/LeftoverRewrites.h"
 
 using parleym::ComPtr;
 using parleym::ToElementName;
@@ -44,7 +44,7 @@ bool HoldsOnlyObjects(IStorage* root) {
     while (elements->Next(1, &stat, nullptr) == S_OK) {
         const std::wstring name = stat.pwcsName ? stat.pwcsName : L"";
         CoTaskMemFree(stat.pwcsName);
-        if (parleym::IsReplacementSibling(name)) continue;
+        if (parleym::IsPendingRewriteSibling(name)) continue;
         if (stat.type != STGTY_STORAGE || KeyNumber(parleym::FromElementName(name.c_str())) < 0) ours = false;
     }
     return ours;
@@ -65,40 +65,36 @@ void CObjectCache::Close() {
     objects_.clear();
     digests_.clear();
     digestStream_.Reset();
-    root_.Reset();
+    file_.Close();
 }
 
 void CObjectCache::Open(const char* path) {
     Close();
     ++opening_;
     nextKey_ = 0;
-    const std::wstring widePath = ToElementName(path);
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
-        if (FAILED(parleym::CreateStorageFile(widePath, kStorageAccess, root_.Put()))) {
-            root_.Reset();
-            return;
-        }
-        if (FAILED(root_->CreateStream(kDigestStream, kStorageAccess, 0, 0, digestStream_.Put()))) {
-            Close();
-            return;
-        }
+    bool created = false;
+    bool leftovers = false;
+    if (FAILED(file_.Open(ToElementName(path), &created, &leftovers, &parleym::PlanObjectCacheSalvage))) return;
+    IStorage* root = file_.Root();
+    if (created) {
         // Written at once, so the next start can read a map from the file.
-        SaveDigests();
+        if (FAILED(root->CreateStream(kDigestStream, kStorageAccess, 0, 0, digestStream_.Put())) || FAILED(SaveDigests()) ||
+            FAILED(file_.Commit()))
+            Close();
         return;
     }
-
-    if (FAILED(parleym::OpenStorageFile(widePath, kStorageAccess, root_.Put(), nullptr,
-                                        &parleym::PlanObjectCacheSalvage))) {
-        root_.Reset();
-        return;
+    // What a version before the journal left while rewriting the map; if it
+    // cannot be finished, it waits for the next open.
+    if (leftovers && FAILED(parleym::RecoverLeftoverRewrite(root, kDigestStream))) {
+        if (FAILED(file_.Revert())) return Close();
+        root = file_.Root();
     }
-    parleym::RecoverReplacement(root_.Get(), kDigestStream);
     parleym::Bytes data;
-    HRESULT hr = root_->OpenStream(kDigestStream, nullptr, kStorageAccess, 0, digestStream_.Put());
+    HRESULT hr = root->OpenStream(kDigestStream, nullptr, kStorageAccess, 0, digestStream_.Put());
     // Cut short before the map was first written: the objects stay where they
     // are and only their deduplication starts afresh.
-    if (hr == STG_E_FILENOTFOUND && HoldsOnlyObjects(root_.Get()))
-        hr = root_->CreateStream(kDigestStream, kStorageAccess, 0, 0, digestStream_.Put());
+    if (hr == STG_E_FILENOTFOUND && HoldsOnlyObjects(root))
+        hr = root->CreateStream(kDigestStream, kStorageAccess, 0, 0, digestStream_.Put());
     if (SUCCEEDED(hr)) hr = parleym::ReadWholeStream(digestStream_.Get(), data);
     // A file created without its count (no object stored yet) holds an empty map.
     bool regular = false;
@@ -107,13 +103,31 @@ void CObjectCache::Open(const char* path) {
         return;
     }
     // New pairs are appended after the recorded ones; a map whose count does
-    // not match its pairs (duplicates, an append cut short, bytes after the
-    // last pair) is written afresh once.
-    if (!regular) SaveDigests();
+    // not match its pairs (duplicates, bytes after the last pair) is written
+    // afresh once.
+    if (!regular) hr = SaveDigests();
+    // A map that cannot be written afresh is read the same way next time.
+    if (FAILED(EndOperation(hr)) && !IsOpen()) return Close();
     // Elements the map does not name (left by an interrupted add or put there
     // by hand) are not listed here: each key is checked when handed out.
     for (const auto& pair : digests_) RaiseNextKeyAbove(pair.second);
     if (nextKey_ < INT_MAX) ++nextKey_;
+}
+
+HRESULT CObjectCache::EndOperation(HRESULT hr) {
+    if (SUCCEEDED(hr)) hr = file_.Commit();
+    if (SUCCEEDED(hr)) return hr;
+    // Back to the last commit point, also when the commit failed: an add
+    // that did not reach the disk is not one (its caller is told 0 and keeps
+    // no key). The objects opened so far and the map stream belong to the
+    // root let go.
+    objects_.clear();
+    digestStream_.Reset();
+    if (SUCCEEDED(file_.Revert()) &&
+        FAILED(file_.Root()->OpenStream(kDigestStream, nullptr, kStorageAccess, 0, digestStream_.Put())))
+        file_.Close();
+    if (!digestStream_) Close();
+    return hr;
 }
 
 void CObjectCache::RaiseNextKeyAbove(const std::string& key) {
@@ -125,8 +139,8 @@ CObjectCache::CachedObject* CObjectCache::FindObject(const std::string& key) {
     const auto found = objects_.find(key);
     if (found != objects_.end()) return &found->second;
     CachedObject object;
-    if (FAILED(root_->OpenStorage(ToElementName(key).c_str(), nullptr, kStorageAccess, nullptr, 0,
-                                  object.storage.Put())))
+    if (FAILED(file_.Root()->OpenStorage(ToElementName(key).c_str(), nullptr, kStorageAccess, nullptr, 0,
+                                         object.storage.Put())))
         return nullptr;
     STATSTG stat = {};
     if (SUCCEEDED(object.storage->Stat(&stat, STATFLAG_NONAME))) object.classId = stat.clsid;
@@ -139,16 +153,16 @@ HRESULT CObjectCache::CreateFreshObjectStorage(std::string& key, ComPtr<IStorage
         key = std::to_string(nextKey_++);
         // Never replace an element: a key in use belongs to a stored object,
         // whether the digest map knows it or not.
-        const HRESULT hr =
-            root_->CreateStorage(ToElementName(key).c_str(), kStorageAccess | STGM_FAILIFTHERE, 0, 0, storage.Put());
+        const HRESULT hr = file_.Root()->CreateStorage(ToElementName(key).c_str(), kStorageAccess | STGM_FAILIFTHERE,
+                                                       0, 0, storage.Put());
         if (hr != STG_E_FILEALREADYEXISTS) return hr;
     }
     return STG_E_FILEALREADYEXISTS;
 }
 
-void CObjectCache::DiscardElement(const std::string& key, ComPtr<IStorage>& storage) {
+HRESULT CObjectCache::DiscardElement(const std::string& key, ComPtr<IStorage>& storage) {
     storage.Reset();
-    root_->DestroyElement(ToElementName(key).c_str());
+    return file_.Root()->DestroyElement(ToElementName(key).c_str());
 }
 
 HRESULT CObjectCache::DigestOfContents(IStorage* storage, std::string& digest) {
@@ -173,71 +187,75 @@ HRESULT CObjectCache::DigestOfContents(IStorage* storage, std::string& digest) {
 }
 
 int CObjectCache::Add(IPersistStorage* object, std::string& key) {
-    if (!root_ || !object) return 0;
+    if (!IsOpen() || !object) return 0;
     std::string newKey;
     ComPtr<IStorage> storage;
-    if (FAILED(CreateFreshObjectStorage(newKey, storage))) return 0;
-
-    HRESULT hr = object->Save(storage.Get(), FALSE);
+    HRESULT hr = CreateFreshObjectStorage(newKey, storage);
+    if (SUCCEEDED(hr)) hr = object->Save(storage.Get(), FALSE);
     // The object waits in no-scribble state until told the save is over.
-    object->SaveCompleted(nullptr);
+    if (storage) object->SaveCompleted(nullptr);
     std::string digest;
     if (SUCCEEDED(hr)) hr = DigestOfContents(storage.Get(), digest);
     if (FAILED(hr)) {
-        DiscardElement(newKey, storage);
+        // Nothing of it reaches the file: the step back drops the storage.
+        storage.Reset();
+        EndOperation(hr);
         return 0;
     }
 
     const auto known = digests_.find(digest);
     // A digest whose object is gone from the file is stored again.
     if (known != digests_.end() && FindObject(known->second)) {
-        DiscardElement(newKey, storage);
-        key = known->second;
+        const std::string found = known->second;
+        if (FAILED(EndOperation(DiscardElement(newKey, storage))) && !IsOpen()) return 0;
+        key = found;
         return 1;
     }
 
     CLSID classId = CLSID_NULL;
     if (FAILED(object->GetClassID(&classId))) classId = CLSID_NULL;
-    storage->SetClass(classId);
+    hr = storage->SetClass(classId);
+    const bool remapped = known != digests_.end();
+    const std::string replaced = remapped ? known->second : std::string();
+    digests_[digest] = newKey;
+    if (SUCCEEDED(hr)) hr = remapped ? SaveDigests() : AppendDigest(digest, newKey);
     CachedObject cached;
     cached.storage = std::move(storage);
     cached.classId = classId;
     objects_[newKey] = std::move(cached);
-    const bool remapped = known != digests_.end();
-    digests_[digest] = newKey;
-    if (remapped)
-        SaveDigests();
-    else
-        AppendDigest(digest, newKey);
+    if (FAILED(EndOperation(hr))) {
+        if (remapped)
+            digests_[digest] = replaced;
+        else
+            digests_.erase(digest);
+        return 0;
+    }
     key = newKey;
     return 1;
 }
 
-void CObjectCache::SaveDigests() {
-    // A failure here costs only deduplication; the object itself is stored.
-    parleym::ReplaceStream(root_.Get(), kDigestStream, parleym::EncodeDigestMap(digests_), &digestStream_);
+HRESULT CObjectCache::SaveDigests() {
+    return parleym::OverwriteStream(digestStream_.Get(), parleym::EncodeDigestMap(digests_));
 }
 
-void CObjectCache::AppendDigest(const std::string& digest, const std::string& key) {
+HRESULT CObjectCache::AppendDigest(const std::string& digest, const std::string& key) {
     // Pairs carry no order, so a new one goes at the end and only the count is
-    // rewritten: adding stays cheap however many objects the file holds. The
-    // pair goes first: cut short before the count, the map still reads (a
-    // count behind or ahead of the pairs keeps the pairs that are there).
+    // rewritten: adding stays cheap however many objects the file holds.
     parleym::BinaryWriter pair;
     pair.PutString(digest);
     pair.PutString(key);
     parleym::BinaryWriter count;
     count.PutInt32(static_cast<std::int32_t>(digests_.size()));
     LARGE_INTEGER offset = {};
-    if (!digestStream_ || FAILED(digestStream_->Seek(offset, STREAM_SEEK_END, nullptr)) ||
-        FAILED(parleym::WriteBytes(digestStream_.Get(), pair.Data().data(), pair.Data().size())) ||
-        FAILED(digestStream_->Seek(offset, STREAM_SEEK_SET, nullptr)) ||
-        FAILED(parleym::WriteBytes(digestStream_.Get(), count.Data().data(), count.Data().size())))
-        SaveDigests();
+    HRESULT hr = digestStream_->Seek(offset, STREAM_SEEK_END, nullptr);
+    if (SUCCEEDED(hr)) hr = parleym::WriteBytes(digestStream_.Get(), pair.Data().data(), pair.Data().size());
+    if (SUCCEEDED(hr)) hr = digestStream_->Seek(offset, STREAM_SEEK_SET, nullptr);
+    if (SUCCEEDED(hr)) hr = parleym::WriteBytes(digestStream_.Get(), count.Data().data(), count.Data().size());
+    return hr;
 }
 
 IStorage* CObjectCache::Lookup(const std::string& key, CLSID& classId) {
-    if (!root_) return nullptr;
+    if (!IsOpen()) return nullptr;
     CachedObject* object = FindObject(key);
     if (!object) return nullptr;
     classId = object->classId;

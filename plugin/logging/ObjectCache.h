@@ -8,6 +8,7 @@
 #include <string>
 
 #include "plugin/storage/ComPtr.h"
+#include "plugin/storage/StorageFileOpen.h"
 
 class CMessageContent;
 namespace parleym {
@@ -24,10 +25,10 @@ public:
     // Opens or creates the file; check IsOpen() afterwards. Reports nothing.
     void Open(const char* path);
     void Close();
-    bool IsOpen() const { return static_cast<bool>(root_); }
+    bool IsOpen() const { return file_.IsOpen() && digestStream_; }
 
-    // Stores the object, or finds the stored copy of an identical one.
-    // 1 with `key` set, or 0 leaving nothing behind in the file.
+    // Stores the object, or finds the stored copy of an identical one, as one
+    // save. 1 with `key` set, or 0 leaving nothing behind in the file.
     int Add(IPersistStorage* object, std::string& key);
 
     // The object's sub-storage (still owned by the cache) and class, or null.
@@ -56,11 +57,14 @@ private:
     void RaiseNextKeyAbove(const std::string& key);
     HRESULT CreateFreshObjectStorage(std::string& key, parleym::ComPtr<IStorage>& storage);
     HRESULT DigestOfContents(IStorage* storage, std::string& digest);
-    void DiscardElement(const std::string& key, parleym::ComPtr<IStorage>& storage);
-    void SaveDigests();
-    void AppendDigest(const std::string& digest, const std::string& key);
+    HRESULT DiscardElement(const std::string& key, parleym::ComPtr<IStorage>& storage);
+    HRESULT SaveDigests();
+    HRESULT AppendDigest(const std::string& digest, const std::string& key);
+    // Commits a save, or goes back to the last commit point after a failure
+    // part-way (closing the cache when the file cannot be opened again).
+    HRESULT EndOperation(HRESULT hr);
 
-    parleym::ComPtr<IStorage> root_;
+    parleym::StorageFile file_;
     parleym::ComPtr<IStream> digestStream_;
     parleym::CParleymanager* owner_;
     // Only the objects used so far: the file is never listed, because listing

@@ -3,7 +3,6 @@
 #include "plugin/offline/OfflineFileSalvage.h"
 #include "plugin/storage/StorageErrors.h"
 #include "plugin/storage/StreamIO.h"
-#include "plugin/storage/StreamReplace.h"
 
 namespace parleym {
 
@@ -28,26 +27,37 @@ void COfflineMessageStore::Load(const char* accountName) {
     Save();
     if (IsLoaded()) {
         if (account_ == accountName) return;  // its own messages, still unsaved
-        setAside_.push_back(AccountMessages{account_, std::move(storage_), std::move(messages_), std::move(pending_)});
+        setAside_.push_back(AccountMessages{account_, std::move(pending_)});
         Unload();
     }
+    PendingMessages keptInMemory;
+    bool kept = false;
     for (auto held = setAside_.begin(); held != setAside_.end(); ++held) {
         if (held->account != accountName) continue;
         // What memory holds is newer than the file: it becomes current again.
-        account_ = held->account;
-        storage_ = std::move(held->storage);
-        messages_ = std::move(held->messages);
-        pending_ = std::move(held->pending);
+        keptInMemory = std::move(held->pending);
         setAside_.erase(held);
-        return;
+        kept = true;
+        break;
     }
 
-    if (!db_.ReopenIfHeld()) return;  // the database has said why, or did at start
     HRESULT hr = S_OK;
     bool created = false;
-    if (!db_.OpenAccount(accountName, {{kMessagesStream, &messages_}}, storage_, hr, &created) && SUCCEEDED(hr))
-        return;  // the database has said why
-    if (SUCCEEDED(hr) && !created) {
+    const bool opened = db_.ReopenIfHeld() &&
+                        db_.OpenAccount(accountName, {{kMessagesStream, &messages_}}, storage_, hr, &created);
+    if (!opened) {
+        // Messages kept in memory wait for a sign-in that opens the account.
+        if (kept) setAside_.push_back(AccountMessages{accountName, std::move(keptInMemory)});
+        // Otherwise the database has said why, or did at start.
+        if (FAILED(hr)) ReportStorageError("Failed to read offline messages. Code: 0x%08X", HexCode(hr));
+        return;
+    }
+    if (kept) {
+        account_ = accountName;
+        pending_ = std::move(keptInMemory);
+        return;
+    }
+    if (!created) {
         Bytes data;
         hr = ReadWholeStream(messages_.Get(), data);
         PendingMessages loaded;
@@ -90,31 +100,47 @@ void COfflineMessageStore::RemoveMessages(const std::string& contactName) {
 }
 
 HRESULT COfflineMessageStore::WriteStream(IStorage* storage, const Bytes& data, ComPtr<IStream>& stream) {
-    return ReplaceStream(storage, kMessagesStream, data, &stream, db_.Root());
+    if (stream) return OverwriteStream(stream.Get(), data);
+    return WriteNamedStream(storage, kMessagesStream, data, &stream);
 }
 
-HRESULT COfflineMessageStore::Write(IStorage* storage, const PendingMessages& pending, ComPtr<IStream>& stream) {
-    const HRESULT hr = WriteStream(storage, EncodeOfflineMessages(pending), stream);
-    return SUCCEEDED(hr) ? db_.Flush() : hr;
-}
-
-void COfflineMessageStore::WriteThrough() {
-    if (!IsLoaded()) return;
-    const HRESULT hr = Write(storage_.Get(), pending_, messages_);
-    if (SUCCEEDED(hr)) {
-        writeThroughFailing_ = false;
-        return;
+HRESULT COfflineMessageStore::WriteThrough() {
+    if (!IsLoaded()) return S_OK;
+    const HRESULT hr = db_.EndOperation(WriteStream(storage_.Get(), EncodeOfflineMessages(pending_), messages_));
+    // Only the first of a run of failures is told: a full disk must not bring
+    // up a box at every message typed.
+    if (FAILED(hr) && db_.TellFailure(hr)) ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
+    if (FAILED(hr) && !IsLoaded()) {
+        // The account could not be opened again after the failure: its
+        // messages wait with its name, never in the next account's.
+        setAside_.push_back(AccountMessages{account_, std::move(pending_)});
+        Unload();
     }
-    if (!writeThroughFailing_)
-        ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
-    writeThroughFailing_ = true;
+    return hr;
+}
+
+HRESULT COfflineMessageStore::WriteSetAside(const AccountMessages& held) {
+    IStorage* found = nullptr;
+    if (!db_.OpenUserStorage(held.account.c_str(), &found)) return E_FAIL;  // the database has said why
+    ComPtr<IStorage> storage(found);
+    HRESULT hr = S_OK;
+    if (!storage) {
+        storage = ComPtr<IStorage>(db_.CreateUserStorage(held.account.c_str()));
+        if (!storage) return E_FAIL;
+        hr = db_.WriteUserIdsIfChanged();
+    }
+    ComPtr<IStream> stream;
+    if (SUCCEEDED(hr)) hr = WriteStream(storage.Get(), EncodeOfflineMessages(held.pending), stream);
+    stream.Reset();
+    storage.Reset();
+    return db_.EndOperation(hr);
 }
 
 void COfflineMessageStore::SaveSetAside() {
     for (auto held = setAside_.begin(); held != setAside_.end();) {
-        const HRESULT hr = Write(held->storage.Get(), held->pending, held->messages);
+        const HRESULT hr = WriteSetAside(*held);
         if (FAILED(hr)) {
-            ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
+            if (db_.TellFailure(hr)) ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
             ++held;
         } else {
             held = setAside_.erase(held);
@@ -150,46 +176,43 @@ void COfflineMessageStore::ReturnMessage(const std::string& accountName, const s
     for (AccountMessages& held : setAside_) {
         if (held.account != accountName) continue;
         held.pending[contactName].push_front(message);
-        const HRESULT hr = Write(held.storage.Get(), held.pending, held.messages);
-        if (FAILED(hr)) ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
+        SaveSetAside();
         return;
     }
-    // The account signed out meanwhile: its messages are in the file.
-    if (!db_.IsOpen()) return;
-    ComPtr<IStorage> storage;
+    // The account signed out meanwhile: its messages are in the file. They
+    // wait in memory until written, like those of any account not loaded.
+    AccountMessages held{accountName, {}};
+    if (!db_.IsOpen() || !ReadStored(accountName, held.pending)) return;
+    held.pending[contactName].push_front(message);
+    setAside_.push_back(std::move(held));
+    SaveSetAside();
+}
+
+bool COfflineMessageStore::ReadStored(const std::string& accountName, PendingMessages& pending) {
+    IStorage* found = nullptr;
+    if (!db_.OpenUserStorage(accountName.c_str(), &found)) return false;  // the database has said why
+    ComPtr<IStorage> storage(found);
+    if (!storage) return true;
     ComPtr<IStream> stream;
-    HRESULT hr = S_OK;
-    if (!db_.OpenAccount(accountName.c_str(), {{kMessagesStream, &stream}}, storage, hr)) {
-        if (FAILED(hr)) ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
-        return;
-    }
+    HRESULT hr = storage->OpenStream(kMessagesStream, nullptr, kStorageAccess, 0, stream.Put());
+    if (hr == STG_E_FILENOTFOUND) return true;
     Bytes data;
-    PendingMessages pending;
-    hr = ReadWholeStream(stream.Get(), data);
+    if (SUCCEEDED(hr)) hr = ReadWholeStream(stream.Get(), data);
     if (SUCCEEDED(hr) && !DecodeOfflineMessages(data, pending)) hr = STG_E_READFAULT;
-    if (FAILED(hr)) {
-        // What the file holds is not ours to overwrite.
-        ReportStorageError("Failed to read offline messages. Code: 0x%08X", HexCode(hr));
-        return;
-    }
-    pending[contactName].push_front(message);
-    hr = Write(storage.Get(), pending, stream);
-    if (FAILED(hr)) ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
+    // What the file holds and cannot be read is not ours to overwrite.
+    if (FAILED(hr)) ReportStorageError("Failed to read offline messages. Code: 0x%08X", HexCode(hr));
+    return SUCCEEDED(hr);
 }
 
 void COfflineMessageStore::Save() {
     SaveSetAside();
     if (!IsLoaded()) return;
-    const HRESULT hr = Write(storage_.Get(), pending_, messages_);
-    if (FAILED(hr)) {
-        ReportStorageError("Failed to save offline messages. Code: 0x%08X", HexCode(hr));
-        return;
-    }
+    if (FAILED(WriteThrough())) return;
     Unload();
 }
 
 void COfflineMessageStore::Unload() {
-    writeThroughFailing_ = false;
+    db_.CloseAccount();
     messages_.Reset();
     storage_.Reset();
     pending_.clear();

@@ -65,18 +65,17 @@ protected:
 private:
     struct AccountMessages {
         std::string account;
-        ComPtr<IStorage> storage;
-        ComPtr<IStream> messages;
         PendingMessages pending;
     };
+    // What the file holds for an account that is not loaded (nothing when it
+    // has none); false after reporting what could not be read.
+    bool ReadStored(const std::string& accountName, PendingMessages& pending);
 
     void Unload();
-    // One account's messages into its storage, then to the disk.
-    HRESULT Write(IStorage* storage, const PendingMessages& pending, ComPtr<IStream>& stream);
     // The loaded account's messages to disk after a change, the store staying
-    // loaded. Only the first of a run of failures is reported: a full disk
-    // must not bring up a message box at every message typed.
-    void WriteThrough();
+    // loaded; only the first of a run of failures is reported.
+    HRESULT WriteThrough();
+    HRESULT WriteSetAside(const AccountMessages& held);
     void SaveSetAside();
 
     CStorageDb db_;
@@ -85,7 +84,6 @@ private:
     ComPtr<IStream> messages_;
     PendingMessages pending_;
     std::vector<AccountMessages> setAside_;
-    bool writeThroughFailing_ = false;
 };
 
 } // namespace parleym

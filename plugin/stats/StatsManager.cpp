@@ -8,7 +8,6 @@
 #include "plugin/stats/StatsFileSalvage.h"
 #include "plugin/storage/StorageErrors.h"
 #include "plugin/storage/StreamIO.h"
-#include "plugin/storage/StreamReplace.h"
 
 namespace parleym {
 
@@ -45,6 +44,9 @@ bool CStatsManager::OpenStatsFile(const char* path) { return db_.Open(path) != 0
 
 bool CStatsManager::OpenAccount(const char* signInName) {
     CloseAccount();
+    // An account lost after a failed save (reported then) leaves nothing to
+    // the next one.
+    if (!IsAccountOpen()) ledger_.Clear();
     if (!db_.ReopenIfHeld()) return false;  // the database has said why, or did at start
     HRESULT hr = S_OK;
     bool created = false;
@@ -85,13 +87,12 @@ HRESULT CStatsManager::LoadAccount() {
 }
 
 bool CStatsManager::SaveAccount() {
-    HRESULT hr = ReplaceStream(storage_.Get(), kUsersStream, EncodeStatsUsers(ledger_.OwnTotal(), ledger_.Contacts()),
-                               &users_, db_.Root());
-    if (SUCCEEDED(hr)) hr = ReplaceStream(storage_.Get(), kSessionsStream, EncodeStatsSessions(ledger_.Sessions()),
-                                             &sessions_, db_.Root());
-    if (SUCCEEDED(hr)) hr = db_.Flush();
+    // Both streams in one commit: totals and history always agree on disk.
+    HRESULT hr = OverwriteStream(users_.Get(), EncodeStatsUsers(ledger_.OwnTotal(), ledger_.Contacts()));
+    if (SUCCEEDED(hr)) hr = OverwriteStream(sessions_.Get(), EncodeStatsSessions(ledger_.Sessions()));
+    hr = db_.EndOperation(hr);
     if (FAILED(hr)) {
-        ReportStorageError("Failed to save statistics. Code 0x%08X", HexCode(hr));
+        if (db_.TellFailure(hr)) ReportStorageError("Failed to save statistics. Code 0x%08X", HexCode(hr));
         return false;
     }
     return true;
@@ -104,6 +105,7 @@ void CStatsManager::Checkpoint() {
 }
 
 void CStatsManager::ReleaseAccount() {
+    db_.CloseAccount();
     sessions_.Reset();
     users_.Reset();
     storage_.Reset();

@@ -9,7 +9,7 @@ namespace {
 
 const char kNewSuffix[] = ".new";
 const char kMarkSuffix[] = ".ok";
-// What an element set aside by a rewrite is called (see StreamReplace.h).
+// What an element set aside by a rewrite is called by versions before the journal.
 const char kSetAsideSingles[] = "~!#$%&'()+,-;=@[]^_`{}";
 
 bool EndsWith(const std::string& name, const std::string& suffix) {

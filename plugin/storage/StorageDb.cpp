@@ -4,10 +4,9 @@
 #include <climits>
 #include <cstdlib>
 
+#include "plugin/storage/LeftoverRewrites.h"
 #include "plugin/storage/StorageErrors.h"
-#include "plugin/storage/StorageFileOpen.h"
 #include "plugin/storage/StreamIO.h"
-#include "plugin/storage/StreamReplace.h"
 #include "plugin/storage/UserIdsCodec.h"
 
 using parleym::HexCode;
@@ -38,7 +37,7 @@ RootContents ListRoot(IStorage* root) {
         const std::wstring wide = stat.pwcsName ? stat.pwcsName : L"";
         const std::string name = parleym::FromElementName(stat.pwcsName);
         CoTaskMemFree(stat.pwcsName);
-        if (!parleym::IsReplacementSibling(wide)) contents.empty = false;
+        if (!parleym::IsPendingRewriteSibling(wide)) contents.empty = false;
         if (name.empty() || name.size() > 10 || name.find_first_not_of("0123456789") != std::string::npos) continue;
         const long long value = std::atoll(name.c_str());
         if (value > contents.highestNumber)
@@ -50,14 +49,17 @@ RootContents ListRoot(IStorage* root) {
 
 CStorageDb::~CStorageDb() {
     try {
+        // The stores' pointers the account went into may be gone already.
+        haveAccount_ = false;
         Close();
     } catch (...) {
     }
 }
 
 void CStorageDb::ReleaseAll() {
+    haveAccount_ = false;
     userIds_.Reset();
-    root_.Reset();
+    file_.Close();
 }
 
 int CStorageDb::Open(const char* path) {
@@ -67,32 +69,34 @@ int CStorageDb::Open(const char* path) {
     lastUserId_ = 0;
     storedMap_.clear();
     storedLastUserId_ = -1;
+    failureTold_ = false;
 
-    const std::wstring widePath = ToElementName(path);
-    const bool exists = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-    unfinishedRewritesAtOpen_ = parleym::RewritesLeftUnfinished();
-    mayHoldPendingRewrites_ = exists;
-    HRESULT hr = exists ? parleym::OpenStorageFile(widePath, kStorageAccess, root_.Put(), &mayHoldPendingRewrites_,
-                                                   salvage_)
-                        : parleym::CreateStorageFile(widePath, kStorageAccess, root_.Put());
+    bool created = false;
+    bool leftovers = false;
+    HRESULT hr = file_.Open(ToElementName(path), &created, &leftovers, salvage_);
     heldPath_.clear();
     if (FAILED(hr)) {
-        root_.Reset();
         // Damage stays damage, but a held file is only held for a while.
         if (hr == STG_E_SHAREVIOLATION || hr == STG_E_LOCKVIOLATION) heldPath_ = path;
         ReportStorageError("Failed to open storage %s. Code: 0x%08X", path, HexCode(hr));
         return 0;
     }
+    IStorage* root = file_.Root();
 
-    bool writeNow = !exists;
-    if (exists) {
-        parleym::RecoverReplacements(root_.Get());
-        const RootContents contents = ListRoot(root_.Get());
-        hr = root_->OpenStream(kUserIdsStream, nullptr, kStorageAccess, 0, userIds_.Put());
+    bool writeNow = created;
+    if (!created) {
+        // What a version before the journal left in the middle of a rewrite;
+        // if it cannot be finished, the leftovers wait for the next open.
+        if (leftovers && FAILED(parleym::RecoverLeftoverRewrites(root, true))) {
+            hr = file_.Revert();
+            root = file_.Root();
+        }
+        const RootContents contents = SUCCEEDED(hr) ? ListRoot(root) : RootContents{};
+        if (SUCCEEDED(hr)) hr = root->OpenStream(kUserIdsStream, nullptr, kStorageAccess, 0, userIds_.Put());
         parleym::Bytes data;
         // A file whose creation was cut short before its first write holds nothing.
         if (hr == STG_E_FILENOTFOUND && contents.empty)
-            hr = root_->CreateStream(kUserIdsStream, kStorageAccess, 0, 0, userIds_.Put());
+            hr = root->CreateStream(kUserIdsStream, kStorageAccess, 0, 0, userIds_.Put());
         else if (SUCCEEDED(hr))
             hr = parleym::ReadWholeStream(userIds_.Get(), data);
         writeNow = SUCCEEDED(hr) && data.empty();
@@ -109,10 +113,11 @@ int CStorageDb::Open(const char* path) {
             for (const parleym::UserIdEntry& entry : record.entries) lastUserId_ = std::max(lastUserId_, entry.number);
         }
     } else {
-        hr = root_->CreateStream(kUserIdsStream, kStorageAccess, 0, 0, userIds_.Put());
+        hr = root->CreateStream(kUserIdsStream, kStorageAccess, 0, 0, userIds_.Put());
     }
     // Written at once: a process that ends before Close still leaves a readable file.
     if (SUCCEEDED(hr) && writeNow) hr = WriteUserIds();
+    if (SUCCEEDED(hr)) hr = file_.Commit();
     if (FAILED(hr)) {
         ReleaseAll();
         userMap_.clear();
@@ -124,7 +129,7 @@ int CStorageDb::Open(const char* path) {
 }
 
 int CStorageDb::ReopenIfHeld() {
-    if (root_) return 1;
+    if (IsOpen()) return 1;
     if (heldPath_.empty()) return 0;
     const std::string path = heldPath_;
     return Open(path.c_str());
@@ -132,11 +137,11 @@ int CStorageDb::ReopenIfHeld() {
 
 int CStorageDb::OpenUserStorage(const char* accountName, IStorage** storage) {
     *storage = nullptr;
-    if (!root_) return 0;
+    if (!IsOpen()) return 0;
     const auto found = userMap_.find(accountName);
     if (found == userMap_.end()) return 1;
     const HRESULT hr =
-        root_->OpenStorage(ToElementName(found->second).c_str(), nullptr, kStorageAccess, nullptr, 0, storage);
+        Root()->OpenStorage(ToElementName(found->second).c_str(), nullptr, kStorageAccess, nullptr, 0, storage);
     if (SUCCEEDED(hr)) return 1;
     *storage = nullptr;
     if (hr == STG_E_FILENOTFOUND) return 1;
@@ -145,7 +150,7 @@ int CStorageDb::OpenUserStorage(const char* accountName, IStorage** storage) {
 }
 
 IStorage* CStorageDb::CreateUserStorage(const char* accountName) {
-    if (!root_) return nullptr;
+    if (!IsOpen()) return nullptr;
     HRESULT hr = STG_E_FILEALREADYEXISTS;
     for (int attempt = 0; attempt < kMaxNumberAttempts && hr == STG_E_FILEALREADYEXISTS; ++attempt) {
         if (lastUserId_ == INT_MAX) {
@@ -156,7 +161,7 @@ IStorage* CStorageDb::CreateUserStorage(const char* accountName) {
         const std::string number = std::to_string(lastUserId_);
         IStorage* storage = nullptr;
         // Never replaces: an element of that name belongs to someone else.
-        hr = root_->CreateStorage(ToElementName(number).c_str(), kStorageAccess, 0, 0, &storage);
+        hr = Root()->CreateStorage(ToElementName(number).c_str(), kStorageAccess, 0, 0, &storage);
         if (SUCCEEDED(hr)) {
             userMap_[accountName] = number;
             return storage;
@@ -168,39 +173,75 @@ IStorage* CStorageDb::CreateUserStorage(const char* accountName) {
     return nullptr;
 }
 
-int CStorageDb::OpenAccount(const char* accountName, std::initializer_list<AccountStream> streams,
-                            parleym::ComPtr<IStorage>& storage, HRESULT& streamError, bool* created) {
-    streamError = S_OK;
+HRESULT CStorageDb::AttachAccount(const HeldAccount& account, bool* created, bool& reported) {
+    reported = false;
     if (created) *created = false;
-    storage.Reset();
-    for (const AccountStream& slot : streams) slot.stream->Reset();
+    ReleaseAccountSlots(account);
     IStorage* found = nullptr;
-    if (!OpenUserStorage(accountName, &found)) return 0;
+    if (!OpenUserStorage(account.name.c_str(), &found)) {
+        reported = true;
+        return E_FAIL;
+    }
+    parleym::ComPtr<IStorage>& storage = *account.storage;
     if (found) {
         storage = parleym::ComPtr<IStorage>(found);
     } else {
-        storage = parleym::ComPtr<IStorage>(CreateUserStorage(accountName));
-        if (!storage) return 0;
+        storage = parleym::ComPtr<IStorage>(CreateUserStorage(account.name.c_str()));
+        if (!storage) {
+            reported = true;
+            return E_FAIL;
+        }
         if (created) *created = true;
-        // Recorded now: a process that ends before Close would otherwise leave
-        // the storage unrecorded and the account without its data next time.
-        SaveUserIds();
+        // Recorded with the storage: an account made without its entry would
+        // come back without its data.
+        const HRESULT hr = WriteUserIdsIfChanged();
+        if (FAILED(hr)) {
+            ReleaseAccountSlots(account);
+            ReportStorageError("Failed to save db. Code 0x%08X", HexCode(hr));
+            reported = true;
+            return hr;
+        }
     }
-    if (mayHoldPendingRewrites_ || parleym::RewritesLeftUnfinished() != unfinishedRewritesAtOpen_)
-        parleym::RecoverReplacements(storage.Get(), root_.Get());
     HRESULT hr = S_OK;
-    for (const AccountStream& slot : streams) {
+    for (const AccountStream& slot : account.streams) {
         hr = storage->OpenStream(slot.name, nullptr, kStorageAccess, 0, slot.stream->Put());
         if (hr == STG_E_FILENOTFOUND) hr = storage->CreateStream(slot.name, kStorageAccess, 0, 0, slot.stream->Put());
         if (FAILED(hr)) break;
     }
-    if (FAILED(hr)) {
-        for (const AccountStream& slot : streams) slot.stream->Reset();
-        storage.Reset();
-        streamError = hr;
+    if (FAILED(hr)) ReleaseAccountSlots(account);
+    return hr;
+}
+
+void CStorageDb::ReleaseAccountSlots(const HeldAccount& account) {
+    for (const AccountStream& slot : account.streams) slot.stream->Reset();
+    if (account.storage) account.storage->Reset();
+}
+
+int CStorageDb::OpenAccount(const char* accountName, std::initializer_list<AccountStream> streams,
+                            parleym::ComPtr<IStorage>& storage, HRESULT& streamError, bool* created) {
+    streamError = S_OK;
+    if (created) *created = false;
+    CloseAccount();
+    HeldAccount account{accountName ? accountName : "", std::vector<AccountStream>(streams), &storage};
+    ReleaseAccountSlots(account);
+    if (!IsOpen()) return 0;
+    bool reported = false;
+    const HRESULT attached = AttachAccount(account, created, reported);
+    if (FAILED(attached)) {
+        EndOperation(attached);
+        if (!reported) streamError = attached;
         return 0;
     }
+    account_ = std::move(account);
+    haveAccount_ = true;
+    const HRESULT hr = EndOperation(S_OK);
+    if (FAILED(hr) && TellFailure(hr)) ReportStorageError("Failed to save db. Code 0x%08X", HexCode(hr));
     return 1;
+}
+
+void CStorageDb::CloseAccount() {
+    if (haveAccount_) ReleaseAccountSlots(account_);
+    haveAccount_ = false;
 }
 
 HRESULT CStorageDb::WriteUserIds() {
@@ -209,7 +250,7 @@ HRESULT CStorageDb::WriteUserIds() {
     record.entries.reserve(userMap_.size());
     for (const auto& user : userMap_)
         record.entries.push_back(parleym::UserIdEntry{user.first, std::atoi(user.second.c_str())});
-    const HRESULT hr = parleym::ReplaceStream(root_.Get(), kUserIdsStream, parleym::EncodeUserIds(record), &userIds_);
+    const HRESULT hr = parleym::OverwriteStream(userIds_.Get(), parleym::EncodeUserIds(record));
     if (SUCCEEDED(hr)) {
         storedMap_ = userMap_;
         storedLastUserId_ = lastUserId_;
@@ -217,25 +258,64 @@ HRESULT CStorageDb::WriteUserIds() {
     return hr;
 }
 
+HRESULT CStorageDb::WriteUserIdsIfChanged() {
+    if (!IsOpen() || !userIds_) return STG_E_REVERTED;
+    if (lastUserId_ == storedLastUserId_ && userMap_ == storedMap_) return S_OK;
+    return WriteUserIds();
+}
+
 int CStorageDb::SaveUserIds() {
-    if (!root_) return 0;
-    if (lastUserId_ == storedLastUserId_ && userMap_ == storedMap_) return 1;
-    const HRESULT hr = WriteUserIds();
+    if (!IsOpen()) return 0;
+    const HRESULT hr = EndOperation(WriteUserIdsIfChanged());
     if (FAILED(hr)) {
-        ReportStorageError("Failed to save db. Code 0x%08X", HexCode(hr));
+        if (TellFailure(hr)) ReportStorageError("Failed to save db. Code 0x%08X", HexCode(hr));
         return 0;
     }
     return 1;
 }
 
-HRESULT CStorageDb::Flush() {
-    // On a direct-mode root, Commit writes out the sectors the compound-file
-    // code still holds in memory.
-    return root_ ? root_->Commit(STGC_DEFAULT) : S_OK;
+HRESULT CStorageDb::EndOperation(HRESULT hr) {
+    if (!IsOpen()) return FAILED(hr) ? hr : STG_E_REVERTED;
+    if (FAILED(hr)) {
+        Revert();
+        return hr;
+    }
+    hr = file_.Commit();
+    if (SUCCEEDED(hr)) failureTold_ = false;
+    return hr;
+}
+
+bool CStorageDb::TellFailure(HRESULT hr) {
+    if (SUCCEEDED(hr) || failureTold_) return false;
+    failureTold_ = true;
+    return true;
+}
+
+void CStorageDb::Revert() {
+    userIds_.Reset();
+    if (haveAccount_) ReleaseAccountSlots(account_);
+    // The map is kept; the file's copy of it is no longer known.
+    storedMap_.clear();
+    storedLastUserId_ = -1;
+    if (FAILED(file_.Revert())) {
+        haveAccount_ = false;
+        return;
+    }
+    IStorage* root = file_.Root();
+    HRESULT hr = root->OpenStream(kUserIdsStream, nullptr, kStorageAccess, 0, userIds_.Put());
+    // The file's making was what went back.
+    if (hr == STG_E_FILENOTFOUND) hr = root->CreateStream(kUserIdsStream, kStorageAccess, 0, 0, userIds_.Put());
+    if (FAILED(hr) || !haveAccount_) return;
+    bool reported = false;
+    if (FAILED(AttachAccount(account_, nullptr, reported))) haveAccount_ = false;
 }
 
 void CStorageDb::Close() {
-    if (!root_) return;
+    if (!IsOpen()) {
+        ReleaseAll();
+        return;
+    }
+    haveAccount_ = false;
     SaveUserIds();
     ReleaseAll();
 }

@@ -11,6 +11,7 @@
 #include "plugin/core/UserMessage.h"
 #include "plugin/storage/ComPtr.h"
 #include "plugin/storage/StorageDb.h"
+#include "plugin/storage/JournaledFile.h"
 #include "plugin/storage/StorageFileOpen.h"
 #include "plugin/storage/StreamIO.h"
 
@@ -55,7 +56,35 @@ std::wstring DamagedSuffix() {
     return suffix;
 }
 
-HRESULT WriteElement(IStorage* parent, const FreshElement& element, const CompoundFileSalvage& file) {
+// Commits the fresh file now and then, so that a large salvage never holds
+// the whole copy in memory until its end.
+class FreshFile {
+public:
+    HRESULT Open(const std::wstring& path) {
+        bool created = false;
+        const HRESULT hr = file_.Open(path, &created);
+        return SUCCEEDED(hr) && !created ? STG_E_FILEALREADYEXISTS : hr;
+    }
+    IStorage* Root() const { return file_.Root(); }
+    HRESULT Wrote(std::size_t bytes) {
+        pending_ += bytes;
+        if (pending_ < kCommitEvery) return S_OK;
+        pending_ = 0;
+        return file_.Commit();
+    }
+    HRESULT Finish() {
+        const HRESULT hr = file_.Commit();
+        file_.Close();
+        return hr;
+    }
+
+private:
+    static constexpr std::size_t kCommitEvery = 8u << 20;
+    StorageFile file_;
+    std::size_t pending_ = 0;
+};
+
+HRESULT WriteElement(IStorage* parent, const FreshElement& element, const CompoundFileSalvage& file, FreshFile& fresh) {
     const std::wstring name(element.name.begin(), element.name.end());
     if (element.storage) {
         ComPtr<IStorage> storage;
@@ -65,7 +94,7 @@ HRESULT WriteElement(IStorage* parent, const FreshElement& element, const Compou
         std::memcpy(&classId, element.classId.data(), sizeof classId);
         if (SUCCEEDED(hr) && !IsEqualCLSID(classId, CLSID_NULL)) hr = storage->SetClass(classId);
         for (const FreshElement& child : element.children)
-            if (SUCCEEDED(hr)) hr = WriteElement(storage.Get(), child, file);
+            if (SUCCEEDED(hr)) hr = WriteElement(storage.Get(), child, file, fresh);
         return hr;
     }
     Bytes copied;
@@ -74,31 +103,23 @@ HRESULT WriteElement(IStorage* parent, const FreshElement& element, const Compou
     ComPtr<IStream> stream;
     HRESULT hr = parent->CreateStream(name.c_str(), kStorageAccess, 0, 0, stream.Put());
     if (SUCCEEDED(hr)) hr = WriteBytes(stream.Get(), data.data(), data.size());
+    stream.Reset();
+    if (SUCCEEDED(hr)) hr = fresh.Wrote(data.size());
     return hr;
 }
 
-HRESULT FlushFile(const std::wstring& path) {
-    ScopedFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-        file.release();
-        return LastErrorResult();
-    }
-    return FlushFileBuffers(file.get()) ? S_OK : LastErrorResult();
-}
-
-// The fresh file, complete and on the disk, at the name `fresh`.
-HRESULT MakeFreshFile(const std::wstring& fresh, const SalvagePlan& plan, const CompoundFileSalvage& file) {
-    HRESULT hr = S_OK;
-    {
-        ComPtr<IStorage> root;
-        hr = CreateStorageFile(fresh, kStorageAccess, root.Put());
-        if (FAILED(hr)) return hr;
-        for (const FreshElement& element : plan.root.children)
-            if (SUCCEEDED(hr)) hr = WriteElement(root.Get(), element, file);
-        if (SUCCEEDED(hr)) hr = root->Commit(STGC_DEFAULT);
-    }
-    if (SUCCEEDED(hr)) hr = FlushFile(fresh);
-    if (FAILED(hr)) DeleteFileW(fresh.c_str());
+// The fresh file, complete and on the disk, at the name `path`.
+HRESULT MakeFreshFile(const std::wstring& path, const SalvagePlan& plan, const CompoundFileSalvage& file) {
+    FreshFile fresh;
+    HRESULT hr = fresh.Open(path);
+    for (const FreshElement& element : plan.root.children)
+        if (SUCCEEDED(hr)) hr = WriteElement(fresh.Root(), element, file, fresh);
+    const HRESULT finished = fresh.Finish();
+    if (SUCCEEDED(hr)) hr = finished;
+    // Once the file is whole its journal has no more to say; it must not
+    // stay behind under a name no file bears after the move.
+    if (FAILED(hr)) DeleteFileW(path.c_str());
+    DeleteFileW(JournaledFile::JournalPath(path).c_str());
     return hr;
 }
 
@@ -154,6 +175,13 @@ HRESULT SalvageStorageFile(const std::wstring& path, SalvagePlanner planner) {
     const std::wstring kept = FreeName(path, DamagedSuffix());
     hr = KeepCopy(damaged.get(), static_cast<std::uint64_t>(size.QuadPart), kept);
     damaged.reset();
+    // A journal left beside belongs to the damaged file and must never be
+    // rolled back over the fresh one.
+    const std::wstring journal = JournaledFile::JournalPath(path);
+    if (SUCCEEDED(hr) && !DeleteFileW(journal.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        hr = LastErrorResult();
+        DeleteFileW(kept.c_str());
+    }
     if (SUCCEEDED(hr) && !MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         hr = LastErrorResult();
         DeleteFileW(kept.c_str());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace parleym {
 
@@ -77,6 +78,63 @@ HRESULT RewriteStream(IStream* stream, const Bytes& data) {
     hr = stream->Seek(zero, STREAM_SEEK_SET, nullptr);
     if (FAILED(hr)) return hr;
     return WriteBytes(stream, data.data(), data.size());
+}
+
+HRESULT OverwriteStream(IStream* stream, const Bytes& data) {
+    LARGE_INTEGER start = {};
+    HRESULT hr = stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    if (SUCCEEDED(hr)) hr = WriteBytes(stream, data.data(), data.size());
+    ULARGE_INTEGER size = {};
+    size.QuadPart = data.size();
+    if (SUCCEEDED(hr)) hr = stream->SetSize(size);
+    if (SUCCEEDED(hr)) hr = stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    return hr;
+}
+
+HRESULT OverwriteStreamChanges(IStream* stream, const Bytes& data, const Bytes& previous) {
+    STATSTG stat = {};
+    HRESULT hr = stream->Stat(&stat, STATFLAG_NONAME);
+    if (FAILED(hr)) return hr;
+    if (stat.cbSize.QuadPart != previous.size()) return OverwriteStream(stream, data);
+    constexpr std::size_t kChunk = 4096;
+    const std::size_t common = std::min(data.size(), previous.size());
+    std::size_t at = 0;
+    while (at < data.size()) {
+        // Skip the chunks that are unchanged; write the next run of changed
+        // ones (and everything past the old end) in one go.
+        while (at < common && std::memcmp(data.data() + at, previous.data() + at, std::min(kChunk, common - at)) == 0)
+            at += std::min(kChunk, common - at);
+        if (at >= data.size()) break;
+        std::size_t end = at;
+        while (end < common &&
+               std::memcmp(data.data() + end, previous.data() + end, std::min(kChunk, common - end)) != 0)
+            end += std::min(kChunk, common - end);
+        if (end >= common) end = data.size();
+        LARGE_INTEGER offset = {};
+        offset.QuadPart = static_cast<LONGLONG>(at);
+        hr = stream->Seek(offset, STREAM_SEEK_SET, nullptr);
+        if (SUCCEEDED(hr)) hr = WriteBytes(stream, data.data() + at, end - at);
+        if (FAILED(hr)) return hr;
+        at = end;
+    }
+    if (data.size() < previous.size()) {
+        ULARGE_INTEGER size = {};
+        size.QuadPart = data.size();
+        hr = stream->SetSize(size);
+    }
+    LARGE_INTEGER start = {};
+    if (SUCCEEDED(hr)) hr = stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    return hr;
+}
+
+HRESULT WriteNamedStream(IStorage* parent, const std::wstring& name, const Bytes& data, ComPtr<IStream>* held) {
+    constexpr DWORD kAccess = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+    ComPtr<IStream> stream;
+    HRESULT hr = parent->OpenStream(name.c_str(), nullptr, kAccess, 0, stream.Put());
+    if (hr == STG_E_FILENOTFOUND) hr = parent->CreateStream(name.c_str(), kAccess, 0, 0, stream.Put());
+    if (SUCCEEDED(hr)) hr = OverwriteStream(stream.Get(), data);
+    if (SUCCEEDED(hr) && held) *held = std::move(stream);
+    return hr;
 }
 
 } // namespace parleym

@@ -22,14 +22,8 @@ enum class Found { old, inFlight, failed };
 void RunAbruptEnds(const std::string& store, const std::string& childTest, const std::string& file,
                    unsigned maxDelayMs, const std::function<Found(const storetest::EndedChild&)>& check);
 
-// Until every save is all or nothing (a rollback journal beneath the data
-// files), an end can leave a file the look before opening refuses: the file
-// is then salvaged, and the salvage must lose nothing. Once saves are
-// atomic, set this to false: no end may leave anything to salvage.
-constexpr bool kLosslessSalvageAccepted = true;
-
-// What the store's open after an end showed: nothing, or (while accepted)
-// one salvage box that recovered everything; counted in the run's figures.
+// What the store's open after an end showed: nothing (an end leaves nothing
+// to salvage and no message).
 void ExpectNothingShown(const std::vector<storetest::ShownMessage>& shown);
 
 } // namespace abrupt_test

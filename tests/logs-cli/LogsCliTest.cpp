@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "plugin/logging/ConversationIndexCodec.h"
+#include "plugin/storage/RollbackJournal.h"
 #include "plugin/storage/UserIdsCodec.h"
 #include "tests/storage/CompoundFileMap.h"
 #include "tools/parleym-logs/Commands.h"
@@ -288,6 +289,30 @@ TEST(ParleymLogs, ReadsWhatThePluginWouldRecover) {
     const Captured listed = Capture([&](std::FILE* out, std::FILE* err) { return ListCommand(rewrites, out, err); });
     EXPECT_TRUE(listed.err.empty()) << listed.err;
     EXPECT_NE(listed.out.find("me: 3 conversations\n"), std::string::npos) << listed.out;
+}
+
+// A save cut short in the middle of the header page is read as the plug-in's
+// next open rolls it back, without writing the file or its journal.
+TEST(ParleymLogs, ReadsAFileWithAHotJournalAsRolledBack) {
+    const std::string whole = Read(kLogs);
+    const parleym::Bytes before(whole.begin(), whole.end());
+    parleym::Bytes torn = before;
+    std::fill(torn.begin(), torn.begin() + parleym::kJournalPage, 0);
+    constexpr std::uint64_t kNonce = 7;
+    parleym::Bytes journal = parleym::EncodeJournalHeader({kNonce, before.size()});
+    parleym::AppendJournalRecord(journal, kNonce, 0, before.data(), parleym::kJournalPage);
+    const parleym::Bytes meant(parleym::kJournalPage, 0xFF);  // what the save was writing there
+    parleym::AppendJournalTrailer(
+        journal, kNonce, {before.size(), {{0, parleym::JournalPageChecksum(kNonce, meant.data(), meant.size())}}});
+    const std::string path = Scratch("journaled.dat");
+    Write(path, std::string(torn.begin(), torn.end()));
+    Write(path + "-journal", std::string(journal.begin(), journal.end()));
+    const Captured list = Capture([&](std::FILE* out, std::FILE* err) { return ListCommand(path, out, err); });
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.err, "parleym-logs: " + path + ": a save was cut short; read as it will be once " + path +
+                            "-journal is rolled back\n");
+    EXPECT_NE(list.out.find("me@parleym.example: 2 conversations\n"), std::string::npos) << list.out;
+    EXPECT_EQ(Read(path), std::string(torn.begin(), torn.end()));
 }
 
 TEST(ParleymLogs, TheProgramsExitStatus) {

@@ -369,6 +369,29 @@ TEST_F(LogManagerTest, NumberSearchSkipsStoredStreamsAndEnds) {
     EXPECT_EQ(kept.text, "last");
 }
 
+// At the highest number with no stream of it yet, two windows opened before
+// either saves get two numbers, and neither conversation overwrites the other.
+TEST_F(LogManagerTest, TheLastNumberIsHandedOutOnce) {
+    LogOneConversation("amy");
+    parleym::ConversationIndex index = StoredIndex("1");
+    index.nextNumber = INT_MAX;
+    WriteElementStream(path, "1/conversations", parleym::EncodeConversationIndex(index));
+    CLogManager logs;
+    ASSERT_EQ(logs.Open(path.c_str()), 1);
+    ASSERT_EQ(logs.OpenAccount("amy"), 1);
+    const int first = logs.TakeNextNumber();
+    const int second = logs.TakeNextNumber();
+    EXPECT_NE(first, second);
+    logs.SaveConversation(LogEntry{1, 2, "carl", first}, Content("to carl"));
+    logs.SaveConversation(LogEntry{1, 2, "dora", second}, Content("to dora"));
+    for (const auto& saved : {std::make_pair(first, "to carl"), std::make_pair(second, "to dora")}) {
+        CMessageContent content;
+        EXPECT_EQ(logs.LoadConversation(std::to_string(saved.first).c_str(), content), S_OK);
+        EXPECT_EQ(content.text, saved.second);
+    }
+    EXPECT_EQ(logs.Index().size(), 3u);
+}
+
 // The logging switch lives in the index and is written when it changes.
 TEST(LogStoreChild, TurnsLoggingOffAndEndsAbruptly) {
     const std::string path = storetest::ChildFile();

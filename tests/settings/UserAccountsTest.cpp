@@ -204,3 +204,49 @@ TEST_F(UserAccountsTest, FailedSaveKeepsTheOldFileAndTheChangeInMemory) {
     EXPECT_EQ(FileBytes(), before);
     EXPECT_TRUE(accounts_.VerifyPassword("new"));
 }
+
+// What a write ended between its steps can leave: the new content complete
+// beside the file, the file itself gone or unreadable, or both whole. The
+// start reads the old or the new settings, never none, and a complete copy
+// beside a missing or unreadable file takes its place.
+TEST_F(UserAccountsTest, AnEndBetweenTheStepsOfAWriteLeavesOldOrNewSettings) {
+    const std::vector<CUserSettings> oldRecords = {{"me@x.com", MakePasswordDigest("old"), ""}};
+    const std::vector<CUserSettings> newRecords = {{"me@x.com", MakePasswordDigest("new"), "D:\\logs.dat"}};
+    WriteRecords(newRecords);
+    const std::string fresh = FileBytes();
+    WriteRecords(oldRecords);
+    const std::string old = FileBytes();
+    const std::string beside = File() + ".new";
+    auto put = [](const std::string& path, const std::string* bytes) {
+        DeleteFileA(path.c_str());
+        if (bytes) std::ofstream(path, std::ios::binary) << *bytes;
+    };
+    const std::string torn = fresh.substr(0, fresh.size() / 2);
+    struct Case {
+        const char* name;
+        const std::string* file;    // null: missing
+        const std::string* besideIt;
+        const char* expectedDigestOf;
+        bool besideTakesPlace;
+    };
+    const Case cases[] = {
+        {"new content cut short beside", &old, &torn, "old", false},
+        {"both whole", &old, &fresh, "old", false},
+        {"only the complete new content", nullptr, &fresh, "new", true},
+        {"the file torn, the new content complete", &torn, &fresh, "new", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        put(File(), c.file);
+        put(beside, c.besideIt);
+        std::vector<CUserSettings> records;
+        ASSERT_EQ(ReadUserSettingsFile(File(), records).kind, SettingsFileResult::Ok);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].passwordDigest, MakePasswordDigest(c.expectedDigestOf));
+        if (c.besideTakesPlace) {
+            EXPECT_EQ(FileBytes(), fresh);
+            EXPECT_EQ(GetFileAttributesA(beside.c_str()), INVALID_FILE_ATTRIBUTES);
+        }
+    }
+    DeleteFileA(beside.c_str());
+}

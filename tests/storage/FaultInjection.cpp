@@ -6,6 +6,7 @@
 #include <string>
 
 #include "hook/ImportPatch.h"
+#include "plugin/storage/Win32FileSystem.h"
 
 namespace storage_faults {
 
@@ -33,135 +34,102 @@ Verdict Count() {
     return Verdict::Pass;
 }
 
-constexpr HRESULT kInjected = STG_E_MEDIUMFULL;
+constexpr parleym::DiskError kInjected = parleym::disk_error::kDiskFull;
+constexpr HRESULT kInjectedResult = STG_E_MEDIUMFULL;
 
-HRESULT FromLastError() {
-    const DWORD error = GetLastError();
-    switch (error) {
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-        return STG_E_SHAREVIOLATION;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return STG_E_FILENOTFOUND;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-        return STG_E_FILEALREADYEXISTS;
-    case ERROR_ACCESS_DENIED:
-        return STG_E_ACCESSDENIED;
-    default:
-        return HRESULT_FROM_WIN32(error);
-    }
-}
-
-// The file under the compound-file code, read and written at offsets.
-class FileLockBytes final : public ILockBytes {
+// The data files' disks, each call that changes something counted.
+class FaultyDisk final : public parleym::Disk {
 public:
-    FileLockBytes(HANDLE file, std::wstring path, DWORD mode) : file_(file), path_(std::move(path)), mode_(mode) {}
+    explicit FaultyDisk(std::unique_ptr<parleym::Disk> real) : real_(std::move(real)) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_ILockBytes) {
-            *out = static_cast<ILockBytes*>(this);
-            AddRef();
-            return S_OK;
+    parleym::DiskError Read(std::uint64_t offset, void* buffer, std::size_t size, std::size_t& got) override {
+        return real_->Read(offset, buffer, size, got);
+    }
+    parleym::DiskError Write(std::uint64_t offset, const void* data, std::size_t size) override {
+        std::size_t length = size;
+        switch (Count()) {
+        case Verdict::Fail:
+            return kInjected;
+        case Verdict::Partial:
+            real_->Write(offset, data, size / 2);
+            return kInjected;
+        case Verdict::FailIfGrowing: {
+            std::uint64_t end = 0;
+            real_->Size(end);
+            if (offset + size <= end) break;
+            ++g_plan.injected;
+            length = offset >= end ? 0 : static_cast<std::size_t>(end - offset);
+            if (length > 0) real_->Write(offset, data, length);
+            return kInjected;
         }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
-
-    HRESULT STDMETHODCALLTYPE ReadAt(ULARGE_INTEGER offset, void* buffer, ULONG size, ULONG* read) override {
-        if (read) *read = 0;
-        OVERLAPPED at = {};
-        at.Offset = offset.LowPart;
-        at.OffsetHigh = offset.HighPart;
-        DWORD got = 0;
-        if (!ReadFile(file_, buffer, size, &got, &at) && GetLastError() != ERROR_HANDLE_EOF) return STG_E_READFAULT;
-        if (read) *read = got;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE WriteAt(ULARGE_INTEGER offset, const void* buffer, ULONG size, ULONG* written) override {
-        if (written) *written = 0;
-        Verdict verdict = Count();
-        if (verdict == Verdict::Fail) return kInjected;
-        ULONG length = verdict == Verdict::Partial ? size / 2 : size;
-        if (verdict == Verdict::FailIfGrowing) {
-            const ULONGLONG end = FileSize();
-            if (offset.QuadPart + size <= end) {
-                verdict = Verdict::Pass;
-            } else {
-                ++g_plan.injected;
-                verdict = Verdict::Partial;
-                length = offset.QuadPart >= end ? 0 : static_cast<ULONG>(end - offset.QuadPart);
-            }
+        case Verdict::Pass:
+            break;
         }
-        OVERLAPPED at = {};
-        at.Offset = offset.LowPart;
-        at.OffsetHigh = offset.HighPart;
-        DWORD done = 0;
-        if (length > 0 && !WriteFile(file_, buffer, length, &done, &at)) return STG_E_WRITEFAULT;
-        if (written) *written = done;
-        return verdict == Verdict::Partial ? kInjected : S_OK;
+        return real_->Write(offset, data, length);
     }
-    HRESULT STDMETHODCALLTYPE Flush() override {
+    parleym::DiskError Flush() override {
         const Verdict verdict = Count();
-        return verdict == Verdict::Pass || verdict == Verdict::FailIfGrowing ? S_OK : kInjected;
+        return verdict == Verdict::Pass || verdict == Verdict::FailIfGrowing ? real_->Flush() : kInjected;
     }
-    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER size) override {
+    parleym::DiskError Size(std::uint64_t& size) override { return real_->Size(size); }
+    parleym::DiskError SetSize(std::uint64_t size) override {
         const Verdict verdict = Count();
         if (verdict == Verdict::FailIfGrowing) {
-            if (size.QuadPart > FileSize()) {
+            std::uint64_t end = 0;
+            real_->Size(end);
+            if (size > end) {
                 ++g_plan.injected;
                 return kInjected;
             }
         } else if (verdict != Verdict::Pass) {
             return kInjected;
         }
-        LARGE_INTEGER to;
-        to.QuadPart = static_cast<LONGLONG>(size.QuadPart);
-        if (!SetFilePointerEx(file_, to, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) return STG_E_MEDIUMFULL;
-        return S_OK;
-    }
-    // The file is held without sharing already; ranges need no locks of their own.
-    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD flags) override {
-        if (!stat) return STG_E_INVALIDPOINTER;
-        *stat = STATSTG{};
-        stat->type = STGTY_LOCKBYTES;
-        LARGE_INTEGER size = {};
-        if (!GetFileSizeEx(file_, &size)) return STG_E_ACCESSDENIED;
-        stat->cbSize.QuadPart = static_cast<ULONGLONG>(size.QuadPart);
-        stat->grfMode = mode_;
-        GetFileTime(file_, &stat->ctime, &stat->atime, &stat->mtime);
-        if (!(flags & STATFLAG_NONAME)) {
-            const std::size_t bytes = (path_.size() + 1) * sizeof(wchar_t);
-            stat->pwcsName = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
-            if (!stat->pwcsName) return STG_E_INSUFFICIENTMEMORY;
-            std::wmemcpy(stat->pwcsName, path_.c_str(), path_.size() + 1);
-        }
-        return S_OK;
+        return real_->SetSize(size);
     }
 
 private:
-    ~FileLockBytes() { CloseHandle(file_); }
+    std::unique_ptr<parleym::Disk> real_;
+};
 
-    ULONGLONG FileSize() const {
-        LARGE_INTEGER size = {};
-        return GetFileSizeEx(file_, &size) ? static_cast<ULONGLONG>(size.QuadPart) : 0;
+class FaultyFileSystem final : public parleym::FileSystem {
+public:
+    parleym::DiskError Open(const std::wstring& path, parleym::FileAccess access, parleym::FileSharing sharing,
+                            parleym::FileOpening opening, std::unique_ptr<parleym::Disk>& disk,
+                            bool* created) override {
+        disk.reset();
+        bool made = false;
+        std::unique_ptr<parleym::Disk> real;
+        const parleym::DiskError error = platform_.Open(path, access, sharing, opening, real, &made);
+        if (created) *created = made;
+        if (error != parleym::disk_error::kNone) return error;
+        // Making a file is a change on the disk as well.
+        if (made) {
+            const Verdict verdict = Count();
+            if (verdict == Verdict::Fail || verdict == Verdict::Partial) {
+                real.reset();
+                platform_.Remove(path);
+                if (created) *created = false;
+                return kInjected;
+            }
+        }
+        disk = std::make_unique<FaultyDisk>(std::move(real));
+        return parleym::disk_error::kNone;
+    }
+    parleym::DiskError Remove(const std::wstring& path) override {
+        const Verdict verdict = Count();
+        return verdict == Verdict::Pass || verdict == Verdict::FailIfGrowing ? platform_.Remove(path) : kInjected;
+    }
+    parleym::DiskError Replace(const std::wstring& from, const std::wstring& to) override {
+        const Verdict verdict = Count();
+        return verdict == Verdict::Pass || verdict == Verdict::FailIfGrowing ? platform_.Replace(from, to)
+                                                                            : kInjected;
     }
 
-    LONG refs_ = 1;
-    HANDLE file_;
-    std::wstring path_;
-    DWORD mode_;
+private:
+    parleym::Win32FileSystem platform_;
 };
+
+FaultyFileSystem g_faultyFiles;
 
 IStream* WrapStream(IStream* real);
 IStorage* WrapStorage(IStorage* real);
@@ -204,17 +172,17 @@ public:
     HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override {
         if (Count() != Verdict::Pass) {
             if (read) *read = 0;
-            return kInjected;
+            return kInjectedResult;
         }
         return real_->Read(buffer, size, read);
     }
     HRESULT STDMETHODCALLTYPE Write(const void* buffer, ULONG size, ULONG* written) override {
         const Verdict verdict = Count();
         if (written) *written = 0;
-        if (verdict == Verdict::Fail) return kInjected;
+        if (verdict == Verdict::Fail) return kInjectedResult;
         if (verdict == Verdict::Partial) {
             real_->Write(buffer, size / 2, written);
-            return kInjected;
+            return kInjectedResult;
         }
         return real_->Write(buffer, size, written);
     }
@@ -222,14 +190,14 @@ public:
         return real_->Seek(move, origin, position);
     }
     HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER size) override {
-        return Count() == Verdict::Pass ? real_->SetSize(size) : kInjected;
+        return Count() == Verdict::Pass ? real_->SetSize(size) : kInjectedResult;
     }
     HRESULT STDMETHODCALLTYPE CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read,
                                      ULARGE_INTEGER* written) override {
-        return Count() == Verdict::Pass ? real_->CopyTo(target, size, read, written) : kInjected;
+        return Count() == Verdict::Pass ? real_->CopyTo(target, size, read, written) : kInjectedResult;
     }
     HRESULT STDMETHODCALLTYPE Commit(DWORD flags) override {
-        return Count() == Verdict::Pass ? real_->Commit(flags) : kInjected;
+        return Count() == Verdict::Pass ? real_->Commit(flags) : kInjectedResult;
     }
     HRESULT STDMETHODCALLTYPE Revert() override { return real_->Revert(); }
     HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER size, DWORD type) override {
@@ -256,7 +224,7 @@ public:
                                            IStream** out) override {
         if (!out) return STG_E_INVALIDPOINTER;
         *out = nullptr;
-        if (Count() != Verdict::Pass) return kInjected;
+        if (Count() != Verdict::Pass) return kInjectedResult;
         IStream* stream = nullptr;
         const HRESULT hr = real_->CreateStream(name, mode, reserved1, reserved2, &stream);
         if (SUCCEEDED(hr)) *out = WrapStream(stream);
@@ -266,7 +234,7 @@ public:
                                          IStream** out) override {
         if (!out) return STG_E_INVALIDPOINTER;
         *out = nullptr;
-        if (Count() != Verdict::Pass) return kInjected;
+        if (Count() != Verdict::Pass) return kInjectedResult;
         IStream* stream = nullptr;
         const HRESULT hr = real_->OpenStream(name, reserved1, mode, reserved2, &stream);
         if (SUCCEEDED(hr)) *out = WrapStream(stream);
@@ -276,7 +244,7 @@ public:
                                             IStorage** out) override {
         if (!out) return STG_E_INVALIDPOINTER;
         *out = nullptr;
-        if (Count() != Verdict::Pass) return kInjected;
+        if (Count() != Verdict::Pass) return kInjectedResult;
         IStorage* storage = nullptr;
         const HRESULT hr = real_->CreateStorage(name, mode, reserved1, reserved2, &storage);
         if (SUCCEEDED(hr)) *out = WrapStorage(storage);
@@ -286,44 +254,44 @@ public:
                                           DWORD reserved, IStorage** out) override {
         if (!out) return STG_E_INVALIDPOINTER;
         *out = nullptr;
-        if (Count() != Verdict::Pass) return kInjected;
+        if (Count() != Verdict::Pass) return kInjectedResult;
         IStorage* storage = nullptr;
         const HRESULT hr = real_->OpenStorage(name, priority, mode, exclude, reserved, &storage);
         if (SUCCEEDED(hr)) *out = WrapStorage(storage);
         return hr;
     }
     HRESULT STDMETHODCALLTYPE CopyTo(DWORD count, const IID* excluded, SNB names, IStorage* target) override {
-        return Count() == Verdict::Pass ? real_->CopyTo(count, excluded, names, target) : kInjected;
+        return Count() == Verdict::Pass ? real_->CopyTo(count, excluded, names, target) : kInjectedResult;
     }
     HRESULT STDMETHODCALLTYPE MoveElementTo(const OLECHAR* name, IStorage* target, const OLECHAR* newName,
                                             DWORD flags) override {
-        return Count() == Verdict::Pass ? real_->MoveElementTo(name, target, newName, flags) : kInjected;
+        return Count() == Verdict::Pass ? real_->MoveElementTo(name, target, newName, flags) : kInjectedResult;
     }
     HRESULT STDMETHODCALLTYPE Commit(DWORD flags) override {
-        return Count() == Verdict::Pass ? real_->Commit(flags) : kInjected;
+        return Count() == Verdict::Pass ? real_->Commit(flags) : kInjectedResult;
     }
     HRESULT STDMETHODCALLTYPE Revert() override { return real_->Revert(); }
     HRESULT STDMETHODCALLTYPE EnumElements(DWORD reserved1, void* reserved2, DWORD reserved3,
                                            IEnumSTATSTG** out) override {
         if (!out) return STG_E_INVALIDPOINTER;
         *out = nullptr;
-        return Count() == Verdict::Pass ? real_->EnumElements(reserved1, reserved2, reserved3, out) : kInjected;
+        return Count() == Verdict::Pass ? real_->EnumElements(reserved1, reserved2, reserved3, out) : kInjectedResult;
     }
     HRESULT STDMETHODCALLTYPE DestroyElement(const OLECHAR* name) override {
-        return Count() == Verdict::Pass ? real_->DestroyElement(name) : kInjected;
+        return Count() == Verdict::Pass ? real_->DestroyElement(name) : kInjectedResult;
     }
     HRESULT STDMETHODCALLTYPE RenameElement(const OLECHAR* oldName, const OLECHAR* newName) override {
-        return Count() == Verdict::Pass ? real_->RenameElement(oldName, newName) : kInjected;
+        return Count() == Verdict::Pass ? real_->RenameElement(oldName, newName) : kInjectedResult;
     }
     HRESULT STDMETHODCALLTYPE SetElementTimes(const OLECHAR* name, const FILETIME* created, const FILETIME* accessed,
                                               const FILETIME* modified) override {
-        return Count() == Verdict::Pass ? real_->SetElementTimes(name, created, accessed, modified) : kInjected;
+        return Count() == Verdict::Pass ? real_->SetElementTimes(name, created, accessed, modified) : kInjectedResult;
     }
     HRESULT STDMETHODCALLTYPE SetClass(REFCLSID classId) override {
-        return Count() == Verdict::Pass ? real_->SetClass(classId) : kInjected;
+        return Count() == Verdict::Pass ? real_->SetClass(classId) : kInjectedResult;
     }
     HRESULT STDMETHODCALLTYPE SetStateBits(DWORD bits, DWORD mask) override {
-        return Count() == Verdict::Pass ? real_->SetStateBits(bits, mask) : kInjected;
+        return Count() == Verdict::Pass ? real_->SetStateBits(bits, mask) : kInjectedResult;
     }
     HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD flags) override { return real_->Stat(stat, flags); }
 };
@@ -331,55 +299,29 @@ public:
 IStream* WrapStream(IStream* real) { return new WrappedStream(real); }
 IStorage* WrapStorage(IStorage* real) { return new WrappedStorage(real); }
 
-using OpenStorageFunction = HRESULT(WINAPI*)(const OLECHAR*, IStorage*, DWORD, SNB, DWORD, IStorage**);
-using CreateDocfileFunction = HRESULT(WINAPI*)(const OLECHAR*, DWORD, DWORD, IStorage**);
+using OpenOnBytesFunction = HRESULT(WINAPI*)(ILockBytes*, IStorage*, DWORD, SNB, DWORD, IStorage**);
+using CreateOnBytesFunction = HRESULT(WINAPI*)(ILockBytes*, DWORD, DWORD, IStorage**);
 
-Layer g_layer = Layer::LockBytes;
 void* g_realOpen = nullptr;
 void* g_realCreate = nullptr;
 
-HRESULT OpenFileLockBytes(const OLECHAR* path, DWORD mode, DWORD disposition, ILockBytes** out) {
-    *out = nullptr;
-    const HANDLE file =
-        CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return FromLastError();
-    *out = new FileLockBytes(file, path, mode);
-    return S_OK;
-}
-
-HRESULT WINAPI FaultyOpenStorage(const OLECHAR* path, IStorage* priority, DWORD mode, SNB exclude, DWORD reserved,
-                                 IStorage** out) {
+HRESULT WINAPI WrappedOpenOnBytes(ILockBytes* bytes, IStorage* priority, DWORD mode, SNB exclude, DWORD reserved,
+                                  IStorage** out) {
     if (!out) return STG_E_INVALIDPOINTER;
     *out = nullptr;
-    if (g_layer == Layer::Interfaces) {
-        IStorage* real = nullptr;
-        const HRESULT hr =
-            reinterpret_cast<OpenStorageFunction>(g_realOpen)(path, priority, mode, exclude, reserved, &real);
-        if (SUCCEEDED(hr)) *out = WrapStorage(real);
-        return hr;
-    }
-    ILockBytes* bytes = nullptr;
-    HRESULT hr = OpenFileLockBytes(path, mode, OPEN_EXISTING, &bytes);
-    if (FAILED(hr)) return hr;
-    hr = StgOpenStorageOnILockBytes(bytes, priority, mode, exclude, reserved, out);
-    bytes->Release();
+    IStorage* real = nullptr;
+    const HRESULT hr =
+        reinterpret_cast<OpenOnBytesFunction>(g_realOpen)(bytes, priority, mode, exclude, reserved, &real);
+    if (SUCCEEDED(hr)) *out = WrapStorage(real);
     return hr;
 }
 
-HRESULT WINAPI FaultyCreateDocfile(const OLECHAR* path, DWORD mode, DWORD reserved, IStorage** out) {
+HRESULT WINAPI WrappedCreateOnBytes(ILockBytes* bytes, DWORD mode, DWORD reserved, IStorage** out) {
     if (!out) return STG_E_INVALIDPOINTER;
     *out = nullptr;
-    if (g_layer == Layer::Interfaces) {
-        IStorage* real = nullptr;
-        const HRESULT hr = reinterpret_cast<CreateDocfileFunction>(g_realCreate)(path, mode, reserved, &real);
-        if (SUCCEEDED(hr)) *out = WrapStorage(real);
-        return hr;
-    }
-    ILockBytes* bytes = nullptr;
-    HRESULT hr = OpenFileLockBytes(path, mode, (mode & STGM_CREATE) ? CREATE_ALWAYS : CREATE_NEW, &bytes);
-    if (FAILED(hr)) return hr;
-    hr = StgCreateDocfileOnILockBytes(bytes, mode | STGM_CREATE, reserved, out);
-    bytes->Release();
+    IStorage* real = nullptr;
+    const HRESULT hr = reinterpret_cast<CreateOnBytesFunction>(g_realCreate)(bytes, mode, reserved, &real);
+    if (SUCCEEDED(hr)) *out = WrapStorage(real);
     return hr;
 }
 
@@ -401,21 +343,26 @@ FaultPlan Disarm() {
     return counted;
 }
 
-FaultyStorageFiles::FaultyStorageFiles(Layer layer) {
-    g_layer = layer;
+FaultyStorageFiles::FaultyStorageFiles(Layer layer) : layer_(layer) {
     g_plan = FaultPlan{};
+    if (layer == Layer::Disk) {
+        parleym::UseDataFileSystem(&g_faultyFiles);
+        installed_ = true;
+        return;
+    }
     const HMODULE self = GetModuleHandleW(nullptr);
-    const bool open = parleym::PatchImport(self, "ole32.dll", "StgOpenStorage",
-                                           reinterpret_cast<void*>(&FaultyOpenStorage), &g_realOpen) != FALSE;
-    const bool create = parleym::PatchImport(self, "ole32.dll", "StgCreateDocfile",
-                                             reinterpret_cast<void*>(&FaultyCreateDocfile), &g_realCreate) != FALSE;
+    const bool open = parleym::PatchImport(self, "ole32.dll", "StgOpenStorageOnILockBytes",
+                                           reinterpret_cast<void*>(&WrappedOpenOnBytes), &g_realOpen) != FALSE;
+    const bool create = parleym::PatchImport(self, "ole32.dll", "StgCreateDocfileOnILockBytes",
+                                             reinterpret_cast<void*>(&WrappedCreateOnBytes), &g_realCreate) != FALSE;
     installed_ = open && create;
 }
 
 FaultyStorageFiles::~FaultyStorageFiles() {
+    if (layer_ == Layer::Disk) parleym::UseDataFileSystem(nullptr);
     const HMODULE self = GetModuleHandleW(nullptr);
-    if (g_realOpen) parleym::RestoreImport(self, reinterpret_cast<void*>(&FaultyOpenStorage), g_realOpen);
-    if (g_realCreate) parleym::RestoreImport(self, reinterpret_cast<void*>(&FaultyCreateDocfile), g_realCreate);
+    if (g_realOpen) parleym::RestoreImport(self, reinterpret_cast<void*>(&WrappedOpenOnBytes), g_realOpen);
+    if (g_realCreate) parleym::RestoreImport(self, reinterpret_cast<void*>(&WrappedCreateOnBytes), g_realCreate);
     g_realOpen = nullptr;
     g_realCreate = nullptr;
     g_plan = FaultPlan{};

@@ -1,28 +1,27 @@
 #pragma once
-// Failing storage for tests: while a FaultyStorageFiles is alive, every
-// compound file this program opens or creates by path (StgOpenStorage,
-// StgCreateDocfile) goes through one of two layers whose calls are counted
+// Failing storage for tests: while a FaultyStorageFiles is alive, every data
+// file the stores open goes through one of two layers whose calls are counted
 // and, when the plan says so, fail:
-//  - Layer::LockBytes: the file is handed to the platform through our own
-//    ILockBytes, so every write the compound-file code makes (sectors, tables,
-//    header) is a counted call: WriteAt, SetSize, Flush;
+//  - Layer::Disk: the file system beneath the journal (DataFileSystem): every
+//    call that changes something on the disk (a write, a size change, a
+//    flush, a file made, removed or moved) is counted;
 //  - Layer::Interfaces: the IStorage/IStream the store code holds are
 //    wrappers, and every call that reads or changes the file is counted
 //    (create, open, destroy, read, write, set size, commit, ...).
-// A failing call returns STG_E_MEDIUMFULL; a partial one first does half of
+// A failing call fails as a full disk does; a partial one first does half of
 // its write. The plan counts only while armed, so opening and checking the
 // file are never disturbed.
 #include <objbase.h>
 
 namespace storage_faults {
 
-enum class Layer { LockBytes, Interfaces };
+enum class Layer { Disk, Interfaces };
 
 enum class Failure {
     Refuse,   // nothing is done
     Partial,  // half of the bytes are written, then the call fails
-    // A full disk (lock-bytes layer only): from failAt on, whatever would make
-    // the file longer fails, the part inside it is written; the rest works.
+    // A full disk (disk layer only): from failAt on, whatever would make a
+    // file longer fails, the part inside it is written; the rest works.
     DiskFull,
 };
 
@@ -51,6 +50,7 @@ public:
     bool Installed() const { return installed_; }
 
 private:
+    Layer layer_;
     bool installed_ = false;
 };
 

@@ -7,8 +7,10 @@ looping stream, a foreign compound file, counts larger than the data) and the pl
 starts on it: no crash, no hang, and the features whose files are intact still working.
 A compound file of ours that fails the look before opening is salvaged when anything
 of its store's can be read (SALVAGED): one box says what was recovered, the damaged
-bytes are kept beside it byte for byte, and a sound fresh file takes its place. Any
-other damage gets its message and nothing else, the damaged file byte for byte as it was.
+bytes are kept beside it byte for byte, and a sound fresh file takes its place. A data
+file of zero length (users.dat aside) is what an end during its making leaves: it is made
+anew in place and used, without a message. Any other damage gets its message and
+nothing else, the damaged file byte for byte as it was.
 
 The damages are grouped into three runs after the first: logs files by sign-in (each
 account has its own logs path), statistics and offline messages by reloading the
@@ -113,7 +115,10 @@ def digest_pairs(md5map):
 # A digest map whose count or a length does not match its pairs is read as far
 # as its pairs are whole (an append cut short leaves such a map), so the
 # plug-in starts on these.
-STARTING = {("objcache", "count-too-large"), ("objcache", "length-too-large")}
+STARTING = {("objcache", "count-too-large"), ("objcache", "length-too-large"), ("objcache", "zero-length")}
+# A data file of zero length is what an end during its making leaves: it is made
+# anew where it is, and used.
+MADE_ANEW = "zero-length"
 
 # Damaged compound files of ours of which something can still be read whole: what the
 # salvage box says was recovered. The seed files hold one account with one conversation,
@@ -306,6 +311,11 @@ class DamagedFilesTest(unittest.TestCase):
                 tally.tried += 1
                 with self.subTest(kind=kind):
                     shown = boxes(parts[kind])
+                    if kind == MADE_ANEW:
+                        self.assertEqual(shown, [])
+                        self.assertLogged(self.read("logs-%s.dat" % kind), "a%02d" % i, "said to a%02d@parleym.example" % i)
+                        tally.passed += 1
+                        continue
                     self.assertEqual(len(shown), 1, shown)
                     caption, text = shown[0]
                     if kind in SALVAGED["logs"]:
@@ -417,16 +427,21 @@ class DamagedFilesTest(unittest.TestCase):
                     with self.subTest(store=store, kind=kind):
                         path = "%s\\%s" % (data_dir, name)
                         own = [(c, t) for c, t in shown if path in t or word in t]
-                        if kind in SALVAGED[store]:
-                            # Salvaged: one box, the damaged bytes kept, a fresh sound file used.
-                            self.assertEqual(len(own), 1, shown)
-                            self.assertEqual(own[0][0], "Parleym")
-                            self.assertRegex(own[0][1], salvage_text(path, SALVAGED[store][kind]))
-                            self.assertEqual(result.data_file("kept-%s-%s.dat" % (store, kind)), damaged[kind],
-                                             "the damaged bytes were not kept")
-                            self.assertTrue(sound(result.data_file("after-%s-%s.dat" % (store, kind))))
-                            self.assertIn(("cycle %s" % kind).encode(), logged)
-                            self.assertEqual(len(shown), sum(1 if kind in SALVAGED[s] else 2 for s in stores), shown)
+                        if kind == MADE_ANEW or kind in SALVAGED[store]:
+                            if kind == MADE_ANEW:
+                                self.assertEqual(shown, [])
+                                self.assertIn("userids", streams_by_path(result.data_file("after-%s-%s.dat" % (store, kind))))
+                                self.assertIn(("cycle %s" % kind).encode(), logged)
+                            else:
+                                # Salvaged: one box, the damaged bytes kept, a fresh sound file used.
+                                self.assertEqual(len(own), 1, shown)
+                                self.assertEqual(own[0][0], "Parleym")
+                                self.assertRegex(own[0][1], salvage_text(path, SALVAGED[store][kind]))
+                                self.assertEqual(result.data_file("kept-%s-%s.dat" % (store, kind)), damaged[kind],
+                                                 "the damaged bytes were not kept")
+                                self.assertTrue(sound(result.data_file("after-%s-%s.dat" % (store, kind))))
+                                self.assertIn(("cycle %s" % kind).encode(), logged)
+                                self.assertEqual(len(shown), sum(1 if kind in SALVAGED[s] else 2 for s in stores), shown)
                             tallies[store].passed += 1
                             continue
                         if kind.startswith("account-"):
@@ -516,7 +531,11 @@ class DamagedFilesTest(unittest.TestCase):
                     part = parts["%s-%s" % (store, kind)]
                     shown = boxes(part)
                     after = result.data_file("after-%s-%s.dat" % (store, kind))
-                    if kind in SALVAGED.get(store, {}):
+                    if (store, kind) == ("objcache", MADE_ANEW):
+                        self.assertEqual(shown, [])
+                        self.assertTrue(any(l.startswith("menubar main") and "Parleym[" in l for l in part))
+                        self.assertIn("md5map", streams_by_path(after))
+                    elif kind in SALVAGED.get(store, {}):
                         # The plug-in starts on the fresh file; the damaged bytes are kept.
                         path = "%s\\%s" % (self.bench.windows_path(result.data_dir), name)
                         self.assertEqual(len(shown), 1, shown)

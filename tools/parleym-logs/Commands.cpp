@@ -15,7 +15,7 @@ namespace {
 bool OpenLogs(LogsReader& logs, const std::string& path, std::FILE* err) {
     std::string error;
     if (logs.Open(path, error)) {
-        if (!logs.Salvaged().empty()) std::fprintf(err, "parleym-logs: %s: %s\n", path.c_str(), logs.Salvaged().c_str());
+        if (!logs.ReadNote().empty()) std::fprintf(err, "parleym-logs: %s: %s\n", path.c_str(), logs.ReadNote().c_str());
         return true;
     }
     std::fprintf(err, "parleym-logs: %s: %s\n", path.c_str(), error.c_str());

@@ -9,7 +9,8 @@
 
 namespace parleym_logs {
 
-// False with a reason when the file cannot be read.
-bool LoadFileBytes(const std::string& path, parleym::Bytes& bytes, std::string& error);
+// False with a reason when the file cannot be read. A save cut short (a hot
+// `<path>-journal` beside it) is undone in memory; `note` then says so.
+bool LoadFileBytes(const std::string& path, parleym::Bytes& bytes, std::string& note, std::string& error);
 
 } // namespace parleym_logs

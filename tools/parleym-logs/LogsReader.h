@@ -25,8 +25,8 @@ public:
     // anything the plug-in would recover. A conversation the index lost is
     // listed after the indexed ones, as the plug-in lists it (no contact).
     bool Open(const std::string& path, std::string& error);
-    // What the file's damage left, when it is read as the plug-in would salvage it.
-    const std::string& Salvaged() const { return file_.Salvaged(); }
+    // How the file was read when not as it lies (a save undone, a salvage).
+    const std::string& ReadNote() const { return file_.ReadNote(); }
     const std::vector<Account>& Accounts() const { return accounts_; }
     // By sign-in name, as stored or as UTF-8 from `codePage`.
     const Account* FindAccount(const std::string& name, int codePage) const;

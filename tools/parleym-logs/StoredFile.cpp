@@ -171,8 +171,8 @@ bool StoredFile::IsOpen() const { return tree_ != nullptr; }
 
 bool StoredFile::Open(const std::string& path, parleym::SalvagePlanner salvage, std::string& error) {
     tree_.reset();
-    salvaged_.clear();
-    if (!LoadFileBytes(path, bytes_, error)) return false;
+    readNote_.clear();
+    if (!LoadFileBytes(path, bytes_, readNote_, error)) return false;
     const parleym::CompoundFileFault fault = parleym::CheckCompoundFile(bytes_);
     if (fault == parleym::CompoundFileFault::none) {
         auto gsf = std::make_unique<GsfTree>();
@@ -186,7 +186,8 @@ bool StoredFile::Open(const std::string& path, parleym::SalvagePlanner salvage, 
     if (fault == parleym::CompoundFileFault::empty || fault == parleym::CompoundFileFault::notCompoundFile || !salvage ||
         !salvaged->Open(bytes_, salvage, recovered))
         return false;
-    salvaged_ = error + "; read as it would be salvaged: " + recovered;
+    if (!readNote_.empty()) readNote_ += "; ";
+    readNote_ += error + "; read as it would be salvaged: " + recovered;
     tree_ = std::move(salvaged);
     return true;
 }

@@ -28,9 +28,10 @@ public:
     // how its store salvages it when it is damaged.
     bool Open(const std::string& path, parleym::SalvagePlanner salvage, std::string& error);
     bool IsOpen() const;
-    // For a damaged file read as salvaged: why it is damaged and what could
-    // be read ("3 of 5 conversations recovered"); empty for a sound file.
-    const std::string& Salvaged() const { return salvaged_; }
+    // How the file was read when not as it lies, for the user: a save cut
+    // short undone in memory; a damaged file read as salvaged (why it is
+    // damaged, "3 of 5 conversations recovered"). Empty for a sound file.
+    const std::string& ReadNote() const { return readNote_; }
 
     // Everything our files hold lies in the root or in a storage of the root
     // ("" names the root itself).
@@ -46,7 +47,7 @@ private:
 
     parleym::Bytes bytes_;
     std::unique_ptr<Tree> tree_;
-    std::string salvaged_;
+    std::string readNote_;
 };
 
 } // namespace parleym_logs
