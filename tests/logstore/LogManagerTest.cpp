@@ -45,6 +45,14 @@ protected:
         logs.SaveConversation(LogEntry{100, 101, "bob", number}, Content("{\\rtf1 hello}"));
         logs.Close();
     }
+    // Amy (logged already) with her counter at the highest number, open in `logs`.
+    void OpenAmyAtTheLastNumber(CLogManager& logs) {
+        parleym::ConversationIndex index = StoredIndex("1");
+        index.nextNumber = INT_MAX;
+        WriteElementStream(path, "1/conversations", parleym::EncodeConversationIndex(index));
+        ASSERT_EQ(logs.Open(path.c_str()), 1);
+        ASSERT_EQ(logs.OpenAccount("amy"), 1);
+    }
 
     ComEnvironment com;
     TempFolder folder;
@@ -353,12 +361,9 @@ TEST_F(LogManagerTest, NumberSearchSkipsStoredStreamsAndEnds) {
     LogOneConversation("amy");
     WriteElementStream(path, "1/2", Encoded(Content("unindexed")));
     WriteElementStream(path, "1/2147483647", Encoded(Content("last")));
-    parleym::ConversationIndex index = StoredIndex("1");
-    index.nextNumber = INT_MAX;
-    WriteElementStream(path, "1/conversations", parleym::EncodeConversationIndex(index));
     CLogManager logs;
-    ASSERT_EQ(logs.Open(path.c_str()), 1);
-    ASSERT_EQ(logs.OpenAccount("amy"), 1);
+    OpenAmyAtTheLastNumber(logs);
+    if (HasFatalFailure()) return;
     EXPECT_EQ(logs.Index().size(), 3u);  // 1, and the two unindexed ones
     EXPECT_EQ(logs.TakeNextNumber(), 3);
     EXPECT_EQ(logs.TakeNextNumber(), 4);
@@ -373,12 +378,9 @@ TEST_F(LogManagerTest, NumberSearchSkipsStoredStreamsAndEnds) {
 // either saves get two numbers, and neither conversation overwrites the other.
 TEST_F(LogManagerTest, TheLastNumberIsHandedOutOnce) {
     LogOneConversation("amy");
-    parleym::ConversationIndex index = StoredIndex("1");
-    index.nextNumber = INT_MAX;
-    WriteElementStream(path, "1/conversations", parleym::EncodeConversationIndex(index));
     CLogManager logs;
-    ASSERT_EQ(logs.Open(path.c_str()), 1);
-    ASSERT_EQ(logs.OpenAccount("amy"), 1);
+    OpenAmyAtTheLastNumber(logs);
+    if (HasFatalFailure()) return;
     const int first = logs.TakeNextNumber();
     const int second = logs.TakeNextNumber();
     EXPECT_NE(first, second);
