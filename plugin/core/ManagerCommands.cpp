@@ -195,7 +195,7 @@ void CParleymanager::SendOfflineToSelected() {
     VariantClear(&contact);
     if (FAILED(hr) || !windowObject) return;
     ComPtr<IMessengerWindow> messengerWindow;
-    if (FAILED(windowObject->QueryInterface(IID_IMessengerWindow, reinterpret_cast<void**>(messengerWindow.Put()))))
+    if (FAILED(QueryInterface(windowObject, messengerWindow)))
         return;
     LONG handle = 0;
     if (FAILED(messengerWindow->get_HWND(&handle))) return;
@@ -263,7 +263,7 @@ HRESULT CParleymanager::OpenConversation(const std::string& signInName, HWND& wi
     if (FAILED(hr)) return hr;
     if (!windowObject) return E_POINTER;
     ComPtr<IMessengerWindow> messengerWindow;
-    hr = windowObject->QueryInterface(IID_IMessengerWindow, reinterpret_cast<void**>(messengerWindow.Put()));
+    hr = QueryInterface(windowObject, messengerWindow);
     if (FAILED(hr)) return hr;
     LONG handle = 0;
     hr = messengerWindow->get_HWND(&handle);

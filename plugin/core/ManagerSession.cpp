@@ -51,7 +51,7 @@ void CParleymanager::CreateMessengerObject(int clientIndex) {
                                reinterpret_cast<void**>(unknown.Put())));
         Check(OleRun(unknown.Get()));
         ComPtr<IMessenger> messenger;
-        Check(unknown->QueryInterface(IID_IMessenger, reinterpret_cast<void**>(messenger.Put())));
+        Check(QueryInterface(unknown, messenger));
         messenger_ = messenger;
         ReadSelf();
         if (self_.IsOnline()) {
@@ -75,8 +75,8 @@ void CParleymanager::ReadSelf() {
     BstrHolder friendly, signIn;
     Check(messenger_->get_MyFriendlyName(friendly.Put()));
     Check(messenger_->get_MySigninName(signIn.Put()));
-    self_.friendlyName = friendly.Ansi();
-    self_.signInName = signIn.Ansi();
+    self_.friendlyName = AnsiFromBstr(friendly.Get());
+    self_.signInName = AnsiFromBstr(signIn.Get());
     self_.status = signedIn ? kContactOnline : kContactOffline;
 }
 
@@ -86,7 +86,7 @@ void CParleymanager::OpenLogs() {
 
 void CParleymanager::ConnectEvents() {
     ComPtr<IConnectionPointContainer> container;
-    Check(messenger_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.Put())));
+    Check(QueryInterface(messenger_, container));
     ComPtr<IConnectionPoint> point;
     Check(container->FindConnectionPoint(DIID_DMessengerEvents, point.Put()));
     events_->SetManager(this);
@@ -97,8 +97,7 @@ void CParleymanager::DisconnectEvents() {
     if (!messenger_ || !eventsCookie_) return;
     ComPtr<IConnectionPointContainer> container;
     ComPtr<IConnectionPoint> point;
-    if (SUCCEEDED(messenger_->QueryInterface(IID_IConnectionPointContainer,
-                                             reinterpret_cast<void**>(container.Put()))) &&
+    if (SUCCEEDED(QueryInterface(messenger_, container)) &&
         SUCCEEDED(container->FindConnectionPoint(DIID_DMessengerEvents, point.Put())))
         point->Unadvise(eventsCookie_);
     eventsCookie_ = 0;
@@ -117,7 +116,7 @@ void CParleymanager::RetrieveContacts() {
         ComPtr<IDispatch> contactsDispatch;
         Check(messenger_->get_MyContacts(contactsDispatch.Put()));
         ComPtr<IMessengerContacts> contacts;
-        Check(contactsDispatch->QueryInterface(IID_IMessengerContacts, reinterpret_cast<void**>(contacts.Put())));
+        Check(QueryInterface(contactsDispatch, contacts));
         LONG count = 0;
         Check(contacts->get_Count(&count));
         contacts_.clear();
@@ -125,7 +124,7 @@ void CParleymanager::RetrieveContacts() {
             ComPtr<IDispatch> item;
             Check(contacts->Item(i, item.Put()));
             ComPtr<IMessengerContact> contact;
-            Check(item->QueryInterface(IID_IMessengerContact, reinterpret_cast<void**>(contact.Put())));
+            Check(QueryInterface(item, contact));
             const CContactInfo record = AddContact(contact.Get());
             statsStore_->OnStatusChange(record.signInName, record.friendlyName, record.status, false);
             if (record.IsOnline() && HasPendingMessages(record.signInName)) OnContactChanged(record);
@@ -145,14 +144,14 @@ std::vector<CContactInfo> CParleymanager::CurrentContacts() {
         ComPtr<IDispatch> contactsDispatch;
         Check(messenger_->get_MyContacts(contactsDispatch.Put()));
         ComPtr<IMessengerContacts> contacts;
-        Check(contactsDispatch->QueryInterface(IID_IMessengerContacts, reinterpret_cast<void**>(contacts.Put())));
+        Check(QueryInterface(contactsDispatch, contacts));
         LONG count = 0;
         Check(contacts->get_Count(&count));
         for (LONG i = 0; i < count; ++i) {
             ComPtr<IDispatch> item;
             Check(contacts->Item(i, item.Put()));
             ComPtr<IMessengerContact> contact;
-            Check(item->QueryInterface(IID_IMessengerContact, reinterpret_cast<void**>(contact.Put())));
+            Check(QueryInterface(item, contact));
             VARIANT_BOOL isSelf = VARIANT_FALSE;
             BstrHolder friendly, signIn;
             MISTATUS status = MISTATUS_UNKNOWN;
@@ -161,7 +160,7 @@ std::vector<CContactInfo> CParleymanager::CurrentContacts() {
             Check(contact->get_FriendlyName(friendly.Put()));
             Check(contact->get_SigninName(signIn.Put()));
             Check(contact->get_Status(&status));
-            current.emplace_back(signIn.Ansi(), friendly.Ansi(), MapStatus(status));
+            current.emplace_back(AnsiFromBstr(signIn.Get()), AnsiFromBstr(friendly.Get()), MapStatus(status));
         }
     } catch (const ComFailure&) {
         // What the events told us is the best there is.
@@ -186,20 +185,20 @@ CContactInfo CParleymanager::AddContact(IMessengerContact* contact) {
     Check(contact->get_SigninName(signIn.Put()));
     Check(contact->get_Status(&status));
     // A contact deleted and added again is still one contact.
-    CContactInfo* record = RecordOf(signIn.Ansi());
+    CContactInfo* record = RecordOf(AnsiFromBstr(signIn.Get()));
     if (record && record != &self_) {
-        record->friendlyName = friendly.Ansi();
+        record->friendlyName = AnsiFromBstr(friendly.Get());
         record->status = MapStatus(status);
         return *record;
     }
-    contacts_.emplace_back(signIn.Ansi(), friendly.Ansi(), MapStatus(status));
+    contacts_.emplace_back(AnsiFromBstr(signIn.Get()), AnsiFromBstr(friendly.Get()), MapStatus(status));
     return contacts_.back();
 }
 
 CContactInfo CParleymanager::FindContact(IMessengerContact* contact) {
     BstrHolder signIn;
     Check(contact->get_SigninName(signIn.Put()));
-    const CContactInfo* record = RecordOf(signIn.Ansi());
+    const CContactInfo* record = RecordOf(AnsiFromBstr(signIn.Get()));
     return record && record != &self_ ? *record : noContact_;
 }
 
@@ -233,7 +232,7 @@ bool CParleymanager::IsContactOnline(const std::string& signInName) {
         SysFreeString(service);
         ComPtr<IMessengerContact> contact;
         if (SUCCEEDED(hr) && found)
-            hr = found->QueryInterface(IID_IMessengerContact, reinterpret_cast<void**>(contact.Put()));
+            hr = QueryInterface(found, contact);
         MISTATUS status = MISTATUS_UNKNOWN;
         if (SUCCEEDED(hr) && contact && SUCCEEDED(contact->get_Status(&status)))
             return MapStatus(status) == kContactOnline;
@@ -355,14 +354,14 @@ LONG CParleymanager::HistoryLengthOf(HWND window) {
 void CParleymanager::OnContactListAdd(long hr, IDispatch* contact) {
     if (hr != 0 || !contact) return;
     ComPtr<IMessengerContact> messengerContact;
-    Check(contact->QueryInterface(IID_IMessengerContact, reinterpret_cast<void**>(messengerContact.Put())));
+    Check(QueryInterface(contact, messengerContact));
     AddContact(messengerContact.Get());
 }
 
 void CParleymanager::OnContactStatusChange(IDispatch* contact, long) {
     if (!contact) return;
     ComPtr<IMessengerContact> messengerContact;
-    Check(contact->QueryInterface(IID_IMessengerContact, reinterpret_cast<void**>(messengerContact.Put())));
+    Check(QueryInterface(contact, messengerContact));
     BstrHolder signIn, friendly;
     MISTATUS status = MISTATUS_UNKNOWN;
     Check(messengerContact->get_SigninName(signIn.Put()));
@@ -370,13 +369,13 @@ void CParleymanager::OnContactStatusChange(IDispatch* contact, long) {
     Check(messengerContact->get_Status(&status));
     // One record per sign-in name: a renamed contact keeps its record (and its
     // windows their handlers), with the new friendly name.
-    CContactInfo* record = RecordOf(signIn.Ansi());
+    CContactInfo* record = RecordOf(AnsiFromBstr(signIn.Get()));
     if (!record) {
         AddContact(messengerContact.Get());
-        record = RecordOf(signIn.Ansi());
+        record = RecordOf(AnsiFromBstr(signIn.Get()));
         if (!record) return;
     }
-    record->friendlyName = friendly.Ansi();
+    record->friendlyName = AnsiFromBstr(friendly.Get());
     record->status = MapStatus(status);
     OnContactChanged(*record);
 }
@@ -407,7 +406,7 @@ bool CParleymanager::NoteContactChange(const CContactInfo& contact) {
         LONG handle = 0;
         if (SUCCEEDED(hr)) {
             ComPtr<IMessengerWindow> window;
-            hr = windowObject ? windowObject->QueryInterface(IID_IMessengerWindow, reinterpret_cast<void**>(window.Put()))
+            hr = windowObject ? QueryInterface(windowObject, window)
                               : E_POINTER;
             if (SUCCEEDED(hr)) hr = window->get_HWND(&handle);
         }

@@ -16,7 +16,7 @@
 #include "plugin/core/MessengerApi.h"
 #include "plugin/core/UserAccounts.h"
 #include "plugin/logging/ConversationHandler.h"
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "shared/IPlugin.h"
 
 class CLogManager;

@@ -12,6 +12,7 @@
 #include "plugin/lock/LockedDlg.h"
 #include "plugin/lock/SetPasswordDlg.h"
 #include "plugin/lock/ViewLogsPassDlg.h"
+#include "plugin/storage/Scoped.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
@@ -27,13 +28,6 @@ bool IsOfClass(HWND window, const char* name) {
     char className[64] = {};
     return GetClassNameA(window, className, sizeof(className)) && lstrcmpiA(className, name) == 0;
 }
-
-// Sets a flag for as long as it lives, also when what runs meanwhile throws.
-struct FlagDuring {
-    bool& flag;
-    explicit FlagDuring(bool& f) : flag(f) { flag = true; }
-    ~FlagDuring() { flag = false; }
-};
 
 } // namespace
 
@@ -62,12 +56,14 @@ void CParleymanager::LockMessenger(bool fromTimer) {
         // until the user has been active again, never a pile of them.
         if (noPasswordBoxShowing_ || noPasswordBoxShownWhileIdle_) return;
         noPasswordBoxShownWhileIdle_ = true;
-        FlagDuring showing(noPasswordBoxShowing_);
+        noPasswordBoxShowing_ = true;
+        ScopeGuard showing([this] { noPasswordBoxShowing_ = false; });
         ShowError(kSetPasswordFirst, "Error");
         return;
     }
     if (lockDialogShowing_) return;
-    FlagDuring showing(lockDialogShowing_);
+    lockDialogShowing_ = true;
+    ScopeGuard showing([this] { lockDialogShowing_ = false; });
     DestroyLogViewer();
     lockPending_ = false;
     MessagesHeldWhileLocked errorsAfterUnlock;

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "plugin/logging/LogFileSalvage.h"
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/CompoundFileSalvage.h"
 #include "plugin/storage/StorageFileOpen.h"
 #include "plugin/storage/StreamIO.h"

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "plugin/core/OleDate.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/logging/LogFileSalvage.h"
 #include "plugin/storage/MessageContent.h"
@@ -15,6 +16,7 @@
 #include "plugin/storage/StreamIO.h"
 
 using parleym::HexCode;
+using parleym::OleDateOf;
 using parleym::ReportStorageError;
 using parleym::ToElementName;
 
@@ -37,25 +39,6 @@ std::int32_t ConversationNumber(const std::string& name) {
     return value > INT_MAX ? 0 : static_cast<std::int32_t>(value);
 }
 
-// 0 for a time the file does not keep.
-double OleDateOf(const FILETIME& utc) {
-    if (utc.dwLowDateTime == 0 && utc.dwHighDateTime == 0) return 0;
-    FILETIME local;
-    SYSTEMTIME time;
-    double date = 0;
-    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &time)) return 0;
-    time.wMilliseconds = 0;
-    return SystemTimeToVariantTime(&time, &date) ? date : 0;
-}
-
-double Now() {
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
-    now.wMilliseconds = 0;
-    double date = 0;
-    SystemTimeToVariantTime(&now, &date);
-    return date;
-}
 }
 
 CLogManager::CLogManager(parleym::CParleymanager* owner) : owner_(owner) {
@@ -143,7 +126,7 @@ void CLogManager::RecoverUnindexed() {
         double when = OleDateOf(modified);
         if (when == 0) when = accountTime;
         if (when == 0) when = newestKnown;
-        if (when == 0) when = Now();
+        if (when == 0) when = parleym::CurrentOleDate();
         found[number] = when;
     };
     // Numbers are handed out in order from the counter, and a new

@@ -12,7 +12,7 @@
 
 #include "plugin/logging/ConversationIndexCodec.h"
 #include "plugin/logging/LogSearch.h"
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/StorageDb.h"
 
 class CMessageContent;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <tuple>
 
+#include "plugin/core/TextConvert.h"
+
 namespace parleym {
 
 namespace {
@@ -13,17 +15,9 @@ namespace {
 constexpr char kInvalidDate[] = "Invalid DateTime";
 
 std::string FormatDate(double date, DWORD flags) {
-    BSTR text = nullptr;
-    if (FAILED(VarBstrFromDate(date, LOCALE_USER_DEFAULT, flags, &text)) || !text) return kInvalidDate;
-    const int wide = static_cast<int>(SysStringLen(text));
-    std::string result;
-    const int size = WideCharToMultiByte(CP_ACP, 0, text, wide, nullptr, 0, nullptr, nullptr);
-    if (size > 0) {
-        result.resize(static_cast<size_t>(size));
-        WideCharToMultiByte(CP_ACP, 0, text, wide, &result[0], size, nullptr, nullptr);
-    }
-    SysFreeString(text);
-    return result;
+    BstrHolder text;
+    if (FAILED(VarBstrFromDate(date, LOCALE_USER_DEFAULT, flags, text.Put())) || !text.Get()) return kInvalidDate;
+    return AnsiFromBstr(text.Get());
 }
 
 // Calendar day of an OLE date; -1 in every part that cannot be computed.

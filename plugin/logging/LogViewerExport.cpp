@@ -16,7 +16,7 @@
 #include "plugin/logging/LogTree.h"
 #include "plugin/logging/LogViewer.h"
 #include "plugin/logging/ObjectCache.h"
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/MessageContent.h"
 
 namespace parleym {
@@ -343,7 +343,7 @@ bool DrawCachedObject(CObjectCache& cache, const std::string& key, ExportPicture
         return false;
     SIZEL extent{500, 500};  // HIMETRIC; an emoticon's usual size when the object does not say
     ComPtr<IOleObject> ole;
-    if (SUCCEEDED(persist->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(ole.Put()))) && ole) {
+    if (SUCCEEDED(QueryInterface(persist, ole)) && ole) {
         SIZEL own{};
         if (SUCCEEDED(ole->GetExtent(DVASPECT_CONTENT, &own)) && own.cx > 0 && own.cy > 0) extent = own;
     }
@@ -355,7 +355,7 @@ bool DrawCachedObject(CObjectCache& cache, const std::string& key, ExportPicture
     const LONG height = PixelsFromHimetric(extent.cy, dpiY);
 
     ComPtr<IViewObject> view;
-    if (SUCCEEDED(persist->QueryInterface(IID_IViewObject, reinterpret_cast<void**>(view.Put()))) && view) {
+    if (SUCCEEDED(QueryInterface(persist, view)) && view) {
         const bool drawn = DrawToBmp(
             width, height,
             [&](HDC dc, const RECT& bounds) {
@@ -371,7 +371,7 @@ bool DrawCachedObject(CObjectCache& cache, const std::string& key, ExportPicture
     }
     // Objects that only hand out their presentation as a metafile.
     ComPtr<IDataObject> data;
-    if (FAILED(persist->QueryInterface(IID_IDataObject, reinterpret_cast<void**>(data.Put()))) || !data) return false;
+    if (FAILED(QueryInterface(persist, data)) || !data) return false;
     FORMATETC format{CF_ENHMETAFILE, nullptr, DVASPECT_CONTENT, -1, TYMED_ENHMF};
     STGMEDIUM medium{};
     if (FAILED(data->GetData(&format, &medium))) return false;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "plugin/core/OleDate.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/logging/LogManager.h"
 #include "plugin/logging/ObjectCache.h"
@@ -11,15 +12,6 @@
 #include "plugin/storage/RichEditBridge.h"
 
 namespace parleym {
-
-double CurrentOleDate() {
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
-    now.wMilliseconds = 0;
-    double date = 0;
-    SystemTimeToVariantTime(&now, &date);
-    return date;
-}
 
 LoggingHandler::~LoggingHandler() {
     try {

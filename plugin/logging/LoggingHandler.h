@@ -50,7 +50,4 @@ protected:
     CapturedObjectKeys objectKeys_;
 };
 
-// Local time now, in whole seconds, as an OLE automation date.
-double CurrentOleDate();
-
 } // namespace parleym

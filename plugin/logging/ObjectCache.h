@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/StorageFileOpen.h"
 
 class CMessageContent;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/RichEditBridge.h"
 
 namespace parleym {

@@ -56,11 +56,9 @@ std::string ContinuedHistory(const std::string& rtf) {
 
 std::string OfflineMessagePrefix() {
     std::string when;
-    BSTR text = nullptr;
-    if (SUCCEEDED(VarBstrFromDate(CurrentOleDate(), LOCALE_USER_DEFAULT, LOCALE_NOUSEROVERRIDE, &text))) {
-        when = AnsiFromBstr(text);
-        SysFreeString(text);
-    }
+    BstrHolder text;
+    if (SUCCEEDED(VarBstrFromDate(CurrentOleDate(), LOCALE_USER_DEFAULT, LOCALE_NOUSEROVERRIDE, text.Put())))
+        when = AnsiFromBstr(text.Get());
     return "[Offline message on " + when + "] ";
 }
 

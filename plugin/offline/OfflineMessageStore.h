@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "plugin/offline/OfflineMessagesCodec.h"
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/MessageContent.h"
 #include "plugin/storage/StorageDb.h"
 

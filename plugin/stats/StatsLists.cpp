@@ -17,7 +17,7 @@ namespace {
 std::string FormatDate(double date) {
     BstrHolder text;
     if (FAILED(VarBstrFromDate(date, LOCALE_USER_DEFAULT, 0, text.Put()))) return std::string();
-    return text.Ansi();
+    return AnsiFromBstr(text.Get());
 }
 
 std::string FormatSpan(double from, double to) {

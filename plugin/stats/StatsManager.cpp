@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "plugin/core/OleDate.h"
 #include "plugin/stats/StatsCodec.h"
 #include "plugin/stats/StatsFileSalvage.h"
 #include "plugin/storage/StorageErrors.h"
@@ -31,14 +32,7 @@ CStatsManager::~CStatsManager() {
 
 StatsIdentity CStatsManager::Self() const { return self_ ? self_() : StatsIdentity(); }
 
-double CStatsManager::Now() const {
-    SYSTEMTIME local;
-    GetLocalTime(&local);
-    local.wMilliseconds = 0;
-    double date = 0.0;
-    SystemTimeToVariantTime(&local, &date);
-    return date;
-}
+double CStatsManager::Now() const { return CurrentOleDate(); }
 
 bool CStatsManager::OpenStatsFile(const char* path) { return db_.Open(path) != 0; }
 

@@ -13,7 +13,7 @@
 
 #include "plugin/stats/OnlineTime.h"
 #include "plugin/stats/StatsLedger.h"
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/StorageDb.h"
 
 namespace parleym {

@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 
 class CObjectCache;
 

@@ -3,7 +3,7 @@
 #include <set>
 #include <vector>
 
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/StorageDb.h"
 #include "plugin/storage/StreamIO.h"
 

@@ -136,13 +136,13 @@ void CRichEditBridge::CaptureObjects(CMessageContent& content, bool selectionOnl
         }
 
         ComPtr<IUnknown> identity;
-        if (known) object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.Put()));
+        if (known) QueryInterface(object, identity);
         if (const std::string* key = identity ? known->Find(identity.Get()) : nullptr) {
             content.AddObject(position, *key);
             continue;
         }
         ComPtr<IPersistStorage> persist;
-        if (FAILED(object->QueryInterface(IID_IPersistStorage, reinterpret_cast<void**>(persist.Put()))) || !persist)
+        if (FAILED(QueryInterface(object, persist)) || !persist)
             continue;
         std::string key;
         if (!objectCache_ || !objectCache_->Add(persist.Get(), key)) continue;
@@ -198,7 +198,7 @@ void CRichEditBridge::InsertObjectAt(const std::string& key, LONG characterPosit
         return;
     if (FAILED(persist->Load(storage))) return;
     ComPtr<IOleObject> object;
-    if (FAILED(persist->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(object.Put()))) || !object) return;
+    if (FAILED(QueryInterface(persist, object)) || !object) return;
 
     ComPtr<IOleClientSite> site;
     if (FAILED(ole_->GetClientSite(site.Put())) || !site) return;
@@ -225,7 +225,7 @@ void CRichEditBridge::Release() {
             ComPtr<IOleObject> object(description.poleobj);
             if (description.dwFlags != 0) {
                 ComPtr<IOleInPlaceObject> inPlace;
-                if (SUCCEEDED(object->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(inPlace.Put()))) &&
+                if (SUCCEEDED(QueryInterface(object, inPlace)) &&
                     inPlace)
                     inPlace->InPlaceDeactivate();
                 object->Close(OLECLOSE_NOSAVE);

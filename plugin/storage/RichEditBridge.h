@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 
 class CMessageContent;
 class CObjectCache;

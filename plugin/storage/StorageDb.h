@@ -16,7 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/SalvagePlan.h"
 #include "plugin/storage/StorageFileOpen.h"
 

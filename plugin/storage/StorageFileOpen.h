@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/SalvagePlan.h"
 
 namespace parleym {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "plugin/core/UserMessage.h"
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/StorageDb.h"
 #include "plugin/storage/JournaledFile.h"
 #include "plugin/storage/StorageFileOpen.h"

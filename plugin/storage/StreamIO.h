@@ -5,7 +5,7 @@
 #include <string>
 
 #include "plugin/storage/BinaryCodec.h"
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 
 namespace parleym {
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "plugin/core/Handle.h"
+#include "plugin/storage/Scoped.h"
 
 namespace parleym {
 

@@ -3,7 +3,7 @@
 
 #include "plugin/logging/DigestMapCodec.h"
 #include "plugin/logging/ObjectCache.h"
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/StorageDb.h"
 #include "plugin/storage/StreamIO.h"
 #include "tests/objcache/TestStoredObject.h"

@@ -1,6 +1,6 @@
 #include "tests/objcache/TestStoredObject.h"
 
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/StorageDb.h"
 
 namespace objcache_test {

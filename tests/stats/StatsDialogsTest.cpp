@@ -80,7 +80,7 @@ Bytes SessionsStream(const std::vector<Session>& sessions) {
 std::string OleDateText(double date) {
     BstrHolder text;
     EXPECT_EQ(S_OK, VarBstrFromDate(date, LOCALE_USER_DEFAULT, 0, text.Put()));
-    return text.Ansi();
+    return AnsiFromBstr(text.Get());
 }
 
 // A signed-in messenger whose contact list names two of the recorded contacts.

@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "plugin/core/UserMessage.h"
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 
 namespace storetest {
 

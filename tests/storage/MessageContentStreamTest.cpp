@@ -1,7 +1,7 @@
 // Message content written to and read from a real stream.
 #include <gtest/gtest.h>
 
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/MessageContent.h"
 #include "plugin/storage/StorageDb.h"
 #include "plugin/storage/StreamIO.h"

@@ -1,7 +1,7 @@
 // CStorageDb on real compound files.
 #include <gtest/gtest.h>
 
-#include "plugin/storage/ComPtr.h"
+#include "plugin/storage/Scoped.h"
 #include "plugin/storage/CompoundFileCheck.h"
 #include "plugin/storage/StorageDb.h"
 #include "plugin/storage/StreamIO.h"
