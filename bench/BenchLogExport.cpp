@@ -25,6 +25,10 @@
 #include "tools/parleym-logs/Commands.h"
 #include "tools/parleym-logs/LogsReader.h"
 
+using parleym::CMessageContent;
+using parleym::LogEntry;
+using parleym::MessageObjectRef;
+
 using namespace parleym_logs;
 namespace fs = std::filesystem;
 

@@ -25,6 +25,9 @@
 
 using parleym::ComPtr;
 using parleym::ToElementName;
+using parleym::CMessageContent;
+using parleym::CLogManager;
+using parleym::LogEntry;
 
 namespace {
 

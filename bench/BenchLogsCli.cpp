@@ -10,6 +10,9 @@
 #include "tools/parleym-logs/Commands.h"
 #include "tools/parleym-logs/LogsReader.h"
 
+using parleym::CMessageContent;
+using parleym::LogEntry;
+
 using namespace parleym_logs;
 
 namespace {

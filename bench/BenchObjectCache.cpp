@@ -18,6 +18,8 @@
 
 using parleym::ComPtr;
 using parleym::ToElementName;
+using parleym::CObjectCache;
+using parleym::kStorageAccess;
 
 namespace {
 

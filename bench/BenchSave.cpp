@@ -24,6 +24,8 @@
 #include "testbench/standin/RichEditText.h"
 
 using parleym::ComPtr;
+using parleym::CMessageContent;
+using parleym::kStorageReplace;
 
 namespace {
 

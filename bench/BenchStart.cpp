@@ -23,6 +23,9 @@
 
 using parleym::ComPtr;
 using parleym::ToElementName;
+using parleym::CLogManager;
+using parleym::CObjectCache;
+using parleym::kStorageAccess;
 
 namespace {
 

@@ -14,6 +14,11 @@
 #include "plugin/storage/MessageContent.h"
 #include "plugin/storage/StreamIO.h"
 
+using parleym::CMessageContent;
+using parleym::CLogManager;
+using parleym::LogEntry;
+using parleym::kStorageAccess;
+
 namespace {
 using Clock = std::chrono::steady_clock;
 

@@ -35,6 +35,10 @@
 
 using parleym::ComPtr;
 using parleym::ToElementName;
+using parleym::CMessageContent;
+using parleym::CStorageDb;
+using parleym::LogEntry;
+using parleym::kStorageAccess;
 
 namespace {
 

@@ -17,6 +17,9 @@
 #include "plugin/storage/MessageContent.h"
 #include "plugin/storage/UserIdsCodec.h"
 
+using parleym::CMessageContent;
+using parleym::LogEntry;
+
 namespace {
 
 constexpr double kFirstDay = 44000.0;  // an OLE date in 2020

@@ -18,6 +18,9 @@
 #include "plugin/storage/MessageContent.h"
 #include "plugin/storage/UserIdsCodec.h"
 
+using parleym::CMessageContent;
+using parleym::LogEntry;
+
 namespace {
 
 constexpr const char* kAccount = "me@parleym.example";

@@ -6,6 +6,8 @@
 #include "plugin/logging/EmoticonCodes.h"
 #include "plugin/storage/MessageContent.h"
 
+using parleym::CMessageContent;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const parleym::Bytes input(data, data + size);
     parleym::DigestMap digests;

@@ -9,6 +9,9 @@
 #include "plugin/logging/LogExport.h"
 #include "tools/parleym-logs/LogsReader.h"
 
+using parleym::CMessageContent;
+using parleym::LogEntry;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string path = "/tmp/parleym-fuzz-logs-" + std::to_string(getpid()) + ".dat";
     std::FILE* file = std::fopen(path.c_str(), "wb");

@@ -5,6 +5,8 @@
 
 #include "plugin/storage/MessageContent.h"
 
+using parleym::CMessageContent;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     parleym::BinaryReader in(data, size);
     CMessageContent content;

@@ -19,11 +19,10 @@
 #include "plugin/storage/Scoped.h"
 #include "shared/IPlugin.h"
 
-class CLogManager;
-class CObjectCache;
-
 namespace parleym {
 
+class CLogManager;
+class CObjectCache;
 class CStatsManager;
 class COfflineMessageStore;
 class CMessengerEvents;

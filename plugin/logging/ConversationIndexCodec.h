@@ -8,14 +8,14 @@
 
 #include "plugin/storage/BinaryCodec.h"
 
+namespace parleym {
+
 struct LogEntry {
     double start = 0;  // OLE automation dates, local time
     double end = 0;
     std::string contact;      // the other party's sign-in name
     std::int32_t number = 0;  // the conversation stream is named by it in decimal
 };
-
-namespace parleym {
 
 struct ConversationIndex {
     std::int32_t nextNumber = 1;

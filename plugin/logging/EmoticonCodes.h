@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-class CMessageContent;
-
 namespace parleym {
+
+class CMessageContent;
 
 struct EmoticonCode {
     const char* code;

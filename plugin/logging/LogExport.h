@@ -23,9 +23,9 @@
 #include "plugin/logging/CodePage.h"
 #include "plugin/logging/ConversationIndexCodec.h"
 
-class CMessageContent;
-
 namespace parleym {
+
+class CMessageContent;
 
 enum class ExportFormat { kHtml, kText };
 

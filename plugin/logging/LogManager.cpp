@@ -15,10 +15,7 @@
 #include "plugin/storage/StorageErrors.h"
 #include "plugin/storage/StreamIO.h"
 
-using parleym::HexCode;
-using parleym::OleDateOf;
-using parleym::ReportStorageError;
-using parleym::ToElementName;
+namespace parleym {
 
 namespace {
 const wchar_t kIndexStream[] = L"conversations";
@@ -41,8 +38,8 @@ std::int32_t ConversationNumber(const std::string& name) {
 
 }
 
-CLogManager::CLogManager(parleym::CParleymanager* owner) : owner_(owner) {
-    database_.SalvageWith(&parleym::PlanLogFileSalvage);
+CLogManager::CLogManager(CParleymanager* owner) : owner_(owner) {
+    database_.SalvageWith(&PlanLogFileSalvage);
 }
 
 CLogManager::~CLogManager() {
@@ -61,7 +58,7 @@ int CLogManager::OpenConfiguredOrDefault(const std::string& configuredPath, cons
     Close();
     if (!configuredPath.empty() && Open(configuredPath.c_str())) return 1;
     if (Open(defaultPath.c_str())) return 1;
-    parleym::ShowError("Failed to initialize log manager", "Parleym");
+    ShowError("Failed to initialize log manager", "Parleym");
     return 0;
 }
 
@@ -86,11 +83,11 @@ int CLogManager::OpenAccount(const char* signInName) {
 }
 
 int CLogManager::LoadIndex() {
-    parleym::Bytes data;
-    HRESULT hr = parleym::ReadWholeStream(indexStream_.Get(), data);
-    parleym::ConversationIndex index;
+    Bytes data;
+    HRESULT hr = ReadWholeStream(indexStream_.Get(), data);
+    ConversationIndex index;
     // Empty: a new account, or one whose process ended before anything was logged.
-    if (SUCCEEDED(hr) && !data.empty() && !parleym::DecodeConversationIndex(data, index)) hr = STG_E_READFAULT;
+    if (SUCCEEDED(hr) && !data.empty() && !DecodeConversationIndex(data, index)) hr = STG_E_READFAULT;
     if (FAILED(hr)) {
         ReportStorageError("Failed to load logged conversations index. Code: 0x%08X", HexCode(hr));
         return 0;
@@ -126,7 +123,7 @@ void CLogManager::RecoverUnindexed() {
         double when = OleDateOf(modified);
         if (when == 0) when = accountTime;
         if (when == 0) when = newestKnown;
-        if (when == 0) when = parleym::CurrentOleDate();
+        if (when == 0) when = CurrentOleDate();
         found[number] = when;
     };
     // Numbers are handed out in order from the counter, and a new
@@ -159,7 +156,7 @@ void CLogManager::RecoverUnindexed() {
 }
 
 bool CLogManager::LookUpUnindexed(std::int32_t number, const std::function<void(std::int32_t, const FILETIME&)>& note) {
-    parleym::ComPtr<IStream> stream;
+    ComPtr<IStream> stream;
     const HRESULT hr = accountStorage_->OpenStream(ToElementName(std::to_string(number)).c_str(), nullptr,
                                                    kStorageAccess, 0, stream.Put());
     // A name taken by anything but a stream, or a failing file, recovers
@@ -173,22 +170,22 @@ bool CLogManager::LookUpUnindexed(std::int32_t number, const std::function<void(
 
 void CLogManager::ListUnindexed(const std::set<std::int32_t>& indexed,
                                 const std::function<void(std::int32_t, const FILETIME&)>& note) {
-    parleym::ComPtr<IEnumSTATSTG> elements;
+    ComPtr<IEnumSTATSTG> elements;
     if (FAILED(accountStorage_->EnumElements(0, nullptr, 0, elements.Put()))) return;
     STATSTG stat;
     while (elements->Next(1, &stat, nullptr) == S_OK) {
-        const std::int32_t number = ConversationNumber(parleym::FromElementName(stat.pwcsName));
+        const std::int32_t number = ConversationNumber(FromElementName(stat.pwcsName));
         CoTaskMemFree(stat.pwcsName);
         if (stat.type == STGTY_STREAM && number > 0 && !indexed.count(number)) note(number, stat.mtime);
     }
 }
 
 HRESULT CLogManager::WriteIndex() {
-    parleym::ConversationIndex index;
+    ConversationIndex index;
     index.nextNumber = nextNumber_;
     index.loggingEnabled = loggingEnabled_;
     index.entries = index_;
-    const HRESULT hr = parleym::OverwriteStream(indexStream_.Get(), parleym::EncodeConversationIndex(index));
+    const HRESULT hr = OverwriteStream(indexStream_.Get(), EncodeConversationIndex(index));
     indexStored_ = SUCCEEDED(hr);
     return hr;
 }
@@ -201,10 +198,10 @@ HRESULT CLogManager::EndOperation(HRESULT hr) {
     // the file. The counter never goes back: windows hold numbers from it.
     indexStored_ = false;
     ++accountOpening_;
-    parleym::Bytes data;
-    parleym::ConversationIndex index;
-    if (IsAccountOpen() && SUCCEEDED(parleym::ReadWholeStream(indexStream_.Get(), data)) &&
-        (data.empty() || parleym::DecodeConversationIndex(data, index))) {
+    Bytes data;
+    ConversationIndex index;
+    if (IsAccountOpen() && SUCCEEDED(ReadWholeStream(indexStream_.Get(), data)) &&
+        (data.empty() || DecodeConversationIndex(data, index))) {
         index_ = std::move(index.entries);
         for (const LogEntry& entry : index_) RaiseNextNumberAbove(entry.number);
         if (!data.empty() && index.nextNumber > nextNumber_) nextNumber_ = index.nextNumber;
@@ -226,12 +223,12 @@ bool CLogManager::WriteEndInPlace(std::size_t entry) {
     std::uint64_t offset = 12;
     for (std::size_t i = 0; i < entry; ++i) offset += 24 + index_[i].contact.size();
     offset += 8;
-    parleym::BinaryWriter end;
+    BinaryWriter end;
     end.PutDouble(index_[entry].end);
     LARGE_INTEGER at = {};
     at.QuadPart = static_cast<LONGLONG>(offset);
     if (SUCCEEDED(indexStream_->Seek(at, STREAM_SEEK_SET, nullptr)) &&
-        SUCCEEDED(parleym::WriteBytes(indexStream_.Get(), end.Data().data(), end.Data().size())))
+        SUCCEEDED(WriteBytes(indexStream_.Get(), end.Data().data(), end.Data().size())))
         return true;
     indexStored_ = false;
     return false;
@@ -269,7 +266,7 @@ void CLogManager::SetLoggingEnabled(int enabled) {
 }
 
 bool CLogManager::NumberInUse(std::int32_t number) const {
-    parleym::ComPtr<IStream> stream;
+    ComPtr<IStream> stream;
     const HRESULT hr = accountStorage_->OpenStream(ToElementName(std::to_string(number)).c_str(), nullptr,
                                                    kStorageAccess, 0, stream.Put());
     // Anything but "not there" (a storage, a stream held open) keeps the number taken.
@@ -297,11 +294,11 @@ int CLogManager::TakeNextNumber() {
     // free one, which exists since the account holds finitely many elements.
     std::set<std::int32_t> taken = handedOut_;
     for (const LogEntry& entry : index_) taken.insert(entry.number);
-    parleym::ComPtr<IEnumSTATSTG> elements;
+    ComPtr<IEnumSTATSTG> elements;
     if (SUCCEEDED(accountStorage_->EnumElements(0, nullptr, 0, elements.Put()))) {
         STATSTG stat;
         while (elements->Next(1, &stat, nullptr) == S_OK) {
-            taken.insert(ConversationNumber(parleym::FromElementName(stat.pwcsName)));
+            taken.insert(ConversationNumber(FromElementName(stat.pwcsName)));
             CoTaskMemFree(stat.pwcsName);
         }
     }
@@ -320,16 +317,16 @@ void CLogManager::SaveConversation(const LogEntry& entry, const CMessageContent&
     if (!IsAccountOpen()) return;
     // Whatever happens to the stream below, the text read before is no longer it.
     textCache_.Forget(entry.number);
-    parleym::BinaryWriter out;
+    BinaryWriter out;
     content.Encode(out);
     const std::wstring name = ToElementName(std::to_string(entry.number));
     const bool knownBefore = written && written->opening == accountOpening_ && !written->bytes.empty();
-    parleym::ComPtr<IStream> stream;
+    ComPtr<IStream> stream;
     HRESULT hr = accountStorage_->OpenStream(name.c_str(), nullptr, kStorageAccess, 0, stream.Put());
     if (hr == STG_E_FILENOTFOUND) hr = accountStorage_->CreateStream(name.c_str(), kStorageAccess, 0, 0, stream.Put());
     if (SUCCEEDED(hr))
-        hr = knownBefore ? parleym::OverwriteStreamChanges(stream.Get(), out.Data(), written->bytes)
-                         : parleym::OverwriteStream(stream.Get(), out.Data());
+        hr = knownBefore ? OverwriteStreamChanges(stream.Get(), out.Data(), written->bytes)
+                         : OverwriteStream(stream.Get(), out.Data());
     stream.Reset();
 
     // The index changes with the stream, in the same commit.
@@ -357,7 +354,7 @@ void CLogManager::SaveConversation(const LogEntry& entry, const CMessageContent&
     if (written) {
         // After a failure part-way the stream's bytes are not known any more.
         written->opening = accountOpening_;
-        written->bytes = partWay ? parleym::Bytes() : out.Take();
+        written->bytes = partWay ? Bytes() : out.Take();
     }
     if (FAILED(hr) && database_.TellFailure(hr))
         ReportStorageError("Failed to save conversation with %s. Code: 0x%08X", entry.contact.c_str(), HexCode(hr));
@@ -365,9 +362,11 @@ void CLogManager::SaveConversation(const LogEntry& entry, const CMessageContent&
 
 HRESULT CLogManager::LoadConversation(const char* streamName, CMessageContent& content) {
     if (!IsAccountOpen()) return S_FALSE;
-    parleym::ComPtr<IStream> stream;
+    ComPtr<IStream> stream;
     const HRESULT hr =
         accountStorage_->OpenStream(ToElementName(streamName).c_str(), nullptr, kStorageAccess, 0, stream.Put());
     if (FAILED(hr)) return hr;
     return content.Read(stream.Get());
 }
+
+} // namespace parleym

@@ -15,22 +15,22 @@
 #include "plugin/storage/Scoped.h"
 #include "plugin/storage/StorageDb.h"
 
-class CMessageContent;
 namespace parleym {
+
+class CMessageContent;
 class CParleymanager;
-}
 
 // What a conversation's stream was last written with by SaveConversation, so
 // the next save of it writes only what changed. Valid for one opening of the
 // account only.
 struct WrittenConversation {
     unsigned opening = 0;
-    parleym::Bytes bytes;
+    Bytes bytes;
 };
 
 class CLogManager {
 public:
-    explicit CLogManager(parleym::CParleymanager* owner = nullptr);
+    explicit CLogManager(CParleymanager* owner = nullptr);
     CLogManager(const CLogManager&) = delete;
     CLogManager& operator=(const CLogManager&) = delete;
     virtual ~CLogManager();
@@ -73,7 +73,7 @@ public:
     CStorageDb& Database() { return database_; }
     // Plain texts of conversations already read by a search. A conversation
     // saved again is forgotten; another account or file empties it.
-    parleym::LogTextCache& TextCache() { return textCache_; }
+    LogTextCache& TextCache() { return textCache_; }
 
 private:
     int LoadIndex();
@@ -100,17 +100,19 @@ private:
 
     std::string path_;
     CStorageDb database_;
-    parleym::CParleymanager* owner_;
-    parleym::ComPtr<IStorage> accountStorage_;
-    parleym::ComPtr<IStream> indexStream_;
+    CParleymanager* owner_;
+    ComPtr<IStorage> accountStorage_;
+    ComPtr<IStream> indexStream_;
     int nextNumber_ = 1;
     int loggingEnabled_ = 1;
     std::vector<LogEntry> index_;
     std::set<std::int32_t> handedOut_;  // numbers found in a gap, not yet saved
-    parleym::LogTextCache textCache_;
+    LogTextCache textCache_;
     // The index stream holds index_ as encoded (set by each load and save).
     bool indexStored_ = false;
     // Counts account openings and steps back to a commit point, for WrittenConversation.
     unsigned accountOpening_ = 0;
     std::string accountName_;
 };
+
+} // namespace parleym

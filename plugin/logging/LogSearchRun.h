@@ -7,9 +7,9 @@
 
 #include "plugin/logging/LogSearch.h"
 
-class CLogManager;
-
 namespace parleym {
+
+class CLogManager;
 
 class CLogSearchRun {
 public:

@@ -10,10 +10,10 @@
 #include "plugin/logging/ConversationIndexCodec.h"
 #include "plugin/logging/LogExport.h"
 
+namespace parleym {
+
 class CLogManager;
 class CObjectCache;
-
-namespace parleym {
 
 class CLogViewer;
 class CParleymanager;

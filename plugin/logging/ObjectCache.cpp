@@ -15,8 +15,7 @@
 #include "plugin/storage/StreamIO.h"
 #include "plugin/storage/LeftoverRewrites.h"
 
-using parleym::ComPtr;
-using parleym::ToElementName;
+namespace parleym {
 
 namespace {
 
@@ -44,15 +43,15 @@ bool HoldsOnlyObjects(IStorage* root) {
     while (elements->Next(1, &stat, nullptr) == S_OK) {
         const std::wstring name = stat.pwcsName ? stat.pwcsName : L"";
         CoTaskMemFree(stat.pwcsName);
-        if (parleym::IsPendingRewriteSibling(name)) continue;
-        if (stat.type != STGTY_STORAGE || KeyNumber(parleym::FromElementName(name.c_str())) < 0) ours = false;
+        if (IsPendingRewriteSibling(name)) continue;
+        if (stat.type != STGTY_STORAGE || KeyNumber(FromElementName(name.c_str())) < 0) ours = false;
     }
     return ours;
 }
 
 } // namespace
 
-CObjectCache::CObjectCache(parleym::CParleymanager* owner) : owner_(owner) {}
+CObjectCache::CObjectCache(CParleymanager* owner) : owner_(owner) {}
 
 CObjectCache::~CObjectCache() {
     try {
@@ -74,7 +73,7 @@ void CObjectCache::Open(const char* path) {
     nextKey_ = 0;
     bool created = false;
     bool leftovers = false;
-    if (FAILED(file_.Open(ToElementName(path), &created, &leftovers, &parleym::PlanObjectCacheSalvage))) return;
+    if (FAILED(file_.Open(ToElementName(path), &created, &leftovers, &PlanObjectCacheSalvage))) return;
     IStorage* root = file_.Root();
     if (created) {
         // Written at once, so the next start can read a map from the file.
@@ -85,20 +84,20 @@ void CObjectCache::Open(const char* path) {
     }
     // What a version before the journal left while rewriting the map; if it
     // cannot be finished, it waits for the next open.
-    if (leftovers && FAILED(parleym::RecoverLeftoverRewrite(root, kDigestStream))) {
+    if (leftovers && FAILED(RecoverLeftoverRewrite(root, kDigestStream))) {
         if (FAILED(file_.Revert())) return Close();
         root = file_.Root();
     }
-    parleym::Bytes data;
+    Bytes data;
     HRESULT hr = root->OpenStream(kDigestStream, nullptr, kStorageAccess, 0, digestStream_.Put());
     // Cut short before the map was first written: the objects stay where they
     // are and only their deduplication starts afresh.
     if (hr == STG_E_FILENOTFOUND && HoldsOnlyObjects(root))
         hr = root->CreateStream(kDigestStream, kStorageAccess, 0, 0, digestStream_.Put());
-    if (SUCCEEDED(hr)) hr = parleym::ReadWholeStream(digestStream_.Get(), data);
+    if (SUCCEEDED(hr)) hr = ReadWholeStream(digestStream_.Get(), data);
     // A file created without its count (no object stored yet) holds an empty map.
     bool regular = false;
-    if (FAILED(hr) || (!data.empty() && !parleym::DecodeDigestMap(data, digests_, &regular))) {
+    if (FAILED(hr) || (!data.empty() && !DecodeDigestMap(data, digests_, &regular))) {
         Close();
         return;
     }
@@ -235,22 +234,22 @@ int CObjectCache::Add(IPersistStorage* object, std::string& key) {
 }
 
 HRESULT CObjectCache::SaveDigests() {
-    return parleym::OverwriteStream(digestStream_.Get(), parleym::EncodeDigestMap(digests_));
+    return OverwriteStream(digestStream_.Get(), EncodeDigestMap(digests_));
 }
 
 HRESULT CObjectCache::AppendDigest(const std::string& digest, const std::string& key) {
     // Pairs carry no order, so a new one goes at the end and only the count is
     // rewritten: adding stays cheap however many objects the file holds.
-    parleym::BinaryWriter pair;
+    BinaryWriter pair;
     pair.PutString(digest);
     pair.PutString(key);
-    parleym::BinaryWriter count;
+    BinaryWriter count;
     count.PutInt32(static_cast<std::int32_t>(digests_.size()));
     LARGE_INTEGER offset = {};
     HRESULT hr = digestStream_->Seek(offset, STREAM_SEEK_END, nullptr);
-    if (SUCCEEDED(hr)) hr = parleym::WriteBytes(digestStream_.Get(), pair.Data().data(), pair.Data().size());
+    if (SUCCEEDED(hr)) hr = WriteBytes(digestStream_.Get(), pair.Data().data(), pair.Data().size());
     if (SUCCEEDED(hr)) hr = digestStream_->Seek(offset, STREAM_SEEK_SET, nullptr);
-    if (SUCCEEDED(hr)) hr = parleym::WriteBytes(digestStream_.Get(), count.Data().data(), count.Data().size());
+    if (SUCCEEDED(hr)) hr = WriteBytes(digestStream_.Get(), count.Data().data(), count.Data().size());
     return hr;
 }
 
@@ -267,3 +266,5 @@ void CObjectCache::ConvertObjectsToCodes(CMessageContent& content) { parleym::Co
 void CObjectCache::ConvertCodesToObjects(CMessageContent& content) {
     parleym::ConvertCodesToObjects(content, digests_);
 }
+
+} // namespace parleym

@@ -10,14 +10,14 @@
 #include "plugin/storage/Scoped.h"
 #include "plugin/storage/StorageFileOpen.h"
 
-class CMessageContent;
 namespace parleym {
+
+class CMessageContent;
 class CParleymanager;
-}
 
 class CObjectCache {
 public:
-    explicit CObjectCache(parleym::CParleymanager* owner = nullptr);
+    explicit CObjectCache(CParleymanager* owner = nullptr);
     CObjectCache(const CObjectCache&) = delete;
     CObjectCache& operator=(const CObjectCache&) = delete;
     virtual ~CObjectCache();
@@ -47,7 +47,7 @@ public:
 
 private:
     struct CachedObject {
-        parleym::ComPtr<IStorage> storage;
+        ComPtr<IStorage> storage;
         CLSID classId = {};
     };
 
@@ -55,18 +55,18 @@ private:
     // null when no storage of that name is in the file.
     CachedObject* FindObject(const std::string& key);
     void RaiseNextKeyAbove(const std::string& key);
-    HRESULT CreateFreshObjectStorage(std::string& key, parleym::ComPtr<IStorage>& storage);
+    HRESULT CreateFreshObjectStorage(std::string& key, ComPtr<IStorage>& storage);
     HRESULT DigestOfContents(IStorage* storage, std::string& digest);
-    HRESULT DiscardElement(const std::string& key, parleym::ComPtr<IStorage>& storage);
+    HRESULT DiscardElement(const std::string& key, ComPtr<IStorage>& storage);
     HRESULT SaveDigests();
     HRESULT AppendDigest(const std::string& digest, const std::string& key);
     // Commits a save, or goes back to the last commit point after a failure
     // part-way (closing the cache when the file cannot be opened again).
     HRESULT EndOperation(HRESULT hr);
 
-    parleym::StorageFile file_;
-    parleym::ComPtr<IStream> digestStream_;
-    parleym::CParleymanager* owner_;
+    StorageFile file_;
+    ComPtr<IStream> digestStream_;
+    CParleymanager* owner_;
     // Only the objects used so far: the file is never listed, because listing
     // a thousand elements costs seconds at every start.
     std::map<std::string, CachedObject> objects_;
@@ -74,3 +74,5 @@ private:
     int nextKey_ = 0;
     unsigned opening_ = 0;
 };
+
+} // namespace parleym

@@ -6,9 +6,9 @@
 
 #include "plugin/storage/MessageContent.h"
 
-class CObjectCache;
-
 namespace parleym {
+
+class CObjectCache;
 
 class CInputDraft {
 public:

@@ -11,9 +11,9 @@
 #include "plugin/logging/ConversationHandler.h"
 #include "plugin/storage/RichEditBridge.h"
 
-class CMessageContent;
-
 namespace parleym {
+
+class CMessageContent;
 
 class OfflineMessageHandler : public ConversationHandler {
 public:

@@ -11,9 +11,9 @@
 
 #include "plugin/storage/Scoped.h"
 
-class CObjectCache;
-
 namespace parleym {
+
+class CObjectCache;
 
 class CapturedObjectKeys {
 public:

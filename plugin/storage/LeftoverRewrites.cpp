@@ -3,6 +3,7 @@
 #include <set>
 #include <vector>
 
+#include "plugin/storage/RewriteSiblings.h"
 #include "plugin/storage/Scoped.h"
 #include "plugin/storage/StorageDb.h"
 #include "plugin/storage/StreamIO.h"
@@ -10,22 +11,13 @@
 namespace parleym {
 
 namespace {
-const wchar_t kNewSuffix[] = L".new";
-const wchar_t kMarkSuffix[] = L".ok";
-constexpr std::size_t kNewLength = sizeof kNewSuffix / sizeof kNewSuffix[0] - 1;
-constexpr std::size_t kMarkLength = sizeof kMarkSuffix / sizeof kMarkSuffix[0] - 1;
-
-bool EndsWith(const std::wstring& name, const std::wstring& suffix) {
-    return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 bool Exists(IStorage* parent, const std::wstring& name) {
     ComPtr<IStream> stream;
     return parent->OpenStream(name.c_str(), nullptr, kStorageAccess, 0, stream.Put()) != STG_E_FILENOTFOUND;
 }
 
 HRESULT Finish(IStorage* parent, const std::wstring& name, bool marked, bool hasNew) {
-    const std::wstring fresh = name + kNewSuffix;
+    const std::wstring fresh = NewSiblingOf(name);
     HRESULT hr = S_OK;
     if (marked && hasNew) {
         Bytes data;
@@ -36,7 +28,7 @@ HRESULT Finish(IStorage* parent, const std::wstring& name, bool marked, bool has
         if (SUCCEEDED(hr)) hr = WriteNamedStream(parent, name, data);
         if (FAILED(hr)) return hr;
     }
-    if (marked) hr = parent->DestroyElement((name + kMarkSuffix).c_str());
+    if (marked) hr = parent->DestroyElement(MarkSiblingOf(name).c_str());
     if (SUCCEEDED(hr) && hasNew) hr = parent->DestroyElement(fresh.c_str());
     return hr;
 }
@@ -54,8 +46,10 @@ HRESULT RecoverIn(IStorage* storage, std::vector<std::wstring>* childStorages) {
             CoTaskMemFree(stat.pwcsName);
             if (stat.type == STGTY_STORAGE && childStorages) childStorages->push_back(name);
             if (stat.type != STGTY_STREAM) continue;
-            if (EndsWith(name, kMarkSuffix)) marks.insert(name.substr(0, name.size() - kMarkLength));
-            if (EndsWith(name, kNewSuffix)) fresh.insert(name.substr(0, name.size() - kNewLength));
+            std::wstring stream;
+            const RewriteSibling kind = RewriteSiblingKind(name, &stream);
+            if (kind == RewriteSibling::mark) marks.insert(stream);
+            if (kind == RewriteSibling::newCopy) fresh.insert(stream);
         }
     }
     HRESULT result = S_OK;
@@ -70,7 +64,7 @@ HRESULT RecoverIn(IStorage* storage, std::vector<std::wstring>* childStorages) {
 } // namespace
 
 bool IsPendingRewriteSibling(const std::wstring& name) {
-    return EndsWith(name, kNewSuffix) || EndsWith(name, kMarkSuffix);
+    return RewriteSiblingKind(name) != RewriteSibling::none;
 }
 
 HRESULT RecoverLeftoverRewrites(IStorage* storage, bool alsoInChildStorages) {
@@ -86,8 +80,8 @@ HRESULT RecoverLeftoverRewrites(IStorage* storage, bool alsoInChildStorages) {
 }
 
 HRESULT RecoverLeftoverRewrite(IStorage* parent, const std::wstring& name) {
-    const bool marked = Exists(parent, name + kMarkSuffix);
-    const bool hasNew = Exists(parent, name + kNewSuffix);
+    const bool marked = Exists(parent, MarkSiblingOf(name));
+    const bool hasNew = Exists(parent, NewSiblingOf(name));
     if (!marked && !hasNew) return S_OK;
     return Finish(parent, name, marked, hasNew);
 }

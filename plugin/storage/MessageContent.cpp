@@ -1,5 +1,7 @@
 #include "plugin/storage/MessageContent.h"
 
+namespace parleym {
+
 CMessageContent::~CMessageContent() = default;
 
 void CMessageContent::AddObject(std::int32_t position, const std::string& key) {
@@ -11,7 +13,7 @@ void CMessageContent::Clear() {
     objects.clear();
 }
 
-void CMessageContent::Encode(parleym::BinaryWriter& out) const {
+void CMessageContent::Encode(BinaryWriter& out) const {
     out.PutInt32(isRtf);
     out.PutString(text);
     out.PutInt32(static_cast<std::int32_t>(objects.size()));
@@ -21,7 +23,7 @@ void CMessageContent::Encode(parleym::BinaryWriter& out) const {
     }
 }
 
-bool CMessageContent::Decode(parleym::BinaryReader& in) {
+bool CMessageContent::Decode(BinaryReader& in) {
     std::int32_t rtf = 0;
     std::string decodedText;
     std::int32_t count = 0;
@@ -37,3 +39,5 @@ bool CMessageContent::Decode(parleym::BinaryReader& in) {
     objects = std::move(decodedObjects);
     return true;
 }
+
+} // namespace parleym

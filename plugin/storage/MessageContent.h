@@ -11,6 +11,8 @@
 
 struct IStream;
 
+namespace parleym {
+
 struct MessageObjectRef {
     std::int32_t position = 0;  // character position of the placeholder
     std::string key;            // object-cache key
@@ -28,9 +30,9 @@ public:
 
     // Layout: is-RTF, text (length + bytes), object count, per object its
     // position and key (length + bytes); all integers 32-bit little-endian.
-    void Encode(parleym::BinaryWriter& out) const;
+    void Encode(BinaryWriter& out) const;
     // Replaces text, flag and objects only when the whole record is present.
-    bool Decode(parleym::BinaryReader& in);
+    bool Decode(BinaryReader& in);
 
     // Stream forms, at the stream's current position. They return the failing
     // HRESULT; a record cut short reads as STG_E_READFAULT and leaves this
@@ -42,3 +44,5 @@ public:
     std::vector<MessageObjectRef> objects;
     std::int32_t isRtf = 1;  // 1: text is RTF written without objects; 0: plain text
 };
+
+} // namespace parleym

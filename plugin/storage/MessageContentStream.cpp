@@ -4,10 +4,12 @@
 #include "plugin/storage/MessageContent.h"
 #include "plugin/storage/StreamIO.h"
 
+namespace parleym {
+
 long CMessageContent::Write(IStream* stream) const {
-    parleym::BinaryWriter out;
+    BinaryWriter out;
     Encode(out);
-    return parleym::WriteBytes(stream, out.Data().data(), out.Data().size());
+    return WriteBytes(stream, out.Data().data(), out.Data().size());
 }
 
 long CMessageContent::Read(IStream* stream) {
@@ -15,10 +17,10 @@ long CMessageContent::Read(IStream* stream) {
     ULARGE_INTEGER start = {};
     HRESULT hr = stream->Seek(zero, STREAM_SEEK_CUR, &start);
     if (FAILED(hr)) return hr;
-    parleym::Bytes rest;
-    hr = parleym::ReadStreamRest(stream, rest);
+    Bytes rest;
+    hr = ReadStreamRest(stream, rest);
     if (FAILED(hr)) return hr;
-    parleym::BinaryReader in(rest);
+    BinaryReader in(rest);
     CMessageContent decoded;
     LARGE_INTEGER next = {};
     if (!decoded.Decode(in)) {
@@ -35,3 +37,5 @@ long CMessageContent::Read(IStream* stream) {
     objects = std::move(decoded.objects);
     return S_OK;
 }
+
+} // namespace parleym

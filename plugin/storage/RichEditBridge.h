@@ -9,10 +9,10 @@
 
 #include "plugin/storage/Scoped.h"
 
+namespace parleym {
+
 class CMessageContent;
 class CObjectCache;
-
-namespace parleym {
 
 class CapturedObjectKeys;
 

@@ -3,18 +3,14 @@
 #include <climits>
 #include <utility>
 
+#include "plugin/storage/RewriteSiblings.h"
+
 namespace parleym {
 
 namespace {
 
-const char kNewSuffix[] = ".new";
-const char kMarkSuffix[] = ".ok";
 // What an element set aside by a rewrite is called by versions before the journal.
 const char kSetAsideSingles[] = "~!#$%&'()+,-;=@[]^_`{}";
-
-bool EndsWith(const std::string& name, const std::string& suffix) {
-    return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 bool IsSetAside(const std::string& name) {
     if (name.size() == 1) return std::string(kSetAsideSingles).find(name[0]) != std::string::npos;
@@ -100,10 +96,10 @@ void SalvagedStorage::Settle() {
     elements_.clear();
     for (const auto& named : found) {
         const std::string& name = named.first;
-        if (IsSetAside(name) || EndsWith(name, kNewSuffix) || EndsWith(name, kMarkSuffix)) continue;
+        if (IsSetAside(name) || RewriteSiblingKind(name) != RewriteSibling::none) continue;
         Element element = named.second;
-        const auto mark = found.find(name + kMarkSuffix);
-        const auto copy = found.find(name + kNewSuffix);
+        const auto mark = found.find(MarkSiblingOf(name));
+        const auto copy = found.find(NewSiblingOf(name));
         const bool completeCopy = mark != found.end() && copy != found.end() && !copy->second.storage &&
                                   copy->second.whole;
         if (completeCopy && !element.storage) element = copy->second;
@@ -111,9 +107,9 @@ void SalvagedStorage::Settle() {
     }
     // A marked copy whose stream is gone stands for it all the same.
     for (const auto& named : found) {
-        if (!EndsWith(named.first, kMarkSuffix)) continue;
-        const std::string name = named.first.substr(0, named.first.size() - (sizeof kMarkSuffix - 1));
-        const auto copy = found.find(name + kNewSuffix);
+        std::string name;
+        if (RewriteSiblingKind(named.first, &name) != RewriteSibling::mark) continue;
+        const auto copy = found.find(NewSiblingOf(name));
         if (!elements_.count(name) && !IsSetAside(name) && copy != found.end() && !copy->second.storage)
             elements_[name] = copy->second;
     }

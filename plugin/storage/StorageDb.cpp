@@ -9,9 +9,7 @@
 #include "plugin/storage/StreamIO.h"
 #include "plugin/storage/UserIdsCodec.h"
 
-using parleym::HexCode;
-using parleym::ReportStorageError;
-using parleym::ToElementName;
+namespace parleym {
 
 namespace {
 const wchar_t kUserIdsStream[] = L"userids";
@@ -27,7 +25,7 @@ struct RootContents {
 // someone else, whatever `userids` says.
 RootContents ListRoot(IStorage* root) {
     RootContents contents;
-    parleym::ComPtr<IEnumSTATSTG> elements;
+    ComPtr<IEnumSTATSTG> elements;
     if (FAILED(root->EnumElements(0, nullptr, 0, elements.Put()))) {
         contents.empty = false;
         return contents;
@@ -35,9 +33,9 @@ RootContents ListRoot(IStorage* root) {
     STATSTG stat;
     while (elements->Next(1, &stat, nullptr) == S_OK) {
         const std::wstring wide = stat.pwcsName ? stat.pwcsName : L"";
-        const std::string name = parleym::FromElementName(stat.pwcsName);
+        const std::string name = FromElementName(stat.pwcsName);
         CoTaskMemFree(stat.pwcsName);
-        if (!parleym::IsPendingRewriteSibling(wide)) contents.empty = false;
+        if (!IsPendingRewriteSibling(wide)) contents.empty = false;
         if (name.empty() || name.size() > 10 || name.find_first_not_of("0123456789") != std::string::npos) continue;
         const long long value = std::atoll(name.c_str());
         if (value > contents.highestNumber)
@@ -87,30 +85,30 @@ int CStorageDb::Open(const char* path) {
     if (!created) {
         // What a version before the journal left in the middle of a rewrite;
         // if it cannot be finished, the leftovers wait for the next open.
-        if (leftovers && FAILED(parleym::RecoverLeftoverRewrites(root, true))) {
+        if (leftovers && FAILED(RecoverLeftoverRewrites(root, true))) {
             hr = file_.Revert();
             root = file_.Root();
         }
         const RootContents contents = SUCCEEDED(hr) ? ListRoot(root) : RootContents{};
         if (SUCCEEDED(hr)) hr = root->OpenStream(kUserIdsStream, nullptr, kStorageAccess, 0, userIds_.Put());
-        parleym::Bytes data;
+        Bytes data;
         // A file whose creation was cut short before its first write holds nothing.
         if (hr == STG_E_FILENOTFOUND && contents.empty)
             hr = root->CreateStream(kUserIdsStream, kStorageAccess, 0, 0, userIds_.Put());
         else if (SUCCEEDED(hr))
-            hr = parleym::ReadWholeStream(userIds_.Get(), data);
+            hr = ReadWholeStream(userIds_.Get(), data);
         writeNow = SUCCEEDED(hr) && data.empty();
-        parleym::UserIdsRecord record;
+        UserIdsRecord record;
         // Empty: left by a process that ended before its first save, no accounts yet.
-        if (SUCCEEDED(hr) && !data.empty() && !parleym::DecodeUserIds(data, record)) hr = STG_E_READFAULT;
+        if (SUCCEEDED(hr) && !data.empty() && !DecodeUserIds(data, record)) hr = STG_E_READFAULT;
         if (SUCCEEDED(hr)) {
             lastUserId_ = record.lastUserId;
-            for (const parleym::UserIdEntry& entry : record.entries) userMap_[entry.name] = std::to_string(entry.number);
+            for (const UserIdEntry& entry : record.entries) userMap_[entry.name] = std::to_string(entry.number);
             storedMap_ = userMap_;
             storedLastUserId_ = data.empty() ? -1 : lastUserId_;
             lastUserId_ = std::max(lastUserId_, contents.highestNumber);
             // A counter behind a recorded number would hand that storage to a second account.
-            for (const parleym::UserIdEntry& entry : record.entries) lastUserId_ = std::max(lastUserId_, entry.number);
+            for (const UserIdEntry& entry : record.entries) lastUserId_ = std::max(lastUserId_, entry.number);
         }
     } else {
         hr = root->CreateStream(kUserIdsStream, kStorageAccess, 0, 0, userIds_.Put());
@@ -182,11 +180,11 @@ HRESULT CStorageDb::AttachAccount(const HeldAccount& account, bool* created, boo
         reported = true;
         return E_FAIL;
     }
-    parleym::ComPtr<IStorage>& storage = *account.storage;
+    ComPtr<IStorage>& storage = *account.storage;
     if (found) {
-        storage = parleym::ComPtr<IStorage>(found);
+        storage = ComPtr<IStorage>(found);
     } else {
-        storage = parleym::ComPtr<IStorage>(CreateUserStorage(account.name.c_str()));
+        storage = ComPtr<IStorage>(CreateUserStorage(account.name.c_str()));
         if (!storage) {
             reported = true;
             return E_FAIL;
@@ -218,7 +216,7 @@ void CStorageDb::ReleaseAccountSlots(const HeldAccount& account) {
 }
 
 int CStorageDb::OpenAccount(const char* accountName, std::initializer_list<AccountStream> streams,
-                            parleym::ComPtr<IStorage>& storage, HRESULT& streamError, bool* created) {
+                            ComPtr<IStorage>& storage, HRESULT& streamError, bool* created) {
     streamError = S_OK;
     if (created) *created = false;
     CloseAccount();
@@ -245,12 +243,12 @@ void CStorageDb::CloseAccount() {
 }
 
 HRESULT CStorageDb::WriteUserIds() {
-    parleym::UserIdsRecord record;
+    UserIdsRecord record;
     record.lastUserId = lastUserId_;
     record.entries.reserve(userMap_.size());
     for (const auto& user : userMap_)
-        record.entries.push_back(parleym::UserIdEntry{user.first, std::atoi(user.second.c_str())});
-    const HRESULT hr = parleym::OverwriteStream(userIds_.Get(), parleym::EncodeUserIds(record));
+        record.entries.push_back(UserIdEntry{user.first, std::atoi(user.second.c_str())});
+    const HRESULT hr = OverwriteStream(userIds_.Get(), EncodeUserIds(record));
     if (SUCCEEDED(hr)) {
         storedMap_ = userMap_;
         storedLastUserId_ = lastUserId_;
@@ -319,3 +317,5 @@ void CStorageDb::Close() {
     SaveUserIds();
     ReleaseAll();
 }
+
+} // namespace parleym

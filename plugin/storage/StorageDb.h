@@ -20,6 +20,8 @@
 #include "plugin/storage/SalvagePlan.h"
 #include "plugin/storage/StorageFileOpen.h"
 
+namespace parleym {
+
 // Access used for every element: read-write, exclusive, direct mode.
 constexpr DWORD kStorageAccess = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;      // 0x12
 constexpr DWORD kStorageReplace = kStorageAccess | STGM_CREATE;              // 0x1012
@@ -35,7 +37,7 @@ public:
 
     // How the store that owns the file salvages it when it is damaged; without
     // one, a damaged file is refused.
-    void SalvageWith(parleym::SalvagePlanner planner) { salvage_ = planner; }
+    void SalvageWith(SalvagePlanner planner) { salvage_ = planner; }
 
     // Opens `path`, creating the file when missing (or empty). Starts from an
     // empty map and last user id 0, then takes what the file records. 1 on
@@ -66,7 +68,7 @@ public:
     // pointer goes.
     struct AccountStream {
         const wchar_t* name;
-        parleym::ComPtr<IStream>* stream;
+        ComPtr<IStream>* stream;
     };
     // What every store does at sign-in: opens the account's sub-storage, or
     // creates it and records the account in `userids` at once; opens each
@@ -79,7 +81,7 @@ public:
     // just now. A set-up that cannot reach the disk is reported once and the
     // account still opens: it goes to the disk with the next save.
     int OpenAccount(const char* accountName, std::initializer_list<AccountStream> streams,
-                    parleym::ComPtr<IStorage>& storage, HRESULT& streamError, bool* created = nullptr);
+                    ComPtr<IStorage>& storage, HRESULT& streamError, bool* created = nullptr);
     // Lets go of the account's storage and streams.
     void CloseAccount();
 
@@ -102,7 +104,7 @@ private:
     struct HeldAccount {
         std::string name;
         std::vector<AccountStream> streams;
-        parleym::ComPtr<IStorage>* storage = nullptr;
+        ComPtr<IStorage>* storage = nullptr;
     };
 
     void ReleaseAll();
@@ -115,9 +117,9 @@ private:
     // What the file's `userids` holds, so an unchanged map is not rewritten.
     UserMap storedMap_;
     int storedLastUserId_ = -1;
-    parleym::SalvagePlanner salvage_ = nullptr;
-    parleym::StorageFile file_;
-    parleym::ComPtr<IStream> userIds_;
+    SalvagePlanner salvage_ = nullptr;
+    StorageFile file_;
+    ComPtr<IStream> userIds_;
     int lastUserId_ = 0;
     // The path of a file found held at the last Open; empty otherwise.
     std::string heldPath_;
@@ -125,3 +127,5 @@ private:
     HeldAccount account_;
     bool failureTold_ = false;
 };
+
+} // namespace parleym

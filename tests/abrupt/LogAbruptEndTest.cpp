@@ -8,6 +8,9 @@
 #include "tests/abrupt/AbruptEndRuns.h"
 
 using parleym::Bytes;
+using parleym::CMessageContent;
+using parleym::CLogManager;
+using parleym::LogEntry;
 using storetest::MessageCapture;
 
 namespace {

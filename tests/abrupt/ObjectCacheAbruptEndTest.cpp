@@ -10,6 +10,8 @@
 #include "tests/objcache/TestStoredObject.h"
 
 using parleym::Bytes;
+using parleym::CObjectCache;
+using parleym::kStorageAccess;
 using storetest::MessageCapture;
 
 namespace {

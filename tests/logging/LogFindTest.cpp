@@ -15,6 +15,8 @@
 using namespace parleym_test;
 using parleym::CLogFindPane;
 using parleym::CLogViewer;
+using parleym::CMessageContent;
+using parleym::LogEntry;
 
 namespace {
 

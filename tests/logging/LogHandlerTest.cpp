@@ -12,6 +12,8 @@
 using namespace parleym_test;
 using parleym::CContactInfo;
 using parleym::LogHandler;
+using parleym::CMessageContent;
+using parleym::LogEntry;
 
 namespace {
 

@@ -22,6 +22,8 @@ using parleym::CLogViewer;
 using parleym::ExportFormat;
 using parleym::ExportRequest;
 using parleym::ExportScope;
+using parleym::CMessageContent;
+using parleym::LogEntry;
 
 namespace {
 

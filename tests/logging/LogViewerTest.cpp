@@ -10,6 +10,8 @@
 
 using namespace parleym_test;
 using parleym::CLogViewer;
+using parleym::CMessageContent;
+using parleym::LogEntry;
 
 namespace {
 

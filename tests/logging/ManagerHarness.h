@@ -29,8 +29,8 @@ public:
     ~ManagerHarness();
 
     parleym::CParleymanager& Manager() { return manager_; }
-    CLogManager& LogStore() { return manager_.LogStore(); }
-    CObjectCache& ObjectCache() { return manager_.ObjectCache(); }
+    parleym::CLogManager& LogStore() { return manager_.LogStore(); }
+    parleym::CObjectCache& ObjectCache() { return manager_.ObjectCache(); }
     std::string DataFile(const std::string& name) const { return folder_.Path(name); }
 
     // Closes and reopens the log file and account, as a sign-out and sign-in do.

@@ -13,6 +13,8 @@
 
 using namespace parleym_test;
 using parleym::CRichEditBridge;
+using parleym::CMessageContent;
+using parleym::CObjectCache;
 
 namespace {
 

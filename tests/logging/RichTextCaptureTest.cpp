@@ -13,6 +13,9 @@
 #include "plugin/storage/RichEditBridge.h"
 #include "tests/logging/RichEditTestSupport.h"
 
+using parleym::CMessageContent;
+using parleym::CObjectCache;
+
 using namespace parleym_test;
 
 namespace {

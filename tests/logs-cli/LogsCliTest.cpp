@@ -23,6 +23,9 @@
 #include "tools/parleym-logs/LogsReader.h"
 #include "tools/parleym-logs/TextCodePage.h"
 
+using parleym::CMessageContent;
+using parleym::LogEntry;
+
 using namespace parleym_logs;
 
 namespace {

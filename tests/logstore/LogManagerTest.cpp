@@ -15,6 +15,9 @@
 
 using namespace storage_test;
 using parleym::Bytes;
+using parleym::CMessageContent;
+using parleym::CLogManager;
+using parleym::LogEntry;
 
 namespace {
 

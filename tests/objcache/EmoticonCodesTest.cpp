@@ -8,6 +8,7 @@
 
 using parleym::ConvertCodesToObjects;
 using parleym::ConvertObjectsToCodes;
+using parleym::CMessageContent;
 
 namespace {
 

@@ -13,6 +13,9 @@ using namespace storage_test;
 using namespace objcache_test;
 using parleym::Bytes;
 using parleym::ComPtr;
+using parleym::CObjectCache;
+using parleym::kStorageAccess;
+using parleym::kStorageReplace;
 
 namespace {
 

@@ -3,6 +3,8 @@
 #include "plugin/storage/Scoped.h"
 #include "plugin/storage/StorageDb.h"
 
+using parleym::kStorageReplace;
+
 namespace objcache_test {
 
 // {6B1F3C2A-8D4E-4F5A-9B7C-1E2D3F4A5B6C}

@@ -36,6 +36,12 @@
 
 using namespace storage_faults;
 using parleym::Bytes;
+using parleym::CMessageContent;
+using parleym::CLogManager;
+using parleym::CObjectCache;
+using parleym::CStorageDb;
+using parleym::LogEntry;
+using parleym::kStorageAccess;
 
 namespace {
 

@@ -14,6 +14,12 @@
 #include "plugin/storage/StorageDb.h"
 #include "tests/objcache/TestStoredObject.h"
 
+using parleym::CMessageContent;
+using parleym::CLogManager;
+using parleym::CObjectCache;
+using parleym::CStorageDb;
+using parleym::LogEntry;
+
 namespace {
 
 int FailOnMessage(HWND, const char* text, const char* caption, UINT) {

@@ -9,6 +9,9 @@
 
 using namespace storage_test;
 using parleym::ComPtr;
+using parleym::CMessageContent;
+using parleym::kStorageAccess;
+using parleym::kStorageReplace;
 
 namespace {
 

@@ -37,6 +37,12 @@
 #include "tests/storage/StorageTestSupport.h"
 
 using parleym::Bytes;
+using parleym::CMessageContent;
+using parleym::CLogManager;
+using parleym::CObjectCache;
+using parleym::LogEntry;
+using parleym::WrittenConversation;
+using parleym::kStorageAccess;
 using storage_test::FaultPlan;
 using storage_test::SimulatedFileSystem;
 

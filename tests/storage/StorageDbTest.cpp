@@ -11,6 +11,9 @@
 using namespace storage_test;
 using parleym::Bytes;
 using parleym::ComPtr;
+using parleym::CStorageDb;
+using parleym::kStorageAccess;
+using parleym::kStorageReplace;
 
 namespace {
 

@@ -24,6 +24,10 @@
 using cfbtest::CompoundFileMap;
 using parleym::Bytes;
 using parleym::ComPtr;
+using parleym::CMessageContent;
+using parleym::CLogManager;
+using parleym::CObjectCache;
+using parleym::LogEntry;
 using storetest::ReadFileBytes;
 using storetest::WriteFileBytes;
 

@@ -13,6 +13,8 @@
 #include "plugin/storage/StreamIO.h"
 
 using parleym::ComPtr;
+using parleym::kStorageAccess;
+using parleym::kStorageReplace;
 
 namespace storage_test {
 namespace {

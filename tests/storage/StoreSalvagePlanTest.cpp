@@ -25,6 +25,8 @@ using cfbtest::Stream;
 using parleym::Bytes;
 using parleym::CompoundFileSalvage;
 using parleym::SalvagePlan;
+using parleym::CMessageContent;
+using parleym::LogEntry;
 
 namespace {
 

@@ -11,6 +11,8 @@
 #include "plugin/storage/UserIdsCodec.h"
 
 using parleym::Bytes;
+using parleym::CMessageContent;
+using parleym::LogEntry;
 
 namespace {
 

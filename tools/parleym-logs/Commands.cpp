@@ -8,6 +8,9 @@
 #include "tools/parleym-logs/LogsReader.h"
 #include "tools/parleym-logs/TextCodePage.h"
 
+using parleym::CMessageContent;
+using parleym::LogEntry;
+
 namespace parleym_logs {
 
 namespace {

@@ -13,6 +13,9 @@
 #include "plugin/logging/ObjectCacheSalvage.h"
 #include "plugin/storage/UserIdsCodec.h"
 
+using parleym::CMessageContent;
+using parleym::LogEntry;
+
 namespace parleym_logs {
 
 namespace {

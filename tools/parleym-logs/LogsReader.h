@@ -31,7 +31,7 @@ public:
     // By sign-in name, as stored or as UTF-8 from `codePage`.
     const Account* FindAccount(const std::string& name, int codePage) const;
     // False with a reason when the conversation's stream is missing or damaged.
-    bool Load(const Account& account, int number, CMessageContent& content, std::string& error) const;
+    bool Load(const Account& account, int number, parleym::CMessageContent& content, std::string& error) const;
 
 private:
     void ListUnindexed(const std::string& storage, parleym::ConversationIndex& index) const;
@@ -61,7 +61,7 @@ class ReaderSource : public parleym::ExportSource {
 public:
     ReaderSource(const LogsReader& logs, const PictureCache& pictures, int codePage)
         : logs_(logs), pictures_(pictures), codePage_(codePage) {}
-    bool Load(const parleym::ExportItem& item, CMessageContent& content, std::string& error) override;
+    bool Load(const parleym::ExportItem& item, parleym::CMessageContent& content, std::string& error) override;
     bool Picture(const std::string& key, parleym::ExportPicture& picture) override;
     std::string FormatDate(double oleDate) override;
     std::string ObjectText(const std::string& key) override;

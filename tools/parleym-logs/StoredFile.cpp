@@ -2,19 +2,13 @@
 
 #include "plugin/storage/CompoundFileCheck.h"
 #include "plugin/storage/CompoundFileSalvage.h"
+#include "plugin/storage/RewriteSiblings.h"
 #include "tools/parleym-logs/FileBytes.h"
 #include "tools/parleym-logs/GsfFile.h"
 
 namespace parleym_logs {
 
 namespace {
-
-const char kNewSuffix[] = ".new";
-const char kMarkSuffix[] = ".ok";
-
-bool EndsWith(const std::string& name, const std::string& suffix) {
-    return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 const char* FaultText(parleym::CompoundFileFault fault) {
     using parleym::CompoundFileFault;
@@ -196,8 +190,9 @@ bool StoredFile::HasStorage(const std::string& storage) const { return tree_ && 
 
 StoredFile::Read StoredFile::ReadStream(const std::string& storage, const std::string& name, parleym::Bytes& data) const {
     if (!tree_) return Read::kMissing;
-    if (tree_->Has(storage, name + kMarkSuffix) && tree_->Has(storage, name + kNewSuffix) &&
-        tree_->ReadRaw(storage, name + kNewSuffix, data) == Read::kOk)
+    const std::string fresh = parleym::NewSiblingOf(name);
+    if (tree_->Has(storage, parleym::MarkSiblingOf(name)) && tree_->Has(storage, fresh) &&
+        tree_->ReadRaw(storage, fresh, data) == Read::kOk)
         return Read::kOk;
     return tree_->ReadRaw(storage, name, data);
 }
@@ -206,7 +201,7 @@ std::vector<std::string> StoredFile::Streams(const std::string& storage) const {
     std::vector<std::string> streams;
     if (!tree_) return streams;
     for (const std::string& name : tree_->Names(storage))
-        if (!EndsWith(name, kNewSuffix) && !EndsWith(name, kMarkSuffix)) streams.push_back(name);
+        if (parleym::RewriteSiblingKind(name) == parleym::RewriteSibling::none) streams.push_back(name);
     return streams;
 }
 

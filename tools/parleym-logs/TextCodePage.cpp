@@ -2,6 +2,9 @@
 
 #include "plugin/logging/RichTextReader.h"
 
+using parleym::CMessageContent;
+using parleym::LogEntry;
+
 namespace parleym_logs {
 
 namespace {
