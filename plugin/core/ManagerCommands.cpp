@@ -46,7 +46,6 @@ void CParleymanager::OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
         if (!IsPluginCommand(id) || !messenger_) return;
         DispatchCommand(window, id, lParam);
     } catch (...) {
-        dialogBusy_ = 0;
     }
 }
 
@@ -59,8 +58,11 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
     case CMD_SEND_OFFLINE_MESSAGE: {
         if (!CanOpenDialog(true)) return;
         CContactInfo chosen;
-        const bool confirmed = RunContactSelection(ContactSelectionMode::kOfflineMessage, chosen, std::string());
-        dialogBusy_ = 0;
+        bool confirmed = false;
+        {
+            const CDialogGate::Pass pass = DialogPass();
+            confirmed = RunContactSelection(ContactSelectionMode::kOfflineMessage, chosen, std::string());
+        }
         if (!confirmed) return;
         selectedContact_ = chosen;
         SendOfflineToSelected();
@@ -68,8 +70,10 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
     }
     case CMD_ABOUT:
         if (!CanOpenDialog(false)) return;
-        RunAboutDialog();
-        dialogBusy_ = 0;
+        {
+            const CDialogGate::Pass pass = DialogPass();
+            RunAboutDialog();
+        }
         return;
     case CMD_SEND_OFFLINE_TO_SELECTED:
         SendOfflineToSelected();
@@ -123,8 +127,10 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
         return;
     case CMD_STATISTICS:
         if (!CanOpenDialog(true)) return;
-        RunStatisticsDialog();
-        dialogBusy_ = 0;
+        {
+            const CDialogGate::Pass pass = DialogPass();
+            RunStatisticsDialog();
+        }
         return;
     case CMD_TOGGLE_LOGGING:
         ToggleLogging();
@@ -134,8 +140,10 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
         return;
     case CMD_SET_PASSWORD:
         if (!CanOpenDialog(true)) return;
-        RunSetPasswordDialog();
-        dialogBusy_ = 0;
+        {
+            const CDialogGate::Pass pass = DialogPass();
+            RunSetPasswordDialog();
+        }
         return;
     case CMD_AUTOLOCK_DISABLED:
     case CMD_AUTOLOCK_5:
@@ -156,31 +164,13 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
 }
 
 BOOL CParleymanager::CanOpenDialog(bool requireSignIn) {
-    // A dialog that went without saying so must not block every later one.
-    if (openDialog_ && !IsWindow(openDialog_)) SetOpenDialog(nullptr);
-    if (openDialog_) {
-        SetForegroundWindow(openDialog_);
-        SendToLoader(LDR_SET_FOREGROUND, 0, reinterpret_cast<LPARAM>(openDialog_));
-        FLASHWINFO flash{};
-        flash.cbSize = sizeof(flash);
-        flash.hwnd = openDialog_;
-        flash.dwFlags = FLASHW_CAPTION;
-        flash.uCount = 3;
-        flash.dwTimeout = 100;
-        FlashWindowEx(&flash);
-        return FALSE;
-    }
+    if (dialogs_.ForwardOpenDialog()) return FALSE;
     if (requireSignIn && !IsSignedIn()) {
         ShowError(kNotSignedIn, "Parleym");
         return FALSE;
     }
-    dialogBusy_ = 1;
+    dialogs_.MarkBusy();
     return TRUE;
-}
-
-void CParleymanager::SetOpenDialog(HWND dialog) {
-    openDialog_ = dialog;
-    SendToLoader(LDR_SET_DIALOG_OPEN, dialog ? 1 : 0, 0);
 }
 
 void CParleymanager::SendOfflineToSelected() {
@@ -221,8 +211,11 @@ void CParleymanager::ForwardConversation(HWND window) {
     const CContactInfo source = profile_ ? profile_->FindConversationContact(*this, window) : noContact_;
     const std::string account = self_.signInName;
     CContactInfo chosen;
-    const bool confirmed = RunContactSelection(ContactSelectionMode::kForward, chosen, source.signInName);
-    dialogBusy_ = 0;
+    bool confirmed = false;
+    {
+        const CDialogGate::Pass pass = DialogPass();
+        confirmed = RunContactSelection(ContactSelectionMode::kForward, chosen, source.signInName);
+    }
     if (!confirmed) return;
     // The old handler's save (when it goes) and the new one's start raise no box while they run;
     // the selection dialog above is left out so that its own errors show while it is open.
@@ -274,10 +267,7 @@ HRESULT CParleymanager::OpenConversation(const std::string& signInName, HWND& wi
 
 void CParleymanager::ToggleLogging() {
     if (!CanOpenDialog(true)) return;
-    struct ClearBusy {
-        int& busy;
-        ~ClearBusy() { busy = 0; }
-    } clearBusy{dialogBusy_};
+    const CDialogGate::Pass pass = DialogPass();
     if (!logManager_->IsLoggingEnabled() && !conversations_.empty()) {
         const int answer = ShowUserMessage(nullptr,
                                            "If you enable logging all current conversation will be logged (including "
@@ -307,8 +297,11 @@ void CParleymanager::ViewLogs() {
     }
     if (IsPasswordSet()) {
         if (!CanOpenDialog(true)) return;
-        const bool ok = RunViewLogsPasswordDialog();
-        dialogBusy_ = 0;
+        bool ok = false;
+        {
+            const CDialogGate::Pass pass = DialogPass();
+            ok = RunViewLogsPasswordDialog();
+        }
         if (!ok) return;
     }
     OpenLogViewer();
@@ -316,12 +309,16 @@ void CParleymanager::ViewLogs() {
 
 void CParleymanager::ChooseLogsPath() {
     if (!CanOpenDialog(true)) return;
-    SetOpenDialog(hiddenWnd_);
-    const unsigned session = accountSession_;
+    unsigned session = 0;
     std::string path;
-    const bool chosen = AskLogsPath(path);
-    SetOpenDialog(nullptr);
-    dialogBusy_ = 0;
+    bool chosen = false;
+    {
+        const CDialogGate::Pass pass = DialogPass();
+        SetOpenDialog(hiddenWnd_);
+        session = accountSession_;
+        chosen = AskLogsPath(path);
+        SetOpenDialog(nullptr);
+    }
     if (!chosen) return;
     // The path is the account's that chose it, not the one signed in after.
     if (session != accountSession_) {
@@ -334,7 +331,8 @@ void CParleymanager::ChooseLogsPath() {
 
 void CParleymanager::EndAccountWindows() {
     DestroyLogViewer();
-    if (openDialog_ && IsWindow(openDialog_)) SendMessageA(openDialog_, kAccountEndedMessage, 0, 0);
+    HWND dialog = dialogs_.OpenDialog();
+    if (dialog && IsWindow(dialog)) SendMessageA(dialog, kAccountEndedMessage, 0, 0);
 }
 
 bool CParleymanager::AcceptLogsPath(const std::string& path) {

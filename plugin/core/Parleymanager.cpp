@@ -52,7 +52,8 @@ StatsIdentity IdentityOf(const CContactInfo& contact) {
 
 } // namespace
 
-CParleymanager::CParleymanager() {
+CParleymanager::CParleymanager()
+    : dialogs_([this](UINT message, WPARAM wParam, LPARAM lParam) { SendToLoader(message, wParam, lParam); }) {
     events_ = new CMessengerEvents();
     objectCache_ = std::make_unique<CObjectCache>(this);
     statsStore_ = std::make_unique<CStatsManager>([this] { return IdentityOf(self_); });
@@ -87,7 +88,7 @@ BOOL CParleymanager::Init(int clientKind) {
     try {
         loaderWnd_ = FindWindowA(kLoaderClassName, kLoaderWindowTitle);
         locked_ = 0;
-        openDialog_ = nullptr;
+        dialogs_.ForgetOpenDialog();
         comInitialized_ = SUCCEEDED(CoInitialize(nullptr));
 
         profile_.reset();
@@ -357,6 +358,7 @@ int CParleymanager::IdleSeconds() { return g_idleSeconds; }
 
 void CParleymanager::SetAutoLock(UINT id) {
     if (!CanOpenDialog(true)) return;
+    const CDialogGate::Pass pass = DialogPass();
     if (id != g_autoLockChoice) {
         if (!IsPasswordSet() && id != CMD_AUTOLOCK_DISABLED) {
             ShowError("You must set a password first", "Error");
@@ -373,7 +375,6 @@ void CParleymanager::SetAutoLock(UINT id) {
             }
         }
     }
-    dialogBusy_ = 0;
 }
 
 // ---------------------------------------------------------------- window events

@@ -13,6 +13,7 @@
 
 #include "plugin/core/ClientProfile.h"
 #include "plugin/core/ContactInfo.h"
+#include "plugin/core/DialogGate.h"
 #include "plugin/core/MessengerApi.h"
 #include "plugin/core/UserAccounts.h"
 #include "plugin/logging/ConversationHandler.h"
@@ -105,10 +106,11 @@ public:
 
     // ---- dialogs and the loader
     BOOL CanOpenDialog(bool requireSignIn);
-    void SetOpenDialog(HWND dialog);
-    HWND OpenDialog() const { return openDialog_; }
-    void ClearDialogBusy() { dialogBusy_ = 0; }
-    int DialogBusy() const { return dialogBusy_; }
+    // Held by whoever got CanOpenDialog's yes, until its dialog is done.
+    CDialogGate::Pass DialogPass() { return dialogs_.ClearWhenDone(); }
+    void SetOpenDialog(HWND dialog) { dialogs_.SetOpenDialog(dialog); }
+    HWND OpenDialog() const { return dialogs_.OpenDialog(); }
+    int DialogBusy() const { return dialogs_.Busy(); }
     HWND HiddenWindow() const { return hiddenWnd_; }
     HWND LockWindow() const { return lockWnd_; }
     HWND DispatchWindow() const { return dispWnd_; }
@@ -306,9 +308,8 @@ private:
     void LockIfPending();
 
     CUserAccounts accounts_;
-    int dialogBusy_ = 0;
+    CDialogGate dialogs_;
     unsigned accountSession_ = 0;
-    HWND openDialog_ = nullptr;
     HWND hiddenWnd_ = nullptr;
     bool lockDialogShowing_ = false;
     UINT_PTR timerId_ = 0;

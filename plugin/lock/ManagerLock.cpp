@@ -225,15 +225,7 @@ bool CParleymanager::RefusedWhileLocked(UINT id) const {
 
 void CParleymanager::BringLockDialogForward() {
     if (!lockDialog_ || !IsWindow(lockDialog_)) return;
-    SetForegroundWindow(lockDialog_);
-    SendToLoader(LDR_SET_FOREGROUND, 0, reinterpret_cast<LPARAM>(lockDialog_));
-    FLASHWINFO flash{};
-    flash.cbSize = sizeof(flash);
-    flash.hwnd = lockDialog_;
-    flash.dwFlags = FLASHW_CAPTION;
-    flash.uCount = 3;
-    flash.dwTimeout = 100;
-    FlashWindowEx(&flash);
+    dialogs_.BringForward(lockDialog_);
 }
 
 } // namespace parleym
