@@ -238,7 +238,7 @@ void CParleymanager::ForwardConversation(HWND window) {
     if (life.expired() || !IsWindow(window) || HandlerOf(window) != current) return;
     Untrack(window).reset();
     ConversationHandler* raw = forward.get();
-    conversations_[window] = std::move(forward);
+    conversations_.Put(window, std::move(forward));
     ShowForwarding(*raw);
 }
 
@@ -268,7 +268,7 @@ HRESULT CParleymanager::OpenConversation(const std::string& signInName, HWND& wi
 void CParleymanager::ToggleLogging() {
     if (!CanOpenDialog(true)) return;
     const CDialogGate::Pass pass = DialogPass();
-    if (!logManager_->IsLoggingEnabled() && !conversations_.empty()) {
+    if (!logManager_->IsLoggingEnabled() && !conversations_.Empty()) {
         const int answer = ShowUserMessage(nullptr,
                                            "If you enable logging all current conversation will be logged (including "
                                            "content when logging was off). Are you sure you want to continue?",

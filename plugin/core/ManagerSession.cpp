@@ -215,11 +215,7 @@ CContactInfo CParleymanager::FindContactByText(const std::string& text) const {
     return match.named == NamedContacts::kOne ? contacts_[match.index] : noContact_;
 }
 
-HWND CParleymanager::ConversationOf(const CContactInfo& contact) {
-    for (auto& entry : conversations_)
-        if (entry.second->IsForContact(contact)) return entry.first;
-    return nullptr;
-}
+HWND CParleymanager::ConversationOf(const CContactInfo& contact) { return conversations_.FirstOf(contact); }
 
 bool CParleymanager::IsContactOnline(const std::string& signInName) {
     if (messenger_) {
@@ -243,10 +239,7 @@ bool CParleymanager::IsContactOnline(const std::string& signInName) {
 }
 
 std::vector<HWND> CParleymanager::ConversationsOf(const CContactInfo& contact) {
-    std::vector<HWND> windows;
-    for (auto& entry : conversations_)
-        if (entry.second->IsForContact(contact)) windows.push_back(entry.first);
-    return windows;
+    return conversations_.AllOf(contact);
 }
 
 bool CParleymanager::HasPendingMessages(const std::string& signInName) {
@@ -265,7 +258,7 @@ void CParleymanager::OnSignIn(long hr) {
     // the windows are tracked again under this one. The broadcast dialog's
     // recipients were picked under the account before: it must not send from this one.
     CloseBroadcastDialog();
-    const std::vector<std::pair<HWND, int>> keptOpen = ReleaseConversationHandlers();
+    const std::vector<std::pair<HWND, int>> keptOpen = conversations_.DetachAll();
     const std::string before = self_.signInName;
     ReadSelf();
     offlineStore_->Save();
@@ -314,24 +307,8 @@ void CParleymanager::OnSignOut() {
 }
 
 void CParleymanager::SaveLoggingHandlers() {
-    std::vector<HWND> windows;
-    for (auto& entry : conversations_) windows.push_back(entry.first);
-    for (HWND window : windows)
+    for (HWND window : conversations_.Windows())
         if (auto* logging = dynamic_cast<LoggingHandler*>(HandlerOf(window))) logging->Save();
-}
-
-std::vector<std::pair<HWND, int>> CParleymanager::ReleaseConversationHandlers() {
-    std::vector<HWND> windows;
-    for (auto& entry : conversations_) windows.push_back(entry.first);
-    std::vector<std::pair<HWND, int>> released;
-    for (HWND window : windows) {
-        std::unique_ptr<ConversationHandler> handler = Untrack(window);
-        if (!handler) continue;
-        released.emplace_back(window, handler->GetConversationNumber());
-        handler->Detach();
-        handler.reset();
-    }
-    return released;
 }
 
 LONG CParleymanager::HistoryStartOf(HWND window) const {

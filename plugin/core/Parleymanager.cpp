@@ -71,7 +71,7 @@ CParleymanager::~CParleymanager() {
             events_ = nullptr;
         }
         // Handlers save into the stores as they go, so they go first.
-        conversations_.clear();
+        conversations_.Clear();
         profile_.reset();
         objectCache_.reset();
         statsStore_.reset();
@@ -220,17 +220,13 @@ void CParleymanager::Uninit() {
     step([&] { afterwards_.clear(); });
     // Each handler makes its last save as it goes.
     queuedHistories_.clear();
-    while (!conversations_.empty()) {
-        auto it = conversations_.begin();
-        HWND window = it->first;
-        std::unique_ptr<ConversationHandler> handler = std::move(it->second);
-        conversations_.erase(it);
+    conversations_.ReleaseAll([&](HWND window, std::unique_ptr<ConversationHandler> handler) {
         step([&] {
             handler->Detach();
             RemoveParleymPopup(window, true);
         });
         step([&] { handler.reset(); });
-    }
+    });
     step([&] { DisconnectEvents(); });
     step([&] { offlineStore_->Close(); });
     step([&] { objectCache_->Close(); });
@@ -258,12 +254,10 @@ void CParleymanager::ShutdownAtProcessExit() {
         }
     };
     // Each handler saves its conversation as it goes.
-    while (!conversations_.empty()) {
-        std::unique_ptr<ConversationHandler> handler = std::move(conversations_.begin()->second);
-        conversations_.erase(conversations_.begin());
+    conversations_.ReleaseAll([&](HWND, std::unique_ptr<ConversationHandler> handler) {
         step([&] { handler->Detach(); });
         step([&] { handler.reset(); });
-    }
+    });
     step([&] { offlineStore_->Close(); });
     step([&] { objectCache_->Close(); });
     step([&] { statsStore_->Shutdown(); });
@@ -383,7 +377,7 @@ BOOL CParleymanager::IsMessengerWindow(HWND window, BOOL notifyShown) {
     try {
         if (notifyShown) OnWindowShown(window);
         if (window && window == mainWnd_) return TRUE;
-        if (conversations_.count(window)) return TRUE;
+        if (conversations_.Tracks(window)) return TRUE;
         return profile_ && profile_->ClassifyWindow(window) != kOtherWindow;
     } catch (...) {
         return FALSE;
@@ -522,27 +516,10 @@ void CParleymanager::OnUserActivity() {
 
 // ---------------------------------------------------------------- conversation map
 
-ConversationHandler* CParleymanager::HandlerOf(HWND window) const {
-    auto it = conversations_.find(window);
-    return it == conversations_.end() ? nullptr : it->second.get();
-}
-
-ConversationHandler* CParleymanager::HandlerOfParent(HWND control) const {
-    return control ? HandlerOf(GetParent(control)) : nullptr;
-}
-
-std::unique_ptr<ConversationHandler> CParleymanager::Untrack(HWND window) {
-    auto it = conversations_.find(window);
-    if (it == conversations_.end()) return nullptr;
-    std::unique_ptr<ConversationHandler> handler = std::move(it->second);
-    conversations_.erase(it);
-    return handler;
-}
-
 void CParleymanager::AttachNew(HWND window, std::unique_ptr<ConversationHandler> handler, int number) {
     if (!handler) return;
     ConversationHandler* raw = handler.get();
-    conversations_[window] = std::move(handler);
+    conversations_.Put(window, std::move(handler));
     raw->Attach(this, window, number);
     if (locked_) raw->ShowLockOverlay(window);
 }

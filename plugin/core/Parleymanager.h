@@ -13,6 +13,7 @@
 
 #include "plugin/core/ClientProfile.h"
 #include "plugin/core/ContactInfo.h"
+#include "plugin/core/ConversationMap.h"
 #include "plugin/core/DialogGate.h"
 #include "plugin/core/MessengerApi.h"
 #include "plugin/core/UserAccounts.h"
@@ -145,13 +146,13 @@ public:
     HWND MainWindow() const { return mainWnd_; }
     HMENU AutoLockMenu() const { return autoLockMenu_; }
     bool IsLocked() const { return locked_ != 0; }
-    size_t TrackedWindowCount() const { return conversations_.size(); }
+    size_t TrackedWindowCount() const { return conversations_.Size(); }
     // Where the signed-in account's part of a conversation window's history
     // begins (a character position): after another account's sign-in, what the
     // window showed before belongs to the account before and is not logged again.
     LONG HistoryStartOf(HWND window) const;
     void SetHistoryStart(HWND window, LONG start);
-    ConversationHandler* HandlerOf(HWND window) const;
+    ConversationHandler* HandlerOf(HWND window) const { return conversations_.HandlerOf(window); }
     CLogManager& LogStore() { return *logManager_; }
     CObjectCache& ObjectCache() { return *objectCache_; }
     CStatsManager& Statistics() { return *statsStore_; }
@@ -258,9 +259,6 @@ private:
     bool NoteContactChange(const CContactInfo& contact);
     // Sign-out: every logging handler saves now, into the account still open.
     void SaveLoggingHandlers();
-    // Sign-in: every handler goes; returns the windows that had one, with their
-    // conversation numbers.
-    std::vector<std::pair<HWND, int>> ReleaseConversationHandlers();
     // Characters in the window's history control now.
     LONG HistoryLengthOf(HWND window);
     // Keeps or replaces the handler of one window with this contact.
@@ -289,8 +287,8 @@ private:
     void RunAfterwards();
 
     // conversation map
-    std::unique_ptr<ConversationHandler> Untrack(HWND window);
-    ConversationHandler* HandlerOfParent(HWND control) const;
+    std::unique_ptr<ConversationHandler> Untrack(HWND window) { return conversations_.Untrack(window); }
+    ConversationHandler* HandlerOfParent(HWND control) const { return conversations_.HandlerOfParent(control); }
     void AttachNew(HWND window, std::unique_ptr<ConversationHandler> handler, int number);
 
     struct WindowCollector;
@@ -327,7 +325,7 @@ private:
     HWND lockWnd_ = nullptr;
     HWND dispWnd_ = nullptr;
     HWND broadcastWnd_ = nullptr;
-    std::map<HWND, std::unique_ptr<ConversationHandler>> conversations_;
+    CConversationMap conversations_;
     std::set<HWND> queuedHistories_;  // changed since the queued save was posted
     std::deque<std::function<void()>> afterwards_;
     std::map<HWND, LONG> historyStarts_;

@@ -152,9 +152,7 @@ BOOL CALLBACK CParleymanager::CollectOtherWindow(HWND window, LPARAM lParam) {
 void CParleymanager::SetLocked(bool on) {
     locked_ = on ? 1 : 0;
     // Showing a panel runs window messages; take the windows first.
-    std::vector<HWND> windows;
-    for (const auto& entry : conversations_) windows.push_back(entry.first);
-    for (HWND window : windows) {
+    for (HWND window : conversations_.Windows()) {
         ConversationHandler* handler = HandlerOf(window);
         if (!handler) continue;
         if (on)
