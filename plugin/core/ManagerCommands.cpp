@@ -208,8 +208,8 @@ void CParleymanager::ForwardConversation(HWND window) {
     // The picker's modal loop lets the messenger's events run: the window may
     // close, its contact go offline, another account sign in. The forward
     // handler is made only once the choice is made, for what is there then.
-    const CContactInfo source = profile_ ? profile_->FindConversationContact(*this, window) : noContact_;
-    const std::string account = self_.signInName;
+    const CContactInfo source = profile_ ? profile_->FindConversationContact(*this, window) : book_.NoContact();
+    const std::string account = book_.Self().signInName;
     CContactInfo chosen;
     bool confirmed = false;
     {
@@ -221,8 +221,8 @@ void CParleymanager::ForwardConversation(HWND window) {
     // the selection dialog above is left out so that its own errors show while it is open.
     DeferredMessages errorsAfterward;
     current = IsWindow(window) ? HandlerOf(window) : nullptr;
-    if (!current || self_.signInName != account) return;
-    const CContactInfo sourceNow = profile_ ? profile_->FindConversationContact(*this, window) : noContact_;
+    if (!current || book_.Self().signInName != account) return;
+    const CContactInfo sourceNow = profile_ ? profile_->FindConversationContact(*this, window) : book_.NoContact();
     if (!sourceNow.SameContact(source)) return;
     if (current->GetKind() == kOfflineMessageHandlerKind || (!IsNoContact(source) && !IsContactOnline(source.signInName))) {
         ShowError("You can not forward offline messages", "Error");

@@ -56,7 +56,7 @@ CParleymanager::CParleymanager()
     : dialogs_([this](UINT message, WPARAM wParam, LPARAM lParam) { SendToLoader(message, wParam, lParam); }) {
     events_ = new CMessengerEvents();
     objectCache_ = std::make_unique<CObjectCache>(this);
-    statsStore_ = std::make_unique<CStatsManager>([this] { return IdentityOf(self_); });
+    statsStore_ = std::make_unique<CStatsManager>([this] { return IdentityOf(book_.Self()); });
     offlineStore_ = std::make_unique<COfflineMessageStore>();
     logManager_ = std::make_unique<CLogManager>(this);
     g_idleSeconds = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "plugin/core/ClientProfile.h"
+#include "plugin/core/ContactBook.h"
 #include "plugin/core/ContactInfo.h"
 #include "plugin/core/ConversationMap.h"
 #include "plugin/core/DialogGate.h"
@@ -85,7 +86,7 @@ public:
     CContactInfo FindContact(IMessengerContact* contact);
     // The one contact the text names as a whole address (ContactMatch.h); the
     // empty record for nobody or for several people.
-    CContactInfo FindContactByText(const std::string& text) const;
+    CContactInfo FindContactByText(const std::string& text) const { return book_.FindByText(text); }
     HWND ConversationOf(const CContactInfo& contact);
     // Asks the messenger now; the contact list's record when the messenger cannot say.
     bool IsContactOnline(const std::string& signInName);
@@ -124,20 +125,20 @@ public:
 
     // ---- settings and passwords (users.dat)
     CUserAccounts& Accounts() { return accounts_; }
-    bool LoadPasswordDigest() { return accounts_.LoadPasswordDigest(self_.signInName); }
+    bool LoadPasswordDigest() { return accounts_.LoadPasswordDigest(book_.Self().signInName); }
     bool IsPasswordSet() const { return accounts_.IsPasswordSet(); }
     bool VerifyPassword(const std::string& text) const { return accounts_.VerifyPassword(text); }
     bool ChangePassword(const std::string& current, const std::string& next) {
-        return accounts_.ChangePassword(self_.signInName, current, next);
+        return accounts_.ChangePassword(book_.Self().signInName, current, next);
     }
-    std::string GetLogsPath() { return accounts_.GetLogsPath(self_.signInName); }
-    void SetLogsPath(const char* path) { accounts_.SetLogsPath(self_.signInName, path); }
+    std::string GetLogsPath() { return accounts_.GetLogsPath(book_.Self().signInName); }
+    void SetLogsPath(const char* path) { accounts_.SetLogsPath(book_.Self().signInName, path); }
 
     // ---- what other parts of the plug-in read
-    const CContactInfo& Self() const { return self_; }
-    const CContactInfo& NoContact() const { return noContact_; }
-    bool IsNoContact(const CContactInfo& contact) const { return contact.SameNames(noContact_); }
-    const std::vector<CContactInfo>& Contacts() const { return contacts_; }
+    const CContactInfo& Self() const { return book_.Self(); }
+    const CContactInfo& NoContact() const { return book_.NoContact(); }
+    bool IsNoContact(const CContactInfo& contact) const { return book_.IsNoContact(contact); }
+    const std::vector<CContactInfo>& Contacts() const { return book_.Contacts(); }
     const CContactInfo& SelectedContact() const { return selectedContact_; }
     IMessenger* Messenger() const { return messenger_.Get(); }
     CClientProfile* Profile() const { return profile_.get(); }
@@ -253,7 +254,6 @@ private:
     void TrackExistingConversations();
 
     // contact session
-    CContactInfo* RecordOf(const std::string& signInName);
     // What every status change does before the windows: broadcast, statistics,
     // viewer, pending offline messages. False when it had to stop.
     bool NoteContactChange(const CContactInfo& contact);
@@ -329,10 +329,7 @@ private:
     std::set<HWND> queuedHistories_;  // changed since the queued save was posted
     std::deque<std::function<void()>> afterwards_;
     std::map<HWND, LONG> historyStarts_;
-    std::vector<CContactInfo> contacts_;
-    bool contactsLoaded_ = false;
-    CContactInfo self_;
-    CContactInfo noContact_;
+    CContactBook book_;
     CContactInfo selectedContact_;
     std::unique_ptr<CObjectCache> objectCache_;
     std::unique_ptr<CStatsManager> statsStore_;
