@@ -13,11 +13,6 @@
 namespace parleym {
 namespace {
 
-// One plug-in per messenger process: the idle timer has no object to reach,
-// so the auto-lock state lives here.
-UINT g_autoLockChoice = CMD_AUTOLOCK_DISABLED;
-int g_idleLimit = 0;
-int g_idleSeconds = 0;
 CParleymanager* g_processInstance = nullptr;
 
 // Long enough for a loader that is merely busy; a hung one must not hold the messenger.
@@ -59,7 +54,6 @@ CParleymanager::CParleymanager()
     statsStore_ = std::make_unique<CStatsManager>([this] { return IdentityOf(book_.Self()); });
     offlineStore_ = std::make_unique<COfflineMessageStore>();
     logManager_ = std::make_unique<CLogManager>(this);
-    g_idleSeconds = 0;
 }
 
 CParleymanager::~CParleymanager() {
@@ -105,10 +99,7 @@ BOOL CParleymanager::Init(int clientKind) {
         CreateHiddenWindows();
         lockPending_ = SendToLoader(LDR_SET_PLUGIN_WINDOW, 0, reinterpret_cast<LPARAM>(dispWnd_)) ==
                        kLoaderLockOutlivedPlugin;
-        g_autoLockChoice = CMD_AUTOLOCK_DISABLED;
-        g_idleLimit = 0;
-        g_idleSeconds = 0;
-        timerId_ = SetTimer(nullptr, 0, 1000, &CParleymanager::AutoLockTimerProc);
+        autoLock_.Start();
         // A crash then loses at most these minutes of statistics.
         if (dispWnd_) SetTimer(dispWnd_, kStatsSaveTimerId, kStatsSavePeriodMs, &CParleymanager::StatsSaveTimerProc);
         CreateMessengerObject(clientIndex_);
@@ -202,8 +193,7 @@ void CParleymanager::Uninit() {
     };
     step([&] { SendToLoader(LDR_SET_PLUGIN_WINDOW, 0, 0); });
     step([&] {
-        if (timerId_) KillTimer(nullptr, timerId_);
-        timerId_ = 0;
+        autoLock_.Stop();
         if (dispWnd_) KillTimer(dispWnd_, kStatsSaveTimerId);
     });
     step([&] { DestroyLogViewer(); });
@@ -273,7 +263,7 @@ void CParleymanager::ShutdownAtProcessExit() {
     messenger_.Detach();
     if (events_) events_->SetManager(nullptr);
     events_ = nullptr;
-    timerId_ = 0;
+    autoLock_.Abandon();
 }
 
 CParleymanager* CParleymanager::ProcessInstance() { return g_processInstance; }
@@ -310,7 +300,7 @@ LRESULT CALLBACK CParleymanager::DispatchWindowProc(HWND window, UINT message, W
             return 0;
         }
         auto* manager = reinterpret_cast<CParleymanager*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (message == PLG_GET_AUTOLOCK) return static_cast<LRESULT>(g_autoLockChoice);
+        if (message == PLG_GET_AUTOLOCK) return static_cast<LRESULT>(CAutoLockTimer::Choice());
         if (message == PLG_GET_LOGGING) return manager ? manager->logManager_->IsLoggingEnabled() : 0;
         if (message == kSaveQueuedHistories) {
             if (manager) manager->SaveQueuedHistories();
@@ -330,15 +320,6 @@ LRESULT CALLBACK CParleymanager::DispatchWindowProc(HWND window, UINT message, W
     }
 }
 
-void CALLBACK CParleymanager::AutoLockTimerProc(HWND, UINT, UINT_PTR, DWORD) {
-    try {
-        if (g_autoLockChoice == CMD_AUTOLOCK_DISABLED) return;
-        ++g_idleSeconds;
-        if (g_idleSeconds >= g_idleLimit) PostThreadMessageA(GetCurrentThreadId(), WM_COMMAND, CMD_AUTOLOCK_TIMER, 0);
-    } catch (...) {
-    }
-}
-
 void CALLBACK CParleymanager::StatsSaveTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
     try {
         auto* manager = reinterpret_cast<CParleymanager*>(GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -347,26 +328,18 @@ void CALLBACK CParleymanager::StatsSaveTimerProc(HWND window, UINT, UINT_PTR, DW
     }
 }
 
-UINT CParleymanager::AutoLockChoice() { return g_autoLockChoice; }
-int CParleymanager::IdleSeconds() { return g_idleSeconds; }
-
 void CParleymanager::SetAutoLock(UINT id) {
     if (!CanOpenDialog(true)) return;
     const CDialogGate::Pass pass = DialogPass();
-    if (id != g_autoLockChoice) {
+    if (id != CAutoLockTimer::Choice()) {
         if (!IsPasswordSet() && id != CMD_AUTOLOCK_DISABLED) {
             ShowError("You must set a password first", "Error");
         } else {
             if (autoLockMenu_) {
-                CheckMenuItem(autoLockMenu_, g_autoLockChoice, MF_BYCOMMAND | MF_UNCHECKED);
+                CheckMenuItem(autoLockMenu_, CAutoLockTimer::Choice(), MF_BYCOMMAND | MF_UNCHECKED);
                 CheckMenuItem(autoLockMenu_, id, MF_BYCOMMAND | MF_CHECKED);
             }
-            g_autoLockChoice = id;
-            if (id != CMD_AUTOLOCK_DISABLED) {
-                static const int limits[] = {300, 360, 600, 900};
-                g_idleSeconds = 0;
-                g_idleLimit = limits[id - CMD_AUTOLOCK_5];
-            }
+            CAutoLockTimer::Choose(id);
         }
     }
 }
@@ -510,7 +483,7 @@ void CParleymanager::OnEditChanged(HWND control) {
 }
 
 void CParleymanager::OnUserActivity() {
-    g_idleSeconds = 0;
+    CAutoLockTimer::OnActivity();
     noPasswordBoxShownWhileIdle_ = false;
 }
 

@@ -18,6 +18,7 @@
 #include "plugin/core/DialogGate.h"
 #include "plugin/core/MessengerApi.h"
 #include "plugin/core/UserAccounts.h"
+#include "plugin/lock/AutoLockTimer.h"
 #include "plugin/logging/ConversationHandler.h"
 #include "plugin/storage/Scoped.h"
 #include "shared/IPlugin.h"
@@ -165,11 +166,13 @@ public:
     HWND BroadcastDialog() const { return broadcastDialog_; }
 
     // The auto-lock choice (30020-30024) and the idle counter, one per process.
-    static UINT AutoLockChoice();
-    static int IdleSeconds();
+    static UINT AutoLockChoice() { return CAutoLockTimer::Choice(); }
+    static int IdleSeconds() { return CAutoLockTimer::IdleSeconds(); }
     void SetAutoLock(UINT id);
     // The one-second idle timer's procedure.
-    static void CALLBACK AutoLockTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
+    static void CALLBACK AutoLockTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time) {
+        CAutoLockTimer::TimerProc(window, message, id, time);
+    }
     // The dispatch window's timer that writes the statistics while signed in,
     // every kStatsSavePeriodMs; `window` is the dispatch window.
     static void CALLBACK StatsSaveTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
@@ -310,7 +313,7 @@ private:
     unsigned accountSession_ = 0;
     HWND hiddenWnd_ = nullptr;
     bool lockDialogShowing_ = false;
-    UINT_PTR timerId_ = 0;
+    CAutoLockTimer autoLock_;
     HMENU autoLockMenu_ = nullptr;
     std::string dataFolder_;
     std::string dataFolderOverride_;
