@@ -174,22 +174,9 @@ BOOL CParleymanager::CanOpenDialog(bool requireSignIn) {
 }
 
 void CParleymanager::SendOfflineToSelected() {
-    if (!messenger_) return;
-    VARIANT contact;
-    VariantInit(&contact);
-    contact.vt = VT_BSTR;
-    const std::wstring name = WideFromAnsi(selectedContact_.signInName);
-    contact.bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
-    ComPtr<IDispatch> windowObject;
-    const HRESULT hr = messenger_->InstantMessage(contact, windowObject.Put());
-    VariantClear(&contact);
-    if (FAILED(hr) || !windowObject) return;
-    ComPtr<IMessengerWindow> messengerWindow;
-    if (FAILED(QueryInterface(windowObject, messengerWindow)))
-        return;
-    LONG handle = 0;
-    if (FAILED(messengerWindow->get_HWND(&handle))) return;
-    PostMessageA(hiddenWnd_, WM_COMMAND, CMD_TRACK_WINDOW, reinterpret_cast<LPARAM>(HwndFromMessengerLong(handle)));
+    HWND window = nullptr;
+    if (FAILED(OpenConversation(selectedContact_.signInName, window))) return;
+    PostMessageA(hiddenWnd_, WM_COMMAND, CMD_TRACK_WINDOW, reinterpret_cast<LPARAM>(window));
 }
 
 void CParleymanager::ForwardConversation(HWND window) {
@@ -245,14 +232,11 @@ void CParleymanager::ForwardConversation(HWND window) {
 HRESULT CParleymanager::OpenConversation(const std::string& signInName, HWND& window) {
     window = nullptr;
     if (!messenger_) return E_POINTER;
-    VARIANT contact;
-    VariantInit(&contact);
-    contact.vt = VT_BSTR;
-    const std::wstring name = WideFromAnsi(signInName);
-    contact.bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+    VariantHolder contact;
+    contact.Get().vt = VT_BSTR;
+    contact.Get().bstrVal = BstrFromAnsi(signInName);
     ComPtr<IDispatch> windowObject;
-    HRESULT hr = messenger_->InstantMessage(contact, windowObject.Put());
-    VariantClear(&contact);
+    HRESULT hr = messenger_->InstantMessage(contact.Get(), windowObject.Put());
     if (FAILED(hr)) return hr;
     if (!windowObject) return E_POINTER;
     ComPtr<IMessengerWindow> messengerWindow;

@@ -196,13 +196,11 @@ HWND CParleymanager::ConversationOf(const CContactInfo& contact) { return conver
 
 bool CParleymanager::IsContactOnline(const std::string& signInName) {
     if (messenger_) {
-        const std::wstring name = WideFromAnsi(signInName);
-        BSTR signIn = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
-        BSTR service = SysAllocString(L"");
+        BstrHolder signIn, service;
+        *signIn.Put() = BstrFromAnsi(signInName);
+        *service.Put() = SysAllocString(L"");
         ComPtr<IDispatch> found;
-        HRESULT hr = messenger_->GetContact(signIn, service, found.Put());
-        SysFreeString(signIn);
-        SysFreeString(service);
+        HRESULT hr = messenger_->GetContact(signIn.Get(), service.Get(), found.Put());
         ComPtr<IMessengerContact> contact;
         if (SUCCEEDED(hr) && found)
             hr = QueryInterface(found, contact);
@@ -347,28 +345,14 @@ bool CParleymanager::NoteContactChange(const CContactInfo& contact) {
 
     if (contact.IsOnline() && !contact.SameContact(book_.Self()) && HasPendingMessages(contact.signInName) &&
         !ConversationOf(contact) && messenger_) {
-        VARIANT target;
-        VariantInit(&target);
-        target.vt = VT_BSTR;
-        const std::wstring name = WideFromAnsi(contact.signInName);
-        target.bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
-        ComPtr<IDispatch> windowObject;
-        HRESULT hr = messenger_->InstantMessage(target, windowObject.Put());
-        VariantClear(&target);
-        LONG handle = 0;
-        if (SUCCEEDED(hr)) {
-            ComPtr<IMessengerWindow> window;
-            hr = windowObject ? QueryInterface(windowObject, window)
-                              : E_POINTER;
-            if (SUCCEEDED(hr)) hr = window->get_HWND(&handle);
-        }
+        HWND window = nullptr;
+        const HRESULT hr = OpenConversation(contact.signInName, window);
         if (FAILED(hr)) {
             ShowCodeError(
                 "Failed to send offline message. Unable to create messenger conversation window. Code: 0x%0X", hr);
             return false;
         }
-        PostMessageA(mainWnd_ ? mainWnd_ : hiddenWnd_, WM_COMMAND, CMD_TRACK_WINDOW,
-                     reinterpret_cast<LPARAM>(HwndFromMessengerLong(handle)));
+        PostMessageA(mainWnd_ ? mainWnd_ : hiddenWnd_, WM_COMMAND, CMD_TRACK_WINDOW, reinterpret_cast<LPARAM>(window));
     }
     return true;
 }
