@@ -46,7 +46,6 @@ void CParleymanager::OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
         if (!IsPluginCommand(id) || !messenger_) return;
         DispatchCommand(window, id, lParam);
     } catch (...) {
-        dialogBusy_ = 0;
     }
 }
 
@@ -59,8 +58,11 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
     case CMD_SEND_OFFLINE_MESSAGE: {
         if (!CanOpenDialog(true)) return;
         CContactInfo chosen;
-        const bool confirmed = RunContactSelection(ContactSelectionMode::kOfflineMessage, chosen, std::string());
-        dialogBusy_ = 0;
+        bool confirmed = false;
+        {
+            const CDialogGate::Pass pass = DialogPass();
+            confirmed = RunContactSelection(ContactSelectionMode::kOfflineMessage, chosen, std::string());
+        }
         if (!confirmed) return;
         selectedContact_ = chosen;
         SendOfflineToSelected();
@@ -68,8 +70,10 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
     }
     case CMD_ABOUT:
         if (!CanOpenDialog(false)) return;
-        RunAboutDialog();
-        dialogBusy_ = 0;
+        {
+            const CDialogGate::Pass pass = DialogPass();
+            RunAboutDialog();
+        }
         return;
     case CMD_SEND_OFFLINE_TO_SELECTED:
         SendOfflineToSelected();
@@ -123,8 +127,10 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
         return;
     case CMD_STATISTICS:
         if (!CanOpenDialog(true)) return;
-        RunStatisticsDialog();
-        dialogBusy_ = 0;
+        {
+            const CDialogGate::Pass pass = DialogPass();
+            RunStatisticsDialog();
+        }
         return;
     case CMD_TOGGLE_LOGGING:
         ToggleLogging();
@@ -134,8 +140,10 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
         return;
     case CMD_SET_PASSWORD:
         if (!CanOpenDialog(true)) return;
-        RunSetPasswordDialog();
-        dialogBusy_ = 0;
+        {
+            const CDialogGate::Pass pass = DialogPass();
+            RunSetPasswordDialog();
+        }
         return;
     case CMD_AUTOLOCK_DISABLED:
     case CMD_AUTOLOCK_5:
@@ -156,50 +164,19 @@ void CParleymanager::DispatchCommand(HWND window, UINT id, LPARAM lParam) {
 }
 
 BOOL CParleymanager::CanOpenDialog(bool requireSignIn) {
-    // A dialog that went without saying so must not block every later one.
-    if (openDialog_ && !IsWindow(openDialog_)) SetOpenDialog(nullptr);
-    if (openDialog_) {
-        SetForegroundWindow(openDialog_);
-        SendToLoader(LDR_SET_FOREGROUND, 0, reinterpret_cast<LPARAM>(openDialog_));
-        FLASHWINFO flash{};
-        flash.cbSize = sizeof(flash);
-        flash.hwnd = openDialog_;
-        flash.dwFlags = FLASHW_CAPTION;
-        flash.uCount = 3;
-        flash.dwTimeout = 100;
-        FlashWindowEx(&flash);
-        return FALSE;
-    }
+    if (dialogs_.ForwardOpenDialog()) return FALSE;
     if (requireSignIn && !IsSignedIn()) {
         ShowError(kNotSignedIn, "Parleym");
         return FALSE;
     }
-    dialogBusy_ = 1;
+    dialogs_.MarkBusy();
     return TRUE;
 }
 
-void CParleymanager::SetOpenDialog(HWND dialog) {
-    openDialog_ = dialog;
-    SendToLoader(LDR_SET_DIALOG_OPEN, dialog ? 1 : 0, 0);
-}
-
 void CParleymanager::SendOfflineToSelected() {
-    if (!messenger_) return;
-    VARIANT contact;
-    VariantInit(&contact);
-    contact.vt = VT_BSTR;
-    const std::wstring name = WideFromAnsi(selectedContact_.signInName);
-    contact.bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
-    ComPtr<IDispatch> windowObject;
-    const HRESULT hr = messenger_->InstantMessage(contact, windowObject.Put());
-    VariantClear(&contact);
-    if (FAILED(hr) || !windowObject) return;
-    ComPtr<IMessengerWindow> messengerWindow;
-    if (FAILED(QueryInterface(windowObject, messengerWindow)))
-        return;
-    LONG handle = 0;
-    if (FAILED(messengerWindow->get_HWND(&handle))) return;
-    PostMessageA(hiddenWnd_, WM_COMMAND, CMD_TRACK_WINDOW, reinterpret_cast<LPARAM>(HwndFromMessengerLong(handle)));
+    HWND window = nullptr;
+    if (FAILED(OpenConversation(selectedContact_.signInName, window))) return;
+    PostMessageA(hiddenWnd_, WM_COMMAND, CMD_TRACK_WINDOW, reinterpret_cast<LPARAM>(window));
 }
 
 void CParleymanager::ForwardConversation(HWND window) {
@@ -218,18 +195,21 @@ void CParleymanager::ForwardConversation(HWND window) {
     // The picker's modal loop lets the messenger's events run: the window may
     // close, its contact go offline, another account sign in. The forward
     // handler is made only once the choice is made, for what is there then.
-    const CContactInfo source = profile_ ? profile_->FindConversationContact(*this, window) : noContact_;
-    const std::string account = self_.signInName;
+    const CContactInfo source = profile_ ? profile_->FindConversationContact(*this, window) : book_.NoContact();
+    const std::string account = book_.Self().signInName;
     CContactInfo chosen;
-    const bool confirmed = RunContactSelection(ContactSelectionMode::kForward, chosen, source.signInName);
-    dialogBusy_ = 0;
+    bool confirmed = false;
+    {
+        const CDialogGate::Pass pass = DialogPass();
+        confirmed = RunContactSelection(ContactSelectionMode::kForward, chosen, source.signInName);
+    }
     if (!confirmed) return;
     // The old handler's save (when it goes) and the new one's start raise no box while they run;
     // the selection dialog above is left out so that its own errors show while it is open.
     DeferredMessages errorsAfterward;
     current = IsWindow(window) ? HandlerOf(window) : nullptr;
-    if (!current || self_.signInName != account) return;
-    const CContactInfo sourceNow = profile_ ? profile_->FindConversationContact(*this, window) : noContact_;
+    if (!current || book_.Self().signInName != account) return;
+    const CContactInfo sourceNow = profile_ ? profile_->FindConversationContact(*this, window) : book_.NoContact();
     if (!sourceNow.SameContact(source)) return;
     if (current->GetKind() == kOfflineMessageHandlerKind || (!IsNoContact(source) && !IsContactOnline(source.signInName))) {
         ShowError("You can not forward offline messages", "Error");
@@ -245,21 +225,18 @@ void CParleymanager::ForwardConversation(HWND window) {
     if (life.expired() || !IsWindow(window) || HandlerOf(window) != current) return;
     Untrack(window).reset();
     ConversationHandler* raw = forward.get();
-    conversations_[window] = std::move(forward);
+    conversations_.Put(window, std::move(forward));
     ShowForwarding(*raw);
 }
 
 HRESULT CParleymanager::OpenConversation(const std::string& signInName, HWND& window) {
     window = nullptr;
     if (!messenger_) return E_POINTER;
-    VARIANT contact;
-    VariantInit(&contact);
-    contact.vt = VT_BSTR;
-    const std::wstring name = WideFromAnsi(signInName);
-    contact.bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+    VariantHolder contact;
+    contact.Get().vt = VT_BSTR;
+    contact.Get().bstrVal = BstrFromAnsi(signInName);
     ComPtr<IDispatch> windowObject;
-    HRESULT hr = messenger_->InstantMessage(contact, windowObject.Put());
-    VariantClear(&contact);
+    HRESULT hr = messenger_->InstantMessage(contact.Get(), windowObject.Put());
     if (FAILED(hr)) return hr;
     if (!windowObject) return E_POINTER;
     ComPtr<IMessengerWindow> messengerWindow;
@@ -274,11 +251,8 @@ HRESULT CParleymanager::OpenConversation(const std::string& signInName, HWND& wi
 
 void CParleymanager::ToggleLogging() {
     if (!CanOpenDialog(true)) return;
-    struct ClearBusy {
-        int& busy;
-        ~ClearBusy() { busy = 0; }
-    } clearBusy{dialogBusy_};
-    if (!logManager_->IsLoggingEnabled() && !conversations_.empty()) {
+    const CDialogGate::Pass pass = DialogPass();
+    if (!logManager_->IsLoggingEnabled() && !conversations_.Empty()) {
         const int answer = ShowUserMessage(nullptr,
                                            "If you enable logging all current conversation will be logged (including "
                                            "content when logging was off). Are you sure you want to continue?",
@@ -307,8 +281,11 @@ void CParleymanager::ViewLogs() {
     }
     if (IsPasswordSet()) {
         if (!CanOpenDialog(true)) return;
-        const bool ok = RunViewLogsPasswordDialog();
-        dialogBusy_ = 0;
+        bool ok = false;
+        {
+            const CDialogGate::Pass pass = DialogPass();
+            ok = RunViewLogsPasswordDialog();
+        }
         if (!ok) return;
     }
     OpenLogViewer();
@@ -316,12 +293,16 @@ void CParleymanager::ViewLogs() {
 
 void CParleymanager::ChooseLogsPath() {
     if (!CanOpenDialog(true)) return;
-    SetOpenDialog(hiddenWnd_);
-    const unsigned session = accountSession_;
+    unsigned session = 0;
     std::string path;
-    const bool chosen = AskLogsPath(path);
-    SetOpenDialog(nullptr);
-    dialogBusy_ = 0;
+    bool chosen = false;
+    {
+        const CDialogGate::Pass pass = DialogPass();
+        SetOpenDialog(hiddenWnd_);
+        session = accountSession_;
+        chosen = AskLogsPath(path);
+        SetOpenDialog(nullptr);
+    }
     if (!chosen) return;
     // The path is the account's that chose it, not the one signed in after.
     if (session != accountSession_) {
@@ -334,7 +315,8 @@ void CParleymanager::ChooseLogsPath() {
 
 void CParleymanager::EndAccountWindows() {
     DestroyLogViewer();
-    if (openDialog_ && IsWindow(openDialog_)) SendMessageA(openDialog_, kAccountEndedMessage, 0, 0);
+    HWND dialog = dialogs_.OpenDialog();
+    if (dialog && IsWindow(dialog)) SendMessageA(dialog, kAccountEndedMessage, 0, 0);
 }
 
 bool CParleymanager::AcceptLogsPath(const std::string& path) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "plugin/core/ContactMatch.h"
 #include "plugin/core/MessengerEvents.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/PluginMenus.h"
@@ -54,13 +53,13 @@ void CParleymanager::CreateMessengerObject(int clientIndex) {
         Check(QueryInterface(unknown, messenger));
         messenger_ = messenger;
         ReadSelf();
-        if (self_.IsOnline()) {
-            statsStore_->OpenAccount(self_.signInName.c_str());
-            OnContactChanged(self_);
-            offlineStore_->Load(self_.signInName.c_str());
+        if (book_.Self().IsOnline()) {
+            statsStore_->OpenAccount(book_.Self().signInName.c_str());
+            OnContactChanged(book_.Self());
+            offlineStore_->Load(book_.Self().signInName.c_str());
             LoadPasswordDigest();
             OpenLogs();
-            logManager_->OpenAccount(self_.signInName.c_str());
+            logManager_->OpenAccount(book_.Self().signInName.c_str());
         }
         ConnectEvents();
     } catch (const ComFailure& failure) {
@@ -75,9 +74,9 @@ void CParleymanager::ReadSelf() {
     BstrHolder friendly, signIn;
     Check(messenger_->get_MyFriendlyName(friendly.Put()));
     Check(messenger_->get_MySigninName(signIn.Put()));
-    self_.friendlyName = AnsiFromBstr(friendly.Get());
-    self_.signInName = AnsiFromBstr(signIn.Get());
-    self_.status = signedIn ? kContactOnline : kContactOffline;
+    book_.Self().friendlyName = AnsiFromBstr(friendly.Get());
+    book_.Self().signInName = AnsiFromBstr(signIn.Get());
+    book_.Self().status = signedIn ? kContactOnline : kContactOffline;
 }
 
 void CParleymanager::OpenLogs() {
@@ -111,7 +110,7 @@ BOOL CParleymanager::IsSignedIn() {
 }
 
 void CParleymanager::RetrieveContacts() {
-    if (contactsLoaded_ || !messenger_ || !IsSignedIn()) return;
+    if (book_.Loaded() || !messenger_ || !IsSignedIn()) return;
     try {
         ComPtr<IDispatch> contactsDispatch;
         Check(messenger_->get_MyContacts(contactsDispatch.Put()));
@@ -119,7 +118,7 @@ void CParleymanager::RetrieveContacts() {
         Check(QueryInterface(contactsDispatch, contacts));
         LONG count = 0;
         Check(contacts->get_Count(&count));
-        contacts_.clear();
+        book_.Clear();
         for (LONG i = 0; i < count; ++i) {
             ComPtr<IDispatch> item;
             Check(contacts->Item(i, item.Put()));
@@ -129,7 +128,7 @@ void CParleymanager::RetrieveContacts() {
             statsStore_->OnStatusChange(record.signInName, record.friendlyName, record.status, false);
             if (record.IsOnline() && HasPendingMessages(record.signInName)) OnContactChanged(record);
         }
-        contactsLoaded_ = true;
+        book_.SetLoaded();
     } catch (const ComFailure& failure) {
         ShowCodeError("Failed to retrieve contacts list. Code: 0x%0X", failure.code);
     }
@@ -164,7 +163,7 @@ std::vector<CContactInfo> CParleymanager::CurrentContacts() {
         }
     } catch (const ComFailure&) {
         // What the events told us is the best there is.
-        current = contacts_;
+        current = book_.Contacts();
     }
     std::vector<CContactInfo> unique;
     for (const CContactInfo& contact : current) {
@@ -178,58 +177,30 @@ std::vector<CContactInfo> CParleymanager::CurrentContacts() {
 CContactInfo CParleymanager::AddContact(IMessengerContact* contact) {
     VARIANT_BOOL isSelf = VARIANT_FALSE;
     Check(contact->get_IsSelf(&isSelf));
-    if (isSelf != VARIANT_FALSE) return self_;
+    if (isSelf != VARIANT_FALSE) return book_.Self();
     BstrHolder friendly, signIn;
     MISTATUS status = MISTATUS_UNKNOWN;
     Check(contact->get_FriendlyName(friendly.Put()));
     Check(contact->get_SigninName(signIn.Put()));
     Check(contact->get_Status(&status));
-    // A contact deleted and added again is still one contact.
-    CContactInfo* record = RecordOf(AnsiFromBstr(signIn.Get()));
-    if (record && record != &self_) {
-        record->friendlyName = AnsiFromBstr(friendly.Get());
-        record->status = MapStatus(status);
-        return *record;
-    }
-    contacts_.emplace_back(AnsiFromBstr(signIn.Get()), AnsiFromBstr(friendly.Get()), MapStatus(status));
-    return contacts_.back();
+    return book_.Note(AnsiFromBstr(signIn.Get()), AnsiFromBstr(friendly.Get()), MapStatus(status));
 }
 
 CContactInfo CParleymanager::FindContact(IMessengerContact* contact) {
     BstrHolder signIn;
     Check(contact->get_SigninName(signIn.Put()));
-    const CContactInfo* record = RecordOf(AnsiFromBstr(signIn.Get()));
-    return record && record != &self_ ? *record : noContact_;
+    return book_.Find(AnsiFromBstr(signIn.Get()));
 }
 
-CContactInfo* CParleymanager::RecordOf(const std::string& signInName) {
-    if (signInName.empty()) return nullptr;
-    if (signInName == self_.signInName) return &self_;
-    for (CContactInfo& record : contacts_)
-        if (record.signInName == signInName) return &record;
-    return nullptr;
-}
-
-CContactInfo CParleymanager::FindContactByText(const std::string& text) const {
-    const ContactMatch match = MatchContactInText(text, contacts_);
-    return match.named == NamedContacts::kOne ? contacts_[match.index] : noContact_;
-}
-
-HWND CParleymanager::ConversationOf(const CContactInfo& contact) {
-    for (auto& entry : conversations_)
-        if (entry.second->IsForContact(contact)) return entry.first;
-    return nullptr;
-}
+HWND CParleymanager::ConversationOf(const CContactInfo& contact) { return conversations_.FirstOf(contact); }
 
 bool CParleymanager::IsContactOnline(const std::string& signInName) {
     if (messenger_) {
-        const std::wstring name = WideFromAnsi(signInName);
-        BSTR signIn = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
-        BSTR service = SysAllocString(L"");
+        BstrHolder signIn, service;
+        *signIn.Put() = BstrFromAnsi(signInName);
+        *service.Put() = SysAllocString(L"");
         ComPtr<IDispatch> found;
-        HRESULT hr = messenger_->GetContact(signIn, service, found.Put());
-        SysFreeString(signIn);
-        SysFreeString(service);
+        HRESULT hr = messenger_->GetContact(signIn.Get(), service.Get(), found.Put());
         ComPtr<IMessengerContact> contact;
         if (SUCCEEDED(hr) && found)
             hr = QueryInterface(found, contact);
@@ -237,16 +208,12 @@ bool CParleymanager::IsContactOnline(const std::string& signInName) {
         if (SUCCEEDED(hr) && contact && SUCCEEDED(contact->get_Status(&status)))
             return MapStatus(status) == kContactOnline;
     }
-    for (const CContactInfo& record : contacts_)
-        if (record.signInName == signInName) return record.IsOnline();
-    return false;
+    const CContactInfo* record = book_.Listed(signInName);
+    return record && record->IsOnline();
 }
 
 std::vector<HWND> CParleymanager::ConversationsOf(const CContactInfo& contact) {
-    std::vector<HWND> windows;
-    for (auto& entry : conversations_)
-        if (entry.second->IsForContact(contact)) windows.push_back(entry.first);
-    return windows;
+    return conversations_.AllOf(contact);
 }
 
 bool CParleymanager::HasPendingMessages(const std::string& signInName) {
@@ -265,21 +232,20 @@ void CParleymanager::OnSignIn(long hr) {
     // the windows are tracked again under this one. The broadcast dialog's
     // recipients were picked under the account before: it must not send from this one.
     CloseBroadcastDialog();
-    const std::vector<std::pair<HWND, int>> keptOpen = ReleaseConversationHandlers();
-    const std::string before = self_.signInName;
+    const std::vector<std::pair<HWND, int>> keptOpen = conversations_.DetachAll();
+    const std::string before = book_.Self().signInName;
     ReadSelf();
     offlineStore_->Save();
-    offlineStore_->Load(self_.signInName.c_str());
+    offlineStore_->Load(book_.Self().signInName.c_str());
     OpenLogs();
-    logManager_->OpenAccount(self_.signInName.c_str());
+    logManager_->OpenAccount(book_.Self().signInName.c_str());
     LoadPasswordDigest();
-    contactsLoaded_ = false;
-    contacts_.clear();
+    book_.Forget();
     RetrieveContacts();
     statsStore_->CloseAccount();
-    statsStore_->OpenAccount(self_.signInName.c_str());
-    OnContactChanged(self_);
-    const bool sameAccount = !before.empty() && before == self_.signInName;
+    statsStore_->OpenAccount(book_.Self().signInName.c_str());
+    OnContactChanged(book_.Self());
+    const bool sameAccount = !before.empty() && before == book_.Self().signInName;
     for (const auto& kept : keptOpen) {
         HWND window = kept.first;
         if (!IsWindow(window) || HandlerOf(window)) continue;
@@ -307,31 +273,15 @@ void CParleymanager::OnSignOut() {
     // its account closed the log store then takes nothing until the next sign-in.
     SaveLoggingHandlers();
     logManager_->CloseAccount();
-    self_.status = kContactOffline;
-    OnContactChanged(self_);
+    book_.Self().status = kContactOffline;
+    OnContactChanged(book_.Self());
     statsStore_->CloseAccount();
     offlineStore_->Save();
 }
 
 void CParleymanager::SaveLoggingHandlers() {
-    std::vector<HWND> windows;
-    for (auto& entry : conversations_) windows.push_back(entry.first);
-    for (HWND window : windows)
+    for (HWND window : conversations_.Windows())
         if (auto* logging = dynamic_cast<LoggingHandler*>(HandlerOf(window))) logging->Save();
-}
-
-std::vector<std::pair<HWND, int>> CParleymanager::ReleaseConversationHandlers() {
-    std::vector<HWND> windows;
-    for (auto& entry : conversations_) windows.push_back(entry.first);
-    std::vector<std::pair<HWND, int>> released;
-    for (HWND window : windows) {
-        std::unique_ptr<ConversationHandler> handler = Untrack(window);
-        if (!handler) continue;
-        released.emplace_back(window, handler->GetConversationNumber());
-        handler->Detach();
-        handler.reset();
-    }
-    return released;
 }
 
 LONG CParleymanager::HistoryStartOf(HWND window) const {
@@ -369,10 +319,10 @@ void CParleymanager::OnContactStatusChange(IDispatch* contact, long) {
     Check(messengerContact->get_Status(&status));
     // One record per sign-in name: a renamed contact keeps its record (and its
     // windows their handlers), with the new friendly name.
-    CContactInfo* record = RecordOf(AnsiFromBstr(signIn.Get()));
+    CContactInfo* record = book_.RecordOf(AnsiFromBstr(signIn.Get()));
     if (!record) {
         AddContact(messengerContact.Get());
-        record = RecordOf(AnsiFromBstr(signIn.Get()));
+        record = book_.RecordOf(AnsiFromBstr(signIn.Get()));
         if (!record) return;
     }
     record->friendlyName = AnsiFromBstr(friendly.Get());
@@ -393,30 +343,16 @@ bool CParleymanager::NoteContactChange(const CContactInfo& contact) {
     statsStore_->OnStatusChange(contact.signInName, contact.friendlyName, contact.status, false);
     if (logViewer_) RefreshLogViewer();
 
-    if (contact.IsOnline() && !contact.SameContact(self_) && HasPendingMessages(contact.signInName) &&
+    if (contact.IsOnline() && !contact.SameContact(book_.Self()) && HasPendingMessages(contact.signInName) &&
         !ConversationOf(contact) && messenger_) {
-        VARIANT target;
-        VariantInit(&target);
-        target.vt = VT_BSTR;
-        const std::wstring name = WideFromAnsi(contact.signInName);
-        target.bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
-        ComPtr<IDispatch> windowObject;
-        HRESULT hr = messenger_->InstantMessage(target, windowObject.Put());
-        VariantClear(&target);
-        LONG handle = 0;
-        if (SUCCEEDED(hr)) {
-            ComPtr<IMessengerWindow> window;
-            hr = windowObject ? QueryInterface(windowObject, window)
-                              : E_POINTER;
-            if (SUCCEEDED(hr)) hr = window->get_HWND(&handle);
-        }
+        HWND window = nullptr;
+        const HRESULT hr = OpenConversation(contact.signInName, window);
         if (FAILED(hr)) {
             ShowCodeError(
                 "Failed to send offline message. Unable to create messenger conversation window. Code: 0x%0X", hr);
             return false;
         }
-        PostMessageA(mainWnd_ ? mainWnd_ : hiddenWnd_, WM_COMMAND, CMD_TRACK_WINDOW,
-                     reinterpret_cast<LPARAM>(HwndFromMessengerLong(handle)));
+        PostMessageA(mainWnd_ ? mainWnd_ : hiddenWnd_, WM_COMMAND, CMD_TRACK_WINDOW, reinterpret_cast<LPARAM>(window));
     }
     return true;
 }
@@ -456,7 +392,7 @@ void CParleymanager::DecideHandler(HWND window, const CContactInfo& contact) {
     old->Detach();
     old.reset();
     // Gone offline again meanwhile: the window takes offline messages.
-    const CContactInfo* now = RecordOf(contact.signInName);
+    const CContactInfo* now = book_.RecordOf(contact.signInName);
     if (now && !now->IsOnline()) {
         OnConversationWindow(window, FALSE, number);
         return;
@@ -470,7 +406,7 @@ void CParleymanager::OnConversationWindow(HWND window, BOOL insertMenu, int conv
         if (insertMenu) InsertConversationPopup(window);
         const CContactInfo contact = profile_->FindConversationContact(*this, window);
         if (IsNoContact(contact)) {
-            AttachNew(window, CreateLogHandler(noContact_), conversationNumber);
+            AttachNew(window, CreateLogHandler(book_.NoContact()), conversationNumber);
             return;
         }
         if (contact.IsOnline()) {

@@ -13,11 +13,6 @@
 namespace parleym {
 namespace {
 
-// One plug-in per messenger process: the idle timer has no object to reach,
-// so the auto-lock state lives here.
-UINT g_autoLockChoice = CMD_AUTOLOCK_DISABLED;
-int g_idleLimit = 0;
-int g_idleSeconds = 0;
 CParleymanager* g_processInstance = nullptr;
 
 // Long enough for a loader that is merely busy; a hung one must not hold the messenger.
@@ -52,13 +47,13 @@ StatsIdentity IdentityOf(const CContactInfo& contact) {
 
 } // namespace
 
-CParleymanager::CParleymanager() {
+CParleymanager::CParleymanager()
+    : dialogs_([this](UINT message, WPARAM wParam, LPARAM lParam) { SendToLoader(message, wParam, lParam); }) {
     events_ = new CMessengerEvents();
     objectCache_ = std::make_unique<CObjectCache>(this);
-    statsStore_ = std::make_unique<CStatsManager>([this] { return IdentityOf(self_); });
+    statsStore_ = std::make_unique<CStatsManager>([this] { return IdentityOf(book_.Self()); });
     offlineStore_ = std::make_unique<COfflineMessageStore>();
     logManager_ = std::make_unique<CLogManager>(this);
-    g_idleSeconds = 0;
 }
 
 CParleymanager::~CParleymanager() {
@@ -70,7 +65,7 @@ CParleymanager::~CParleymanager() {
             events_ = nullptr;
         }
         // Handlers save into the stores as they go, so they go first.
-        conversations_.clear();
+        conversations_.Clear();
         profile_.reset();
         objectCache_.reset();
         statsStore_.reset();
@@ -87,7 +82,7 @@ BOOL CParleymanager::Init(int clientKind) {
     try {
         loaderWnd_ = FindWindowA(kLoaderClassName, kLoaderWindowTitle);
         locked_ = 0;
-        openDialog_ = nullptr;
+        dialogs_.ForgetOpenDialog();
         comInitialized_ = SUCCEEDED(CoInitialize(nullptr));
 
         profile_.reset();
@@ -104,10 +99,7 @@ BOOL CParleymanager::Init(int clientKind) {
         CreateHiddenWindows();
         lockPending_ = SendToLoader(LDR_SET_PLUGIN_WINDOW, 0, reinterpret_cast<LPARAM>(dispWnd_)) ==
                        kLoaderLockOutlivedPlugin;
-        g_autoLockChoice = CMD_AUTOLOCK_DISABLED;
-        g_idleLimit = 0;
-        g_idleSeconds = 0;
-        timerId_ = SetTimer(nullptr, 0, 1000, &CParleymanager::AutoLockTimerProc);
+        autoLock_.Start();
         // A crash then loses at most these minutes of statistics.
         if (dispWnd_) SetTimer(dispWnd_, kStatsSaveTimerId, kStatsSavePeriodMs, &CParleymanager::StatsSaveTimerProc);
         CreateMessengerObject(clientIndex_);
@@ -201,8 +193,7 @@ void CParleymanager::Uninit() {
     };
     step([&] { SendToLoader(LDR_SET_PLUGIN_WINDOW, 0, 0); });
     step([&] {
-        if (timerId_) KillTimer(nullptr, timerId_);
-        timerId_ = 0;
+        autoLock_.Stop();
         if (dispWnd_) KillTimer(dispWnd_, kStatsSaveTimerId);
     });
     step([&] { DestroyLogViewer(); });
@@ -219,17 +210,13 @@ void CParleymanager::Uninit() {
     step([&] { afterwards_.clear(); });
     // Each handler makes its last save as it goes.
     queuedHistories_.clear();
-    while (!conversations_.empty()) {
-        auto it = conversations_.begin();
-        HWND window = it->first;
-        std::unique_ptr<ConversationHandler> handler = std::move(it->second);
-        conversations_.erase(it);
+    conversations_.ReleaseAll([&](HWND window, std::unique_ptr<ConversationHandler> handler) {
         step([&] {
             handler->Detach();
             RemoveParleymPopup(window, true);
         });
         step([&] { handler.reset(); });
-    }
+    });
     step([&] { DisconnectEvents(); });
     step([&] { offlineStore_->Close(); });
     step([&] { objectCache_->Close(); });
@@ -257,12 +244,10 @@ void CParleymanager::ShutdownAtProcessExit() {
         }
     };
     // Each handler saves its conversation as it goes.
-    while (!conversations_.empty()) {
-        std::unique_ptr<ConversationHandler> handler = std::move(conversations_.begin()->second);
-        conversations_.erase(conversations_.begin());
+    conversations_.ReleaseAll([&](HWND, std::unique_ptr<ConversationHandler> handler) {
         step([&] { handler->Detach(); });
         step([&] { handler.reset(); });
-    }
+    });
     step([&] { offlineStore_->Close(); });
     step([&] { objectCache_->Close(); });
     step([&] { statsStore_->Shutdown(); });
@@ -278,7 +263,7 @@ void CParleymanager::ShutdownAtProcessExit() {
     messenger_.Detach();
     if (events_) events_->SetManager(nullptr);
     events_ = nullptr;
-    timerId_ = 0;
+    autoLock_.Abandon();
 }
 
 CParleymanager* CParleymanager::ProcessInstance() { return g_processInstance; }
@@ -315,7 +300,7 @@ LRESULT CALLBACK CParleymanager::DispatchWindowProc(HWND window, UINT message, W
             return 0;
         }
         auto* manager = reinterpret_cast<CParleymanager*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (message == PLG_GET_AUTOLOCK) return static_cast<LRESULT>(g_autoLockChoice);
+        if (message == PLG_GET_AUTOLOCK) return static_cast<LRESULT>(CAutoLockTimer::Choice());
         if (message == PLG_GET_LOGGING) return manager ? manager->logManager_->IsLoggingEnabled() : 0;
         if (message == kSaveQueuedHistories) {
             if (manager) manager->SaveQueuedHistories();
@@ -335,15 +320,6 @@ LRESULT CALLBACK CParleymanager::DispatchWindowProc(HWND window, UINT message, W
     }
 }
 
-void CALLBACK CParleymanager::AutoLockTimerProc(HWND, UINT, UINT_PTR, DWORD) {
-    try {
-        if (g_autoLockChoice == CMD_AUTOLOCK_DISABLED) return;
-        ++g_idleSeconds;
-        if (g_idleSeconds >= g_idleLimit) PostThreadMessageA(GetCurrentThreadId(), WM_COMMAND, CMD_AUTOLOCK_TIMER, 0);
-    } catch (...) {
-    }
-}
-
 void CALLBACK CParleymanager::StatsSaveTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
     try {
         auto* manager = reinterpret_cast<CParleymanager*>(GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -352,28 +328,20 @@ void CALLBACK CParleymanager::StatsSaveTimerProc(HWND window, UINT, UINT_PTR, DW
     }
 }
 
-UINT CParleymanager::AutoLockChoice() { return g_autoLockChoice; }
-int CParleymanager::IdleSeconds() { return g_idleSeconds; }
-
 void CParleymanager::SetAutoLock(UINT id) {
     if (!CanOpenDialog(true)) return;
-    if (id != g_autoLockChoice) {
+    const CDialogGate::Pass pass = DialogPass();
+    if (id != CAutoLockTimer::Choice()) {
         if (!IsPasswordSet() && id != CMD_AUTOLOCK_DISABLED) {
             ShowError("You must set a password first", "Error");
         } else {
             if (autoLockMenu_) {
-                CheckMenuItem(autoLockMenu_, g_autoLockChoice, MF_BYCOMMAND | MF_UNCHECKED);
+                CheckMenuItem(autoLockMenu_, CAutoLockTimer::Choice(), MF_BYCOMMAND | MF_UNCHECKED);
                 CheckMenuItem(autoLockMenu_, id, MF_BYCOMMAND | MF_CHECKED);
             }
-            g_autoLockChoice = id;
-            if (id != CMD_AUTOLOCK_DISABLED) {
-                static const int limits[] = {300, 360, 600, 900};
-                g_idleSeconds = 0;
-                g_idleLimit = limits[id - CMD_AUTOLOCK_5];
-            }
+            CAutoLockTimer::Choose(id);
         }
     }
-    dialogBusy_ = 0;
 }
 
 // ---------------------------------------------------------------- window events
@@ -382,7 +350,7 @@ BOOL CParleymanager::IsMessengerWindow(HWND window, BOOL notifyShown) {
     try {
         if (notifyShown) OnWindowShown(window);
         if (window && window == mainWnd_) return TRUE;
-        if (conversations_.count(window)) return TRUE;
+        if (conversations_.Tracks(window)) return TRUE;
         return profile_ && profile_->ClassifyWindow(window) != kOtherWindow;
     } catch (...) {
         return FALSE;
@@ -515,33 +483,16 @@ void CParleymanager::OnEditChanged(HWND control) {
 }
 
 void CParleymanager::OnUserActivity() {
-    g_idleSeconds = 0;
+    CAutoLockTimer::OnActivity();
     noPasswordBoxShownWhileIdle_ = false;
 }
 
 // ---------------------------------------------------------------- conversation map
 
-ConversationHandler* CParleymanager::HandlerOf(HWND window) const {
-    auto it = conversations_.find(window);
-    return it == conversations_.end() ? nullptr : it->second.get();
-}
-
-ConversationHandler* CParleymanager::HandlerOfParent(HWND control) const {
-    return control ? HandlerOf(GetParent(control)) : nullptr;
-}
-
-std::unique_ptr<ConversationHandler> CParleymanager::Untrack(HWND window) {
-    auto it = conversations_.find(window);
-    if (it == conversations_.end()) return nullptr;
-    std::unique_ptr<ConversationHandler> handler = std::move(it->second);
-    conversations_.erase(it);
-    return handler;
-}
-
 void CParleymanager::AttachNew(HWND window, std::unique_ptr<ConversationHandler> handler, int number) {
     if (!handler) return;
     ConversationHandler* raw = handler.get();
-    conversations_[window] = std::move(handler);
+    conversations_.Put(window, std::move(handler));
     raw->Attach(this, window, number);
     if (locked_) raw->ShowLockOverlay(window);
 }

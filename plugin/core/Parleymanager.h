@@ -12,9 +12,13 @@
 #include <vector>
 
 #include "plugin/core/ClientProfile.h"
+#include "plugin/core/ContactBook.h"
 #include "plugin/core/ContactInfo.h"
+#include "plugin/core/ConversationMap.h"
+#include "plugin/core/DialogGate.h"
 #include "plugin/core/MessengerApi.h"
 #include "plugin/core/UserAccounts.h"
+#include "plugin/lock/AutoLockTimer.h"
 #include "plugin/logging/ConversationHandler.h"
 #include "plugin/storage/Scoped.h"
 #include "shared/IPlugin.h"
@@ -82,7 +86,7 @@ public:
     CContactInfo FindContact(IMessengerContact* contact);
     // The one contact the text names as a whole address (ContactMatch.h); the
     // empty record for nobody or for several people.
-    CContactInfo FindContactByText(const std::string& text) const;
+    CContactInfo FindContactByText(const std::string& text) const { return book_.FindByText(text); }
     HWND ConversationOf(const CContactInfo& contact);
     // Asks the messenger now; the contact list's record when the messenger cannot say.
     bool IsContactOnline(const std::string& signInName);
@@ -104,10 +108,11 @@ public:
 
     // ---- dialogs and the loader
     BOOL CanOpenDialog(bool requireSignIn);
-    void SetOpenDialog(HWND dialog);
-    HWND OpenDialog() const { return openDialog_; }
-    void ClearDialogBusy() { dialogBusy_ = 0; }
-    int DialogBusy() const { return dialogBusy_; }
+    // Held by whoever got CanOpenDialog's yes, until its dialog is done.
+    CDialogGate::Pass DialogPass() { return dialogs_.ClearWhenDone(); }
+    void SetOpenDialog(HWND dialog) { dialogs_.SetOpenDialog(dialog); }
+    HWND OpenDialog() const { return dialogs_.OpenDialog(); }
+    int DialogBusy() const { return dialogs_.Busy(); }
     HWND HiddenWindow() const { return hiddenWnd_; }
     HWND LockWindow() const { return lockWnd_; }
     HWND DispatchWindow() const { return dispWnd_; }
@@ -120,20 +125,20 @@ public:
 
     // ---- settings and passwords (users.dat)
     CUserAccounts& Accounts() { return accounts_; }
-    bool LoadPasswordDigest() { return accounts_.LoadPasswordDigest(self_.signInName); }
+    bool LoadPasswordDigest() { return accounts_.LoadPasswordDigest(book_.Self().signInName); }
     bool IsPasswordSet() const { return accounts_.IsPasswordSet(); }
     bool VerifyPassword(const std::string& text) const { return accounts_.VerifyPassword(text); }
     bool ChangePassword(const std::string& current, const std::string& next) {
-        return accounts_.ChangePassword(self_.signInName, current, next);
+        return accounts_.ChangePassword(book_.Self().signInName, current, next);
     }
-    std::string GetLogsPath() { return accounts_.GetLogsPath(self_.signInName); }
-    void SetLogsPath(const char* path) { accounts_.SetLogsPath(self_.signInName, path); }
+    std::string GetLogsPath() { return accounts_.GetLogsPath(book_.Self().signInName); }
+    void SetLogsPath(const char* path) { accounts_.SetLogsPath(book_.Self().signInName, path); }
 
     // ---- what other parts of the plug-in read
-    const CContactInfo& Self() const { return self_; }
-    const CContactInfo& NoContact() const { return noContact_; }
-    bool IsNoContact(const CContactInfo& contact) const { return contact.SameNames(noContact_); }
-    const std::vector<CContactInfo>& Contacts() const { return contacts_; }
+    const CContactInfo& Self() const { return book_.Self(); }
+    const CContactInfo& NoContact() const { return book_.NoContact(); }
+    bool IsNoContact(const CContactInfo& contact) const { return book_.IsNoContact(contact); }
+    const std::vector<CContactInfo>& Contacts() const { return book_.Contacts(); }
     const CContactInfo& SelectedContact() const { return selectedContact_; }
     IMessenger* Messenger() const { return messenger_.Get(); }
     CClientProfile* Profile() const { return profile_.get(); }
@@ -142,13 +147,13 @@ public:
     HWND MainWindow() const { return mainWnd_; }
     HMENU AutoLockMenu() const { return autoLockMenu_; }
     bool IsLocked() const { return locked_ != 0; }
-    size_t TrackedWindowCount() const { return conversations_.size(); }
+    size_t TrackedWindowCount() const { return conversations_.Size(); }
     // Where the signed-in account's part of a conversation window's history
     // begins (a character position): after another account's sign-in, what the
     // window showed before belongs to the account before and is not logged again.
     LONG HistoryStartOf(HWND window) const;
     void SetHistoryStart(HWND window, LONG start);
-    ConversationHandler* HandlerOf(HWND window) const;
+    ConversationHandler* HandlerOf(HWND window) const { return conversations_.HandlerOf(window); }
     CLogManager& LogStore() { return *logManager_; }
     CObjectCache& ObjectCache() { return *objectCache_; }
     CStatsManager& Statistics() { return *statsStore_; }
@@ -160,11 +165,13 @@ public:
     HWND BroadcastDialog() const { return broadcastDialog_; }
 
     // The auto-lock choice (30020-30024) and the idle counter, one per process.
-    static UINT AutoLockChoice();
-    static int IdleSeconds();
+    static UINT AutoLockChoice() { return CAutoLockTimer::Choice(); }
+    static int IdleSeconds() { return CAutoLockTimer::IdleSeconds(); }
     void SetAutoLock(UINT id);
     // The one-second idle timer's procedure.
-    static void CALLBACK AutoLockTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
+    static void CALLBACK AutoLockTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time) {
+        CAutoLockTimer::TimerProc(window, message, id, time);
+    }
     // The dispatch window's timer that writes the statistics while signed in,
     // every kStatsSavePeriodMs; `window` is the dispatch window.
     static void CALLBACK StatsSaveTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
@@ -249,15 +256,11 @@ private:
     void TrackExistingConversations();
 
     // contact session
-    CContactInfo* RecordOf(const std::string& signInName);
     // What every status change does before the windows: broadcast, statistics,
     // viewer, pending offline messages. False when it had to stop.
     bool NoteContactChange(const CContactInfo& contact);
     // Sign-out: every logging handler saves now, into the account still open.
     void SaveLoggingHandlers();
-    // Sign-in: every handler goes; returns the windows that had one, with their
-    // conversation numbers.
-    std::vector<std::pair<HWND, int>> ReleaseConversationHandlers();
     // Characters in the window's history control now.
     LONG HistoryLengthOf(HWND window);
     // Keeps or replaces the handler of one window with this contact.
@@ -286,8 +289,8 @@ private:
     void RunAfterwards();
 
     // conversation map
-    std::unique_ptr<ConversationHandler> Untrack(HWND window);
-    ConversationHandler* HandlerOfParent(HWND control) const;
+    std::unique_ptr<ConversationHandler> Untrack(HWND window) { return conversations_.Untrack(window); }
+    ConversationHandler* HandlerOfParent(HWND control) const { return conversations_.HandlerOfParent(control); }
     void AttachNew(HWND window, std::unique_ptr<ConversationHandler> handler, int number);
 
     struct WindowCollector;
@@ -305,12 +308,11 @@ private:
     void LockIfPending();
 
     CUserAccounts accounts_;
-    int dialogBusy_ = 0;
+    CDialogGate dialogs_;
     unsigned accountSession_ = 0;
-    HWND openDialog_ = nullptr;
     HWND hiddenWnd_ = nullptr;
     bool lockDialogShowing_ = false;
-    UINT_PTR timerId_ = 0;
+    CAutoLockTimer autoLock_;
     HMENU autoLockMenu_ = nullptr;
     std::string dataFolder_;
     std::string dataFolderOverride_;
@@ -325,14 +327,11 @@ private:
     HWND lockWnd_ = nullptr;
     HWND dispWnd_ = nullptr;
     HWND broadcastWnd_ = nullptr;
-    std::map<HWND, std::unique_ptr<ConversationHandler>> conversations_;
+    CConversationMap conversations_;
     std::set<HWND> queuedHistories_;  // changed since the queued save was posted
     std::deque<std::function<void()>> afterwards_;
     std::map<HWND, LONG> historyStarts_;
-    std::vector<CContactInfo> contacts_;
-    bool contactsLoaded_ = false;
-    CContactInfo self_;
-    CContactInfo noContact_;
+    CContactBook book_;
     CContactInfo selectedContact_;
     std::unique_ptr<CObjectCache> objectCache_;
     std::unique_ptr<CStatsManager> statsStore_;

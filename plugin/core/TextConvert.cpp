@@ -20,4 +20,9 @@ std::string AnsiFromWide(const wchar_t* text, int length) {
     return ansi;
 }
 
+BSTR BstrFromAnsi(const std::string& text) {
+    const std::wstring wide = WideFromAnsi(text);
+    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+
 } // namespace parleym

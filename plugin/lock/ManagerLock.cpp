@@ -152,9 +152,7 @@ BOOL CALLBACK CParleymanager::CollectOtherWindow(HWND window, LPARAM lParam) {
 void CParleymanager::SetLocked(bool on) {
     locked_ = on ? 1 : 0;
     // Showing a panel runs window messages; take the windows first.
-    std::vector<HWND> windows;
-    for (const auto& entry : conversations_) windows.push_back(entry.first);
-    for (HWND window : windows) {
+    for (HWND window : conversations_.Windows()) {
         ConversationHandler* handler = HandlerOf(window);
         if (!handler) continue;
         if (on)
@@ -225,15 +223,7 @@ bool CParleymanager::RefusedWhileLocked(UINT id) const {
 
 void CParleymanager::BringLockDialogForward() {
     if (!lockDialog_ || !IsWindow(lockDialog_)) return;
-    SetForegroundWindow(lockDialog_);
-    SendToLoader(LDR_SET_FOREGROUND, 0, reinterpret_cast<LPARAM>(lockDialog_));
-    FLASHWINFO flash{};
-    flash.cbSize = sizeof(flash);
-    flash.hwnd = lockDialog_;
-    flash.dwFlags = FLASHW_CAPTION;
-    flash.uCount = 3;
-    flash.dwTimeout = 100;
-    FlashWindowEx(&flash);
+    dialogs_.BringForward(lockDialog_);
 }
 
 } // namespace parleym

@@ -139,6 +139,7 @@ void CBroadcastMsgDlg::DeleteAllRows() {
 
 void CBroadcastMsgDlg::SelectUsers() {
     if (!manager_ || !manager_->CanOpenDialog(true)) return;
+    const CDialogGate::Pass pass = manager_->DialogPass();
     CContactSelectDlg select(manager_, kSelectBroadcastContacts);
     const bool hadRecipients = recipients_.GetItemCount() > 0;
     // The picker is not owned by this dialog; Send must wait until it is done.
@@ -150,7 +151,6 @@ void CBroadcastMsgDlg::SelectUsers() {
         chosen = select.DoModal();
         picker_ = nullptr;
     }
-    manager_->ClearDialogBusy();
     if (ClosedAfterModalLoop()) return;
     EnableWindow(GetSafeHwnd(), TRUE);
     if (chosen != IDOK) {
