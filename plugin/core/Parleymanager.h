@@ -13,6 +13,7 @@
 
 #include "plugin/core/ClientProfile.h"
 #include "plugin/core/ContactInfo.h"
+#include "plugin/core/DialogHost.h"
 #include "plugin/core/MessengerApi.h"
 #include "plugin/core/UserAccounts.h"
 #include "plugin/logging/ConversationHandler.h"
@@ -41,7 +42,7 @@ protected:
 // What the contact selection is asked for.
 enum class ContactSelectionMode { kOfflineMessage, kForward };
 
-class CParleymanager : public IPlugin, public IConversationSink {
+class CParleymanager : public IPlugin, public IConversationSink, public IDialogHost {
 public:
     CParleymanager();
     ~CParleymanager() override;
@@ -105,19 +106,17 @@ public:
 
     // ---- dialogs and the loader
     BOOL CanOpenDialog(bool requireSignIn);
-    void SetOpenDialog(HWND dialog);
-    HWND OpenDialog() const { return openDialog_; }
+    void SetOpenDialog(HWND dialog) override;
+    HWND OpenDialog() const override { return openDialog_; }
     void ClearDialogBusy() { dialogBusy_ = 0; }
     int DialogBusy() const { return dialogBusy_; }
-    HWND HiddenWindow() const { return hiddenWnd_; }
+    HWND HiddenWindow() const override { return hiddenWnd_; }
     HWND LockWindow() const { return lockWnd_; }
     HWND DispatchWindow() const { return dispWnd_; }
     HWND BroadcastWindow() const { return broadcastWnd_; }
-    // Counts sign-ins and sign-outs: a dialog compares it to tell whether the
-    // account it was opened for is still the one signed in.
-    unsigned AccountSession() const { return accountSession_; }
-    // Sends to the loader window, looked up each time; 0 when there is none.
-    LRESULT SendToLoader(UINT message, WPARAM wParam, LPARAM lParam);
+    unsigned AccountSession() const override { return accountSession_; }
+    // Looked up each time.
+    LRESULT SendToLoader(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // ---- settings and passwords (users.dat)
     CUserAccounts& Accounts() { return accounts_; }
@@ -173,8 +172,6 @@ public:
     static constexpr UINT kStatsSavePeriodMs = 5 * 60 * 1000;
     // Posted to the dispatch window: lock now, as the loader remembers a lock.
     static constexpr UINT kLockPendingMessage = WM_APP + 28;
-    // Sent to the open plug-in dialog when the account it may belong to signs out.
-    static constexpr UINT kAccountEndedMessage = WM_APP + 29;
 
     // ---- the lock
     // Panels on (or off) every tracked conversation window and the main window.
