@@ -22,8 +22,7 @@ bool CFrameWnd::CreateStatusBar(const UINT* indicators, int count) {
 }
 
 int CFrameWnd::OnCreate(CREATESTRUCTA* create) {
-    HICON icon = LoadIconA(ResourceModule(), MAKEINTRESOURCEA(resourceId_));
-    if (icon) SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SetWindowIcons(GetSafeHwnd(), nullptr, LoadIconA(ResourceModule(), MAKEINTRESOURCEA(resourceId_)));
     return OnCreateClient(create) ? 0 : -1;
 }
 

@@ -35,6 +35,11 @@ void EnsureCommonControls() {
     done = InitCommonControlsEx(&init) != FALSE;
 }
 
+void SetWindowIcons(HWND window, HICON smallIcon, HICON bigIcon) {
+    if (smallIcon) SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
+    if (bigIcon) SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon));
+}
+
 CWindow::~CWindow() {
     // A routed window must not outlive its object: its procedure would reach freed memory.
     if (hwnd_ && owned_ && IsWindow(hwnd_)) {

@@ -20,6 +20,9 @@ std::string LoadResourceString(UINT id);
 // Tree views, list views and status bars need the common controls registered.
 void EnsureCommonControls();
 
+// The title-bar (small) and task-switcher (big) icons; a null one is not set.
+void SetWindowIcons(HWND window, HICON smallIcon, HICON bigIcon);
+
 class CWindow {
 public:
     CWindow() = default;

@@ -2,8 +2,9 @@
 
 #include <shellapi.h>
 
+#include <utility>
+
 #include "plugin/about/Hyperlink.h"
-#include "plugin/core/Parleymanager.h"
 #include "plugin/core/PluginResources.h"
 
 namespace parleym {
@@ -15,7 +16,8 @@ CAboutDlg::UrlOpener g_opener = &OpenWithShell;
 
 } // namespace
 
-CAboutDlg::CAboutDlg(CParleymanager* manager) : CParleymDlg(IDD_ABOUT, manager) {}
+CAboutDlg::CAboutDlg(IDialogHost& host, std::function<void(HWND dialog)> setLockExempt)
+    : CParleymDlg(IDD_ABOUT, &host), setLockExempt_(std::move(setLockExempt)) {}
 
 CAboutDlg::UrlOpener CAboutDlg::SetUrlOpener(UrlOpener opener) {
     UrlOpener previous = g_opener;
@@ -27,13 +29,12 @@ BOOL CAboutDlg::OnInitDialog() {
     const BOOL result = CParleymDlg::OnInitDialog();
     MakeHyperlink(GetSafeHwnd(), IDC_ABOUT_PRODUCT_LINK);
     MakeHyperlink(GetSafeHwnd(), IDC_ABOUT_MAKER_LINK);
-    // It shows nothing of the user's: a locked messenger leaves it usable.
-    if (Manager()) Manager()->SetLockExemptDialog(GetSafeHwnd());
+    if (setLockExempt_) setLockExempt_(GetSafeHwnd());
     return result;
 }
 
 void CAboutDlg::OnDestroy() {
-    if (Manager()) Manager()->SetLockExemptDialog(nullptr);
+    if (setLockExempt_) setLockExempt_(nullptr);
     CParleymDlg::OnDestroy();
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // "About Parleym...": the product's name and version with links to the
 // product's and the maker's web pages.
+#include <functional>
+
 #include "plugin/core/ParleymDlg.h"
 
 namespace parleym {
@@ -11,7 +13,9 @@ constexpr char kMakerWebAddress[] = "https://maker.parleym.example/";
 
 class CAboutDlg : public CParleymDlg {
 public:
-    explicit CAboutDlg(CParleymanager* manager);
+    // It shows nothing of the user's: `setLockExempt` gets the dialog while it
+    // exists (nullptr after), for a locked messenger to leave it usable.
+    CAboutDlg(IDialogHost& host, std::function<void(HWND dialog)> setLockExempt);
 
     // How a link is opened; tests replace it. Returns the previous opener.
     using UrlOpener = void (*)(HWND owner, const char* url);
@@ -21,6 +25,9 @@ protected:
     BOOL OnInitDialog() override;
     bool OnCommand(WORD id, WORD code, HWND control) override;
     void OnDestroy() override;
+
+private:
+    std::function<void(HWND dialog)> setLockExempt_;
 };
 
 } // namespace parleym

@@ -415,18 +415,19 @@ void CParleymanager::OnInitMenu(HWND window, HMENU menu) {
 // ---------------------------------------------------------------- features supplied elsewhere
 
 bool CParleymanager::RunContactSelection(ContactSelectionMode mode, CContactInfo& chosen, const std::string& excluded) {
-    CContactSelectDlg dialog(this, mode == ContactSelectionMode::kForward ? kSelectForwardContact : kSelectOfflineContact);
+    CContactSelectDlg dialog(*this, [this] { return CurrentContacts(); },
+                             mode == ContactSelectionMode::kForward ? kSelectForwardContact : kSelectOfflineContact);
     if (!excluded.empty()) dialog.Exclude(excluded);
     if (dialog.DoModal() != IDOK || dialog.Chosen().empty()) return false;
     chosen = dialog.Chosen().front();
     return true;
 }
 void CParleymanager::RunAboutDialog() {
-    CAboutDlg about(this);
+    CAboutDlg about(*this, [this](HWND dialog) { SetLockExemptDialog(dialog); });
     about.DoModal();
 }
 void CParleymanager::RunStatisticsDialog() {
-    CStatsDlg statistics(this, *statsStore_);
+    CStatsDlg statistics(*this, *statsStore_, contacts_);
     statistics.DoModal();
 }
 void CParleymanager::OpenLogViewer() { parleym::OpenLogViewer(*this); }

@@ -1,35 +1,41 @@
 #include "plugin/core/ParleymDlg.h"
 
-#include "plugin/core/Parleymanager.h"
+#include "plugin/core/DialogHost.h"
 #include "plugin/core/PluginResources.h"
 #include "plugin/core/UserMessage.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
 
-CParleymDlg::CParleymDlg(UINT templateId, CParleymanager* manager)
-    : CDialog(templateId, manager ? manager->HiddenWindow() : nullptr), manager_(manager) {}
+CParleymDlg::CParleymDlg(UINT templateId, IDialogHost* host)
+    : CParleymDlg(templateId, host, host ? host->HiddenWindow() : nullptr, kOpenDialog | kBringForward | kBigIcon) {}
+
+CParleymDlg::CParleymDlg(UINT templateId, IDialogHost* host, HWND parent, unsigned traits)
+    : CDialog(templateId, parent), host_(host), traits_(traits) {}
 
 BOOL CParleymDlg::OnInitDialog() {
     const BOOL result = CDialog::OnInitDialog();
     HWND self = GetSafeHwnd();
-    if (manager_) manager_->SetOpenDialog(self);
+    if (host_ && (traits_ & kOpenDialog)) host_->SetOpenDialog(self);
     HICON small = static_cast<HICON>(
         LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDI_PARLEYM_SMALL), IMAGE_ICON, 16, 16, LR_SHARED));
-    HICON big = LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDI_PARLEYM));
-    if (small) SendMessageA(self, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-    if (big) SendMessageA(self, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-    if (manager_) manager_->SendToLoader(LDR_SET_FOREGROUND, 0, reinterpret_cast<LPARAM>(self));
+    HICON big = (traits_ & kBigIcon) ? LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDI_PARLEYM)) : nullptr;
+    SetWindowIcons(self, small, big);
+    if (host_ && (traits_ & kBringForward)) host_->SendToLoader(LDR_SET_FOREGROUND, 0, reinterpret_cast<LPARAM>(self));
     return result;
 }
 
 void CParleymDlg::BindToAccount() {
     boundToAccount_ = true;
-    accountSession_ = manager_ ? manager_->AccountSession() : 0;
+    accountSession_ = host_ ? host_->AccountSession() : 0;
+}
+
+bool CParleymDlg::AccountChanged() const {
+    return boundToAccount_ && host_ && host_->AccountSession() != accountSession_;
 }
 
 bool CParleymDlg::StillForItsAccount() {
-    if (!boundToAccount_ || !manager_ || manager_->AccountSession() == accountSession_) return true;
+    if (!AccountChanged()) return true;
     ShowUserMessage(GetSafeHwnd(), kAccountChangedText, "Parleym", MB_OK | MB_ICONERROR);
     return false;
 }
@@ -37,14 +43,14 @@ bool CParleymDlg::StillForItsAccount() {
 void CParleymDlg::OnAccountEnded() { EndDialog(IDCANCEL); }
 
 bool CParleymDlg::OnDialogMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
-    if (message != CParleymanager::kAccountEndedMessage) return false;
+    if (message != IDialogHost::kAccountEndedMessage) return false;
     if (boundToAccount_) OnAccountEnded();
     result = TRUE;
     return true;
 }
 
 void CParleymDlg::OnDestroy() {
-    if (manager_ && manager_->OpenDialog() == GetSafeHwnd()) manager_->SetOpenDialog(nullptr);
+    if (host_ && (traits_ & kOpenDialog) && host_->OpenDialog() == GetSafeHwnd()) host_->SetOpenDialog(nullptr);
     CDialog::OnDestroy();
 }
 

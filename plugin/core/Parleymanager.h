@@ -16,6 +16,7 @@
 #include "plugin/core/ContactInfo.h"
 #include "plugin/core/ConversationMap.h"
 #include "plugin/core/DialogGate.h"
+#include "plugin/core/DialogHost.h"
 #include "plugin/core/MessengerApi.h"
 #include "plugin/core/UserAccounts.h"
 #include "plugin/lock/AutoLockTimer.h"
@@ -44,7 +45,7 @@ protected:
 // What the contact selection is asked for.
 enum class ContactSelectionMode { kOfflineMessage, kForward };
 
-class CParleymanager : public IPlugin, public IConversationSink {
+class CParleymanager : public IPlugin, public IConversationSink, public IDialogHost {
 public:
     CParleymanager();
     ~CParleymanager() override;
@@ -110,18 +111,16 @@ public:
     BOOL CanOpenDialog(bool requireSignIn);
     // Held by whoever got CanOpenDialog's yes, until its dialog is done.
     CDialogGate::Pass DialogPass() { return dialogs_.ClearWhenDone(); }
-    void SetOpenDialog(HWND dialog) { dialogs_.SetOpenDialog(dialog); }
-    HWND OpenDialog() const { return dialogs_.OpenDialog(); }
+    void SetOpenDialog(HWND dialog) override { dialogs_.SetOpenDialog(dialog); }
+    HWND OpenDialog() const override { return dialogs_.OpenDialog(); }
     int DialogBusy() const { return dialogs_.Busy(); }
-    HWND HiddenWindow() const { return hiddenWnd_; }
+    HWND HiddenWindow() const override { return hiddenWnd_; }
     HWND LockWindow() const { return lockWnd_; }
     HWND DispatchWindow() const { return dispWnd_; }
     HWND BroadcastWindow() const { return broadcastWnd_; }
-    // Counts sign-ins and sign-outs: a dialog compares it to tell whether the
-    // account it was opened for is still the one signed in.
-    unsigned AccountSession() const { return accountSession_; }
-    // Sends to the loader window, looked up each time; 0 when there is none.
-    LRESULT SendToLoader(UINT message, WPARAM wParam, LPARAM lParam);
+    unsigned AccountSession() const override { return accountSession_; }
+    // Looked up each time.
+    LRESULT SendToLoader(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // ---- settings and passwords (users.dat)
     CUserAccounts& Accounts() { return accounts_; }
@@ -179,8 +178,6 @@ public:
     static constexpr UINT kStatsSavePeriodMs = 5 * 60 * 1000;
     // Posted to the dispatch window: lock now, as the loader remembers a lock.
     static constexpr UINT kLockPendingMessage = WM_APP + 28;
-    // Sent to the open plug-in dialog when the account it may belong to signs out.
-    static constexpr UINT kAccountEndedMessage = WM_APP + 29;
 
     // ---- the lock
     // Panels on (or off) every tracked conversation window and the main window.

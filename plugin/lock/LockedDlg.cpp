@@ -4,9 +4,8 @@
 #include <utility>
 
 #include "framework/LabelFit.h"
-#include "plugin/core/Parleymanager.h"
+#include "plugin/core/DialogHost.h"
 #include "plugin/core/PasswordDigest.h"
-#include "plugin/core/PluginResources.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/lock/LockGuard.h"
 #include "plugin/lock/LockResources.h"
@@ -14,8 +13,10 @@
 
 namespace parleym {
 
-CLockedDlg::CLockedDlg(CParleymanager* manager, HWND parent, std::string digest, CLockGuard* guard)
-    : CDialog(IDD_LOCKED, parent), manager_(manager), digest_(std::move(digest)), guard_(guard) {}
+CLockedDlg::CLockedDlg(IDialogHost& host, HWND parent, std::string digest, LockedDlgActions actions,
+                       CLockGuard* guard)
+    : CParleymDlg(IDD_LOCKED, &host, parent, kBigIcon), actions_(std::move(actions)), digest_(std::move(digest)),
+      guard_(guard) {}
 
 BOOL CALLBACK CLockedDlg::DisableWindow(HWND window, LPARAM lParam) {
     try {
@@ -23,7 +24,7 @@ BOOL CALLBACK CLockedDlg::DisableWindow(HWND window, LPARAM lParam) {
         DWORD process = 0;
         GetWindowThreadProcessId(window, &process);
         if (process != GetCurrentProcessId() || window == self->GetSafeHwnd() || !IsWindowEnabled(window) ||
-            (self->manager_ && self->manager_->IsUsableWhileLocked(window)))
+            (self->actions_.usableWhileLocked && self->actions_.usableWhileLocked(window)))
             return TRUE;
         if (std::find(self->disabled_.begin(), self->disabled_.end(), window) == self->disabled_.end())
             self->disabled_.push_back(window);
@@ -35,27 +36,20 @@ BOOL CALLBACK CLockedDlg::DisableWindow(HWND window, LPARAM lParam) {
 }
 
 BOOL CLockedDlg::OnInitDialog() {
-    CDialog::OnInitDialog();
+    CParleymDlg::OnInitDialog();
     HWND self = GetSafeHwnd();
-    HICON small = static_cast<HICON>(
-        LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDI_PARLEYM_SMALL), IMAGE_ICON, 16, 16, LR_SHARED));
-    HICON big = LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDI_PARLEYM));
-    if (small) SendMessageA(self, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-    if (big) SendMessageA(self, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     label_ = GetItem(IDC_LOCK_LABEL);
     password_ = GetItem(IDC_LOCK_PASSWORD);
     FitLabelsToText(self);
     loaderWnd_ = FindWindowA(kLoaderClassName, kLoaderWindowTitle);
 
-    if (manager_) manager_->SetLockDialog(self);
+    if (actions_.setLockDialog) actions_.setLockDialog(self);
     // The main window, conversations, open plug-in dialogs and hidden windows alike.
     EnumWindows(&CLockedDlg::DisableWindow, reinterpret_cast<LPARAM>(this));
 
     mode_ = kUnlock;
-    if (manager_) {
-        manager_->SetLocked(true);
-        manager_->SendToLoader(LDR_SET_LOCKED, 1, 0);
-    }
+    if (actions_.setLocked) actions_.setLocked(true);
+    Host()->SendToLoader(LDR_SET_LOCKED, 1, 0);
     if (guard_) guard_->Start();
     if (password_) SetFocus(password_);
     return FALSE;
@@ -63,10 +57,8 @@ BOOL CLockedDlg::OnInitDialog() {
 
 void CLockedDlg::GiveBack() {
     if (guard_) guard_->Stop();
-    if (manager_) {
-        manager_->SetLocked(false);
-        manager_->SendToLoader(LDR_SET_LOCKED, 0, 0);
-    }
+    if (actions_.setLocked) actions_.setLocked(false);
+    Host()->SendToLoader(LDR_SET_LOCKED, 0, 0);
     for (HWND window : disabled_)
         if (IsWindow(window)) EnableWindow(window, TRUE);
     disabled_.clear();
@@ -87,12 +79,12 @@ void CLockedDlg::OnOK() {
 
 void CLockedDlg::OnCancel() {
     if (mode_ == kUnlock) return;
-    CDialog::OnCancel();
+    CParleymDlg::OnCancel();
 }
 
 void CLockedDlg::OnDestroy() {
-    if (manager_) manager_->SetLockDialog(nullptr);
-    CDialog::OnDestroy();
+    if (actions_.setLockDialog) actions_.setLockDialog(nullptr);
+    CParleymDlg::OnDestroy();
 }
 
 } // namespace parleym

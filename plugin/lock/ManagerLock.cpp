@@ -32,12 +32,12 @@ bool IsOfClass(HWND window, const char* name) {
 } // namespace
 
 void CParleymanager::RunSetPasswordDialog() {
-    CSetPasswordDlg dialog(this);
+    CSetPasswordDlg dialog(*this, accounts_, self_.signInName);
     dialog.DoModal();
 }
 
 bool CParleymanager::RunViewLogsPasswordDialog() {
-    CViewLogsPassDlg dialog(this);
+    CViewLogsPassDlg dialog(*this, accounts_);
     return dialog.DoModal() == IDOK;
 }
 
@@ -69,7 +69,10 @@ void CParleymanager::LockMessenger(bool fromTimer) {
     MessagesHeldWhileLocked errorsAfterUnlock;
     CLockGuard guard([this](HWND window) { return IsUsableWhileLocked(window); },
                      [this](HWND window) { OnLockedWindowChanged(window); });
-    CLockedDlg dialog(this, lockWnd_, accounts_.PasswordDigest(), &guard);
+    CLockedDlg dialog(*this, lockWnd_, accounts_.PasswordDigest(),
+                      {[this](HWND window) { return IsUsableWhileLocked(window); },
+                       [this](HWND lockDialog) { SetLockDialog(lockDialog); }, [this](bool on) { SetLocked(on); }},
+                      &guard);
     bool quit = false;
     WPARAM quitCode = 0;
     for (int round = 0;; ++round) {

@@ -1,14 +1,15 @@
 #include "plugin/lock/SetPasswordDlg.h"
 
 #include "framework/LabelFit.h"
-#include "plugin/core/Parleymanager.h"
+#include "plugin/core/UserAccounts.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/lock/LockResources.h"
 #include "plugin/lock/PasswordFocus.h"
 
 namespace parleym {
 
-CSetPasswordDlg::CSetPasswordDlg(CParleymanager* manager) : CParleymDlg(IDD_SET_PASSWORD, manager) {}
+CSetPasswordDlg::CSetPasswordDlg(IDialogHost& host, CUserAccounts& accounts, const std::string& signInName)
+    : CParleymDlg(IDD_SET_PASSWORD, &host), accounts_(accounts), signInName_(signInName) {}
 
 BOOL CSetPasswordDlg::OnInitDialog() {
     const BOOL result = CParleymDlg::OnInitDialog();
@@ -16,7 +17,7 @@ BOOL CSetPasswordDlg::OnInitDialog() {
     BindToAccount();
     FitLabelsToText(GetSafeHwnd());
     // Without a password there is nothing to confirm: an empty current password matches.
-    if (Manager() && !Manager()->IsPasswordSet()) EnableWindow(GetItem(IDC_PASSWORD_CURRENT), FALSE);
+    if (!accounts_.IsPasswordSet()) EnableWindow(GetItem(IDC_PASSWORD_CURRENT), FALSE);
     return result;
 }
 
@@ -39,7 +40,7 @@ void CSetPasswordDlg::OnOK() {
         FocusAndSelect(GetSafeHwnd(), IDC_PASSWORD_RETYPE);
         return;
     }
-    if (!Manager() || !Manager()->ChangePassword(current_, new_)) {
+    if (!accounts_.ChangePassword(signInName_, current_, new_)) {
         ShowUserMessage(GetSafeHwnd(), "Current password mismatch", "Error", style);
         return;
     }

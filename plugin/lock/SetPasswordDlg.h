@@ -7,15 +7,20 @@
 
 namespace parleym {
 
+class CUserAccounts;
+
 class CSetPasswordDlg : public CParleymDlg {
 public:
-    explicit CSetPasswordDlg(CParleymanager* manager);
+    // `signInName` is read when the user confirms: the account signed in then.
+    CSetPasswordDlg(IDialogHost& host, CUserAccounts& accounts, const std::string& signInName);
 
 protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
 
 private:
+    CUserAccounts& accounts_;
+    const std::string& signInName_;
     std::string current_;
     std::string new_;
     std::string retyped_;

@@ -2,27 +2,23 @@
 // The password asked for before the log viewer opens.
 #include <string>
 
-#include "framework/Dialog.h"
+#include "plugin/core/ParleymDlg.h"
 
 namespace parleym {
 
-class CParleymanager;
+class CUserAccounts;
 
-class CViewLogsPassDlg : public CDialog {
+class CViewLogsPassDlg : public CParleymDlg {
 public:
-    explicit CViewLogsPassDlg(CParleymanager* manager);
+    CViewLogsPassDlg(IDialogHost& host, const CUserAccounts& accounts);
 
 protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
-    void OnDestroy() override;
-    // The password is one account's: the prompt goes when that account signs out.
-    bool OnDialogMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 
 private:
-    CParleymanager* manager_;
+    const CUserAccounts& accounts_;
     std::string password_;
-    unsigned accountSession_ = 0;
 };
 
 } // namespace parleym

@@ -29,8 +29,7 @@ CLogViewer::CLogViewer(CParleymanager* manager)
     : manager_(manager), find_(*this, manager), grouping_(ID_LOG_GROUP_BY_DATE) {}
 
 int CLogViewer::OnCreate(CREATESTRUCTA* create) {
-    HICON icon = LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDI_LOG_VIEWER));
-    if (icon) SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SetWindowIcons(GetSafeHwnd(), nullptr, LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDI_LOG_VIEWER)));
     static const UINT kIndicators[] = {CStatusBar::kSeparator, ID_INDICATOR_ACCOUNT, ID_INDICATOR_LOCATION};
     if (!CreateStatusBar(kIndicators, 3)) return -1;
     return CFrameWnd::OnCreate(create);

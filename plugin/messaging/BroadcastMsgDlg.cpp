@@ -9,11 +9,11 @@
 
 #include "plugin/core/ClientProfile.h"
 #include "plugin/core/Parleymanager.h"
-#include "plugin/core/PluginResources.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/messaging/ContactSelectDlg.h"
 #include "plugin/messaging/ContactStateImages.h"
 #include "plugin/messaging/MessagingResources.h"
+#include "plugin/storage/Scoped.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
@@ -23,6 +23,28 @@ constexpr int kOnlineImage = 0;
 constexpr int kOfflineImage = 1;
 
 void ShowDialogError(HWND owner, const char* text) { ShowUserMessage(owner, text, "Error", MB_ICONERROR | MB_OK); }
+
+class ManagerSession : public IBroadcastSession {
+public:
+    explicit ManagerSession(CParleymanager& manager) : manager_(manager) {}
+    bool BeginPicker() override {
+        if (!manager_.CanOpenDialog(true)) return false;
+        pass_.reset(new CDialogGate::Pass(manager_.DialogPass()));
+        return true;
+    }
+    void EndPicker() override { pass_.reset(); }
+    std::vector<CContactInfo> CurrentContacts() override { return manager_.CurrentContacts(); }
+    bool IsContactOnline(const std::string& signInName) override { return manager_.IsContactOnline(signInName); }
+    CClientProfile* Profile() override { return manager_.Profile(); }
+    HRESULT OpenConversation(const std::string& signInName, HWND& window) override {
+        return manager_.OpenConversation(signInName, window);
+    }
+    void DialogGone() override { manager_.SetBroadcastDialog(nullptr); }
+
+private:
+    CParleymanager& manager_;
+    std::unique_ptr<CDialogGate::Pass> pass_;
+};
 
 } // namespace
 
@@ -37,10 +59,11 @@ private:
     CBroadcastMsgDlg& dialog_;
 };
 
-CBroadcastMsgDlg::CBroadcastMsgDlg(CParleymanager* manager) : CDialog(IDD_BROADCAST), manager_(manager) {}
+CBroadcastMsgDlg::CBroadcastMsgDlg(IDialogHost& host, std::unique_ptr<IBroadcastSession> session)
+    : CParleymDlg(IDD_BROADCAST, &host, nullptr, 0), session_(std::move(session)) {}
 
 bool CBroadcastMsgDlg::Open(CParleymanager& manager) {
-    std::unique_ptr<CBroadcastMsgDlg> dialog = std::make_unique<CBroadcastMsgDlg>(&manager);
+    auto dialog = std::make_unique<CBroadcastMsgDlg>(manager, std::make_unique<ManagerSession>(manager));
     if (!dialog->Create(manager.BroadcastWindow())) return false;
     // From here the window owns the object: it is deleted after WM_NCDESTROY.
     CBroadcastMsgDlg* shown = dialog.release();
@@ -50,11 +73,8 @@ bool CBroadcastMsgDlg::Open(CParleymanager& manager) {
 }
 
 BOOL CBroadcastMsgDlg::OnInitDialog() {
-    CDialog::OnInitDialog();
+    CParleymDlg::OnInitDialog();
     HWND self = GetSafeHwnd();
-    HICON small = static_cast<HICON>(
-        LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDI_PARLEYM_SMALL), IMAGE_ICON, 16, 16, LR_SHARED));
-    if (small) SendMessageA(self, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 
     recipients_.Attach(GetItem(IDC_BROADCAST_RECIPIENTS));
     message_ = GetItem(IDC_BROADCAST_MESSAGE);
@@ -90,11 +110,11 @@ bool CBroadcastMsgDlg::OnCommand(WORD id, WORD code, HWND control) {
         SelectUsers();
         return true;
     }
-    return CDialog::OnCommand(id, code, control);
+    return CParleymDlg::OnCommand(id, code, control);
 }
 
-bool CBroadcastMsgDlg::OnDialogMessage(UINT message, WPARAM, LPARAM lParam, INT_PTR& result) {
-    if (message != kBroadcastRemoveRecipient) return false;
+bool CBroadcastMsgDlg::OnDialogMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+    if (message != kBroadcastRemoveRecipient) return CParleymDlg::OnDialogMessage(message, wParam, lParam, result);
     if (lParam) RemoveRecipient(reinterpret_cast<const char*>(lParam));
     result = 0;
     return true;
@@ -108,10 +128,11 @@ void CBroadcastMsgDlg::OnDestroy() {
         ImageList_Destroy(images_);
         images_ = nullptr;
     }
+    CParleymDlg::OnDestroy();
 }
 
 void CBroadcastMsgDlg::PostNcDestroy() {
-    if (manager_) manager_->SetBroadcastDialog(nullptr);
+    session_->DialogGone();
     delete this;
 }
 
@@ -138,9 +159,9 @@ void CBroadcastMsgDlg::DeleteAllRows() {
 }
 
 void CBroadcastMsgDlg::SelectUsers() {
-    if (!manager_ || !manager_->CanOpenDialog(true)) return;
-    const CDialogGate::Pass pass = manager_->DialogPass();
-    CContactSelectDlg select(manager_, kSelectBroadcastContacts);
+    if (!session_->BeginPicker()) return;
+    ScopeGuard endPicker([this] { session_->EndPicker(); });
+    CContactSelectDlg select(*Host(), [this] { return session_->CurrentContacts(); }, kSelectBroadcastContacts);
     const bool hadRecipients = recipients_.GetItemCount() > 0;
     // The picker is not owned by this dialog; Send must wait until it is done.
     EnableWindow(GetSafeHwnd(), FALSE);
@@ -211,11 +232,10 @@ void CBroadcastMsgDlg::Send() {
 }
 
 CBroadcastMsgDlg::Sent CBroadcastMsgDlg::SendTo(int row, const std::string& text) {
-    if (!manager_) return Sent::kNoWindow;
     const std::string signInName = recipients_.GetItemText(row, 1);
     // Offline now (gone while the picker was open, or never told): the messenger
     // would only say so in a window of its own.
-    const bool online = manager_->IsContactOnline(signInName);
+    const bool online = session_->IsContactOnline(signInName);
     SetImage(row, online ? kOnlineImage : kOfflineImage);
     if (!online) return Sent::kOffline;
     BroadcastTarget* target = TargetOf(row);
@@ -223,14 +243,14 @@ CBroadcastMsgDlg::Sent CBroadcastMsgDlg::SendTo(int row, const std::string& text
         target = new BroadcastTarget();
         SetTarget(row, target);
     }
-    CClientProfile* profile = manager_->Profile();
+    CClientProfile* profile = session_->Profile();
     const bool open = target->input && IsWindow(target->input) && profile &&
                       profile->ClassifyWindow(GetParent(target->input)) != kOtherWindow;
     if (!open) {
         HWND window = nullptr;
         HRESULT hr = E_FAIL;
         try {
-            hr = manager_->OpenConversation(signInName, window);
+            hr = session_->OpenConversation(signInName, window);
         } catch (...) {
             ShowDialogError(GetSafeHwnd(), "Failed to create messenger window. Unknown error");
             return Sent::kNoWindow;

@@ -4,16 +4,36 @@
 // most one; it deletes itself when its window goes.
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "framework/Dialog.h"
 #include "framework/ListView.h"
+#include "plugin/core/ContactInfo.h"
+#include "plugin/core/ParleymDlg.h"
 #include "plugin/messaging/ModelessKeyboard.h"
 
 namespace parleym {
 
+class CClientProfile;
 class CContactSelectDlg;
 class CParleymanager;
+
+// What the broadcast asks of the messenger session it sends in.
+class IBroadcastSession {
+public:
+    virtual ~IBroadcastSession() = default;
+    // Around "Select users": false when the picker may not open now (another
+    // dialog is open, or nobody is signed in; the user has been told).
+    virtual bool BeginPicker() = 0;
+    virtual void EndPicker() = 0;
+    virtual std::vector<CContactInfo> CurrentContacts() = 0;
+    virtual bool IsContactOnline(const std::string& signInName) = 0;
+    virtual CClientProfile* Profile() = 0;
+    virtual HRESULT OpenConversation(const std::string& signInName, HWND& window) = 0;
+    // The dialog's window has gone.
+    virtual void DialogGone() = 0;
+};
 
 // Where a recipient's messages go; opened on the first send, reused after.
 struct BroadcastTarget {
@@ -25,9 +45,9 @@ struct BroadcastTarget {
 // Sent by the manager with a sign-in name that went offline.
 constexpr UINT kBroadcastRemoveRecipient = WM_USER + 1;
 
-class CBroadcastMsgDlg : public CDialog {
+class CBroadcastMsgDlg : public CParleymDlg {
 public:
-    explicit CBroadcastMsgDlg(CParleymanager* manager);
+    CBroadcastMsgDlg(IDialogHost& host, std::unique_ptr<IBroadcastSession> session);
 
     // Creates the dialog under the manager's broadcast window, records it in
     // the manager and shows it; false when it cannot be created.
@@ -65,7 +85,7 @@ private:
     void DeleteRow(int row);
     void DeleteAllRows();
 
-    CParleymanager* manager_;
+    std::unique_ptr<IBroadcastSession> session_;
     CListView recipients_;
     HWND message_ = nullptr;
     HIMAGELIST images_ = nullptr;

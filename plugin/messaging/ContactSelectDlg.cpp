@@ -2,7 +2,8 @@
 
 #include <commctrl.h>
 
-#include "plugin/core/Parleymanager.h"
+#include <utility>
+
 #include "plugin/core/UserMessage.h"
 #include "plugin/messaging/ContactStateImages.h"
 #include "plugin/messaging/ListViewSort.h"
@@ -33,8 +34,8 @@ const ModeTexts& TextsOf(int mode) { return kModes[mode >= 0 && mode <= 2 ? mode
 
 } // namespace
 
-CContactSelectDlg::CContactSelectDlg(CParleymanager* manager, int mode)
-    : CParleymDlg(IDD_CONTACT_SELECT, manager), mode_(mode) {}
+CContactSelectDlg::CContactSelectDlg(IDialogHost& host, ContactSource contacts, int mode)
+    : CParleymDlg(IDD_CONTACT_SELECT, &host), contacts_(std::move(contacts)), mode_(mode) {}
 
 bool CContactSelectDlg::Offers(const CContactInfo& contact) const {
     if (mode_ == kSelectOfflineContact) return contact.status != kContactOnline;
@@ -62,8 +63,8 @@ BOOL CContactSelectDlg::OnInitDialog() {
     }
 
     const int image = mode_ == kSelectOfflineContact ? kOfflineImage : kOnlineImage;
-    if (Manager()) {
-        for (const CContactInfo& contact : Manager()->CurrentContacts()) {
+    if (contacts_) {
+        for (const CContactInfo& contact : contacts_()) {
             if (!Offers(contact)) continue;
             const int row = list_.InsertItem(0, contact.friendlyName, image, image);
             if (row >= 0) list_.SetItemText(row, 1, contact.signInName);
@@ -86,7 +87,7 @@ void CContactSelectDlg::OnOK() {
     chosen_.clear();
     // A contact that left the list while the dialog was open is not offered back;
     // one that changed its name or status meanwhile is taken as it is now.
-    const std::vector<CContactInfo> current = Manager() ? Manager()->CurrentContacts() : std::vector<CContactInfo>();
+    const std::vector<CContactInfo> current = contacts_ ? contacts_() : std::vector<CContactInfo>();
     for (int row : list_.GetSelectedRows()) {
         const std::string signInName = list_.GetItemText(row, 1);
         for (const CContactInfo& contact : current) {

@@ -4,9 +4,11 @@
 // or the online contacts who get a broadcast message.
 #include <windows.h>
 
+#include <functional>
 #include <list>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "framework/ListView.h"
 #include "plugin/core/ContactInfo.h"
@@ -22,7 +24,10 @@ enum ContactSelectMode : int {
 
 class CContactSelectDlg : public CParleymDlg {
 public:
-    CContactSelectDlg(CParleymanager* manager, int mode);
+    // The contact list as the messenger has it now, asked when the dialog opens and on OK.
+    using ContactSource = std::function<std::vector<CContactInfo>()>;
+
+    CContactSelectDlg(IDialogHost& host, ContactSource contacts, int mode);
 
     // A sign-in name that must not be offered (the forwarded conversation's contact).
     void Exclude(const std::string& signInName) { excluded_.insert(signInName); }
@@ -39,6 +44,7 @@ protected:
 private:
     bool Offers(const CContactInfo& contact) const;
 
+    ContactSource contacts_;
     HWND prompt_ = nullptr;
     CListView list_;
     std::list<CContactInfo> chosen_;

@@ -4,24 +4,19 @@
 
 #include "framework/LabelFit.h"
 #include "framework/WaitCursor.h"
-#include "plugin/core/PluginResources.h"
 #include "plugin/stats/StatsManager.h"
 #include "plugin/stats/StatsResources.h"
 
 namespace parleym {
 
-CStatDetailDlg::CStatDetailDlg(CParleymanager* manager, const CStatsManager& store, std::string signInName,
-                               HWND parent)
-    : CDialog(IDD_STAT_DETAIL, parent), manager_(manager), store_(store), signInName_(std::move(signInName)) {}
+CStatDetailDlg::CStatDetailDlg(const CStatsManager& store, std::string signInName, HWND parent)
+    : CParleymDlg(IDD_STAT_DETAIL, nullptr, parent, 0), store_(store), signInName_(std::move(signInName)) {}
 
 BOOL CStatDetailDlg::OnInitDialog() {
-    const BOOL result = CDialog::OnInitDialog();
+    const BOOL result = CParleymDlg::OnInitDialog();
     // Many sessions take a while to list.
     CWaitCursor wait;
     HWND self = GetSafeHwnd();
-    HICON small = static_cast<HICON>(
-        LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDI_PARLEYM_SMALL), IMAGE_ICON, 16, 16, LR_SHARED));
-    if (small) SendMessageA(self, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 
     FitLabelsToText(self);
     list_.Attach(GetItem(IDC_DETAIL_LIST));
@@ -51,7 +46,7 @@ BOOL CStatDetailDlg::OnInitDialog() {
 
 bool CStatDetailDlg::OnNotify(NMHDR* header, LRESULT& result) {
     if (!header || header->hwndFrom != list_.GetSafeHwnd() || header->code != NM_CUSTOMDRAW)
-        return CDialog::OnNotify(header, result);
+        return CParleymDlg::OnNotify(header, result);
     auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(header);
     result = CDRF_DODEFAULT;
     if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) {

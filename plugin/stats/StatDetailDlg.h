@@ -5,17 +5,16 @@
 #include <string>
 #include <type_traits>
 
-#include "framework/Dialog.h"
 #include "framework/ListView.h"
+#include "plugin/core/ParleymDlg.h"
 
 namespace parleym {
 
-class CParleymanager;
 class CStatsManager;
 
-class CStatDetailDlg : public CDialog {
+class CStatDetailDlg : public CParleymDlg {
 public:
-    CStatDetailDlg(CParleymanager* manager, const CStatsManager& store, std::string signInName, HWND parent);
+    CStatDetailDlg(const CStatsManager& store, std::string signInName, HWND parent);
 
 protected:
     BOOL OnInitDialog() override;
@@ -26,7 +25,6 @@ private:
         void operator()(HFONT font) const { DeleteObject(font); }
     };
 
-    CParleymanager* manager_;
     const CStatsManager& store_;
     std::string signInName_;
     CListView list_;

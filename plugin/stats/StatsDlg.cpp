@@ -1,7 +1,6 @@
 #include "plugin/stats/StatsDlg.h"
 
 #include "framework/LabelFit.h"
-#include "plugin/core/Parleymanager.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/stats/StatDetailDlg.h"
 #include "plugin/stats/StatsListSort.h"
@@ -10,7 +9,8 @@
 
 namespace parleym {
 
-CStatsDlg::CStatsDlg(CParleymanager* manager, CStatsManager& store) : CParleymDlg(IDD_STATS, manager), store_(store) {}
+CStatsDlg::CStatsDlg(IDialogHost& host, CStatsManager& store, const std::vector<CContactInfo>& contacts)
+    : CParleymDlg(IDD_STATS, &host), store_(store), contacts_(contacts) {}
 
 BOOL CStatsDlg::OnInitDialog() {
     const BOOL result = CParleymDlg::OnInitDialog();
@@ -27,8 +27,7 @@ BOOL CStatsDlg::OnInitDialog() {
 
 void CStatsDlg::Fill(bool refresh) {
     ContactNames names;
-    if (Manager())
-        for (const CContactInfo& contact : Manager()->Contacts()) names.emplace(contact.signInName, contact.friendlyName);
+    for (const CContactInfo& contact : contacts_) names.emplace(contact.signInName, contact.friendlyName);
     HWND list = list_.GetSafeHwnd();
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     std::string own;
@@ -52,7 +51,7 @@ void CStatsDlg::OnDetails() {
         ShowUserMessage(GetSafeHwnd(), "You must select a user first", "Error", MB_OK | MB_ICONERROR);
         return;
     }
-    CStatDetailDlg details(Manager(), store_, list_.GetItemText(row, 1), GetSafeHwnd());
+    CStatDetailDlg details(store_, list_.GetItemText(row, 1), GetSafeHwnd());
     details_ = &details;
     details.DoModal();
     details_ = nullptr;

@@ -1,7 +1,10 @@
 #pragma once
 // "Online time statistics": the account's own total and every recorded
 // contact's online time, with refresh, reset and the per-contact details.
+#include <vector>
+
 #include "framework/ListView.h"
+#include "plugin/core/ContactInfo.h"
 #include "plugin/core/ParleymDlg.h"
 
 namespace parleym {
@@ -10,7 +13,8 @@ class CStatsManager;
 
 class CStatsDlg : public CParleymDlg {
 public:
-    CStatsDlg(CParleymanager* manager, CStatsManager& store);
+    // `contacts`, the contact list, names the recorded contacts each time the list fills.
+    CStatsDlg(IDialogHost& host, CStatsManager& store, const std::vector<CContactInfo>& contacts);
 
 protected:
     BOOL OnInitDialog() override;
@@ -25,6 +29,7 @@ private:
     void OnDetails();
 
     CStatsManager& store_;
+    const std::vector<CContactInfo>& contacts_;
     CListView list_;
     CDialog* details_ = nullptr;
 };

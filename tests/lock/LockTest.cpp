@@ -383,7 +383,7 @@ TEST(Lock, AnOpenStatisticsDialogIsCoveredAndDisabled) {
             EXPECT_TRUE(IsWindowEnabled(found));
             PostMessageA(found, WM_COMMAND, IDCANCEL, 0);
         });
-    CStatsDlg dialog(&s.manager(), s.manager().Statistics());
+    CStatsDlg dialog(s.manager(), s.manager().Statistics(), s.manager().Contacts());
     dialog.DoModal();
     EXPECT_EQ(0u, script.Remaining());
 }

@@ -108,10 +108,12 @@ protected:
 
 void Press(HWND dialog, int id) { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 
+std::vector<CContactInfo> ManagerContacts() { return g_manager->CurrentContacts(); }
+
 } // namespace
 
 TEST_F(ContactSelectTest, OfflineModeOffersTheOfflineContactsSortedIgnoringCase) {
-    CContactSelectDlg dialog(g_manager, kSelectOfflineContact);
+    CContactSelectDlg dialog(*g_manager, ManagerContacts, kSelectOfflineContact);
     const INT_PTR result = RunDialog(dialog, [](HWND d, CListView& list) {
         list.SelectRow(RowOf(list, "ANN"));
         Press(d, IDOK);
@@ -130,7 +132,7 @@ TEST_F(ContactSelectTest, OfflineModeOffersTheOfflineContactsSortedIgnoringCase)
 }
 
 TEST_F(ContactSelectTest, ForwardModeNeverOffersTheExcludedContact) {
-    CContactSelectDlg dialog(g_manager, kSelectForwardContact);
+    CContactSelectDlg dialog(*g_manager, ManagerContacts, kSelectForwardContact);
     dialog.Exclude("bob@example.com");
     const INT_PTR result = RunDialog(dialog, [](HWND d, CListView& list) {
         // A single-selection list keeps one row whatever is asked.
@@ -149,7 +151,7 @@ TEST_F(ContactSelectTest, ForwardModeNeverOffersTheExcludedContact) {
 }
 
 TEST_F(ContactSelectTest, BroadcastModeNeedsTwoAndYieldsThemInListOrder) {
-    CContactSelectDlg dialog(g_manager, kSelectBroadcastContacts);
+    CContactSelectDlg dialog(*g_manager, ManagerContacts, kSelectBroadcastContacts);
     const INT_PTR result = RunDialog(dialog, [](HWND d, CListView& list) {
         list.SelectRow(RowOf(list, "zed"));
         Press(d, IDOK);
@@ -183,7 +185,7 @@ TEST_F(ContactSelectTest, NobodyToOfferTellsSoAndCancelsWithoutAList) {
         contact->status = MISTATUS_ONLINE;
         bench.Api().FireContactStatusChange(contact, MISTATUS_ONLINE);
     }
-    CContactSelectDlg offline(g_manager, kSelectOfflineContact);
+    CContactSelectDlg offline(*g_manager, ManagerContacts, kSelectOfflineContact);
     bool listShown = false;
     EXPECT_EQ(IDCANCEL, RunDialog(offline, [&](HWND, CListView&) { listShown = true; }));
     EXPECT_FALSE(listShown);
@@ -201,7 +203,7 @@ TEST_F(ContactSelectTest, RowsAndChoiceAreTheMessengersListAsItIsNow) {
     bench.Api().FireContactListRemove(S_OK, bob);
     bench.State().AddContact("bob@example.com", "Bob", MISTATUS_ONLINE);
     bench.Api().FireContactListAdd(S_OK, bench.State().FindContact("bob@example.com"));
-    CContactSelectDlg dialog(g_manager, kSelectBroadcastContacts);
+    CContactSelectDlg dialog(*g_manager, ManagerContacts, kSelectBroadcastContacts);
     RunDialog(dialog, [&](HWND d, CListView& list) {
         // Amy signs out while the dialog is open, and is chosen anyway.
         standin::ContactPtr amy = bench.State().FindContact("amy@example.com");

@@ -168,7 +168,7 @@ TEST(StatsDialogs, ContactsListedByNameIgnoringCaseWithTheirTimes) {
         std::vector<ShownMessage> afterSignOut;
         bool closedBySignOut = false;
     } seen;
-    CStatsDlg dialog(d.manager, d.store);
+    CStatsDlg dialog(*d.manager, d.store, d.manager->Contacts());
     RunWithProbe(dialog, "Online time statistics", [&](HWND window) {
         HWND list = GetDlgItem(window, IDC_STATS_LIST);
         for (int row = 0; row < CListView(list).GetItemCount(); ++row) seen.rows.push_back(Row(list, row));
@@ -250,7 +250,7 @@ TEST(StatsDialogs, DetailsShowBoldSessionsWithTheContactsPeriods) {
         std::vector<LONG> drawWeights;
         bool wholeLegend = false;
     } seen;
-    CStatDetailDlg details(d.manager, d.store, "bob@example.com", nullptr);
+    CStatDetailDlg details(d.store, "bob@example.com", nullptr);
     RunWithProbe(details, "Statistics details for bob@example.com", [&](HWND window) {
         HWND list = GetDlgItem(window, IDC_DETAIL_LIST);
         CListView view(list);
@@ -304,7 +304,7 @@ TEST(StatsDialogs, DetailsShowBoldSessionsWithTheContactsPeriods) {
     // A zero own total gives 0.00%, and an empty history an empty list.
     ASSERT_TRUE(d.store.OpenAccount("zero@example.com"));
     seen = Seen{};
-    CStatDetailDlg zero(d.manager, d.store, "bob@example.com", nullptr);
+    CStatDetailDlg zero(d.store, "bob@example.com", nullptr);
     RunWithProbe(zero, "Statistics details for bob@example.com", [&](HWND window) {
         seen.summary = Text(window, IDC_DETAIL_SUMMARY);
         seen.rows.resize(static_cast<size_t>(CListView(GetDlgItem(window, IDC_DETAIL_LIST)).GetItemCount()));
@@ -316,7 +316,7 @@ TEST(StatsDialogs, DetailsShowBoldSessionsWithTheContactsPeriods) {
     EXPECT_TRUE(d.bench.Messages().empty());
 
     // A contact no longer in the store: said so, and the dialog opens empty.
-    CStatDetailDlg gone(d.manager, d.store, "nobody@example.com", nullptr);
+    CStatDetailDlg gone(d.store, "nobody@example.com", nullptr);
     RunWithProbe(gone, "Statistics details for nobody@example.com", [&](HWND window) {
         seen.summary = Text(window, IDC_DETAIL_SUMMARY);
         seen.rows.resize(static_cast<size_t>(CListView(GetDlgItem(window, IDC_DETAIL_LIST)).GetItemCount()));
