@@ -9,6 +9,7 @@
 #include "plugin/offline/OfflineMessageStore.h"
 #include "plugin/stats/StatsManager.h"
 #include "shared/Protocol.h"
+#include "shared/SwallowedFailure.h"
 
 namespace parleym {
 namespace {
@@ -78,6 +79,7 @@ CParleymanager::~CParleymanager() {
         logManager_.reset();
         messenger_.Reset();
     } catch (...) {
+        ReportSwallowed("plug-in destructor");
     }
 }
 
@@ -123,6 +125,7 @@ BOOL CParleymanager::Init(int clientKind) {
         if (loaderWnd_ && IsWindow(loaderWnd_)) PostMessageA(loaderWnd_, WM_CLOSE, 0, 0);
         return FALSE;
     } catch (...) {
+        ReportSwallowed("plug-in Init");
         ShowError("Failed to initialize Parleym", "Error");
         return FALSE;
     }
@@ -178,6 +181,7 @@ BOOL CALLBACK CParleymanager::CollectConversationWindow(HWND window, LPARAM lPar
             collector->windows.push_back(window);
         return TRUE;
     } catch (...) {
+        ReportSwallowed("conversation window enumeration");
         return FALSE;
     }
 }
@@ -197,6 +201,7 @@ void CParleymanager::Uninit() {
         try {
             action();
         } catch (...) {
+            ReportSwallowed("plug-in Uninit step");
         }
     };
     step([&] { SendToLoader(LDR_SET_PLUGIN_WINDOW, 0, 0); });
@@ -254,6 +259,7 @@ void CParleymanager::ShutdownAtProcessExit() {
         try {
             action();
         } catch (...) {
+            ReportSwallowed("shutdown at process exit step");
         }
     };
     // Each handler saves its conversation as it goes.
@@ -331,6 +337,7 @@ LRESULT CALLBACK CParleymanager::DispatchWindowProc(HWND window, UINT message, W
         }
         return DefWindowProcA(window, message, wParam, lParam);
     } catch (...) {
+        ReportSwallowed("dispatch window procedure");
         return 0;
     }
 }
@@ -341,6 +348,7 @@ void CALLBACK CParleymanager::AutoLockTimerProc(HWND, UINT, UINT_PTR, DWORD) {
         ++g_idleSeconds;
         if (g_idleSeconds >= g_idleLimit) PostThreadMessageA(GetCurrentThreadId(), WM_COMMAND, CMD_AUTOLOCK_TIMER, 0);
     } catch (...) {
+        ReportSwallowed("auto-lock timer");
     }
 }
 
@@ -349,6 +357,7 @@ void CALLBACK CParleymanager::StatsSaveTimerProc(HWND window, UINT, UINT_PTR, DW
         auto* manager = reinterpret_cast<CParleymanager*>(GetWindowLongPtrA(window, GWLP_USERDATA));
         if (manager && manager->statsStore_) manager->statsStore_->Checkpoint();
     } catch (...) {
+        ReportSwallowed("statistics save timer");
     }
 }
 
@@ -385,6 +394,7 @@ BOOL CParleymanager::IsMessengerWindow(HWND window, BOOL notifyShown) {
         if (conversations_.count(window)) return TRUE;
         return profile_ && profile_->ClassifyWindow(window) != kOtherWindow;
     } catch (...) {
+        ReportSwallowed("plug-in IsMessengerWindow");
         return FALSE;
     }
 }
@@ -405,6 +415,7 @@ void CParleymanager::OnWindowShown(HWND window) {
             break;
         }
     } catch (...) {
+        ReportSwallowed("plug-in OnWindowShown");
     }
 }
 
@@ -424,6 +435,7 @@ void CParleymanager::OnWindowDestroyed(HWND window) {
         handler->Detach();
         RemoveParleymPopup(window, true);
     } catch (...) {
+        ReportSwallowed("plug-in OnWindowDestroyed");
     }
 }
 
@@ -432,6 +444,7 @@ const char* CParleymanager::GetWindowTitle(HWND window) {
         ConversationHandler* handler = HandlerOf(window);
         return handler ? handler->GetTitle() : nullptr;
     } catch (...) {
+        ReportSwallowed("plug-in GetWindowTitle");
         return nullptr;
     }
 }
@@ -441,6 +454,7 @@ void CParleymanager::OnButtonClicked(HWND control) {
         DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnButton(control);
     } catch (...) {
+        ReportSwallowed("plug-in OnButtonClicked");
     }
 }
 
@@ -450,6 +464,7 @@ void CParleymanager::OnKeyDown(UINT virtualKey, HWND control) {
         if (virtualKey != VK_RETURN) return;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnKeyDown(VK_RETURN, control);
     } catch (...) {
+        ReportSwallowed("plug-in OnKeyDown");
     }
 }
 
@@ -458,6 +473,7 @@ void CParleymanager::OnWindowSized(HWND window) {
         DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOf(window)) handler->OnSize();
     } catch (...) {
+        ReportSwallowed("plug-in OnWindowSized");
     }
 }
 
@@ -466,6 +482,7 @@ void CParleymanager::OnHistoryChanged(HWND control) {
         DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnHistoryChanged(control);
     } catch (...) {
+        ReportSwallowed("plug-in OnHistoryChanged");
     }
 }
 
@@ -495,6 +512,7 @@ void CParleymanager::RunAfterwards() {
         try {
             action();
         } catch (...) {
+            ReportSwallowed("run-afterwards action");
         }
     }
 }
@@ -511,6 +529,7 @@ void CParleymanager::OnEditChanged(HWND control) {
         DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnEditChange(control);
     } catch (...) {
+        ReportSwallowed("plug-in OnEditChanged");
     }
 }
 

@@ -11,6 +11,7 @@
 #include "plugin/lock/LockGuard.h"
 #include "plugin/lock/LockResources.h"
 #include "shared/Protocol.h"
+#include "shared/SwallowedFailure.h"
 
 namespace parleym {
 
@@ -30,6 +31,7 @@ BOOL CALLBACK CLockedDlg::DisableWindow(HWND window, LPARAM lParam) {
         EnableWindow(window, FALSE);
         return TRUE;
     } catch (...) {
+        ReportSwallowed("locked dialog window enumeration");
         return TRUE;
     }
 }
