@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "shared/SwallowedFailure.h"
+
 namespace parleym {
 
 CDialog::CDialog(UINT templateId, HWND parent) : templateId_(templateId), parent_(parent) {}
@@ -95,6 +97,7 @@ INT_PTR CALLBACK CDialog::StaticDialogProc(HWND window, UINT message, WPARAM wPa
         }
         return result;
     } catch (...) {
+        ReportSwallowed("dialog procedure");
         return FALSE;
     }
 }

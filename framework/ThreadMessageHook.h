@@ -9,6 +9,8 @@
 // each Take serves one window at a time.
 #include <windows.h>
 
+#include "shared/SwallowedFailure.h"
+
 namespace parleym {
 
 template <bool (*Take)(HWND window, MSG& msg)>
@@ -56,6 +58,7 @@ private:
                 }
             }
         } catch (...) {
+            ReportSwallowed("thread message hook");
         }
         return CallNextHookEx(hook_, code, wParam, lParam);
     }

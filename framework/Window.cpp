@@ -1,5 +1,7 @@
 #include "framework/Window.h"
 
+#include "shared/SwallowedFailure.h"
+
 namespace parleym {
 namespace {
 
@@ -115,6 +117,7 @@ LRESULT CALLBACK CWindow::StaticWindowProc(HWND window, UINT message, WPARAM wPa
         }
         return self->Route(message, wParam, lParam);
     } catch (...) {
+        ReportSwallowed("window procedure");
         return DefWindowProcA(window, message, wParam, lParam);
     }
 }

@@ -2,6 +2,7 @@
 
 #include "hook/PluginHost.h"
 #include "shared/Protocol.h"
+#include "shared/SwallowedFailure.h"
 
 namespace parleym {
 
@@ -113,6 +114,7 @@ LRESULT RunHook(int code, WPARAM wParam, LPARAM lParam, Dispatch dispatch) {
             if (plugin) dispatch(*plugin, wParam, record);
         }
     } catch (...) {
+        ReportSwallowed("message hook");
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

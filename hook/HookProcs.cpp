@@ -1,5 +1,6 @@
 #include "hook/HookDispatch.h"
 #include "hook/PluginHost.h"
+#include "shared/SwallowedFailure.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -58,6 +59,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
             break;
         }
     } catch (...) {
+        parleym::ReportSwallowed("hook library DllMain");
     }
     return TRUE;
 }

@@ -3,6 +3,7 @@
 #include "hook/ClientDetection.h"
 #include "hook/ImportPatch.h"
 #include "shared/Protocol.h"
+#include "shared/SwallowedFailure.h"
 
 #include <string.h>
 
@@ -135,6 +136,7 @@ BOOL WINAPI HookedTrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reser
         if (g_plugin && IsPluginCommand(static_cast<unsigned>(result)))
             g_plugin->OnCommand(owner, LOWORD(result), 0);
     } catch (...) {
+        ReportSwallowed("TrackPopupMenu hook");
     }
     return result;
 }
@@ -144,6 +146,7 @@ BOOL WINAPI HookedSetWindowTextA(HWND window, LPCSTR text) {
     try {
         if (g_plugin) replacement = g_plugin->GetWindowTitle(window);
     } catch (...) {
+        ReportSwallowed("SetWindowTextA hook");
         replacement = nullptr;
     }
     return Original<SetWindowTextAFunction>(g_savedSetWindowTextA, "SetWindowTextA")(
@@ -184,6 +187,7 @@ BOOL WINAPI HookedSetWindowTextW(HWND window, LPCWSTR text) {
         const char* replacement = g_plugin ? g_plugin->GetWindowTitle(window) : nullptr;
         if (replacement) wide.Convert(replacement);
     } catch (...) {
+        ReportSwallowed("SetWindowTextW hook");
         wide.Clear();
     }
     return Original<SetWindowTextWFunction>(g_savedSetWindowTextW, "SetWindowTextW")(

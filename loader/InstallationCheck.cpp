@@ -2,6 +2,7 @@
 
 #include "loader/LoaderMessage.h"
 #include "loader/LoaderResources.h"
+#include "shared/SwallowedFailure.h"
 
 #include <stdio.h>
 #include <string>
@@ -112,6 +113,7 @@ INT_PTR CALLBACK UninstallChoiceProc(HWND dialog, UINT message, WPARAM wParam, L
             return FALSE;
         }
     } catch (...) {
+        ReportSwallowed("uninstall choice dialog procedure");
         return FALSE;
     }
 }

@@ -5,6 +5,7 @@
 #include "loader/LoaderResources.h"
 #include "loader/PluginMenu.h"
 #include "shared/Protocol.h"
+#include "shared/SwallowedFailure.h"
 
 #include <shellapi.h>
 #include <stdio.h>
@@ -136,6 +137,7 @@ LRESULT CALLBACK Loader::WindowProc(HWND window, UINT message, WPARAM wParam, LP
         auto* loader = reinterpret_cast<Loader*>(GetWindowLongPtrA(window, GWLP_USERDATA));
         if (loader && loader->window_ == window) return loader->HandleMessage(message, wParam, lParam);
     } catch (...) {
+        ReportSwallowed("loader window procedure");
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);

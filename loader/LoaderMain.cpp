@@ -1,4 +1,5 @@
 #include "loader/Loader.h"
+#include "shared/SwallowedFailure.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     try {
@@ -13,6 +14,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         }
         return static_cast<int>(message.wParam);
     } catch (...) {
+        parleym::ReportSwallowed("loader WinMain");
         return 0;
     }
 }

@@ -1,5 +1,7 @@
 #include "plugin/about/Hyperlink.h"
 
+#include "shared/SwallowedFailure.h"
+
 namespace parleym {
 namespace {
 
@@ -25,6 +27,7 @@ LRESULT CALLBACK HyperlinkParentProc(HWND window, UINT message, WPARAM wParam, L
         }
         return CallPrevious(previous, window, message, wParam, lParam);
     } catch (...) {
+        ReportSwallowed("hyperlink parent window procedure");
         return 0;
     }
 }
@@ -74,6 +77,7 @@ LRESULT CALLBACK HyperlinkControlProc(HWND window, UINT message, WPARAM wParam, 
         }
         return CallPrevious(previous, window, message, wParam, lParam);
     } catch (...) {
+        ReportSwallowed("hyperlink window procedure");
         return 0;
     }
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "plugin/core/Parleymanager.h"
+#include "shared/SwallowedFailure.h"
 
 namespace parleym {
 namespace {
@@ -35,6 +36,7 @@ BOOL CALLBACK FindMainWindowProc(HWND window, LPARAM lParam) {
         }
         return TRUE;
     } catch (...) {
+        ReportSwallowed("main window enumeration");
         return FALSE;
     }
 }
@@ -57,6 +59,7 @@ BOOL CALLBACK FindContactProc(HWND child, LPARAM lParam) {
         search->done = true;
         return FALSE;
     } catch (...) {
+        ReportSwallowed("contact edit enumeration");
         return FALSE;
     }
 }
@@ -107,6 +110,7 @@ BOOL CALLBACK CClientProfile::FindControlsProc(HWND child, LPARAM lParam) {
         }
         return TRUE;
     } catch (...) {
+        ReportSwallowed("conversation control enumeration");
         return FALSE;
     }
 }

@@ -18,6 +18,7 @@
 #include "plugin/messaging/ContactSelectDlg.h"
 #include "plugin/stats/StatsDlg.h"
 #include "shared/Protocol.h"
+#include "shared/SwallowedFailure.h"
 
 namespace parleym {
 namespace {
@@ -46,6 +47,7 @@ void CParleymanager::OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
         if (!IsPluginCommand(id) || !messenger_) return;
         DispatchCommand(window, id, lParam);
     } catch (...) {
+        ReportSwallowed("plug-in OnCommand");
     }
 }
 
@@ -409,6 +411,7 @@ void CParleymanager::OnInitMenu(HWND window, HMENU menu) {
         }
         AppendSendOfflineItem(menu, found);
     } catch (...) {
+        ReportSwallowed("plug-in OnInitMenu");
     }
 }
 

@@ -14,6 +14,7 @@
 #include "plugin/stats/StatsManager.h"
 #include "plugin/storage/RichEditBridge.h"
 #include "shared/Protocol.h"
+#include "shared/SwallowedFailure.h"
 
 namespace parleym {
 namespace {
@@ -417,6 +418,7 @@ void CParleymanager::OnConversationWindow(HWND window, BOOL insertMenu, int conv
         }
         if (!HandlerOf(window)) AttachNew(window, CreateOfflineMessageHandler(contact), conversationNumber);
     } catch (...) {
+        ReportSwallowed("plug-in OnConversationWindow");
     }
 }
 

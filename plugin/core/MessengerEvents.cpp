@@ -3,6 +3,7 @@
 #include "plugin/core/MessengerApi.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/UserMessage.h"
+#include "shared/SwallowedFailure.h"
 
 namespace parleym {
 namespace {
@@ -94,10 +95,12 @@ HRESULT STDMETHODCALLTYPE CMessengerEvents::Invoke(DISPID id, REFIID, LCID, WORD
         try {
             Deliver(id, *params);
         } catch (...) {
+            ReportSwallowed("messenger event handler");
         }
         Release();
         return S_OK;
     } catch (...) {
+        ReportSwallowed("messenger event Invoke");
         return E_UNEXPECTED;
     }
 }

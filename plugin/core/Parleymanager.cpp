@@ -9,6 +9,7 @@
 #include "plugin/offline/OfflineMessageStore.h"
 #include "plugin/stats/StatsManager.h"
 #include "shared/Protocol.h"
+#include "shared/SwallowedFailure.h"
 
 namespace parleym {
 namespace {
@@ -73,6 +74,7 @@ CParleymanager::~CParleymanager() {
         logManager_.reset();
         messenger_.Reset();
     } catch (...) {
+        ReportSwallowed("plug-in destructor");
     }
 }
 
@@ -115,6 +117,7 @@ BOOL CParleymanager::Init(int clientKind) {
         if (loaderWnd_ && IsWindow(loaderWnd_)) PostMessageA(loaderWnd_, WM_CLOSE, 0, 0);
         return FALSE;
     } catch (...) {
+        ReportSwallowed("plug-in Init");
         ShowError("Failed to initialize Parleym", "Error");
         return FALSE;
     }
@@ -170,6 +173,7 @@ BOOL CALLBACK CParleymanager::CollectConversationWindow(HWND window, LPARAM lPar
             collector->windows.push_back(window);
         return TRUE;
     } catch (...) {
+        ReportSwallowed("conversation window enumeration");
         return FALSE;
     }
 }
@@ -189,6 +193,7 @@ void CParleymanager::Uninit() {
         try {
             action();
         } catch (...) {
+            ReportSwallowed("plug-in Uninit step");
         }
     };
     step([&] { SendToLoader(LDR_SET_PLUGIN_WINDOW, 0, 0); });
@@ -241,6 +246,7 @@ void CParleymanager::ShutdownAtProcessExit() {
         try {
             action();
         } catch (...) {
+            ReportSwallowed("shutdown at process exit step");
         }
     };
     // Each handler saves its conversation as it goes.
@@ -316,6 +322,7 @@ LRESULT CALLBACK CParleymanager::DispatchWindowProc(HWND window, UINT message, W
         }
         return DefWindowProcA(window, message, wParam, lParam);
     } catch (...) {
+        ReportSwallowed("dispatch window procedure");
         return 0;
     }
 }
@@ -325,6 +332,7 @@ void CALLBACK CParleymanager::StatsSaveTimerProc(HWND window, UINT, UINT_PTR, DW
         auto* manager = reinterpret_cast<CParleymanager*>(GetWindowLongPtrA(window, GWLP_USERDATA));
         if (manager && manager->statsStore_) manager->statsStore_->Checkpoint();
     } catch (...) {
+        ReportSwallowed("statistics save timer");
     }
 }
 
@@ -353,6 +361,7 @@ BOOL CParleymanager::IsMessengerWindow(HWND window, BOOL notifyShown) {
         if (conversations_.Tracks(window)) return TRUE;
         return profile_ && profile_->ClassifyWindow(window) != kOtherWindow;
     } catch (...) {
+        ReportSwallowed("plug-in IsMessengerWindow");
         return FALSE;
     }
 }
@@ -373,6 +382,7 @@ void CParleymanager::OnWindowShown(HWND window) {
             break;
         }
     } catch (...) {
+        ReportSwallowed("plug-in OnWindowShown");
     }
 }
 
@@ -392,6 +402,7 @@ void CParleymanager::OnWindowDestroyed(HWND window) {
         handler->Detach();
         RemoveParleymPopup(window, true);
     } catch (...) {
+        ReportSwallowed("plug-in OnWindowDestroyed");
     }
 }
 
@@ -400,6 +411,7 @@ const char* CParleymanager::GetWindowTitle(HWND window) {
         ConversationHandler* handler = HandlerOf(window);
         return handler ? handler->GetTitle() : nullptr;
     } catch (...) {
+        ReportSwallowed("plug-in GetWindowTitle");
         return nullptr;
     }
 }
@@ -409,6 +421,7 @@ void CParleymanager::OnButtonClicked(HWND control) {
         DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnButton(control);
     } catch (...) {
+        ReportSwallowed("plug-in OnButtonClicked");
     }
 }
 
@@ -418,6 +431,7 @@ void CParleymanager::OnKeyDown(UINT virtualKey, HWND control) {
         if (virtualKey != VK_RETURN) return;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnKeyDown(VK_RETURN, control);
     } catch (...) {
+        ReportSwallowed("plug-in OnKeyDown");
     }
 }
 
@@ -426,6 +440,7 @@ void CParleymanager::OnWindowSized(HWND window) {
         DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOf(window)) handler->OnSize();
     } catch (...) {
+        ReportSwallowed("plug-in OnWindowSized");
     }
 }
 
@@ -434,6 +449,7 @@ void CParleymanager::OnHistoryChanged(HWND control) {
         DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnHistoryChanged(control);
     } catch (...) {
+        ReportSwallowed("plug-in OnHistoryChanged");
     }
 }
 
@@ -463,6 +479,7 @@ void CParleymanager::RunAfterwards() {
         try {
             action();
         } catch (...) {
+            ReportSwallowed("run-afterwards action");
         }
     }
 }
@@ -479,6 +496,7 @@ void CParleymanager::OnEditChanged(HWND control) {
         DeferredMessages errorsAfterward;
         if (ConversationHandler* handler = HandlerOfParent(control)) handler->OnEditChange(control);
     } catch (...) {
+        ReportSwallowed("plug-in OnEditChanged");
     }
 }
 

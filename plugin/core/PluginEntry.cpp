@@ -1,6 +1,7 @@
 #include <new>
 
 #include "plugin/core/Parleymanager.h"
+#include "shared/SwallowedFailure.h"
 
 // The plug-in's only export. The hook library owns the object and deletes it
 // through IPlugin's destructor after Uninit.
@@ -10,6 +11,7 @@ extern "C" __declspec(dllexport) parleym::IPlugin* GetInstance() {
         parleym::CParleymanager::SetProcessInstance(manager);
         return manager;
     } catch (...) {
+        parleym::ReportSwallowed("plug-in GetInstance");
         return nullptr;
     }
 }
@@ -25,6 +27,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
                 manager->ShutdownAtProcessExit();
         }
     } catch (...) {
+        parleym::ReportSwallowed("plug-in DllMain");
     }
     return TRUE;
 }

@@ -1,6 +1,7 @@
 #include "plugin/lock/AutoLockTimer.h"
 
 #include "shared/Protocol.h"
+#include "shared/SwallowedFailure.h"
 
 namespace parleym {
 
@@ -49,6 +50,7 @@ void CALLBACK CAutoLockTimer::TimerProc(HWND, UINT, UINT_PTR, DWORD) {
         if (count.idleSeconds >= count.idleLimit)
             PostThreadMessageA(GetCurrentThreadId(), WM_COMMAND, CMD_AUTOLOCK_TIMER, 0);
     } catch (...) {
+        ReportSwallowed("auto-lock timer");
     }
 }
 

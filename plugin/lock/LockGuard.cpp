@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "shared/SwallowedFailure.h"
+
 namespace parleym {
 namespace {
 
@@ -152,6 +154,7 @@ void CALLBACK CLockGuard::Recheck(HWND, UINT, UINT_PTR timer, DWORD) {
         for (HWND window : windows)
             if (IsWindow(window) && !IsWindowEnabled(window) && !HeldByItsOwnWindow(window)) EnableWindow(window, TRUE);
     } catch (...) {
+        ReportSwallowed("lock recheck timer");
     }
 }
 
@@ -167,10 +170,12 @@ LRESULT CALLBACK CLockGuard::AfterWindowProc(int code, WPARAM wParam, LPARAM lPa
             try {
                 guard->OnMessageHandled(*reinterpret_cast<const CWPRETSTRUCT*>(lParam));
             } catch (...) {
+                ReportSwallowed("lock window hook");
             }
             guard->handling_ = false;
         }
     } catch (...) {
+        ReportSwallowed("lock window hook");
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -189,6 +194,7 @@ LRESULT CALLBACK CLockGuard::ComputerBasedTraining(int code, WPARAM wParam, LPAR
             if (code == HCBT_ACTIVATE && IsTopLevelWindow(window) && !guard->IsUsable(window)) return 1;
         }
     } catch (...) {
+        ReportSwallowed("lock creation hook");
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

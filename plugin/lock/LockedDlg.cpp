@@ -10,6 +10,7 @@
 #include "plugin/lock/LockGuard.h"
 #include "plugin/lock/LockResources.h"
 #include "shared/Protocol.h"
+#include "shared/SwallowedFailure.h"
 
 namespace parleym {
 
@@ -31,6 +32,7 @@ BOOL CALLBACK CLockedDlg::DisableWindow(HWND window, LPARAM lParam) {
         EnableWindow(window, FALSE);
         return TRUE;
     } catch (...) {
+        ReportSwallowed("locked dialog window enumeration");
         return TRUE;
     }
 }

@@ -14,6 +14,7 @@
 #include "plugin/lock/ViewLogsPassDlg.h"
 #include "plugin/storage/Scoped.h"
 #include "shared/Protocol.h"
+#include "shared/SwallowedFailure.h"
 
 namespace parleym {
 namespace {
@@ -148,6 +149,7 @@ BOOL CALLBACK CParleymanager::CollectOtherWindow(HWND window, LPARAM lParam) {
             other->found.push_back(window);
         return TRUE;
     } catch (...) {
+        ReportSwallowed("lock cover window enumeration");
         return TRUE;
     }
 }

@@ -18,6 +18,7 @@
 #include "plugin/logging/ObjectCache.h"
 #include "plugin/storage/Scoped.h"
 #include "plugin/storage/MessageContent.h"
+#include "shared/SwallowedFailure.h"
 
 namespace parleym {
 
@@ -230,6 +231,7 @@ protected:
         try {
             Slice();
         } catch (...) {
+            ReportSwallowed("log export timer");
             Finish(false, "unexpected failure");
         }
         result = 0;

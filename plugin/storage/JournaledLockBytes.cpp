@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "plugin/storage/JournaledFile.h"
+#include "shared/SwallowedFailure.h"
 
 namespace parleym {
 
@@ -54,6 +55,7 @@ ULONG STDMETHODCALLTYPE JournaledLockBytes::Release() {
         try {
             delete this;
         } catch (...) {
+            ReportSwallowed("journaled store Release");
         }
     }
     return static_cast<ULONG>(left);
@@ -69,6 +71,7 @@ HRESULT STDMETHODCALLTYPE JournaledLockBytes::ReadAt(ULARGE_INTEGER offset, void
         if (read) *read = static_cast<ULONG>(got);
         return StorageErrorOf(error, false);
     } catch (...) {
+        ReportSwallowed("journaled store ReadAt");
         return STG_E_INSUFFICIENTMEMORY;
     }
 }
@@ -83,6 +86,7 @@ HRESULT STDMETHODCALLTYPE JournaledLockBytes::WriteAt(ULARGE_INTEGER offset, con
         if (error == disk_error::kNone && written) *written = size;
         return StorageErrorOf(error, true);
     } catch (...) {
+        ReportSwallowed("journaled store WriteAt");
         return STG_E_INSUFFICIENTMEMORY;
     }
 }
@@ -94,6 +98,7 @@ HRESULT STDMETHODCALLTYPE JournaledLockBytes::SetSize(ULARGE_INTEGER size) {
         if (!file_) return STG_E_REVERTED;
         return StorageErrorOf(file_->SetSize(size.QuadPart), true);
     } catch (...) {
+        ReportSwallowed("journaled store SetSize");
         return STG_E_INSUFFICIENTMEMORY;
     }
 }
@@ -127,6 +132,7 @@ HRESULT STDMETHODCALLTYPE JournaledLockBytes::Stat(STATSTG* stat, DWORD flags) {
         }
         return S_OK;
     } catch (...) {
+        ReportSwallowed("journaled store Stat");
         return STG_E_INSUFFICIENTMEMORY;
     }
 }

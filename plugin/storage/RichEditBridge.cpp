@@ -9,6 +9,7 @@
 #include "plugin/logging/ObjectCache.h"
 #include "plugin/storage/CapturedObjectKeys.h"
 #include "plugin/storage/MessageContent.h"
+#include "shared/SwallowedFailure.h"
 
 namespace parleym {
 
@@ -29,6 +30,7 @@ DWORD CALLBACK AppendStreamedOut(DWORD_PTR cookie, LPBYTE buffer, LONG size, LON
         *written = size;
         return 0;
     } catch (...) {
+        ReportSwallowed("rich edit stream-out callback");
         *written = 0;
         return 1;
     }

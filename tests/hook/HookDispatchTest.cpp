@@ -3,6 +3,7 @@
 #include "hook/PluginHost.h"
 #include "shared/Protocol.h"
 #include "tests/hook/RecordingPlugin.h"
+#include "tests/support/SwallowedCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -168,6 +169,7 @@ TEST_F(HookDispatchTest, AThrowingPluginNeverEscapesTheProcedures) {
     EXPECT_NO_THROW(CallWndRet(WM_SHOWWINDOW, 1, 0, messenger));
     // The activity report threw, so the key itself was not reported.
     EXPECT_EQ(GetMsg(WM_KEYDOWN, 13, 0, messenger), Calls{"OnUserActivity"});
+    EXPECT_TRUE(parleym::test::Swallowed({"message hook", "message hook", "message hook", "message hook"}));
 }
 
 } // namespace

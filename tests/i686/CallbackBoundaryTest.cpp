@@ -27,6 +27,7 @@
 #include "tests/core/CoreTestSupport.h"
 #include "tests/hook/RecordingPlugin.h"
 #include "tests/logging/RichEditTestSupport.h"
+#include "tests/support/SwallowedCheck.h"
 
 // While armed, every C++ allocation of this thread fails, as it would with the
 // messenger's address space exhausted: the product's own code throws inside the
@@ -84,6 +85,7 @@ TEST(CallbackBoundary, WindowProcedureAnswersWithTheDefault) {
     ASSERT_TRUE(window.CreateEx(0, "Boundary", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr));
     // DefWindowProc's answer: the title's length.
     EXPECT_EQ(8, SendMessageA(window.GetSafeHwnd(), WM_GETTEXTLENGTH, 0, 0));
+    EXPECT_TRUE(test::Swallowed({"window procedure"}));
     EXPECT_EQ(1, SendMessageA(window.GetSafeHwnd(), kThrowHere, 0, 0));
     EXPECT_TRUE(window.DestroyWindow());
 }
@@ -109,6 +111,7 @@ TEST(CallbackBoundary, DialogProcedureLeavesTheMessageToTheDialogManager) {
     HWND window = dialog.GetSafeHwnd();
     // FALSE from the procedure: the dialog manager answers, not DWLP_MSGRESULT.
     EXPECT_EQ(0, SendMessageA(window, kThrowHere, 0, 0));
+    EXPECT_TRUE(test::Swallowed({"dialog procedure"}));
     EXPECT_EQ(5, SendMessageA(window, kThrowHere + 1, 0, 0));
     EXPECT_TRUE(dialog.DestroyWindow());
 }
@@ -169,6 +172,7 @@ TEST(CallbackBoundary, HookProceduresPassTheMessageOnWhenThePluginThrows) {
     DestroyWindow(window);
     // The plug-in was asked (and threw) in each procedure; each passed the message on.
     EXPECT_EQ(plugin.calls.size(), 3u);
+    EXPECT_TRUE(test::Swallowed({"message hook", "message hook", "message hook"}));
     EXPECT_EQ(Witness::callWindow, 1);
     EXPECT_EQ(Witness::callWindowReturn, 1);
     EXPECT_GE(Witness::getMessage, 1);
@@ -189,6 +193,7 @@ TEST(CallbackBoundary, ThreadMessageHookLetsTheMessageThrough) {
     ASSERT_TRUE(PeekMessageA(&message, window.GetSafeHwnd(), kThrowHere, kThrowHere, PM_REMOVE));
     // Not swallowed: the message is still what was posted.
     EXPECT_EQ(message.message, kThrowHere);
+    EXPECT_TRUE(test::Swallowed({"thread message hook"}));
     hook.Stop();
     window.DestroyWindow();
 }
@@ -204,6 +209,7 @@ TEST(CallbackBoundary, RichEditStreamOutEndsWithTheCallbacksError) {
     EXPECT_GT(WithAllocationsFailing([&] { captured = bridge.Capture(content, false, false, false); }), 0);
     // The failed capture says so, and holds nothing a caller could take for the text.
     EXPECT_EQ(captured, 0);
+    EXPECT_TRUE(test::Swallowed({"rich edit stream-out callback"}));
     EXPECT_TRUE(content.text.empty());
     EXPECT_EQ(bridge.Capture(content, false, false, false), 1);
     EXPECT_NE(content.text.find("long enough"), std::string::npos);
@@ -236,6 +242,7 @@ TEST(CallbackBoundary, TimerProcedureGoesOnTicking) {
     ASSERT_TRUE(SetTimer(dispatch, CParleymanager::kStatsSaveTimerId, 1, &CParleymanager::StatsSaveTimerProc));
     MSG tick = NextTimerMessage();
     EXPECT_GT(WithAllocationsFailing([&] { DispatchMessageA(&tick); }), 0);
+    EXPECT_TRUE(test::Swallowed({"statistics save timer"}));
     const double before = stats.Ledger().Sessions().back().end;
     Sleep(1100);
     tick = NextTimerMessage();
@@ -256,6 +263,7 @@ TEST(CallbackBoundary, EventSinkReturnsToTheMessenger) {
               }),
               0);
     EXPECT_EQ(answer, S_OK);
+    EXPECT_TRUE(test::Swallowed({"messenger event handler"}));
     sink->SetManager(nullptr);
     sink->Release();
 }
