@@ -430,7 +430,7 @@ void CParleymanager::RunAboutDialog() {
     about.DoModal();
 }
 void CParleymanager::RunStatisticsDialog() {
-    CStatsDlg statistics(*this, *statsStore_, contacts_);
+    CStatsDlg statistics(*this, *statsStore_, book_.Contacts());
     statistics.DoModal();
 }
 void CParleymanager::OpenLogViewer() { parleym::OpenLogViewer(*this); }
