@@ -106,3 +106,30 @@ function(parleym_add_test)
       PASS_REGULAR_EXPRESSION "\\[  PASSED  \\]" FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
   endif()
 endfunction()
+
+# parleym_add_scenario_test(NAME name SCRIPT file.py [I686] [LABELS ...] [TIMEOUT s] [ENVIRONMENT VAR=value ...])
+# A Python scenario in this folder (the test bench's driver, olefile checks), run by the
+# system python3, which has olefile. It finds the trees in PARLEYM_SOURCE_DIR and
+# PARLEYM_BINARY_DIR and starts Wine itself. Windows flavours only; LABELS follow the
+# platform's (default testbench), TIMEOUT defaults to 300 s.
+# I686: registered in the i686 flavour too, where it runs in the 32-bit Wine.
+function(parleym_add_scenario_test)
+  cmake_parse_arguments(T "I686" "NAME;SCRIPT;TIMEOUT" "LABELS;ENVIRONMENT" ${ARGN})
+  if(NOT PARLEYM_WINDOWS OR NOT (PARLEYM_BUILD_TESTS OR (T_I686 AND PARLEYM_I686_TESTS)))
+    return()
+  endif()
+  if(NOT T_LABELS)
+    set(T_LABELS testbench)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  if(PARLEYM_ARCH STREQUAL "i686")
+    set(labels i686 ${T_LABELS})
+  else()
+    set(labels wine ${T_LABELS})
+  endif()
+  set(environment PARLEYM_SOURCE_DIR=${PROJECT_SOURCE_DIR} PARLEYM_BINARY_DIR=${CMAKE_BINARY_DIR} ${T_ENVIRONMENT})
+  add_test(NAME ${T_NAME} COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/${T_SCRIPT})
+  set_tests_properties(${T_NAME} PROPERTIES LABELS "${labels}" TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${environment}")
+endfunction()

@@ -10,6 +10,7 @@
 #include "plugin/core/UserSettingsFile.h"
 #include "plugin/storage/StorageErrors.h"
 #include "shared/Protocol.h"
+#include "tests/support/MessagePump.h"
 
 using namespace parleym;
 
@@ -22,25 +23,7 @@ std::function<void(HWND)> g_duringContactStatus;
 namespace {
 
 std::vector<Received> g_loaderMessages;
-std::vector<ShownMessage> g_messages;
-std::vector<std::string> g_boxesWhileDeferred;
-int g_answer = IDOK;
-std::function<void(const std::string&)> g_whileShowing;
 TestManager* g_manager = nullptr;
-
-int RecordMessage(HWND owner, const char* text, const char* caption, UINT style) {
-    g_messages.push_back({text ? text : "", caption ? caption : "", style, owner});
-    if (MessagesDeferred()) g_boxesWhileDeferred.push_back(g_messages.back().text);
-    // A real box dispatches messages until it is closed; a box shown meanwhile does not repeat the action.
-    static bool s_showing = false;
-    if (g_whileShowing && !s_showing) {
-        s_showing = true;
-        const std::function<void(const std::string&)> action = g_whileShowing;
-        action(g_messages.back().text);
-        s_showing = false;
-    }
-    return g_answer;
-}
 
 LRESULT CALLBACK LoaderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if ((message >= LDR_SET_LOCKED && message <= LDR_SET_FOREGROUND) || message == WM_COMMAND || message == WM_CLOSE) {
@@ -178,12 +161,6 @@ Bench::Bench(int kind) : clientKind(kind) {
     LoadLibraryA("RichEd20.dll");
     INITCOMMONCONTROLSEX init{sizeof(init), ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&init);
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    static int counter = 0;
-    folder_ = std::string(temp) + "parleym-core-" + std::to_string(GetCurrentProcessId()) + "-" +
-              std::to_string(++counter) + "\\";
-    CreateDirectoryA(folder_.c_str(), nullptr);
     WriteUsersFile({});
 
     RegisterPlainClass(kLoaderClassName);
@@ -200,24 +177,28 @@ Bench::Bench(int kind) : clientKind(kind) {
     api_ = std::make_unique<standin::MessengerApi>(state_, *host_);
     api_->Register();
     g_loaderMessages.clear();
-    g_messages.clear();
     g_handlerEvents.clear();
     g_storeErrorOnHistory = false;
     g_duringContactStatus = nullptr;
-    g_boxesWhileDeferred.clear();
-    g_whileShowing = nullptr;
-    g_answer = IDOK;
-    SetUserMessageSink(&RecordMessage);
+    messages_.OnShow([this](const ShownMessage& shown) {
+        if (MessagesDeferred()) boxesWhileDeferred_.push_back(shown.text);
+        // A real box dispatches messages until it is closed; a box shown meanwhile does not repeat the action.
+        if (whileShowing_ && !showing_) {
+            showing_ = true;
+            const std::function<void(const std::string&)> action = whileShowing_;
+            action(shown.text);
+            showing_ = false;
+        }
+    });
     hook_ = SetWindowsHookExA(WH_GETMESSAGE, &GetMessageHook, nullptr, GetCurrentThreadId());
 }
 
 Bench::~Bench() {
     if (manager_) Stop();
     // No box may run its modal loop inside the plug-in's own work.
-    EXPECT_EQ(std::vector<std::string>(), g_boxesWhileDeferred);
+    EXPECT_EQ(std::vector<std::string>(), boxesWhileDeferred_);
     if (hook_) UnhookWindowsHookEx(hook_);
-    SetUserMessageSink(nullptr);
-    g_whileShowing = nullptr;
+    whileShowing_ = nullptr;
     g_storeErrorOnHistory = false;
     api_->Revoke();
     api_.reset();
@@ -226,18 +207,6 @@ Bench::~Bench() {
     if (uiManager_) DestroyWindow(uiManager_);
     DestroyWindow(loader_);
     Pump();
-    // Leave nothing behind in the temporary folder.
-    WIN32_FIND_DATAA found{};
-    HANDLE find = FindFirstFileA((folder_ + "*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string path = folder_ + found.cFileName;
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(path.c_str());
-            else if (found.cFileName[0] != '.') RemoveDirectoryA(path.c_str());
-        } while (FindNextFileA(find, &found));
-        FindClose(find);
-    }
-    RemoveDirectoryA(folder_.c_str());
     CoUninitialize();
 }
 
@@ -300,7 +269,7 @@ void Bench::SignIn(const std::string& signIn, const std::string& friendly) {
 TestManager& Bench::Start(BOOL expected) {
     manager_ = new TestManager();
     g_manager = manager_;
-    manager_->SetDataFolder(folder_);
+    manager_->SetDataFolder(folder_.Path());
     EXPECT_EQ(expected, manager_->Init(clientKind));
     Pump();
     return *manager_;
@@ -316,15 +285,7 @@ void Bench::Stop() {
     Pump();
 }
 
-void Bench::Pump() {
-    MSG msg;
-    for (int round = 0; round < 3; ++round) {
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
-}
+void Bench::Pump() { parleym::test::PumpMessages(3); }
 
 std::vector<Received> Bench::LoaderMessages(UINT message) const {
     std::vector<Received> matching;
@@ -334,11 +295,7 @@ std::vector<Received> Bench::LoaderMessages(UINT message) const {
 }
 
 void Bench::ClearLoaderMessages() { g_loaderMessages.clear(); }
-std::vector<ShownMessage> Bench::Messages() const { return g_messages; }
-void Bench::ClearMessages() { g_messages.clear(); }
-void Bench::AnswerMessages(int answer) { g_answer = answer; }
-void Bench::WhileShowing(std::function<void(const std::string&)> action) { g_whileShowing = std::move(action); }
-std::vector<std::string> Bench::BoxesWhileDeferred() const { return g_boxesWhileDeferred; }
+void Bench::WhileShowing(std::function<void(const std::string&)> action) { whileShowing_ = std::move(action); }
 
 // ---------------------------------------------------------------- menus
 

@@ -14,6 +14,8 @@
 #include "plugin/core/UserSettingsFormat.h"
 #include "testbench/standin/MessengerApiObject.h"
 #include "testbench/standin/MessengerState.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/TempFolder.h"
 
 namespace coretest {
 
@@ -23,12 +25,7 @@ struct Received {
     LPARAM lParam;
 };
 
-struct ShownMessage {
-    std::string text;
-    std::string caption;
-    UINT style;
-    HWND owner;
-};
+using parleym::test::ShownMessage;
 
 // Every handler call, in order, for the swap tests.
 struct HandlerEvent {
@@ -108,8 +105,8 @@ public:
     // users.dat with these records (written encrypted), or none at all.
     void WriteUsersFile(const std::vector<parleym::CUserSettings>& records);
     void RemoveUsersFile();
-    std::string DataFile(const char* name) const { return folder_ + name; }
-    const std::string& Folder() const { return folder_; }
+    std::string DataFile(const char* name) const { return folder_.Path(name); }
+    std::string Folder() const { return folder_.Path(); }
 
     void CreateUiManagerWindow();
     HWND CreateMainWindow();
@@ -131,20 +128,24 @@ public:
     void Pump();
     std::vector<Received> LoaderMessages(UINT message) const;
     void ClearLoaderMessages();
-    std::vector<ShownMessage> Messages() const;
-    void ClearMessages();
+    std::vector<ShownMessage> Messages() const { return messages_.Messages(); }
+    void ClearMessages() { messages_.Clear(); }
     // What the next message box returns.
-    void AnswerMessages(int answer);
+    void AnswerMessages(int answer) { messages_.Answer(answer); }
     // Runs while a box "shows" (a real one dispatches messages meanwhile).
     void WhileShowing(std::function<void(const std::string& text)> action);
     // Boxes shown directly while the plug-in's errors were being held back: each
     // ran a modal loop in the middle of the plug-in's own work.
-    std::vector<std::string> BoxesWhileDeferred() const;
+    std::vector<std::string> BoxesWhileDeferred() const { return boxesWhileDeferred_; }
 
     int clientKind;
 
 private:
-    std::string folder_;
+    parleym::test::TempFolder folder_{"parleym-core"};
+    parleym::test::MessageCapture messages_;
+    std::function<void(const std::string& text)> whileShowing_;
+    bool showing_ = false;
+    std::vector<std::string> boxesWhileDeferred_;
     HWND loader_ = nullptr;
     HWND uiManager_ = nullptr;
     std::vector<HWND> windows_;

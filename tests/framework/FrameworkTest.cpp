@@ -9,18 +9,13 @@
 #include "framework/FrameWnd.h"
 #include "framework/ListView.h"
 #include "framework/ThreadMessageHook.h"
+#include "tests/support/MessagePump.h"
 
 using namespace parleym;
 
 namespace {
 
-void Pump() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
+using parleym::test::PumpMessages;
 
 class EchoDialog : public CDialog {
 public:
@@ -58,7 +53,7 @@ TEST(FrameworkDialog, ModelessDialogLetsGoOfItsHandleWhenDestroyed) {
     ASSERT_TRUE(dialog.Create());
     HWND window = dialog.GetSafeHwnd();
     ASSERT_TRUE(IsWindow(window));
-    Pump();  // the posted OK ends a modeless dialog by destroying it
+    PumpMessages();  // the posted OK ends a modeless dialog by destroying it
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(nullptr, dialog.GetSafeHwnd());
     EXPECT_EQ("destroy", dialog.seen.back());
@@ -120,7 +115,7 @@ TEST(FrameworkFrame, SplitterViewsAndStatusBarShareTheClientArea) {
 
     SetWindowPos(window, nullptr, 0, 0, 500, 400, SWP_NOZORDER | SWP_NOMOVE);
     ShowWindow(window, SW_SHOW);
-    Pump();
+    PumpMessages();
     RECT client{};
     GetClientRect(window, &client);
     CStatusBar* status = frame->GetStatusBar();
@@ -162,7 +157,7 @@ TEST(FrameworkFrame, SplitterViewsAndStatusBarShareTheClientArea) {
     EXPECT_EQ(200, frame->splitter.ColumnWidth(0));
 
     DestroyWindow(window);
-    Pump();
+    PumpMessages();
     EXPECT_TRUE(g_frameDeleted);
 }
 
@@ -215,7 +210,7 @@ UINT Retrieve(HWND window, UINT message) {
 TEST(FrameworkThreadMessageHook, TakenMessagesBecomeNullForOneWindowAtATime) {
     HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, window);
-    Pump();
+    PumpMessages();
     g_offered.clear();
     {
         CThreadMessageHook<&TakeKeyDown> hook;

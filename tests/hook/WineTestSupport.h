@@ -1,10 +1,10 @@
 #pragma once
-// Helpers for tests that run programs and libraries under Wine: folders,
-// processes, registry fixtures and answering message boxes.
+// Helpers for tests that run programs and libraries under Wine: processes,
+// registry fixtures and answering message boxes (folders, pumps and paths are
+// tests/support's).
 #include <windows.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -13,85 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/MessagePump.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/WinePaths.h"
+
 namespace parleym::test {
-
-// Build outputs arrive as Linux paths; Wine sees the Linux root as drive Z:.
-inline std::string WinPath(std::string path) {
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
-}
-
-inline void PumpMessages() {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-}
-
-// Waits for a handle while still answering messages sent to this thread's
-// windows (the loader broadcasts to every top-level window).
-inline bool WaitPumping(HANDLE handle, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        const DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= timeoutMs) return false;
-        const DWORD result = MsgWaitForMultipleObjects(1, &handle, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
-        if (result == WAIT_OBJECT_0) return true;
-        if (result == WAIT_OBJECT_0 + 1) PumpMessages();
-        else return false;
-    }
-}
-
-// Pumps until `done` holds or the time is up.
-inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start >= timeoutMs) return false;
-        PumpMessages();
-        Sleep(20);
-    }
-    return true;
-}
-
-class TempFolder {
-public:
-    explicit TempFolder(const char* prefix) {
-        char base[MAX_PATH] = {};
-        GetTempPathA(sizeof(base), base);
-        for (int attempt = 0;; ++attempt) {
-            path_ = std::string(base) + prefix + "-" + std::to_string(GetCurrentProcessId()) + "-" +
-                    std::to_string(GetTickCount()) + "-" + std::to_string(attempt) + "\\";
-            if (CreateDirectoryA(path_.c_str(), nullptr)) break;
-        }
-    }
-    ~TempFolder() { RemoveTree(path_); }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::string& Path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + name; }
-
-    static void RemoveTree(const std::string& folder) {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                const std::string name = found.cFileName;
-                if (name == "." || name == "..") continue;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(folder + name + "\\");
-                else DeleteFileA((folder + name).c_str());
-            } while (FindNextFileA(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryA(folder.c_str());
-    }
-
-private:
-    std::string path_;
-};
 
 inline bool CopyInto(const std::string& source, const std::string& destination) {
     return CopyFileA(WinPath(source).c_str(), destination.c_str(), FALSE) != FALSE;

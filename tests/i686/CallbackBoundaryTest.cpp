@@ -27,6 +27,7 @@
 #include "tests/core/CoreTestSupport.h"
 #include "tests/hook/RecordingPlugin.h"
 #include "tests/logging/RichEditTestSupport.h"
+#include "tests/support/MessagePump.h"
 #include "tests/support/SwallowedCheck.h"
 
 // While armed, every C++ allocation of this thread fails, as it would with the
@@ -62,14 +63,6 @@ int WithAllocationsFailing(const std::function<void()>& call) {
 }
 
 constexpr UINT kThrowHere = WM_APP + 7;
-
-void PumpPending() {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-}
 
 class ThrowingWindow : public CWindow {
 protected:
@@ -166,7 +159,7 @@ TEST(CallbackBoundary, HookProceduresPassTheMessageOnWhenThePluginThrows) {
         for (HHOOK hook : hooks.hooks) ASSERT_NE(hook, nullptr);
         SendMessageA(window, WM_MOUSEMOVE, 0, 0);
         PostMessageA(window, WM_MOUSEMOVE, 0, 0);
-        PumpPending();
+        parleym::test::PumpMessages();
     }
     SetCurrentPlugin(nullptr);
     DestroyWindow(window);

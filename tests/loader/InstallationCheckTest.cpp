@@ -6,6 +6,7 @@
 #include "loader/LoaderMessage.h"
 #include "hook/ImportPatch.h"
 #include "tests/hook/WineTestSupport.h"
+#include "tests/support/MessageCapture.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
@@ -21,15 +22,6 @@ constexpr const char kWindowsMessengerClsid[] = "CLSID\\{B69003B3-C55E-4b48-836C
 constexpr const char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 constexpr const char kProductCode[] = "{5B5B0D51-0000-4AAA-9999-PARLEYMTEST}";
 constexpr const char kLayers[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers";
-
-std::vector<std::pair<std::string, std::string>>& Messages() {
-    static std::vector<std::pair<std::string, std::string>> messages;
-    return messages;
-}
-int Record(HWND, const char* text, const char* caption, UINT) {
-    Messages().emplace_back(text, caption);
-    return IDOK;
-}
 
 void SetString(HKEY root, const std::string& path, const char* name, const std::string& value) {
     HKEY key = nullptr;
@@ -90,8 +82,6 @@ void* LimitedUser::original_ = nullptr;
 class InstallationCheckTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Messages().clear();
-        SetLoaderMessageSink(&Record);
         msnExe = folder / "msnmsgr.exe";
         HANDLE file = CreateFileA(msnExe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         CloseHandle(file);
@@ -108,7 +98,6 @@ protected:
     }
     void TearDown() override {
         SetEnvironmentVariableA("PATH", savedPath.c_str());
-        SetLoaderMessageSink(nullptr);
         SHDeleteKeyA(HKEY_CLASSES_ROOT, kMsnClsid);
         SHDeleteKeyA(HKEY_CLASSES_ROOT, kWindowsMessengerClsid);
         SHDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kUninstall) + "\\" + kProductCode).c_str());
@@ -151,11 +140,13 @@ protected:
     }
     Lines MessageTexts() {
         Lines texts;
-        for (const auto& message : Messages()) texts.push_back(message.first);
+        for (const auto& message : Messages()) texts.push_back(message.text);
         return texts;
     }
+    std::vector<ShownMessage>& Messages() { return messages_.Messages(); }
 
     TempFolder folder{"parleym-install"};
+    MessageCapture messages_{&SetLoaderMessageSink};
     std::string msnExe;
     std::string savedPath;
     std::string infPath;
@@ -206,10 +197,10 @@ TEST_F(InstallationCheckTest, MsnMessengerGetsTheLayerOnceAndAWarningOnlyWhileRu
     CloseHandle(running);
     EXPECT_EQ(LayerFor(msnExe), "WIN2000/8");
     ASSERT_EQ(Messages().size(), 1u);
-    EXPECT_EQ(Messages()[0].first,
+    EXPECT_EQ(Messages()[0].text,
               "MSN Messenger configuration has been updated in order to work with Parleym. You must restart MSN "
               "Messenger to enable Parleym extension.");
-    EXPECT_EQ(Messages()[0].second, "Warning");
+    EXPECT_EQ(Messages()[0].caption, "Warning");
 }
 
 TEST_F(InstallationCheckTest, AQuotedServerCommandNamesTheBareExecutable) {
@@ -285,7 +276,7 @@ TEST_F(InstallationCheckTest, EveryWayRemovingMsnMessengerCanFail) {
     };
     if (subkeys == 0) expected.push_back("Failed to uninstall MSN Messenger. Registry error");
     EXPECT_EQ(MessageTexts(), expected) << "uninstall list emptied: " << (subkeys == 0);
-    for (const auto& message : Messages()) EXPECT_EQ(message.second, "Error");
+    for (const auto& message : Messages()) EXPECT_EQ(message.caption, "Error");
     EXPECT_EQ(ReadLines(folder / "bin\\msiexec.log").size(), 1u);
     EXPECT_EQ(LayerFor(msnExe), "(none)");
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kMsnClsid));

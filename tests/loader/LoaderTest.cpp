@@ -11,9 +11,7 @@ namespace {
 class LoaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Boxes().clear();
         Menus() = MenuCapture();
-        SetLoaderMessageSink(&RecordBox);
         options.hookLibrary = hookPath.c_str();
         options.runInstallationChecks = false;
         options.showMenu = &CaptureMenu;
@@ -25,7 +23,6 @@ protected:
             SendMessageA(loader->Window(), LDR_SET_DIALOG_OPEN, 0, 0);
         }
         loader.reset();
-        SetLoaderMessageSink(nullptr);
     }
 
     // Starts the loader and lets its message loop install the hooks.
@@ -41,6 +38,9 @@ protected:
         return Menus().lines;
     }
 
+    const std::vector<ShownMessage>& Boxes() const { return boxes_.Messages(); }
+
+    MessageCapture boxes_{&SetLoaderMessageSink};
     std::string hookPath = WinPath(PARLEYM_HOOK_DLL);
     LoaderOptions options;
     RefreshCounter refreshes;
@@ -209,7 +209,7 @@ TEST_F(LoaderTest, ExitAndDisableAreRefusedWhileLockedOrADialogIsOpen) {
         "Messenger client is locked. You must unlock it before quit Parleym",
     };
     Lines texts;
-    for (const Box& box : Boxes()) {
+    for (const ShownMessage& box : Boxes()) {
         texts.push_back(box.text);
         EXPECT_EQ(box.caption, "Error");
         EXPECT_EQ(box.owner, loader->Window());

@@ -1,10 +1,11 @@
 #pragma once
-// A loader running inside the test program, with its message boxes and tray
-// menu captured, and a stand-in for the plug-in's dispatch window.
+// A loader running inside the test program, with its tray menu captured, and a
+// stand-in for the plug-in's dispatch window.
 #include "loader/Loader.h"
 #include "loader/LoaderMessage.h"
 #include "shared/Protocol.h"
 #include "tests/hook/WineTestSupport.h"
+#include "tests/support/MessageCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -12,23 +13,6 @@
 #include <vector>
 
 namespace parleym::test {
-
-struct Box {
-    HWND owner;
-    std::string text;
-    std::string caption;
-    UINT style;
-};
-
-inline std::vector<Box>& Boxes() {
-    static std::vector<Box> boxes;
-    return boxes;
-}
-
-inline int RecordBox(HWND owner, const char* text, const char* caption, UINT style) {
-    Boxes().push_back({owner, text ? text : "", caption ? caption : "", style});
-    return IDOK;
-}
 
 // "text" with " [x]" when checked and " (g)" when grayed; "-" for separators;
 // a sub-menu as "text >" followed by its items indented by two blanks.

@@ -6,19 +6,9 @@
 
 namespace parleym_test {
 
-int ManagerHarness::answer = IDOK;
-
-std::vector<ShownMessage>& ManagerHarness::Messages() {
-    static std::vector<ShownMessage> messages;
-    return messages;
-}
-
 namespace {
 
-int RecordMessage(HWND, const char* text, const char* caption, UINT style) {
-    ManagerHarness::Messages().push_back({text ? text : "", caption ? caption : "", style});
-    return ManagerHarness::answer;
-}
+ManagerHarness* g_harness = nullptr;
 
 void RegisterConversationClass() {
     static bool registered = false;
@@ -33,10 +23,10 @@ void RegisterConversationClass() {
 
 } // namespace
 
+std::vector<ShownMessage>& ManagerHarness::Messages() { return g_harness->messages_.Messages(); }
+
 ManagerHarness::ManagerHarness() {
-    Messages().clear();
-    answer = IDOK;
-    previousSink_ = parleym::SetUserMessageSink(&RecordMessage);
+    g_harness = this;
     manager_.SetDataFolder(folder_.Path(""));
     // A first start without users.dat is refused; an empty settings file is what setup leaves.
     CloseHandle(CreateFileA(folder_.Path("users.dat").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
@@ -54,7 +44,7 @@ ManagerHarness::~ManagerHarness() {
     for (HWND window : windows_)
         if (IsWindow(window)) DestroyWindow(window);
     manager_.Uninit();
-    parleym::SetUserMessageSink(previousSink_);
+    g_harness = nullptr;
 }
 
 void ManagerHarness::ReopenLogs() {
@@ -74,17 +64,6 @@ HWND ManagerHarness::NewConversationWindow(HWND* history) {
                     GetModuleHandleA(nullptr), nullptr);
     windows_.push_back(window);
     return window;
-}
-
-void PumpMessages() {
-    MSG message;
-    for (int round = 0; round < 3; ++round) {
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        Sleep(10);
-    }
 }
 
 } // namespace parleym_test

@@ -12,14 +12,12 @@
 #include "plugin/logging/LogManager.h"
 #include "plugin/logging/ObjectCache.h"
 #include "tests/logging/RichEditTestSupport.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/MessagePump.h"
 
 namespace parleym_test {
 
-struct ShownMessage {
-    std::string text;
-    std::string caption;
-    UINT style;
-};
+using parleym::test::ShownMessage;
 
 class ManagerHarness {
 public:
@@ -39,19 +37,18 @@ public:
     // A conversation window; returns it and its history control.
     HWND NewConversationWindow(HWND* history);
 
-    // Message boxes shown since the harness started; answered with `answer`.
+    // Message boxes shown since the harness started (the one alive).
     static std::vector<ShownMessage>& Messages();
-    static int answer;
 
 private:
     OleEnvironment ole_;
     TempFolder folder_;
+    parleym::test::MessageCapture messages_;
     parleym::CParleymanager manager_;
     std::vector<HWND> windows_;
-    parleym::UserMessageSink previousSink_;
 };
 
 // Lets posted messages (the viewer's first update, tree notifications) run.
-void PumpMessages();
+inline void PumpMessages() { parleym::test::PumpMessages(3, 10); }
 
 } // namespace parleym_test

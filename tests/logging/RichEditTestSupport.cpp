@@ -3,7 +3,6 @@
 #include <richedit.h>
 #include <richole.h>
 
-#include <cstdio>
 #include <stdexcept>
 
 namespace parleym_test {
@@ -18,28 +17,6 @@ OleEnvironment::~OleEnvironment() {
     pictures_.reset();
     if (richEdit_) FreeLibrary(richEdit_);
     OleUninitialize();
-}
-
-TempFolder::TempFolder() {
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
-    static int counter = 0;
-    char name[MAX_PATH];
-    std::snprintf(name, sizeof(name), "%sparleym-logging-%lu-%d\\", base, GetCurrentProcessId(), ++counter);
-    folder_ = name;
-    CreateDirectoryA(folder_.c_str(), nullptr);
-}
-
-TempFolder::~TempFolder() {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder_ + "*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA((folder_ + found.cFileName).c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(folder_.c_str());
 }
 
 RichEditHost::RichEditHost() {

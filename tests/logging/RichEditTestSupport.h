@@ -10,6 +10,7 @@
 
 #include "plugin/logging/ObjectCache.h"
 #include "tests/logging/TestPictureObject.h"
+#include "tests/support/TempFolder.h"
 
 namespace parleym_test {
 
@@ -24,16 +25,7 @@ private:
     std::unique_ptr<TestPictureClassRegistration> pictures_;
 };
 
-// A fresh folder under the temporary folder, removed with its files.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    std::string Path(const std::string& name) const { return folder_ + name; }
-
-private:
-    std::string folder_;
-};
+using parleym::test::TempFolder;
 
 // A hidden top-level window holding rich-edit children.
 class RichEditHost {

@@ -12,59 +12,38 @@
 #include "plugin/core/UserAccounts.h"
 #include "plugin/core/UserMessage.h"
 #include "plugin/core/UserSettingsFile.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/TempFolder.h"
 
 using namespace parleym;
 
 namespace {
 
-struct Shown {
-    std::string text, caption;
-    UINT style;
-};
-std::vector<Shown> g_shown;
-
-int RecordMessage(HWND, const char* text, const char* caption, UINT style) {
-    g_shown.push_back({text, caption, style});
-    return IDOK;
-}
-
 class UserAccountsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        folder_ = std::string(temp) + "parleym-settings-" + std::to_string(GetCurrentProcessId()) + "\\";
-        CreateDirectoryA(folder_.c_str(), nullptr);
-        DeleteFileA(File().c_str());
-        g_shown.clear();
-        previous_ = SetUserMessageSink(RecordMessage);
-        accounts_.SetDataFolder(folder_);
-    }
-    void TearDown() override {
-        SetUserMessageSink(previous_);
-        DeleteFileA(File().c_str());
-        RemoveDirectoryA(folder_.c_str());
-    }
-    std::string File() const { return folder_ + "users.dat"; }
+    void SetUp() override { accounts_.SetDataFolder(folder_.Path()); }
+    std::string File() const { return folder_.Path("users.dat"); }
     void WriteRecords(const std::vector<CUserSettings>& records) {
         std::ofstream(File(), std::ios::binary).close();
         ASSERT_EQ(WriteUserSettingsFile(File(), records).kind, SettingsFileResult::Ok);
     }
     std::string FileBytes() const {
-        std::ifstream in(File(), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        const Bytes bytes = test::ReadFileBytes(File());
+        return std::string(bytes.begin(), bytes.end());
     }
+    const std::vector<test::ShownMessage>& Shown() const { return messages_.Messages(); }
     void ExpectOnlyMessage(const std::string& text, UINT style = MB_TASKMODAL | MB_ICONERROR | MB_OK) {
-        ASSERT_EQ(g_shown.size(), 1u);
-        EXPECT_EQ(g_shown[0].text, text);
-        EXPECT_EQ(g_shown[0].caption, "Parleym");
-        EXPECT_EQ(g_shown[0].style, style);
-        g_shown.clear();
+        ASSERT_EQ(Shown().size(), 1u);
+        EXPECT_EQ(Shown()[0].text, text);
+        EXPECT_EQ(Shown()[0].caption, "Parleym");
+        EXPECT_EQ(Shown()[0].style, style);
+        messages_.Clear();
     }
 
-    std::string folder_;
+    test::TempFolder folder_{"parleym-settings"};
+    test::MessageCapture messages_;
     CUserAccounts accounts_;
-    UserMessageSink previous_ = nullptr;
 };
 
 } // namespace
@@ -115,7 +94,7 @@ TEST_F(UserAccountsTest, ForeignOrDamagedFileIsInvalidAndLeftAsItWas) {
 TEST_F(UserAccountsTest, RecordsRoundTripInOrderAndCaseSensitively) {
     WriteRecords({{"me@x.com", NoPasswordDigest(), ""}, {"Me@x.com", MakePasswordDigest("pw"), "C:\\l.dat"}});
     ASSERT_TRUE(accounts_.ReadUserSettings());
-    EXPECT_TRUE(g_shown.empty());
+    EXPECT_TRUE(Shown().empty());
     ASSERT_EQ(accounts_.Records().size(), 2u);
     EXPECT_EQ(accounts_.GetLogsPath("Me@x.com"), "C:\\l.dat");
     EXPECT_EQ(accounts_.GetLogsPath("me@x.com"), "");
@@ -150,7 +129,7 @@ TEST_F(UserAccountsTest, ADigestNoPasswordCanMatchLeavesTheAccountWithoutPasswor
         EXPECT_TRUE(accounts_.ChangePassword("me@x.com", "", "new"));
         EXPECT_EQ(accounts_.FindUserSettings("me@x.com")->passwordDigest, MakePasswordDigest("new"));
         accounts_ = CUserAccounts();
-        accounts_.SetDataFolder(folder_);
+        accounts_.SetDataFolder(folder_.Path());
     }
 }
 
@@ -161,7 +140,7 @@ TEST_F(UserAccountsTest, FirstPasswordChangeAppendsARecordAndRewritesTheFile) {
     EXPECT_TRUE(accounts_.ChangePassword("new@x.com", "", "first"));
     EXPECT_FALSE(accounts_.ChangePassword("new@x.com", "wrong", "second"));
     EXPECT_TRUE(accounts_.VerifyPassword("first"));
-    EXPECT_TRUE(g_shown.empty());
+    EXPECT_TRUE(Shown().empty());
 
     std::vector<CUserSettings> onDisk;
     ASSERT_EQ(ReadUserSettingsFile(File(), onDisk).kind, SettingsFileResult::Ok);
@@ -178,7 +157,7 @@ TEST_F(UserAccountsTest, LogsPathForAnAccountWithoutRecordKeepsItWithoutPassword
     ExpectOnlyMessage("Logs will be saved in the new location after you restart Parleym",
                       MB_TASKMODAL | MB_ICONWARNING | MB_OK);
     accounts_.SetLogsPath("me@x.com", nullptr);
-    g_shown.clear();
+    messages_.Clear();
 
     std::vector<CUserSettings> onDisk;
     ASSERT_EQ(ReadUserSettingsFile(File(), onDisk).kind, SettingsFileResult::Ok);
@@ -199,8 +178,8 @@ TEST_F(UserAccountsTest, FailedSaveKeepsTheOldFileAndTheChangeInMemory) {
     ASSERT_TRUE(CreateDirectoryA(blocker.c_str(), nullptr));
     EXPECT_TRUE(accounts_.ChangePassword("me@x.com", "old", "new"));
     RemoveDirectoryA(blocker.c_str());
-    ASSERT_EQ(g_shown.size(), 1u);
-    EXPECT_EQ(g_shown[0].text.rfind("Failed to save user settings. Error code: ", 0), 0u) << g_shown[0].text;
+    ASSERT_EQ(Shown().size(), 1u);
+    EXPECT_EQ(Shown()[0].text.rfind("Failed to save user settings. Error code: ", 0), 0u) << Shown()[0].text;
     EXPECT_EQ(FileBytes(), before);
     EXPECT_TRUE(accounts_.VerifyPassword("new"));
 }

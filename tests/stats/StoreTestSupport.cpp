@@ -3,32 +3,23 @@
 #include <objbase.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
-#include "plugin/core/UserMessage.h"
 #include "plugin/storage/Scoped.h"
 
 namespace storetest {
 
 namespace {
-std::vector<ShownMessage> g_messages;
-
-int CaptureMessage(HWND, const char* text, const char* caption, UINT style) {
-    g_messages.push_back(ShownMessage{text ? text : "", caption ? caption : "", style});
-    return IDOK;
-}
-
 std::string EnvOr(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
     return value && *value ? value : fallback;
 }
 
-std::string UnixToWin(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return "Z:" + path;
+// The build tree, which python sees as well.
+std::string BuildFolder() {
+    const std::string folder = parleym::test::WinPath(EnvOr("PARLEYM_BINARY_DIR", "/tmp"));
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
 }
 
 void Check(HRESULT hr, const char* what) {
@@ -36,49 +27,7 @@ void Check(HRESULT hr, const char* what) {
 }
 } // namespace
 
-MessageCapture::MessageCapture() {
-    g_messages.clear();
-    parleym::SetUserMessageSink(&CaptureMessage);
-}
-MessageCapture::~MessageCapture() { parleym::SetUserMessageSink(nullptr); }
-const std::vector<ShownMessage>& MessageCapture::Messages() const { return g_messages; }
-void MessageCapture::Clear() { g_messages.clear(); }
-
-ScratchFolder::ScratchFolder(const std::string& name) {
-    unixDir_ = EnvOr("PARLEYM_BINARY_DIR", "/tmp") + "/scratch-" + name + "-" + std::to_string(GetCurrentProcessId());
-    winDir_ = UnixToWin(unixDir_);
-    CreateDirectoryA(UnixToWin(EnvOr("PARLEYM_BINARY_DIR", "/tmp")).c_str(), nullptr);
-    // Named after the process, whose number Wine soon hands out again: what a
-    // process that was killed left here must not meet this one.
-    EmptyOut();
-    CreateDirectoryA(winDir_.c_str(), nullptr);
-}
-
-ScratchFolder::~ScratchFolder() {
-    EmptyOut();
-    RemoveDirectoryA(winDir_.c_str());
-}
-
-void ScratchFolder::EmptyOut() const {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((winDir_ + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(WinPath(found.cFileName).c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-}
-
-parleym::Bytes ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return parleym::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFileBytes(const std::string& path, const parleym::Bytes& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
+ScratchFolder::ScratchFolder(const std::string& name) : folder_("scratch-" + name, BuildFolder()) {}
 
 void WriteStoreFile(const std::string& path, const std::vector<AccountStreams>& accounts) {
     const std::wstring widePath(path.begin(), path.end());

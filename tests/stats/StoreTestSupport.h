@@ -1,7 +1,7 @@
 #pragma once
 // Helpers for the store tests under Wine: a scratch folder reachable from both
-// sides, captured message boxes, raw file bytes, hand-made compound files and
-// the independent compound-file reader (olefile) run through python.
+// sides, hand-made compound files, child processes that end abruptly and the
+// independent compound-file reader (olefile) run through python.
 #include <windows.h>
 
 #include <map>
@@ -9,41 +9,29 @@
 #include <vector>
 
 #include "plugin/storage/BinaryCodec.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/WinePaths.h"
 
 namespace storetest {
 
-struct ShownMessage {
-    std::string text;
-    std::string caption;
-    UINT style;
-};
-
-// Captures every message box while alive.
-class MessageCapture {
-public:
-    MessageCapture();
-    ~MessageCapture();
-    const std::vector<ShownMessage>& Messages() const;
-    void Clear();
-};
+using parleym::test::MessageCapture;
+using parleym::test::ReadFileBytes;
+using parleym::test::ShownMessage;
+using parleym::test::WriteFileBytes;
 
 // A folder under the build tree: Windows path for the code under test, Unix
 // path for python.
 class ScratchFolder {
 public:
     explicit ScratchFolder(const std::string& name);
-    ~ScratchFolder();
-    std::string WinPath(const std::string& file) const { return winDir_ + "\\" + file; }
-    std::string UnixPath(const std::string& file) const { return unixDir_ + "/" + file; }
+    std::string WinPath(const std::string& file) const { return folder_.Path(file); }
+    std::string UnixPath(const std::string& file) const { return parleym::test::UnixPath(folder_.Path(file)); }
 
 private:
-    void EmptyOut() const;
-    std::string winDir_;
-    std::string unixDir_;
+    parleym::test::TempFolder folder_;
 };
-
-parleym::Bytes ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const parleym::Bytes& data);
 
 // A store file as a foreign or crashed writer might leave it: `userids`
 // mapping each account to its number, and per number the given streams.

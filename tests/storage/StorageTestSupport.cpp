@@ -3,11 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
-#include "plugin/core/UserMessage.h"
 #include "plugin/storage/Scoped.h"
 #include "plugin/storage/StorageDb.h"
 #include "plugin/storage/StreamIO.h"
@@ -18,13 +15,6 @@ using parleym::kStorageReplace;
 
 namespace storage_test {
 namespace {
-
-std::vector<ShownMessage> g_messages;
-
-int CaptureSink(HWND, const char* text, const char* caption, UINT style) {
-    g_messages.push_back(ShownMessage{text ? text : "", caption ? caption : "", style});
-    return IDOK;
-}
 
 void Check(HRESULT hr, const char* what) {
     if (FAILED(hr)) throw std::runtime_error(std::string(what) + " failed");
@@ -67,45 +57,6 @@ ComPtr<IStorage> OpenFile(const std::string& file) {
 }
 
 } // namespace
-
-TempFolder::TempFolder() {
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
-    static int serial = 0;
-    path_ = std::string(base) + "parleym-storage-" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(++serial);
-    CreateDirectoryA(path_.c_str(), nullptr);
-}
-
-TempFolder::~TempFolder() {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path_ + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(Path(found.cFileName).c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(path_.c_str());
-}
-
-MessageCapture::MessageCapture() {
-    g_messages.clear();
-    parleym::SetUserMessageSink(CaptureSink);
-}
-MessageCapture::~MessageCapture() { parleym::SetUserMessageSink(nullptr); }
-const std::vector<ShownMessage>& MessageCapture::Messages() const { return g_messages; }
-void MessageCapture::Clear() { g_messages.clear(); }
-
-parleym::Bytes ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return parleym::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFileBytes(const std::string& path, const parleym::Bytes& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
 
 parleym::Bytes ReadElementStream(const std::string& file, const std::string& streamPath) {
     ComPtr<IStorage> root = OpenFile(file);

@@ -1,52 +1,29 @@
 #pragma once
-// Shared by the compound-file store tests: a temporary folder, captured
-// message boxes, raw file bytes and direct element access for checks.
+// Shared by the compound-file store tests: COM for the test program and
+// direct element access for checks.
 #include <objbase.h>
 
 #include <string>
 #include <vector>
 
 #include "plugin/storage/BinaryCodec.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/TempFolder.h"
 
 namespace storage_test {
 
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    std::string Path(const std::string& name) const { return path_ + "\\" + name; }
-
-private:
-    std::string path_;
-};
-
-struct ShownMessage {
-    std::string text;
-    std::string caption;
-    unsigned style = 0;
-};
-
-// Catches every message box while alive.
-class MessageCapture {
-public:
-    MessageCapture();
-    ~MessageCapture();
-    MessageCapture(const MessageCapture&) = delete;
-    MessageCapture& operator=(const MessageCapture&) = delete;
-    const std::vector<ShownMessage>& Messages() const;
-    void Clear();
-};
+using parleym::test::MessageCapture;
+using parleym::test::ReadFileBytes;
+using parleym::test::ShownMessage;
+using parleym::test::TempFolder;
+using parleym::test::WriteFileBytes;
 
 class ComEnvironment {
 public:
     ComEnvironment() { CoInitialize(nullptr); }
     ~ComEnvironment() { CoUninitialize(); }
 };
-
-parleym::Bytes ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const parleym::Bytes& data);
 
 // Opens `file` with an independent handle and reads or replaces one stream,
 // given as a path of element names ("3/conversations").
