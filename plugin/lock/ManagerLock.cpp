@@ -33,7 +33,7 @@ bool IsOfClass(HWND window, const char* name) {
 } // namespace
 
 void CParleymanager::RunSetPasswordDialog() {
-    CSetPasswordDlg dialog(*this, accounts_, self_.signInName);
+    CSetPasswordDlg dialog(*this, accounts_, book_.Self().signInName);
     dialog.DoModal();
 }
 

@@ -269,9 +269,10 @@ std::string DumpStore(const ScratchFolder& folder, const std::string& kind, cons
     DeleteFileA(result.c_str());
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return "FAILED to start python";
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    // Wine does not wait for a Unix process; the script publishes its result
+    // Wine starts a Unix program without a process handle and leaves a stale
+    // number in hThread: closing it would close whatever handle the test holds
+    // under that number now (a store's data file). Nothing here is ours to close.
+    // Nor does Wine wait for a Unix process; the script publishes its result
     // file in one rename, so its appearance means it is complete.
     for (int waited = 0; GetFileAttributesA(result.c_str()) == INVALID_FILE_ATTRIBUTES; waited += 20) {
         if (waited > 60000) return "FAILED: no result from python";
