@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "plugin/core/ClientProfile.h"
+#include "plugin/core/OleDate.h"
 #include "plugin/core/Parleymanager.h"
 #include "plugin/core/TextConvert.h"
 #include "plugin/core/UserMessage.h"
