@@ -3,8 +3,9 @@ import os
 
 import olefile
 
-from records import list_rows, log_index
-from driver import LOADER_END, LOADER_START
+from streams import list_rows, log_index
+from driver import LOADER_END
+from scenarios import PICK_CAROL_AND_DAVE, signed_in
 from tour import check
 
 TITLE = "Broadcast message"
@@ -16,22 +17,10 @@ ERIN = "erin@parleym.example"
 FIRST = "Lunch at noon today?"
 SECOND = "Same place as last week."
 
-# The picker shares the broadcast dialog's caption; its prompt tells them apart. Each answer
-# is given before the click that opens its dialog.
-SCENARIO = LOADER_START + r'''
-signin me@parleym.example "Me Myself"
-add-contact bob@parleym.example "Bob B" status=ONLINE
-add-contact carol@parleym.example "Carol C" status=ONLINE
-add-contact dave@parleym.example "Dave D" status=ONLINE
-add-contact erin@parleym.example "Erin E" status=OFFLINE
-menu main Parleym "Broadcast message..."
+SCENARIO = signed_in((BOB, "Bob B", "ONLINE"), (CAROL, "Carol C", "ONLINE"), (DAVE, "Dave D", "ONLINE"),
+                     (ERIN, "Erin E", "OFFLINE")) + '''menu main Parleym "Broadcast message..."
 wait window #32770 "Broadcast message" timeout=5000
-sleep 300
-answer OK caption="Broadcast message" text="Select users to broadcast" select="Carol C" select="Dave D" screenshot=picker
-answer "Select users" caption="Broadcast message" again=yes
-wait answered timeout=5000
-sleep 300
-answer Send caption="Broadcast message" edit=4006:"%(first)s" again=yes screenshot=dialog
+''' + PICK_CAROL_AND_DAVE + '''answer Send caption="Broadcast message" edit=4006:"%(first)s" again=yes screenshot=dialog
 wait answered timeout=5000
 wait history carol@parleym.example "%(first)s" timeout=5000
 wait history dave@parleym.example "%(first)s" timeout=5000
@@ -39,17 +28,14 @@ answer Send caption="Broadcast message" edit=4006:"%(second)s" again=yes
 wait answered timeout=5000
 wait history carol@parleym.example "%(second)s" timeout=5000
 wait history dave@parleym.example "%(second)s" timeout=5000
-sleep 500
 screenshot delivered
 # Carol signs out: her row goes; Dave signing out too closes the dialog.
 status carol@parleym.example OFFLINE
-sleep 300
 answer caption="Broadcast message" screenshot=one-left
 wait answered timeout=5000
 status dave@parleym.example OFFLINE
 wait no-window #32770 timeout=3000
 signout
-sleep 300
 ''' % dict(first=FIRST, second=SECOND) + LOADER_END
 
 

@@ -5,8 +5,9 @@ import shutil
 
 import olefile
 
-from records import log_index
+from streams import log_index
 from driver import LOADER_END, LOADER_START
+from scenarios import OPEN_VIEWER
 from tour import check
 
 TITLE = "Exporting logs"
@@ -24,11 +25,7 @@ enter bob@parleym.example
 wait history bob@parleym.example thanks
 open carol@parleym.example
 receive carol@parleym.example "Lunch at <noon> & after? :-)"
-sleep 500
-menu main Parleym "View logs..."
-wait window ParleymFwWindow "Log viewer"
-sleep 500
-# The user chooses File, Export..., all logs as HTML, into a folder of their own.
+''' + OPEN_VIEWER + r'''# The user chooses File, Export..., all logs as HTML, into a folder of their own.
 # (The button's id: the dialog's group box is called "Export" too.)
 answer 4153 caption="Export logs" again=yes
 answer 1 caption="Export logs" edit=4161:"C:\\{folder}" screenshot=export-dialog
@@ -36,7 +33,6 @@ answer OK caption=Parleym text=Exported screenshot=export-done
 menu class:ParleymFwWindow File "Export..."
 wait answered timeout=20000
 signout
-sleep 500
 '''.replace("{folder}", FOLDER) + LOADER_END
 
 

@@ -3,8 +3,9 @@ import os
 
 import olefile
 
-from records import list_rows, log_index
-from driver import LOADER_END, LOADER_START
+from streams import list_rows, log_index
+from driver import LOADER_END
+from scenarios import forward, signed_in
 from tour import check
 
 TITLE = "Forward conversation"
@@ -17,42 +18,24 @@ BEFORE = "Hi! Did you get the tickets?"
 AFTER = "Bring the tickets, please."
 TITLE_FORWARDING = "Bob B - Conversation(Forward to Carol C)"
 
-SCENARIO = "option window-states\n" + LOADER_START + r'''
-signin me@parleym.example "Me Myself"
-add-contact bob@parleym.example "Bob B" status=ONLINE
-add-contact carol@parleym.example "Carol C" status=ONLINE
-add-contact dave@parleym.example "Dave D" status=ONLINE
-add-contact erin@parleym.example "Erin E" status=OFFLINE
-open bob@parleym.example
-receive bob@parleym.example "%(before)s"
-sleep 300
-answer OK caption="Forward conversation" select="Carol C" screenshot=picker
-menu conv:bob@parleym.example Parleym "Forward conversation..."
-wait answered timeout=5000
-wait conv carol@parleym.example timeout=5000
-sleep 500
-receive bob@parleym.example "Yes: two seats in row 5."
-sleep 300
+SCENARIO = "option window-states\n" + signed_in(
+    (BOB, "Bob B", "ONLINE"), (CAROL, "Carol C", "ONLINE"), (DAVE, "Dave D", "ONLINE"),
+    (ERIN, "Erin E", "OFFLINE")) + '''open bob@parleym.example
+receive bob@parleym.example "%s"
+''' % BEFORE + forward(BOB, CAROL, "Carol C") + '''receive bob@parleym.example "Yes: two seats in row 5."
 type bob@parleym.example "Great, Carol will be glad."
 enter bob@parleym.example
-sleep 300
 receive bob@parleym.example "See you both at eight."
-sleep 300
 screenshot source
 # The forward window is opened minimised; the user brings it up to look.
 post conv:carol@parleym.example 274 61728
-sleep 300
 screenshot target
 show conv:carol@parleym.example minimized
-sleep 300
 menu conv:bob@parleym.example Parleym "Cancel forward"
-sleep 300
-receive bob@parleym.example "%(after)s"
-sleep 500
+receive bob@parleym.example "%s"
 screenshot cancelled
 signout
-sleep 300
-''' % dict(before=BEFORE, after=AFTER) + LOADER_END
+''' % AFTER + LOADER_END
 
 
 def run_options(ctx):

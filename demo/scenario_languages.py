@@ -6,8 +6,9 @@ import shutil
 
 import olefile
 
-from records import log_index, unquote
+from streams import log_index, unquote
 from driver import LOADER_END, LOADER_START
+from scenarios import FIND_NEXT, OPEN_VIEWER, find, viewer_pilot
 from tour import check
 
 TITLE = "Logs in every language"
@@ -32,36 +33,15 @@ receive {tanaka} "{japanese}"
 type {tanaka} "はい、元気です！"
 enter {tanaka}
 wait history {tanaka} "元気です"
-sleep 500
 screenshot conversations
-menu main Parleym "View logs..."
-wait window ParleymFwWindow "Log viewer"
-sleep 500
-answer 1 caption=Find edit=4101:"{russian_query}"
-menu class:ParleymFwWindow Edit "Find..."
-wait answered timeout=20000
-sleep 1000
-menu class:ParleymFwWindow Edit "Find Next"
-sleep 800
-screenshot find-russian
-spawn logviewer_pilot.exe selection find-russian.txt
-sleep 800
-answer 1 caption=Find edit=4101:"{japanese_query}"
-menu class:ParleymFwWindow Edit "Find..."
-wait answered timeout=20000
-sleep 1000
-menu class:ParleymFwWindow Edit "Find Next"
-sleep 800
-screenshot find-japanese
-spawn logviewer_pilot.exe selection find-japanese.txt
-sleep 800
-answer 4153 caption="Export logs" again=yes
+''' + OPEN_VIEWER + find("{russian_query}") + FIND_NEXT + "screenshot find-russian\n" + \
+    viewer_pilot("selection", "find-russian.txt") + find("{japanese_query}") + FIND_NEXT + \
+    "screenshot find-japanese\n" + viewer_pilot("selection", "find-japanese.txt") + r'''answer 4153 caption="Export logs" again=yes
 answer 1 caption="Export logs" edit=4161:"C:\\{folder}" screenshot=export-dialog
 answer OK caption=Parleym text=Exported screenshot=export-done
 menu class:ParleymFwWindow File "Export..."
 wait answered timeout=20000
 signout
-sleep 500
 ''' + LOADER_END
 for key, value in (("ivan", IVAN), ("tanaka", TANAKA), ("russian_query", RUSSIAN_QUERY), ("russian", RUSSIAN),
                    ("japanese_query", JAPANESE_QUERY), ("japanese", JAPANESE), ("folder", FOLDER)):

@@ -3,8 +3,9 @@ import os
 
 import olefile
 
-from records import log_index, message_content, shown_text, unquote
-from driver import LOADER_END, LOADER_START
+from streams import log_index, message_content, shown_text, unquote
+from driver import LOADER_END
+from scenarios import LOGGING_BACK_ON_AND_VIEWER, signed_in
 from tour import check
 
 TITLE = "Conversation logging and the log viewer"
@@ -14,40 +15,13 @@ CAROL = "carol@parleym.example"
 QUESTION = "If you enable logging all current conversation will be logged"
 
 # The user starts Parleym while the messenger runs.
-SCENARIO = LOADER_START + r'''
-signin me@parleym.example "Me Myself"
-add-contact bob@parleym.example "Bob B" status=ONLINE
-add-contact carol@parleym.example "Carol C" status=ONLINE
-open bob@parleym.example
+SCENARIO = signed_in((BOB, "Bob B", "ONLINE"), (CAROL, "Carol C", "ONLINE")) + '''open bob@parleym.example
 receive bob@parleym.example "Hi there :-) how are you (Y)"
 type bob@parleym.example "fine :-) thanks"
 enter bob@parleym.example
 wait history bob@parleym.example thanks
-sleep 500
 screenshot conversation
-# Logging off, a line to Carol, logging on again: Parleym asks first.
-menu main Parleym "Enable logging"
-sleep 300
-open carol@parleym.example
-receive carol@parleym.example "said while logging was off :-)"
-sleep 300
-answer Yes caption=Parleym screenshot=question
-menu main Parleym "Enable logging"
-wait answered timeout=5000
-receive carol@parleym.example "said after"
-sleep 500
-menu main Parleym "View logs..."
-wait window ParleymFwWindow "Log viewer"
-sleep 500
-spawn logviewer_pilot.exe select 0 0 pane pane-by-date.txt
-sleep 1500
-screenshot viewer-by-date
-spawn logviewer_pilot.exe group-user select 0 0 pane pane-by-user.txt
-sleep 1500
-screenshot viewer-by-user
-signout
-sleep 500
-''' + LOADER_END
+''' + LOGGING_BACK_ON_AND_VIEWER + "signout\n" + LOADER_END
 
 
 def run_options(ctx):

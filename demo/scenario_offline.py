@@ -1,11 +1,12 @@
 """Offline message composed and delivered."""
 import os
 import re
-import struct
 
 import olefile
 
-from driver import LOADER_END, LOADER_START
+from driver import LOADER_END
+from scenarios import offline_message, signed_in
+from streams import offline_messages
 from tour import check
 
 TITLE = "Offline messages, composed and delivered"
@@ -16,81 +17,35 @@ ANN = "ann@parleym.example"
 JO = "joann@parleym.example"
 PREFIX = r"\[Offline message on [^\]]+\] "
 
-SCENARIO = LOADER_START + r'''
-signin me@parleym.example "Me Myself"
-add-contact bob@parleym.example "Bob B" status=ONLINE
-add-contact ann@parleym.example "Ann A" status=OFFLINE
-add-contact carol@parleym.example "Carol C" status=OFFLINE
-add-contact dave@parleym.example "Dave D" status=OFFLINE
-add-contact joann@parleym.example "Jo J" status=OFFLINE
-# From the contact list's menu: a window to Carol, who is offline.
-context-menu carol@parleym.example "Send offline message..."
-wait conv carol@parleym.example timeout=10000
-wait title conv:carol@parleym.example "Carol C - Offline message" timeout=5000
-type carol@parleym.example "see you tomorrow :-)"
-enter carol@parleym.example
-sleep 500
-screenshot composed
+SCENARIO = signed_in(("bob@parleym.example", "Bob B", "ONLINE"), (ANN, "Ann A", "OFFLINE"),
+                     (CAROL, "Carol C", "OFFLINE"), (DAVE, "Dave D", "OFFLINE"), (JO, "Jo J", "OFFLINE")) + \
+    "# From the contact list's menu: a window to Carol, who is offline.\n" + \
+    offline_message(CAROL, "Carol C", "see you tomorrow :-)") + '''screenshot composed
 close carol@parleym.example
 wait no-conv carol@parleym.example timeout=5000
 # One for Dave too, who stays offline.
-context-menu dave@parleym.example "Send offline message..."
-wait conv dave@parleym.example timeout=10000
-type dave@parleym.example "call me back"
-enter dave@parleym.example
-sleep 300
-close dave@parleym.example
+''' + offline_message(DAVE, "Dave D", "call me back") + '''close dave@parleym.example
 wait no-conv dave@parleym.example timeout=5000
 # Carol signs in: Parleym opens her window and sends what was kept.
 status carol@parleym.example ONLINE
 wait history carol@parleym.example "see you tomorrow" timeout=10000
-sleep 500
 screenshot delivered
 # Ann's address is inside Jo's: what is written to Jo is Jo's, and reaches Jo only.
-context-menu joann@parleym.example "Send offline message..."
-wait title conv:joann@parleym.example "Jo J - Offline message" timeout=10000
-type joann@parleym.example "for Jo, not Ann"
-enter joann@parleym.example
-sleep 300
-close joann@parleym.example
+''' + offline_message(JO, "Jo J", "for Jo, not Ann") + '''close joann@parleym.example
 wait no-conv joann@parleym.example timeout=5000
 status ann@parleym.example ONLINE
-sleep 500
 status joann@parleym.example ONLINE
 wait history joann@parleym.example "for Jo, not Ann" timeout=10000
-sleep 500
 screenshot contained-address
 signout
-sleep 300
 ''' + LOADER_END
-
-
-def int32(data, at):
-    return struct.unpack_from("<i", data, at)[0], at + 4
 
 
 def pending(path):
     """offlinemsg.dat's "messages" stream: {contact: [text, ...]}."""
     with olefile.OleFileIO(path) as ole:
         data = ole.openstream([p for p in ole.listdir() if p[-1] == "messages"][0]).read()
-    count, at = int32(data, 0)
-    blocks = {}
-    for _ in range(count):
-        length, at = int32(data, at)
-        name = data[at:at + length].decode("latin-1")
-        messages, at = int32(data, at + length)
-        texts = []
-        for _ in range(messages):
-            _, at = int32(data, at)
-            length, at = int32(data, at)
-            texts.append(data[at:at + length].decode("latin-1"))
-            objects, at = int32(data, at + length)
-            for _ in range(objects):
-                _, at = int32(data, at)
-                key_length, at = int32(data, at)
-                at += key_length
-        blocks[name] = texts
-    return blocks
+    return {name: [text for _, text, _ in kept] for name, kept in offline_messages(data)[0].items()}
 
 
 def run_options(ctx):

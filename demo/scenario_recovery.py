@@ -4,8 +4,9 @@ import struct
 
 import olefile
 
-from records import log_index, message_content
+from streams import log_index, message_content
 from driver import LOADER_END, LOADER_START
+from scenarios import OPEN_VIEWER, viewer_pilot
 from tour import check
 
 TITLE = "Saves that survive a power loss"
@@ -22,25 +23,15 @@ receive bob@parleym.example "Did the logs survive the storm?"
 type bob@parleym.example "We will see tomorrow"
 enter bob@parleym.example
 wait history bob@parleym.example tomorrow
-sleep 500
 signout
-sleep 500
 ''' + LOADER_END
 
 # The next start, after the power went in the middle of a save.
 SCENARIO = LOADER_START + r'''
 signin me@parleym.example "Me Myself"
 add-contact bob@parleym.example "Bob B" status=ONLINE
-sleep 500
-menu main Parleym "View logs..."
-wait window ParleymFwWindow "Log viewer"
-sleep 500
-spawn logviewer_pilot.exe select 0 0 pane pane-after-power-loss.txt
-sleep 1500
-screenshot viewer-after-power-loss
-signout
-sleep 500
-''' + LOADER_END
+''' + OPEN_VIEWER + viewer_pilot("select", "0", "0", "pane", "pane-after-power-loss.txt") + \
+    "screenshot viewer-after-power-loss\nsignout\n" + LOADER_END
 
 
 def checksum(data, seed):

@@ -5,8 +5,9 @@ import re
 import olefile
 
 import damage
-from records import log_index, message_content
+from streams import log_index, message_content
 from driver import LOADER_END, LOADER_START
+from scenarios import OPEN_VIEWER, viewer_pilot
 from tour import check
 
 TITLE = "A damaged log file is salvaged"
@@ -19,16 +20,8 @@ SCENARIO = LOADER_START + r'''
 answer OK caption=Parleym text="was damaged" screenshot=salvage-box
 signin me@parleym.example "Me Myself"
 wait answered timeout=10000
-sleep 500
-menu main Parleym "View logs..."
-wait window ParleymFwWindow "Log viewer"
-sleep 500
-spawn logviewer_pilot.exe select 0 0 pane pane-salvaged.txt
-sleep 1500
-screenshot viewer-after-salvage
-signout
-sleep 500
-''' + LOADER_END
+''' + OPEN_VIEWER + viewer_pilot("select", "0", "0", "pane", "pane-salvaged.txt") + \
+    "screenshot viewer-after-salvage\nsignout\n" + LOADER_END
 
 
 def damaged_logs():

@@ -2,6 +2,7 @@
 import os
 
 from driver import LOADER_END, LOADER_START
+from scenarios import FIND_NEXT, OPEN_VIEWER, find, viewer_pilot
 from tour import check
 
 TITLE = "Finding text in all logs"
@@ -22,29 +23,11 @@ receive carol@parleym.example "The report is done"
 type carol@parleym.example "great, then lunch is on me"
 enter carol@parleym.example
 wait history carol@parleym.example "on me"
-sleep 500
-menu main Parleym "View logs..."
-wait window ParleymFwWindow "Log viewer"
-sleep 500
-# Edit, Find...: the word, in any case, in every conversation of the account.
-answer 1 caption=Find edit=4101:{word} screenshot=find-dialog
-menu class:ParleymFwWindow Edit "Find..."
-wait answered timeout=20000
-sleep 1500
-# F3 from the menu: the first match, then the next one, each shown selected.
-menu class:ParleymFwWindow Edit "Find Next"
-sleep 800
-screenshot find-first
-spawn logviewer_pilot.exe pane find-first.txt
-sleep 1000
-menu class:ParleymFwWindow Edit "Find Next"
-sleep 800
-screenshot find-second
-spawn logviewer_pilot.exe pane find-second.txt
-sleep 1000
-signout
-sleep 500
-'''.replace("{word}", WORD) + LOADER_END
+''' + OPEN_VIEWER + "# Edit, Find...: the word, in any case, in every conversation of the account.\n" + \
+    find(WORD, " screenshot=find-dialog") + \
+    "# F3 from the menu: the first match, then the next one, each shown selected.\n" + \
+    FIND_NEXT + "screenshot find-first\n" + viewer_pilot("pane", "find-first.txt") + \
+    FIND_NEXT + "screenshot find-second\n" + viewer_pilot("pane", "find-second.txt") + "signout\n" + LOADER_END
 
 
 def run_options(ctx):

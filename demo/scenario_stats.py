@@ -4,7 +4,7 @@ import re
 
 import olefile
 
-from records import control_text, list_rows
+from streams import control_text, list_rows
 from driver import LOADER_END, LOADER_START
 from tour import check
 

@@ -4,7 +4,7 @@ import os
 import olefile
 
 from driver import LOADER_START
-from records import log_index, message_content
+from streams import log_index, message_content
 from tour import check
 
 TITLE = "The tray icon and its menu"

@@ -10,7 +10,7 @@ for flavour in native win64 win32; do
   "$root/scripts/build.sh" "$flavour" || { echo "build $flavour failed"; exit 1; }
 done
 echo "== release"
-"$root/scripts/dist.sh" --no-setup >/dev/null || { echo "release build failed"; exit 1; }
+"$root/scripts/dist.sh" --no-setup --built >/dev/null || { echo "release build failed"; exit 1; }
 
 status=0
 summary=()

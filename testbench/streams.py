@@ -20,6 +20,25 @@ def unquote(text):
     raise ValueError("unterminated quoted text: " + text)
 
 
+def control_text(line, control):
+    """The text of one control ("Static:4014") in a `dialog` transcript line, or None."""
+    match = re.search(re.escape(control) + r':(".*)', line)
+    return unquote(match.group(1))[0] if match else None
+
+
+def list_rows(line, list_id):
+    """The rows of list view `list_id` in a `dialog` transcript line."""
+    match = re.search(r"SysListView32:%d:\"\"\[(.*?)\]" % list_id, line)
+    if not match:
+        return []
+    rows, rest = [], match.group(1)
+    while rest.startswith('"'):
+        row, rest = unquote(rest)
+        rows.append(row.split("|"))
+        rest = rest[2:] if rest.startswith(", ") else rest
+    return rows
+
+
 def int32(data, at):
     return struct.unpack_from("<i", data, at)[0], at + 4
 
@@ -46,9 +65,9 @@ def log_index(logs):
     return account, conversation_index(logs.openstream([account, "conversations"]).read())
 
 
-def message_content(data):
-    """A message-content stream: (is rtf, text, [(position, object key)])."""
-    is_rtf, at = int32(data, 0)
+def message_at(data, at):
+    """One stored message from `at`: ((is rtf, text, [(position, object key)]), where it ends)."""
+    is_rtf, at = int32(data, at)
     length, at = int32(data, at)
     text = data[at:at + length].decode("latin-1")
     count, at = int32(data, at + length)
@@ -58,7 +77,28 @@ def message_content(data):
         key_length, at = int32(data, at)
         objects.append((position, data[at:at + key_length].decode("latin-1")))
         at += key_length
-    return is_rtf, text, objects
+    return (is_rtf, text, objects), at
+
+
+def message_content(data):
+    """A message-content stream: (is rtf, text, [(position, object key)])."""
+    return message_at(data, 0)[0]
+
+
+def offline_messages(data):
+    """offlinemsg.dat's "messages" stream: ({contact: [message as message_at reads it, ...]},
+    where the reading ended)."""
+    count, at = int32(data, 0)
+    blocks = {}
+    for _ in range(count):
+        length, at = int32(data, at)
+        name = data[at:at + length].decode("latin-1")
+        messages, at = int32(data, at + length)
+        blocks[name] = []
+        for _ in range(messages):
+            message, at = message_at(data, at)
+            blocks[name].append(message)
+    return blocks, at
 
 
 def shown_text(marked):

@@ -23,29 +23,21 @@ SCENARIO = LOADER_START + r'''
 signin ann@parleym.example "Ann"
 add-contact bob@parleym.example "Bob" status=ONLINE
 receive bob@parleym.example "bob tells ann"
-sleep 300
 signout
-sleep 300
 # Bob's window stays open, as both messengers keep their windows.
 signin cid@parleym.example "Cid"
 add-contact bob@parleym.example "Bob" status=ONLINE
 add-contact dan@parleym.example "Dan" status=ONLINE
 receive dan@parleym.example "dan tells cid"
 receive bob@parleym.example "bob tells cid"
-sleep 300
 screenshot two-accounts
 # Cid again: both conversations go on where they were.
 signout
-sleep 300
 signin cid@parleym.example "Cid"
 receive bob@parleym.example "bob tells cid again"
-sleep 300
 close dan@parleym.example
-sleep 300
 close bob@parleym.example
-sleep 300
 signout
-sleep 300
 ''' + LOADER_END
 
 

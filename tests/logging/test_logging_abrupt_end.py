@@ -15,6 +15,7 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
 import olefile  # noqa: E402
 from benchtest import LOADER_START, bench  # noqa: E402
+from scenarios import OPEN_VIEWER, viewer_pilot  # noqa: E402
 
 ME = "new@parleym.example"
 
@@ -25,7 +26,6 @@ START = LOADER_START + r'''
 signin {me} "New User"
 add-contact bob@parleym.example "Bob B" status=ONLINE
 add-contact carol@parleym.example "Carol C" status=ONLINE
-sleep 500
 '''.replace("{me}", ME)
 
 END_LOADER_AND_DIE = r'''
@@ -39,23 +39,14 @@ SIGNED_IN_ONLY = START + END_LOADER_AND_DIE
 FIRST_SAVE = START + r'''
 open bob@parleym.example
 receive bob@parleym.example "hello before the crash"
-sleep 500
 ''' + END_LOADER_AND_DIE
 
 LAST = START + r'''
 open carol@parleym.example
 receive carol@parleym.example "hello after the crash"
-sleep 500
-menu main Parleym "View logs..."
-wait window ParleymFwWindow "Log viewer"
-sleep 500
-spawn logviewer_pilot.exe group-user select 0 0 pane pane-bob.txt
-sleep 1500
-spawn logviewer_pilot.exe select 1 0 pane pane-carol.txt
-sleep 1500
-screenshot viewer-after-abrupt-ends
+''' + OPEN_VIEWER + viewer_pilot("group-user", "select", "0", "0", "pane", "pane-bob.txt") + \
+    viewer_pilot("select", "1", "0", "pane", "pane-carol.txt") + r'''screenshot viewer-after-abrupt-ends
 signout
-sleep 500
 post class:ParleymLdrClass 273 105 0
 wait no-window ParleymLdrClass timeout=10000
 exit

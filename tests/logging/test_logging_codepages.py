@@ -22,6 +22,7 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
 from benchtest import LOADER_END, LOADER_START, bench, unquote  # noqa: E402
+from scenarios import FIND_NEXT, OPEN_VIEWER, find, viewer_pilot  # noqa: E402
 
 ME = "me@parleym.example"
 
@@ -109,22 +110,12 @@ def scenario(page, who, name, line, reply, query, folder, text_format):
     steps += ['type %s "%s"' % (who, reply),
               "enter %s" % who,
               'wait history %s "%s"' % (who, reply),
-              "sleep 500",
-              'menu main Parleym "View logs..."',
-              'wait window ParleymFwWindow "Log viewer"',
-              "sleep 500"]
+              OPEN_VIEWER]
     searches = [(query, "found")]
     if page == MIXED_PAGE:
         searches.append((MIXED_QUERY, "mixed"))
     for text, file in searches:
-        steps += ['answer 1 caption=Find edit=4101:"%s"' % text,
-                  'menu class:ParleymFwWindow Edit "Find..."',
-                  "wait answered timeout=20000",
-                  "sleep 1000",
-                  'menu class:ParleymFwWindow Edit "Find Next"',
-                  "sleep 500",
-                  "spawn logviewer_pilot.exe selection %s-selection.txt" % file,
-                  "sleep 1000"]
+        steps += [find(text) + FIND_NEXT + viewer_pilot("selection", "%s-selection.txt" % file)]
     steps += ["screenshot found"]
     if text_format:
         steps.append('answer 4155 caption="Export logs" again=yes')
@@ -133,7 +124,6 @@ def scenario(page, who, name, line, reply, query, folder, text_format):
               'menu class:ParleymFwWindow File "Export..."',
               "wait answered timeout=20000",
               "signout",
-              "sleep 500",
               LOADER_END]
     return "\n".join(steps)
 

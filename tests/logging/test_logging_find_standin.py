@@ -13,16 +13,11 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
 from benchtest import LOADER_END, LOADER_START, bench  # noqa: E402
-
-# Each step: choose the menu item, then have the pilot write what the pane shows.
-STEP = '''menu class:ParleymFwWindow Edit "{item}"
-sleep 500
-spawn logviewer_pilot.exe pane {name}.txt
-sleep 1000'''
-
+from scenarios import OPEN_VIEWER, find, viewer_pilot  # noqa: E402
 
 def step(item, name):
-    return STEP.replace("{item}", item).replace("{name}", name)
+    """Chooses the menu item, then has the pilot write what the pane shows."""
+    return 'menu class:ParleymFwWindow Edit "%s"\n' % item + viewer_pilot("pane", name + ".txt")
 
 
 SCENARIO = LOADER_START + r'''
@@ -37,31 +32,17 @@ receive carol@parleym.example "nothing to see here"
 type carol@parleym.example "then lunch is on me"
 enter carol@parleym.example
 wait history carol@parleym.example "on me"
-sleep 500
-menu main Parleym "View logs..."
-wait window ParleymFwWindow "Log viewer"
-sleep 500
-answer 1 caption=Find edit=4101:lunch
-menu class:ParleymFwWindow Edit "Find..."
-wait answered timeout=20000
-sleep 1500
-{first}
+''' + OPEN_VIEWER + find("lunch") + r'''{first}
 {second}
 {back}
 # Dave's conversation is logged after the first search; the second search finds it.
 open dave@parleym.example
 receive dave@parleym.example "Lunch for me too"
-sleep 1000
-answer 1 caption=Find edit=4101:lunch
-menu class:ParleymFwWindow Edit "Find..."
-wait answered timeout=20000
-sleep 1500
-{again1}
+''' + find("lunch") + r'''{again1}
 {again2}
 {again3}
 screenshot find-again
 signout
-sleep 500
 ''' + LOADER_END
 for key, item in (("first", "Find Next"), ("second", "Find Next"), ("back", "Find Previous"),
                   ("again1", "Find Next"), ("again2", "Find Next"), ("again3", "Find Next")):

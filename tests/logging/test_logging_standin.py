@@ -14,52 +14,25 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
 import olefile  # noqa: E402
-from benchtest import LOADER_END, LOADER_START, bench, history_positions, unquote  # noqa: E402
+from benchtest import LOADER_END, bench, history_positions, unquote  # noqa: E402
+from scenarios import LOGGING_BACK_ON_AND_VIEWER, signed_in  # noqa: E402
 from streams import conversation_index as read_index, log_index  # noqa: E402
 from streams import message_content as read_content, shown_text  # noqa: E402
 
 QUESTION = ("If you enable logging all current conversation will be logged (including content "
             "when logging was off). Are you sure you want to continue?")
 
-SCENARIO = LOADER_START + r'''
-signin me@parleym.example "Me Myself"
-add-contact bob@parleym.example "Bob B" status=ONLINE
-add-contact carol@parleym.example "Carol C" status=ONLINE
-open bob@parleym.example
+SCENARIO = signed_in(("bob@parleym.example", "Bob B", "ONLINE"), ("carol@parleym.example", "Carol C", "ONLINE")) + r'''open bob@parleym.example
 receive bob@parleym.example "Hi there :-) how are you (Y)"
 {my_reply}
 wait history bob@parleym.example thanks
-sleep 300
 # Bob goes offline and comes back: the window's handler is replaced twice.
 status bob@parleym.example OFFLINE
-sleep 300
 status bob@parleym.example ONLINE
-sleep 300
 receive bob@parleym.example "back again"
-sleep 300
 screenshot conversation
-menu main Parleym "Enable logging"
-sleep 300
-open carol@parleym.example
-receive carol@parleym.example "said while logging was off :-)"
-sleep 300
-answer Yes caption=Parleym
-menu main Parleym "Enable logging"
-wait answered timeout=5000
-receive carol@parleym.example "said after"
-sleep 500
-menu main Parleym "View logs..."
-wait window ParleymFwWindow "Log viewer"
-sleep 500
-spawn logviewer_pilot.exe select 0 0 pane pane-by-date.txt
-sleep 1500
-screenshot viewer-by-date
-spawn logviewer_pilot.exe group-user select 0 0 pane pane-by-user.txt
-sleep 1500
-screenshot viewer-by-user
-# Signing out writes the account's index.
+''' + LOGGING_BACK_ON_AND_VIEWER + '''# Signing out writes the account's index.
 signout
-sleep 500
 ''' + LOADER_END
 
 

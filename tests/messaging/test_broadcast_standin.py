@@ -11,28 +11,20 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
 from benchtest import LOADER_END, LOADER_START, bench  # noqa: E402
+from scenarios import PICK_CAROL_AND_DAVE, signed_in  # noqa: E402
 
 CAROL, DAVE = "carol@parleym.example", "dave@parleym.example"
 
 # Every answer is given before the click that opens its box or dialog: the click's
 # modal loop runs inside the step that pumps it. The picker shares the broadcast
 # dialog's caption and is told apart by its prompt.
-SCENARIO = LOADER_START + r'''
-signin me@parleym.example "Me Myself"
-add-contact bob@parleym.example "Bob B" status=ONLINE
-add-contact carol@parleym.example "Carol C" status=ONLINE
-add-contact dave@parleym.example "Dave D" status=ONLINE
-# No recipients yet.
+SCENARIO = signed_in(("bob@parleym.example", "Bob B", "ONLINE"), (CAROL, "Carol C", "ONLINE"),
+                     (DAVE, "Dave D", "ONLINE")) + r'''# No recipients yet.
 answer OK caption=Error text="You must select users before sending"
 answer Send caption="Broadcast message" edit=4006:nobody-yet again=yes
 menu main Parleym "Broadcast message..."
 wait answered timeout=5000
-sleep 300
-answer OK caption="Broadcast message" text="Select users to broadcast" select="Carol C" select="Dave D"
-answer "Select users" caption="Broadcast message" again=yes
-wait answered timeout=5000
-sleep 300
-# First send opens both windows, the second reuses them.
+''' + PICK_CAROL_AND_DAVE + r'''# First send opens both windows, the second reuses them.
 answer Send caption="Broadcast message" edit=4006:hello-all again=yes screenshot=broadcast-dialog
 wait answered timeout=5000
 wait history carol@parleym.example hello-all timeout=5000
@@ -43,14 +35,12 @@ wait history dave@parleym.example second timeout=5000
 # An empty message sends nothing.
 answer Send caption="Broadcast message" again=yes
 wait answered timeout=5000
-sleep 300
 # A second "Broadcast message..." brings the same dialog up, recipients kept.
 menu main Parleym "Broadcast message..."
-sleep 300
 # Dave's window closed between sends: only his is opened again, and when that
 # fails Carol is still served.
 close dave@parleym.example
-sleep 300
+wait no-conv dave@parleym.example timeout=5000
 fail InstantMessage 0x80004005 count=1
 answer OK caption=Error text="Failed to create conversation window"
 answer Send caption="Broadcast message" edit=4006:third again=yes
@@ -69,7 +59,6 @@ press Tab
 press Tab
 # Recipients signing out leave the list; the last one closes the dialog.
 status carol@parleym.example OFFLINE
-sleep 300
 dump
 answer Send caption="Broadcast message" edit=4006:fifth again=yes
 wait answered timeout=5000
@@ -79,11 +68,9 @@ wait no-window #32770 timeout=3000
 # Escape closes it too.
 menu main Parleym "Broadcast message..."
 wait window #32770 "Broadcast message" timeout=3000
-sleep 300
 press Escape in=class:#32770
 wait no-window #32770 timeout=3000
 signout
-sleep 300
 ''' + LOADER_END
 
 
@@ -167,7 +154,6 @@ answer "Select users" caption="Broadcast message" again=yes
 status eve@parleym.example OFFLINE
 wait answered timeout=5000
 modal-steps off
-sleep 300
 answer OK caption=Parleym text="not sent" screenshot=broadcast-not-reached
 answer Send caption="Broadcast message" edit=4006:hello-all again=yes
 wait answered timeout=5000
@@ -181,7 +167,6 @@ status carol@parleym.example OFFLINE
 status dave@parleym.example OFFLINE
 wait answered timeout=5000
 modal-steps off
-sleep 300
 answer Send caption="Broadcast message" edit=4006:second again=yes
 wait answered timeout=5000
 wait history gus@parleym.example second timeout=5000
@@ -203,7 +188,6 @@ signout
 modal-steps off
 wait no-window #32770 "Broadcast message" timeout=3000
 signin me@parleym.example "Me Myself"
-sleep 300
 menu main Parleym "Broadcast message..."
 wait window #32770 "Broadcast message" timeout=3000
 signout

@@ -12,97 +12,55 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
 import olefile  # noqa: E402
-from benchtest import LOADER_END, LOADER_START, bench  # noqa: E402
+from benchtest import LOADER_END, bench  # noqa: E402
+from scenarios import forward, signed_in  # noqa: E402
 from streams import log_index  # noqa: E402
 
 BOB, CAROL, DAVE = "bob@parleym.example", "carol@parleym.example", "dave@parleym.example"
 
-SCENARIO = "option window-states\n" + LOADER_START + r'''
-signin me@parleym.example "Me Myself"
-add-contact bob@parleym.example "Bob B" status=ONLINE
-add-contact carol@parleym.example "Carol C" status=ONLINE
-add-contact dave@parleym.example "Dave D" status=ONLINE
-open bob@parleym.example
+SCENARIO = "option window-states\n" + signed_in((BOB, "Bob B", "ONLINE"), (CAROL, "Carol C", "ONLINE"),
+                                               (DAVE, "Dave D", "ONLINE")) + r'''open bob@parleym.example
 receive bob@parleym.example "said before"
-sleep 300
 # ---- forward Bob's conversation to Carol
-answer OK caption="Forward conversation" select="Carol C"
-menu conv:bob@parleym.example Parleym "Forward conversation..."
-wait answered timeout=5000
-wait conv carol@parleym.example timeout=5000
-sleep 500
-receive bob@parleym.example "first"
-sleep 300
+''' + forward(BOB, CAROL, "Carol C") + r'''receive bob@parleym.example "first"
 type bob@parleym.example "my reply"
 enter bob@parleym.example
-sleep 300
 # Blank lines the messenger writes between two messages are not forwarded and
 # leave the pairing of the next message's two pieces alone.
 note bob@parleym.example "\n\n"
-sleep 300
 receive bob@parleym.example "third"
-sleep 300
 # A message with pictures comes in several insertions and a notice in one: each
 # goes on whole and alone, and the next message is paired as before.
 receive bob@parleym.example "smile :-) and (Y) here"
-sleep 300
 note bob@parleym.example "Bob B is away.\n"
-sleep 300
 receive bob@parleym.example "fourth"
-sleep 300
 screenshot forward-source
 post conv:carol@parleym.example 274 61728
-sleep 300
 screenshot forward-target
 # Already forwarding: the command does nothing.
 post conv:bob@parleym.example 273 30004
-sleep 300
 # The forward window's own conversation forwarded back to Bob: what forwarding
 # writes into either window is not forwarded again.
-answer OK caption="Forward conversation" select="Bob B"
-menu conv:carol@parleym.example Parleym "Forward conversation..."
-wait answered timeout=5000
-sleep 500
-receive bob@parleym.example "ping"
-sleep 300
+''' + forward(CAROL, BOB, "Bob B") + r'''receive bob@parleym.example "ping"
 receive carol@parleym.example "pong"
-sleep 300
 menu conv:carol@parleym.example Parleym "Cancel forward"
-sleep 300
 post conv:bob@parleym.example 274 61728
 # The forward window closed mid-way is opened again.
 close carol@parleym.example
-sleep 300
 receive bob@parleym.example "after close"
-sleep 500
 menu conv:bob@parleym.example Parleym "Cancel forward"
-sleep 300
 receive bob@parleym.example "not forwarded"
-sleep 300
 # ---- forward to Dave; Bob going offline ends it
-answer OK caption="Forward conversation" select="Dave D"
-menu conv:bob@parleym.example Parleym "Forward conversation..."
-wait answered timeout=5000
-wait conv dave@parleym.example timeout=5000
-sleep 500
-status bob@parleym.example OFFLINE
-sleep 500
+''' + forward(BOB, DAVE, "Dave D") + r'''status bob@parleym.example OFFLINE
 # An offline-message window is not forwarded.
 answer OK caption=Error text="You can not forward offline messages"
 menu conv:bob@parleym.example Parleym "Forward conversation..."
 wait answered timeout=5000
-sleep 300
 # Dave's window is forwarded to Carol; Dave signs out inside the click that sends
 # the header, which ends forwarding there.
-answer OK caption="Forward conversation" select="Carol C"
-menu conv:dave@parleym.example Parleym "Forward conversation..."
-wait answered timeout=5000
-sleep 500
-in-send carol@parleym.example status dave@parleym.example OFFLINE
+''' + forward(DAVE, CAROL, "Carol C") + r'''in-send carol@parleym.example status dave@parleym.example OFFLINE
 receive dave@parleym.example "last words"
-sleep 300
 signout
-sleep 500
 ''' + LOADER_END
 
 

@@ -15,32 +15,19 @@ SOURCE_DIR = os.environ.get("PARLEYM_SOURCE_DIR",
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
 import olefile  # noqa: E402
-from benchtest import bench, unquote  # noqa: E402
+from benchtest import LOADER_END, LOADER_START, bench, unquote  # noqa: E402
+from scenarios import signed_in  # noqa: E402
+from streams import int32, offline_messages  # noqa: E402
 
 ME = "me@parleym.example"
 # Same length as ME: the later run's file gets ME in its place (messages for `self`).
 STAND_IN_FOR_ME = "mf@parleym.example"
 
-START = r'''
-wait no-window ParleymLdrClass timeout=10000
-spawn ParleymLdr.exe
-wait sinks 1 timeout=30000
-wait menu main Parleym timeout=10000
-'''
+START = LOADER_START + "\n"
 
-STOP = r'''
-signout
-sleep 300
-post class:ParleymLdrClass 16
-wait no-window ParleymLdrClass timeout=10000
-exit
-'''
+STOP = "signout\n" + LOADER_END
 
-FIRST_RUN = START + r'''
-signin me@parleym.example "Me Myself"
-add-contact bob@parleym.example "Bob B" status=ONLINE
-add-contact carol@parleym.example "carol C" status=ONLINE
-# Nobody is offline: the picker says so and shows no list.
+FIRST_RUN = signed_in(("bob@parleym.example", "Bob B", "ONLINE"), ("carol@parleym.example", "carol C", "ONLINE")) + r'''# Nobody is offline: the picker says so and shows no list.
 answer OK caption=Error text="any offline users"
 menu main Parleym "Send offline message..."
 wait answered timeout=5000
@@ -51,100 +38,76 @@ add-contact mf@parleym.example "Em F" status=OFFLINE
 # Carol talks, then goes offline with her window open.
 open carol@parleym.example
 receive carol@parleym.example "hello :-) (Y)"
-sleep 200
 status carol@parleym.example OFFLINE
 wait title conv:carol@parleym.example "carol C - Offline message" timeout=5000
 type carol@parleym.example "first (Y) note"
 enter carol@parleym.example
-sleep 200
 type carol@parleym.example "second :-) note"
 click-send carol@parleym.example
-sleep 300
 screenshot offline-window
 # The overlay follows the history through a resize.
 resize conv:carol@parleym.example 520 460
-sleep 1000
 screenshot offline-window-resized
 # Opened again from the contact list: what is kept shows under the caption.
 close carol@parleym.example
 wait no-conv carol@parleym.example timeout=5000
 context-menu carol@parleym.example "Send offline message..."
 wait conv carol@parleym.example timeout=10000
-sleep 300
 screenshot offline-window-reopened
 # Carol signs in with the window open.
 status carol@parleym.example ONLINE
-sleep 300
 screenshot delivered
 # Eve is picked in the picker; her window is closed before she signs in.
 answer OK caption="Send offline message" select="eve E"
 menu main Parleym "Send offline message..."
 wait conv eve@parleym.example timeout=10000
-sleep 200
 type eve@parleym.example "for eve"
 enter eve@parleym.example
-sleep 200
 close eve@parleym.example
 wait no-conv eve@parleym.example timeout=5000
 status eve@parleym.example ONLINE
 wait history eve@parleym.example "for eve" timeout=10000
-sleep 300
 # Gus: the messenger takes the first message, then refuses.
 context-menu gus@parleym.example "Send offline message..."
 wait conv gus@parleym.example timeout=10000
-sleep 200
 type gus@parleym.example "g one"
 enter gus@parleym.example
 type gus@parleym.example "g two"
 enter gus@parleym.example
 type gus@parleym.example "g three"
 enter gus@parleym.example
-sleep 200
 refuse-send gus@parleym.example after=1 count=5
 status gus@parleym.example ONLINE
-sleep 300
 # Hal signs out again just after the first message reached him.
 add-contact hal@parleym.example "Hal H" status=OFFLINE
 context-menu hal@parleym.example "Send offline message..."
 wait conv hal@parleym.example timeout=10000
-sleep 200
 type hal@parleym.example "h one"
 enter hal@parleym.example
 type hal@parleym.example "h two"
 enter hal@parleym.example
 type hal@parleym.example "h three"
 enter hal@parleym.example
-sleep 200
 drop-after-send hal@parleym.example after=1
 status hal@parleym.example ONLINE
-sleep 300
 # Kept for the later run.
 context-menu dave@parleym.example "Send offline message..."
 wait conv dave@parleym.example timeout=10000
-sleep 200
 type dave@parleym.example "d one :-)"
 enter dave@parleym.example
 type dave@parleym.example "d two"
 click-send dave@parleym.example
-sleep 200
 close dave@parleym.example
 context-menu mf@parleym.example "Send offline message..."
 wait conv mf@parleym.example timeout=10000
-sleep 200
 type mf@parleym.example "to myself"
 enter mf@parleym.example
-sleep 200
 close mf@parleym.example
-sleep 200
 ''' + STOP
 
 # Puts the stand-in's pictures of ":-)" and "(Y)" into objcache.dat.
-PICTURES_RUN = START + r'''
-signin me@parleym.example "Me Myself"
-add-contact pat@parleym.example "Pat P" status=ONLINE
-receive pat@parleym.example "pictures :-) (Y)"
-sleep 500
-''' + STOP
+PICTURES_RUN = signed_in(("pat@parleym.example", "Pat P", "ONLINE")) + \
+    'receive pat@parleym.example "pictures :-) (Y)"\n' + STOP
 
 # The contacts are online when the user signs in: the contact list brings delivery.
 LATER_RUN = START + r'''
@@ -154,36 +117,14 @@ add-contact gus@parleym.example "Gus G" status=ONLINE
 signin me@parleym.example "Me Myself"
 wait history dave@parleym.example "d two" timeout=10000
 wait history gus@parleym.example "g three" timeout=10000
-sleep 500
 ''' + STOP
 
 PREFIX = r"\[Offline message on [^\]]+\] "
 
 
-def int32(data, at):
-    return struct.unpack_from("<i", data, at)[0], at + 4
-
-
 def read_messages(data):
     """The "messages" stream: {contact: [(is_rtf, text, objects), ...]}."""
-    count, at = int32(data, 0)
-    blocks = {}
-    for _ in range(count):
-        length, at = int32(data, at)
-        name = data[at:at + length].decode("latin-1")
-        messages, at = int32(data, at + length)
-        kept = []
-        for _ in range(messages):
-            is_rtf, at = int32(data, at)
-            length, at = int32(data, at)
-            text = data[at:at + length].decode("latin-1")
-            objects, at = int32(data, at + length)
-            for _ in range(objects):
-                _, at = int32(data, at)
-                key_length, at = int32(data, at)
-                at += key_length
-            kept.append((is_rtf, text, objects))
-        blocks[name] = kept
+    blocks, at = offline_messages(data)
     assert at == len(data), (at, len(data))
     return blocks
 
@@ -363,7 +304,7 @@ class OfflineMessagesInStandinTest(unittest.TestCase):
         self.assertEqual(sorted(self.kept), ["dave@parleym.example", "gus@parleym.example", "hal@parleym.example",
                                              STAND_IN_FOR_ME])
         dave = self.kept["dave@parleym.example"]
-        self.assertEqual([(is_rtf, objects) for is_rtf, _, objects in dave], [(0, 0), (0, 0)])
+        self.assertEqual([(is_rtf, len(objects)) for is_rtf, _, objects in dave], [(0, 0), (0, 0)])
         self.assertRegex(dave[0][1], "^" + PREFIX + r"d one :-\)\s*$")
         self.assertRegex(dave[1][1], "^" + PREFIX + r"d two\s*$")
 
@@ -417,18 +358,12 @@ class OfflineMessagesInMsnStandinTest(OfflineMessagesInStandinTest):
 
 # The messenger plays rough: addresses inside one another, keys that break lines,
 # a draft in the input, and events, a box and a sign-out inside delivery's clicks.
-ROUGH_RUN = START + r'''
-signin me@parleym.example "Me Myself"
-add-contact ann@parleym.example "Ann A" status=ONLINE
-add-contact joann@parleym.example "Jo ann@parleym.example" status=OFFLINE
-add-contact cid@parleym.example "Cid C" status=OFFLINE
-add-contact eve@parleym.example "Eve E" status=OFFLINE
-add-contact dan@parleym.example "Dan D" status=OFFLINE
-add-contact fay@parleym.example "Fay F" status=ONLINE
-# Jo's address holds Ann's, Jo's name is Ann's address: the menu, window and messages are Jo's.
+ROUGH_RUN = signed_in(("ann@parleym.example", "Ann A", "ONLINE"),
+                     ("joann@parleym.example", "Jo ann@parleym.example", "OFFLINE"),
+                     ("cid@parleym.example", "Cid C", "OFFLINE"), ("eve@parleym.example", "Eve E", "OFFLINE"),
+                     ("dan@parleym.example", "Dan D", "OFFLINE"), ("fay@parleym.example", "Fay F", "ONLINE")) + r'''# Jo's address holds Ann's, Jo's name is Ann's address: the menu, window and messages are Jo's.
 context-menu joann@parleym.example "Send offline message..."
 wait conv joann@parleym.example timeout=10000
-sleep 200
 type joann@parleym.example "for jo"
 enter joann@parleym.example
 # Return in an empty input keeps nothing; Shift+Return and Ctrl+Return break the line.
@@ -439,37 +374,30 @@ type joann@parleym.example "lines"
 enter joann@parleym.example ctrl
 type joann@parleym.example "three"
 enter joann@parleym.example
-sleep 200
 # Jo signs in with a draft in the input; the messenger takes one message, refuses the next.
 type joann@parleym.example "my draft"
 refuse-send joann@parleym.example after=1 count=1
 status joann@parleym.example ONLINE
 wait history joann@parleym.example "for jo" timeout=5000
-sleep 300
 # Cid's status is reported again inside the first click.
 context-menu cid@parleym.example "Send offline message..."
 wait conv cid@parleym.example timeout=10000
-sleep 200
 type cid@parleym.example "c one"
 enter cid@parleym.example
 type cid@parleym.example "c two"
 enter cid@parleym.example
 type cid@parleym.example "c three"
 enter cid@parleym.example
-sleep 200
 in-send cid@parleym.example status cid@parleym.example ONLINE
 status cid@parleym.example ONLINE
 wait history cid@parleym.example "c three" timeout=5000
-sleep 300
 # The messenger shows a box inside Eve's first click, and her window goes meanwhile.
 context-menu eve@parleym.example "Send offline message..."
 wait conv eve@parleym.example timeout=10000
-sleep 200
 type eve@parleym.example "e one"
 enter eve@parleym.example
 type eve@parleym.example "e two"
 enter eve@parleym.example
-sleep 200
 modal-steps on
 answer OK caption=Messenger delay=800
 in-send eve@parleym.example show-box Messenger "Sending..."
@@ -477,33 +405,27 @@ status eve@parleym.example ONLINE
 destroy conv:eve@parleym.example
 wait answered timeout=5000
 modal-steps off
-sleep 300
 # The user signs out inside Dan's first click; every contact is then reported offline.
 context-menu dan@parleym.example "Send offline message..."
 wait conv dan@parleym.example timeout=10000
-sleep 200
 type dan@parleym.example "d one"
 enter dan@parleym.example
 type dan@parleym.example "d two"
 enter dan@parleym.example
-sleep 200
 open fay@parleym.example
 in-send dan@parleym.example signout contacts-offline
 status dan@parleym.example ONLINE
-sleep 500
 # Fay's window takes offline messages now, but nothing can be kept while signed out.
 answer OK caption=Parleym text="signed out" screenshot=offline-not-kept
 type fay@parleym.example "after signout"
 enter fay@parleym.example
 wait answered timeout=5000
-sleep 300
 # Signed in again: what is left goes, once.
 signin me@parleym.example "Me Myself"
 status dan@parleym.example ONLINE
 status eve@parleym.example ONLINE
 wait history dan@parleym.example "d two" timeout=10000
 wait history eve@parleym.example "e two" timeout=10000
-sleep 300
 dump
 ''' + STOP
 

@@ -14,7 +14,8 @@ SOURCE_DIR = os.environ.get("PARLEYM_SOURCE_DIR",
 sys.path.insert(0, os.path.join(SOURCE_DIR, "testbench"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "testbench"))
 
-from benchtest import bench, unquote  # noqa: E402
+from benchtest import bench  # noqa: E402
+from streams import control_text, list_rows  # noqa: E402
 
 STATS = "Online time statistics"
 BOB = "bob@parleym.example"
@@ -49,7 +50,6 @@ answer caption="Online time statistics" screenshot=stats-reset button=Close
 post class:ParleymLdrClass 273 30012 0
 wait answered timeout=20000
 signout
-sleep 300
 post class:ParleymLdrClass 16
 wait no-window ParleymLdrClass timeout=10000
 exit
@@ -62,24 +62,6 @@ def seconds(text):
     assert match, text
     days, hours, minutes, secs = (int(g) if g else 0 for g in match.groups())
     return ((days * 24 + hours) * 60 + minutes) * 60 + secs
-
-
-def control_text(line, control):
-    match = re.search(re.escape(control) + r':(".*)', line)
-    assert match, (control, line)
-    text, _ = unquote(match.group(1))
-    return text
-
-
-def list_rows(line, list_id):
-    match = re.search(r"SysListView32:%d:\"\"\[(.*?)\]" % list_id, line)
-    assert match, line
-    rows, rest = [], match.group(1)
-    while rest.startswith('"'):
-        row, rest = unquote(rest)
-        rows.append(row.split("|"))
-        rest = rest[2:] if rest.startswith(", ") else rest
-    return rows
 
 
 class StatisticsInStandinTest(unittest.TestCase):

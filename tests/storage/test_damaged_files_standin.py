@@ -67,12 +67,9 @@ open carol@parleym.example
 wait title conv:carol@parleym.example "Carol C - Offline message" timeout=5000
 type carol@parleym.example "kept for carol"
 enter carol@parleym.example
-sleep 300
 close carol@parleym.example
 close bob@parleym.example
-sleep 300
 signout
-sleep 300
 ''' + STOP
 
 def compound_damages(data, stream, counts):
@@ -281,20 +278,18 @@ class DamagedFilesTest(unittest.TestCase):
                          'signin %s "A %d"' % (account, i),
                          'add-contact %s "Bob B" status=ONLINE' % BOB,
                          'receive %s "said to %s"' % (BOB, account),
-                         "sleep 300", "close %s" % BOB, "sleep 200", "signout", "sleep 200"]
+                         "close %s" % BOB, "signout"]
         index_path = self.write("logs-index-count-too-large.dat", index_damage)
         accounts += [ME, NO_PASSWORD, self.bench.windows_path(index_path)]
         scenario += ["wait no-window logs-index-count-too-large timeout=100",
                      'signin %s "Me Myself"' % ME, 'add-contact %s "Bob B" status=ONLINE' % BOB,
-                     'receive %s "said to me"' % BOB, "sleep 300", "close %s" % BOB, "sleep 200", "signout",
-                     "sleep 200"]
+                     'receive %s "said to me"' % BOB, "close %s" % BOB, "signout"]
         # Last, an account whose own file is whole: logged there.
         whole = self.write("logs-whole.dat", self.seed["logs.dat"])
         accounts += ["zz@parleym.example", NO_PASSWORD, self.bench.windows_path(whole)]
         scenario += ["wait no-window logs-whole timeout=100",
                      'signin zz@parleym.example "Z"', 'add-contact %s "Bob B" status=ONLINE' % BOB,
-                     'receive %s "said to zz"' % BOB, "sleep 300", "close %s" % BOB, "sleep 200", "signout",
-                     "sleep 200", STOP]
+                     'receive %s "said to zz"' % BOB, "close %s" % BOB, "signout", STOP]
         users = self.users(["write"] + accounts)
         result = self.bench.run("\n".join(scenario), messenger="wm", windows_version="winxp", name="damage-logs",
                                 data_files={"users.dat": users, "logs.dat": self.seed["logs.dat"],
@@ -368,10 +363,31 @@ class DamagedFilesTest(unittest.TestCase):
                                     "account-length-too-large": ("1/messages", 4),
                                     "account-inner-count-too-large": ("1/messages", 8 + first_name_length)})
         self.assertEqual(sorted(stats), sorted(offline))
+        kinds = sorted(stats)
+
+        def swap(done, following):
+            """Disabled (the hooks go and, as on Windows, the library with them), then one
+            command for the files: what case `done` left, kept aside (a damaged file kept
+            beside by a salvage under a name of its own), and case `following`'s damaged
+            files put in place (the whole seeds after the last case)."""
+            copies = []
+            if done:
+                copies += ["copy /y stats.dat after-stats-%s.dat" % done,
+                           "copy /y offlinemsg.dat after-offline-%s.dat" % done,
+                           "move /y stats.dat.damaged-* kept-stats-%s.dat" % done,
+                           "move /y offlinemsg.dat.damaged-* kept-offline-%s.dat" % done]
+            stats_file, offline_file = (("stats-%s.dat" % following, "offline-%s.dat" % following) if following
+                                        else ("seed-stats.dat", "seed-offline.dat"))
+            copies += ["copy /y %s stats.dat" % stats_file, "copy /y %s offlinemsg.dat" % offline_file]
+            mark = "swapped-%s.txt" % (done or "start")
+            return [ENABLE, "sleep 300", "free-library ParleymHk.dll",
+                    "spawn %s /c %s & echo ok> %s" % (CMD, " & ".join(copies), mark),
+                    "wait file %s ok timeout=10000" % mark]
+
         files = {}
         scenario = [START, 'signin %s "Me Myself"' % ME, 'add-contact %s "Bob B" status=ONLINE' % BOB,
-                    'add-contact %s "Carol C" status=OFFLINE' % CAROL, "sleep 300", "signout", "sleep 300"]
-        for i, kind in enumerate(sorted(stats)):
+                    'add-contact %s "Carol C" status=OFFLINE' % CAROL, "signout"] + swap(None, kinds[0])
+        for i, kind in enumerate(kinds):
             files["stats-%s.dat" % kind] = stats[kind]
             files["offline-%s.dat" % kind] = offline[kind]
             if i == 0:
@@ -382,25 +398,11 @@ class DamagedFilesTest(unittest.TestCase):
                              'answer OK caption=Parleym text="offlinemsg.dat was damaged" screenshot=offline-salvage-box']
             scenario += [
                 "wait no-window cycle-%s timeout=100" % kind,
-                # Disabled: the hooks go and, as on Windows, the library with them.
-                ENABLE, "sleep 300", "free-library ParleymHk.dll",
-                "spawn %s /c copy /y stats-%s.dat stats.dat & copy /y offline-%s.dat offlinemsg.dat & echo ok> in-%s.txt"
-                % (CMD, kind, kind, kind),
-                "wait file in-%s.txt ok timeout=10000" % kind,
                 ENABLE, "wait menu main Parleym timeout=15000", "sleep 300",
-                'signin %s "Me Myself"' % ME, 'receive %s "cycle %s"' % (BOB, kind), "sleep 300",
-                "close %s" % BOB, "sleep 300", "signout", "sleep 300",
-                ENABLE, "sleep 300", "free-library ParleymHk.dll",
-                # Whole files again before the plug-in starts for the next case; a damaged file kept
-                # beside by a salvage under a name of its own.
-                "spawn %s /c copy /y stats.dat after-stats-%s.dat & copy /y offlinemsg.dat after-offline-%s.dat"
-                " & copy /y seed-stats.dat stats.dat & copy /y seed-offline.dat offlinemsg.dat"
-                " & move /y stats.dat.damaged-* kept-stats-%s.dat & move /y offlinemsg.dat.damaged-* kept-offline-%s.dat"
-                " & echo ok> out-%s.txt" % (CMD, kind, kind, kind, kind, kind),
-                "wait file out-%s.txt ok timeout=10000" % kind,
-                # Enabled again for the next case's disable.
-                ENABLE, "wait menu main Parleym timeout=15000", "sleep 300"]
-        scenario += ["wait no-window cycle-end timeout=100", STOP]
+                'signin %s "Me Myself"' % ME, 'receive %s "cycle %s"' % (BOB, kind), "close %s" % BOB, "signout"]
+            scenario += swap(kind, kinds[i + 1] if i + 1 < len(kinds) else None)
+        scenario += [ENABLE, "wait menu main Parleym timeout=15000", "sleep 300",
+                     "wait no-window cycle-end timeout=100", STOP]
         data = dict(files)
         data.update({"users.dat": self.fresh_users, "logs.dat": self.seed["logs.dat"], "stats.dat": self.seed["stats.dat"],
                      "offlinemsg.dat": self.seed["offlinemsg.dat"], "objcache.dat": self.seed["objcache.dat"],
@@ -501,22 +503,25 @@ class DamagedFilesTest(unittest.TestCase):
             if salvaged and kind == min(SALVAGED[store]):
                 scenario.append('answer OK caption=Parleym text="objcache.dat was damaged" '
                                 'screenshot=objcache-salvage-box')
-            scenario += [
-                "wait no-window start-%s-%s timeout=100" % (store, kind),
-                "spawn %s /c copy /y %s-%s.dat %s & echo ok> in-%d.txt" % (CMD, store, kind, name, n),
-                "wait file in-%d.txt ok timeout=10000" % n,
-                "spawn ParleymLdr.exe"]
+            scenario.append("wait no-window start-%s-%s timeout=100" % (store, kind))
+            if n == 0:
+                scenario += ["spawn %s /c copy /y %s-%s.dat %s & echo ok> in.txt" % (CMD, store, kind, name),
+                             "wait file in.txt ok timeout=10000"]
+            scenario.append("spawn ParleymLdr.exe")
             if (store, kind) in STARTING or salvaged:
                 scenario += ["wait menu main Parleym timeout=15000", "sleep 300", "post %s 16" % LOADER]
+            # What the case left, kept aside, and the next case's damaged file in place, in one command.
+            following = ""
+            if n + 1 < len(cases):
+                following = " & copy /y %s-%s.dat %s" % (cases[n + 1][0], cases[n + 1][1], cases[n + 1][2])
             scenario += [
                 # The refused start closes the loader.
                 "wait no-window ParleymLdrClass timeout=20000", "sleep 300", "free-library ParleymHk.dll",
                 "spawn %s /c copy /y %s after-%s-%s.dat & copy /y seed-%s %s & move /y %s.damaged-* kept-%s-%s.dat"
-                " & echo ok> out-%d.txt" % (CMD, name, store, kind, name, name, name, store, kind, n),
+                "%s & echo ok> out-%d.txt" % (CMD, name, store, kind, name, name, name, store, kind, following, n),
                 "wait file out-%d.txt ok timeout=10000" % n]
         # Whole files again: the plug-in starts as usual.
-        scenario += ["wait no-window start-whole timeout=100", START, 'signin %s "Me Myself"' % ME,
-                     "sleep 300", "signout", "sleep 300", STOP]
+        scenario += ["wait no-window start-whole timeout=100", START, 'signin %s "Me Myself"' % ME, "signout", STOP]
         data = dict(files)
         data.update({"users.dat": self.seed["users.dat"], "logs.dat": self.seed["logs.dat"],
                      "stats.dat": self.seed["stats.dat"], "offlinemsg.dat": self.seed["offlinemsg.dat"],
