@@ -12,48 +12,65 @@ namespace standin {
 template <typename T>
 class ComRef {
 public:
-  ComRef() = default;
-  explicit ComRef(T* adopted) : p_(adopted) {}
-  ComRef(const ComRef& other) : p_(other.p_) { if (p_) p_->AddRef(); }
-  ComRef(ComRef&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-  ~ComRef() { Reset(); }
-  ComRef& operator=(ComRef other) { std::swap(p_, other.p_); return *this; }
+    ComRef() = default;
+    explicit ComRef(T* adopted) : p_(adopted) {}
+    ComRef(const ComRef& other) : p_(other.p_) {
+        if (p_) p_->AddRef();
+    }
+    ComRef(ComRef&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    ~ComRef() { Reset(); }
+    ComRef& operator=(ComRef other) {
+        std::swap(p_, other.p_);
+        return *this;
+    }
 
-  static ComRef Share(T* p) { if (p) p->AddRef(); return ComRef(p); }
-  void Reset() { if (p_) std::exchange(p_, nullptr)->Release(); }
-  T* Get() const { return p_; }
-  T* operator->() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-  // For out-parameters: releases what is held first.
-  T** Out() { Reset(); return &p_; }
-  // Hands a new reference to a caller's out-parameter.
-  T* Detach() { return std::exchange(p_, nullptr); }
+    static ComRef Share(T* p) {
+        if (p) p->AddRef();
+        return ComRef(p);
+    }
+    void Reset() {
+        if (p_) std::exchange(p_, nullptr)->Release();
+    }
+    T* Get() const { return p_; }
+    T* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    // For out-parameters: releases what is held first.
+    T** Out() {
+        Reset();
+        return &p_;
+    }
+    // Hands a new reference to a caller's out-parameter.
+    T* Detach() { return std::exchange(p_, nullptr); }
 
 private:
-  T* p_ = nullptr;
+    T* p_ = nullptr;
 };
 
 // Reference count for classes that implement their interfaces by hand.
 class RefCount {
 public:
-  ULONG Add() { return ++count_; }
-  ULONG Drop() { return --count_; }
+    ULONG Add() { return ++count_; }
+    ULONG Drop() { return --count_; }
 
 private:
-  std::atomic<ULONG> count_{1};
+    std::atomic<ULONG> count_{1};
 };
 
-} // namespace standin
+}  // namespace standin
 
 // Every COM method and window procedure body goes inside these: the i686 exception model
 // cannot unwind through Windows' frames.
 #define STANDIN_COM_TRY try {
-#define STANDIN_COM_CATCH } catch (...) { return E_UNEXPECTED; }
+#define STANDIN_COM_CATCH    \
+    }                        \
+    catch (...) {            \
+        return E_UNEXPECTED; \
+    }
 
-#define STANDIN_IMPLEMENT_REFCOUNT(refcount)                                   \
-  ULONG STDMETHODCALLTYPE AddRef() override { return refcount.Add(); }       \
-  ULONG STDMETHODCALLTYPE Release() override {                               \
-    ULONG left = refcount.Drop();                                            \
-    if (left == 0) delete this;                                              \
-    return left;                                                             \
-  }
+#define STANDIN_IMPLEMENT_REFCOUNT(refcount)                             \
+    ULONG STDMETHODCALLTYPE AddRef() override { return refcount.Add(); } \
+    ULONG STDMETHODCALLTYPE Release() override {                         \
+        ULONG left = refcount.Drop();                                    \
+        if (left == 0) delete this;                                      \
+        return left;                                                     \
+    }

@@ -16,8 +16,8 @@ std::string EmoticonCode(int picture);
 int EmoticonPictureOf(const std::string& code);
 
 struct TextPiece {
-  std::string text;  // plain text when picture < 0
-  int picture = -1;  // emoticon otherwise; text then holds the code as typed
+    std::string text;  // plain text when picture < 0
+    int picture = -1;  // emoticon otherwise; text then holds the code as typed
 };
 // Splits text into plain runs and emoticon codes, longest code first at each position.
 std::vector<TextPiece> SplitEmoticons(const std::string& text);
@@ -29,4 +29,4 @@ int ParseEmoticonContents(const std::vector<uint8_t>& data);
 // Top-down 24-bit BGR pixels, kEmoticonSize squared.
 std::vector<uint8_t> EmoticonPixels(int picture);
 
-} // namespace standin
+}  // namespace standin

@@ -15,12 +15,12 @@ bool MenuItemMatches(const std::string& itemText, const std::string& wanted);
 std::string DescribeMenu(HMENU menu);
 
 struct MenuItemFound {
-  bool found = false;
-  UINT id = 0;
-  bool grayed = false;
-  std::vector<HMENU> opened;  // the menus passed through, top first
+    bool found = false;
+    UINT id = 0;
+    bool grayed = false;
+    std::vector<HMENU> opened;  // the menus passed through, top first
 };
 // Follows a path of item texts from a menu bar or popup; the last names a command.
 MenuItemFound FindMenuItem(HMENU menu, const std::vector<std::string>& path);
 
-} // namespace standin
+}  // namespace standin

@@ -11,34 +11,34 @@ namespace standin {
 // What the API object needs from the stand-in's user interface.
 class MessengerHost {
 public:
-  virtual ~MessengerHost() = default;
-  // Opens (or finds) the conversation window with a contact; null on failure.
-  virtual HWND OpenConversation(const std::string& signinName) = 0;
-  virtual HWND MainWindow() = 0;
+    virtual ~MessengerHost() = default;
+    // Opens (or finds) the conversation window with a contact; null on failure.
+    virtual HWND OpenConversation(const std::string& signinName) = 0;
+    virtual HWND MainWindow() = 0;
 };
 
 class MessengerApi {
 public:
-  MessengerApi(MessengerState& state, MessengerHost& host);
-  ~MessengerApi();
-  MessengerApi(const MessengerApi&) = delete;
-  MessengerApi& operator=(const MessengerApi&) = delete;
+    MessengerApi(MessengerState& state, MessengerHost& host);
+    ~MessengerApi();
+    MessengerApi(const MessengerApi&) = delete;
+    MessengerApi& operator=(const MessengerApi&) = delete;
 
-  // CoRegisterClassObject under CLSID_Messenger, as the messenger does.
-  HRESULT Register();
-  void Revoke();
+    // CoRegisterClassObject under CLSID_Messenger, as the messenger does.
+    HRESULT Register();
+    void Revoke();
 
-  void FireSignin(HRESULT hr);
-  void FireSignout();
-  void FireContactListAdd(HRESULT hr, const ContactPtr& contact);
-  void FireContactListRemove(HRESULT hr, const ContactPtr& contact);
-  void FireContactStatusChange(const ContactPtr& contact, MISTATUS status);
-  int SinkCount() const;
+    void FireSignin(HRESULT hr);
+    void FireSignout();
+    void FireContactListAdd(HRESULT hr, const ContactPtr& contact);
+    void FireContactListRemove(HRESULT hr, const ContactPtr& contact);
+    void FireContactStatusChange(const ContactPtr& contact, MISTATUS status);
+    int SinkCount() const;
 
-  class Impl;
+    class Impl;
 
 private:
-  Impl* impl_;
+    Impl* impl_;
 };
 
-} // namespace standin
+}  // namespace standin

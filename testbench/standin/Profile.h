@@ -6,15 +6,15 @@
 namespace standin {
 
 struct Profile {
-  std::string key;               // "wm" or "msn"
-  std::string productTitle;      // main window title
-  std::string uiManagerClass;
-  std::string mainClass;
-  std::string genericClass;
-  std::string hiddenClass;
-  std::string conversationClass;
-  std::string historyClass;
-  std::string inputClass;
+    std::string key;           // "wm" or "msn"
+    std::string productTitle;  // main window title
+    std::string uiManagerClass;
+    std::string mainClass;
+    std::string genericClass;
+    std::string hiddenClass;
+    std::string conversationClass;
+    std::string historyClass;
+    std::string inputClass;
 };
 
 const Profile& WindowsMessengerProfile();
@@ -22,4 +22,4 @@ const Profile& MsnMessengerProfile();
 // By executable name: "msnmsgr.exe" plays MSN Messenger, anything else Windows Messenger.
 const Profile& ProfileForExecutable(const std::string& exeName);
 
-} // namespace standin
+}  // namespace standin

@@ -17,13 +17,13 @@ void AppendWithEmoticons(HWND richEdit, const std::string& text);
 void AppendMessage(HWND richEdit, const std::string& leadLine, const std::string& text);
 
 struct EmbeddedObject {
-  long position = 0;  // character position as IRichEditOle reports it
-  int picture = -1;   // -1: not one of our emoticons
+    long position = 0;  // character position as IRichEditOle reports it
+    int picture = -1;   // -1: not one of our emoticons
 };
 
 struct RichEditContent {
-  std::string text;  // paragraphs end with "\n"
-  std::vector<EmbeddedObject> objects;
+    std::string text;  // paragraphs end with "\n"
+    std::vector<EmbeddedObject> objects;
 };
 
 RichEditContent ReadRichEdit(HWND richEdit);
@@ -35,4 +35,4 @@ std::string TextWithMarkers(const RichEditContent& content);
 // "[pos:code, ...]" listing of the objects, for the transcript.
 std::string ObjectList(const RichEditContent& content);
 
-} // namespace standin
+}  // namespace standin

@@ -20,4 +20,4 @@ std::string ClassNameOf(HWND window);
 // Case-insensitive ASCII equality, as the window manager compares class names.
 bool SameText(const std::string& a, const std::string& b);
 
-} // namespace standin
+}  // namespace standin

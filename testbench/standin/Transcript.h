@@ -9,21 +9,21 @@ namespace standin {
 
 class Transcript {
 public:
-  explicit Transcript(const std::string& path);
-  ~Transcript();
-  Transcript(const Transcript&) = delete;
-  Transcript& operator=(const Transcript&) = delete;
+    explicit Transcript(const std::string& path);
+    ~Transcript();
+    Transcript(const Transcript&) = delete;
+    Transcript& operator=(const Transcript&) = delete;
 
-  void Line(const std::string& text);
-  bool IsOpen() const { return file_ != nullptr; }
+    void Line(const std::string& text);
+    bool IsOpen() const { return file_ != nullptr; }
 
 private:
-  std::mutex mutex_;
-  FILE* file_ = nullptr;
+    std::mutex mutex_;
+    FILE* file_ = nullptr;
 };
 
 // The process-wide transcript; lines written before it is set are dropped.
 void SetTranscript(Transcript* transcript);
 void Log(const std::string& text);
 
-} // namespace standin
+}  // namespace standin
