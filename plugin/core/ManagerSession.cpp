@@ -28,6 +28,24 @@ void Check(HRESULT hr) {
     if (FAILED(hr)) throw ComFailure{hr};
 }
 
+// The messenger's contact list and its length; a failed call throws.
+ComPtr<IMessengerContacts> ListedContacts(IMessenger* messenger, LONG& count) {
+    ComPtr<IDispatch> contactsDispatch;
+    Check(messenger->get_MyContacts(contactsDispatch.Put()));
+    ComPtr<IMessengerContacts> contacts;
+    Check(QueryInterface(contactsDispatch, contacts));
+    Check(contacts->get_Count(&count));
+    return contacts;
+}
+
+ComPtr<IMessengerContact> ListedContact(IMessengerContacts* contacts, LONG index) {
+    ComPtr<IDispatch> item;
+    Check(contacts->Item(index, item.Put()));
+    ComPtr<IMessengerContact> contact;
+    Check(QueryInterface(item, contact));
+    return contact;
+}
+
 void ShowCodeError(const char* format, HRESULT hr) {
     char text[256];
     std::snprintf(text, sizeof(text), format, static_cast<unsigned>(hr));
@@ -113,18 +131,11 @@ BOOL CParleymanager::IsSignedIn() {
 void CParleymanager::RetrieveContacts() {
     if (book_.Loaded() || !messenger_ || !IsSignedIn()) return;
     try {
-        ComPtr<IDispatch> contactsDispatch;
-        Check(messenger_->get_MyContacts(contactsDispatch.Put()));
-        ComPtr<IMessengerContacts> contacts;
-        Check(QueryInterface(contactsDispatch, contacts));
         LONG count = 0;
-        Check(contacts->get_Count(&count));
+        const ComPtr<IMessengerContacts> contacts = ListedContacts(messenger_.Get(), count);
         book_.Clear();
         for (LONG i = 0; i < count; ++i) {
-            ComPtr<IDispatch> item;
-            Check(contacts->Item(i, item.Put()));
-            ComPtr<IMessengerContact> contact;
-            Check(QueryInterface(item, contact));
+            const ComPtr<IMessengerContact> contact = ListedContact(contacts.Get(), i);
             const CContactInfo record = AddContact(contact.Get());
             statsStore_->OnStatusChange(record.signInName, record.friendlyName, record.status, false);
             if (record.IsOnline() && HasPendingMessages(record.signInName)) OnContactChanged(record);
@@ -141,17 +152,10 @@ std::vector<CContactInfo> CParleymanager::CurrentContacts() {
     std::vector<CContactInfo> current;
     try {
         if (!messenger_ || !IsSignedIn()) throw ComFailure{E_FAIL};
-        ComPtr<IDispatch> contactsDispatch;
-        Check(messenger_->get_MyContacts(contactsDispatch.Put()));
-        ComPtr<IMessengerContacts> contacts;
-        Check(QueryInterface(contactsDispatch, contacts));
         LONG count = 0;
-        Check(contacts->get_Count(&count));
+        const ComPtr<IMessengerContacts> contacts = ListedContacts(messenger_.Get(), count);
         for (LONG i = 0; i < count; ++i) {
-            ComPtr<IDispatch> item;
-            Check(contacts->Item(i, item.Put()));
-            ComPtr<IMessengerContact> contact;
-            Check(QueryInterface(item, contact));
+            const ComPtr<IMessengerContact> contact = ListedContact(contacts.Get(), i);
             VARIANT_BOOL isSelf = VARIANT_FALSE;
             BstrHolder friendly, signIn;
             MISTATUS status = MISTATUS_UNKNOWN;

@@ -13,7 +13,6 @@
 #include "plugin/messaging/ContactSelectDlg.h"
 #include "plugin/messaging/ContactStateImages.h"
 #include "plugin/messaging/MessagingResources.h"
-#include "plugin/storage/Scoped.h"
 #include "shared/Protocol.h"
 
 namespace parleym {
@@ -160,7 +159,6 @@ void CBroadcastMsgDlg::DeleteAllRows() {
 
 void CBroadcastMsgDlg::SelectUsers() {
     if (!session_->BeginPicker()) return;
-    ScopeGuard endPicker([this] { session_->EndPicker(); });
     CContactSelectDlg select(*Host(), [this] { return session_->CurrentContacts(); }, kSelectBroadcastContacts);
     const bool hadRecipients = recipients_.GetItemCount() > 0;
     // The picker is not owned by this dialog; Send must wait until it is done.
@@ -172,6 +170,8 @@ void CBroadcastMsgDlg::SelectUsers() {
         chosen = select.DoModal();
         picker_ = nullptr;
     }
+    // Before the dialog may go with its session (the session holds the pass).
+    session_->EndPicker();
     if (ClosedAfterModalLoop()) return;
     EnableWindow(GetSafeHwnd(), TRUE);
     if (chosen != IDOK) {
